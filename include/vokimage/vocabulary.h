@@ -1,0 +1,147 @@
+#pragma once
+
+#include <vokimage/export.h>
+
+#include <QColor>
+#include <QDataStream>
+#include <QDateTime>
+#include <QDebug>
+#include <QMap>
+#include <QMetaType>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace VokImage {
+
+/// Property keys of a picture description. Lookups are exact and case-sensitive.
+namespace Keys {
+inline constexpr char ImagePath[] = "ImageProperty.path";
+inline constexpr char ImageScreen[] = "ImageProperty.screen";
+inline constexpr char ImagePosition[] = "ImageProperty.position";
+inline constexpr char ImageBlur[] = "ImageProperty.blur";
+inline constexpr char ImageColorOverlay[] = "ImageProperty.colorOverlay";
+inline constexpr char ImagePrimaryColor[] = "ImageProperty.PrimaryColor";
+inline constexpr char LogoPath[] = "LogoProperty.path";
+inline constexpr char LogoScreen[] = "LogoProperty.screen";
+inline constexpr char LogoPosition[] = "LogoProperty.position";
+inline constexpr char LogoBlur[] = "LogoProperty.blur";
+inline constexpr char TaskbarPosition[] = "TaskbarProperty.position";
+inline constexpr char TaskbarHeight[] = "TaskbarProperty.height";
+} // namespace Keys
+
+/// How a wallpaper fills the screen. The numbers are part of cache keys and never change.
+enum class WallPaperPosition : int { Center = 0, Tile = 1, Stretch = 2, Crop = 3 };
+
+/// Where the logo is anchored. -1 draws no logo.
+enum class LogoPosition : int {
+    NotShow = -1,
+    BottomRight = 0,
+    BottomLeft = 1,
+    Bottom = 2,
+    TopRight = 3,
+    TopLeft = 4,
+    Top = 5,
+    Right = 6,
+    Center = 7,
+    Left = 8
+};
+
+/// The screen edge that holds the taskbar.
+enum class TaskbarPosition : int { Top = 0, Left = 1, Right = 2, Bottom = 3 };
+
+/// Configuration words of the wallpaper placements. The word for Tile is "Title".
+static const QMap<QString, WallPaperPosition> WallPaperPositionNames = {
+    { QStringLiteral("Center"), WallPaperPosition::Center },
+    { QStringLiteral("Title"), WallPaperPosition::Tile },
+    { QStringLiteral("Stretch"), WallPaperPosition::Stretch },
+    { QStringLiteral("Crop"), WallPaperPosition::Crop },
+};
+
+/// Configuration words of the taskbar edges.
+static const QMap<QString, TaskbarPosition> TaskbarPositionNames = {
+    { QStringLiteral("Top"), TaskbarPosition::Top },
+    { QStringLiteral("Left"), TaskbarPosition::Left },
+    { QStringLiteral("Right"), TaskbarPosition::Right },
+    { QStringLiteral("Bottom"), TaskbarPosition::Bottom },
+};
+
+/// Configuration words of the logo placements, "NotShow" included.
+static const QMap<QString, LogoPosition> LogoPositionNames = {
+    { QStringLiteral("NotShow"), LogoPosition::NotShow },
+    { QStringLiteral("BottomRight"), LogoPosition::BottomRight },
+    { QStringLiteral("BottomLeft"), LogoPosition::BottomLeft },
+    { QStringLiteral("Bottom"), LogoPosition::Bottom },
+    { QStringLiteral("TopRight"), LogoPosition::TopRight },
+    { QStringLiteral("TopLeft"), LogoPosition::TopLeft },
+    { QStringLiteral("Top"), LogoPosition::Top },
+    { QStringLiteral("Right"), LogoPosition::Right },
+    { QStringLiteral("Center"), LogoPosition::Center },
+    { QStringLiteral("Left"), LogoPosition::Left },
+};
+
+/// Words that mark the light variant of a logo file.
+static const QStringList LightColors = { QStringLiteral("white"), QStringLiteral("light") };
+/// Words that mark the dark variant of a logo file.
+static const QStringList DarkColors = { QStringLiteral("black"), QStringLiteral("dark") };
+/// The light words followed by the dark words.
+static const QStringList AllColors = LightColors + DarkColors;
+
+/// The directory shared by all processes that holds cached pictures.
+static const QString CacheDir = QStringLiteral("/tmp/cache");
+/// The wallpaper word that asks for the generated default wallpaper.
+static const QString DefaultWallpaper = QStringLiteral("vok-default");
+
+/**
+ * An image path together with the file's modification time when the record was made.
+ *
+ * Held in property maps under "ImageProperty.path", so that a changed file changes the
+ * map and with it the cache key. The first construction registers the type with Qt's
+ * meta-type system (stream, comparison and debug operators).
+ */
+struct VOKIMAGE_EXPORT File
+{
+    /// Records @p path as given; lastModified is null when no file exists there.
+    File(const QString &path = QStringLiteral("vok-default"));
+
+    /// Equal paths and equal times (two null times are equal).
+    bool operator==(const File &other) const;
+    bool operator!=(const File &other) const { return !(*this == other); }
+    /// Ordered by path, then by time.
+    bool operator<(const File &other) const;
+
+    QString path;
+    QDateTime lastModified;
+};
+
+} // namespace VokImage
+
+Q_DECLARE_METATYPE(VokImage::File)
+
+/// Writes path, then lastModified, in the stream's own forms.
+VOKIMAGE_EXPORT QDataStream &operator<<(QDataStream &stream, const VokImage::File &file);
+/// Reads what operator<< wrote.
+VOKIMAGE_EXPORT QDataStream &operator>>(QDataStream &stream, VokImage::File &file);
+/// Prints path("..."), lastModified(QDateTime(...)).
+VOKIMAGE_EXPORT QDebug operator<<(QDebug debug, const VokImage::File &file);
+
+namespace VokImage {
+
+/// Wallpaper properties every wallpaper map starts from (5 entries).
+static const QMap<QString, QVariant> DefaultWallpaperProperties = {
+    { QString::fromLatin1(Keys::ImagePath), QVariant::fromValue(File(QString())) },
+    { QString::fromLatin1(Keys::ImageScreen), QRect() },
+    { QString::fromLatin1(Keys::ImagePosition), int(WallPaperPosition::Crop) },
+    { QString::fromLatin1(Keys::ImageBlur), -1 },
+    { QString::fromLatin1(Keys::ImageColorOverlay), QColor() },
+};
+
+/// Logo properties every logo map starts from (3 entries).
+static const QMap<QString, QVariant> DefaultLogoProperties = {
+    { QString::fromLatin1(Keys::LogoPath), QVariant::fromValue(File(QString())) },
+    { QString::fromLatin1(Keys::LogoScreen), QRect() },
+    { QString::fromLatin1(Keys::LogoPosition), int(LogoPosition::NotShow) },
+};
+
+} // namespace VokImage

@@ -1,0 +1,7 @@
+#pragma once
+
+// The whole public interface of libvokimage.
+
+#include <vokimage/export.h>
+#include <vokimage/render.h>
+#include <vokimage/vocabulary.h>

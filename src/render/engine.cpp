@@ -1,0 +1,176 @@
+#include <vokimage/render.h>
+
+#include <QList>
+#include <QPainter>
+#include <QSharedPointer>
+
+namespace VokImage {
+
+namespace {
+using Layers = QList<QSharedPointer<RenderFactory>>;
+
+const QString ImagePathKey = QString::fromLatin1(Keys::ImagePath);
+const QString LogoPathKey = QString::fromLatin1(Keys::LogoPath);
+const QString ImageBlurKey = QString::fromLatin1(Keys::ImageBlur);
+const QString LogoBlurKey = QString::fromLatin1(Keys::LogoBlur);
+
+void runLayers(const Layers &layers)
+{
+    for (const auto &layer : layers)
+        layer->render();
+}
+
+double number(const QMap<QString, QVariant> &properties, const QString &key)
+{
+    return properties.value(key).toReal();
+}
+} // namespace
+
+QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
+{
+    QSize size(-1, -1);
+    const QString imageScreen = QString::fromLatin1(Keys::ImageScreen);
+    const QString logoScreen = QString::fromLatin1(Keys::LogoScreen);
+    if (properties.contains(imageScreen))
+        size = size.expandedTo(properties.value(imageScreen).toRect().size());
+    if (properties.contains(logoScreen))
+        size = size.expandedTo(properties.value(logoScreen).toRect().size());
+
+    if (size.width() < 1 || size.height() < 1) {
+        setStatus(Error);
+        qWarning() << "RenderEngine::render() - screen size is empty";
+        return QPixmap();
+    }
+    const bool hasImage = properties.contains(ImagePathKey);
+    const bool hasLogo = properties.contains(LogoPathKey);
+    if (!hasImage && !hasLogo) {
+        setStatus(Error);
+        qWarning() << "RenderEngine::render() - image and logo path is empty";
+        return QPixmap();
+    }
+
+    m_pixmap = QPixmap(size);
+    m_pixmap.fill(Qt::transparent);
+
+    const QPixmap wallpaper = hasImage ? drawWallpaper(properties) : QPixmap();
+    if (hasImage && wallpaper.isNull()) {
+        setStatus(Error);
+        return QPixmap();
+    }
+    const QPixmap logo = hasLogo ? drawLogo(properties) : QPixmap();
+    if (hasLogo && logo.isNull()) {
+        setStatus(Error);
+        return QPixmap();
+    }
+
+    QPainter painter(&m_pixmap);
+    if (!painter.isActive()) {
+        setStatus(Error);
+        qWarning() << "RenderEngine::render() - painter is not active";
+        return QPixmap();
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (!wallpaper.isNull())
+        painter.drawPixmap(QPointF(0, 0), wallpaper);
+    if (!logo.isNull())
+        painter.drawPixmap(QPointF(0, 0), logo);
+    painter.end();
+
+    addEffects(properties);
+    return QPixmap(m_pixmap);
+}
+
+QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
+{
+    if (!properties.contains(ImagePathKey)) {
+        qWarning() << "RenderEngine::drawWallpaper() - image path is empty";
+        return QPixmap();
+    }
+    Layers layers;
+    layers.append(QSharedPointer<RenderFactory>(new RenderImage(this, properties)));
+    const double radius = number(properties, ImageBlurKey);
+    if (properties.contains(ImageBlurKey) && !properties.contains(LogoBlurKey) && radius > 0)
+        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
+    runLayers(layers);
+
+    const QPixmap result = m_pixmap.copy();
+    m_pixmap.fill(Qt::transparent);
+    return result;
+}
+
+QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
+{
+    if (!properties.contains(LogoPathKey)) {
+        qWarning() << "RenderEngine::drawLogo() - logo path is empty";
+        return QPixmap();
+    }
+    Layers layers;
+    layers.append(QSharedPointer<RenderFactory>(new RenderLogo(this, properties)));
+    const bool imageBlurred
+        = properties.contains(ImageBlurKey) && number(properties, ImageBlurKey) > 0;
+    const double radius = number(properties, LogoBlurKey);
+    if (!imageBlurred && properties.contains(LogoBlurKey) && radius > 0)
+        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
+    runLayers(layers);
+
+    const QPixmap result = m_pixmap.copy();
+    m_pixmap.fill(Qt::transparent);
+    return result;
+}
+
+void RenderEngine::addEffects(const QMap<QString, QVariant> &properties)
+{
+    Layers layers;
+    const double radius = number(properties, ImageBlurKey);
+    if (properties.contains(ImageBlurKey) && properties.contains(LogoBlurKey) && radius > 0)
+        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
+
+    const QString overlayKey = QString::fromLatin1(Keys::ImageColorOverlay);
+    if (properties.contains(overlayKey)) {
+        QVariant value = properties.value(overlayKey);
+        QColor colour;
+        if (value.userType() == QMetaType::QColor)
+            colour = value.value<QColor>();
+        else if (value.convert(QMetaType::QColor))
+            colour = value.value<QColor>();
+        if (colour.isValid())
+            layers.append(
+                QSharedPointer<RenderFactory>(new RenderColorOverlayEffects(this, colour)));
+    }
+    runLayers(layers);
+}
+
+QPixmap *RenderEngine::pixmap()
+{
+    return &m_pixmap;
+}
+
+RenderEngine::Status RenderEngine::getStatus() const
+{
+    return m_status;
+}
+
+void RenderEngine::setStatus(Status status)
+{
+    m_status = status;
+}
+
+RenderFactory::RenderFactory(RenderEngine *engine, const QMap<QString, QVariant> &properties)
+    : m_engine(engine)
+    , m_properties(properties)
+{
+}
+
+RenderFactory::~RenderFactory() = default;
+
+QPixmap *RenderFactory::pixmap()
+{
+    return m_engine->pixmap();
+}
+
+void RenderFactory::setStatus(RenderEngine::Status status)
+{
+    m_engine->setStatus(status);
+}
+
+} // namespace VokImage

@@ -1,0 +1,128 @@
+#include <vokimage/render.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+
+namespace VokImage {
+
+QPoint fitToScreen(QRect rect, QRect screen)
+{
+    int x = std::max(rect.left(), screen.left());
+    int y = std::max(rect.top(), screen.top());
+    if (x + rect.width() > screen.right() + 1)
+        x = screen.right() + 1 - rect.width();
+    if (y + rect.height() > screen.bottom() + 1)
+        y = screen.bottom() + 1 - rect.height();
+    return QPoint(x - screen.left(), y - screen.top());
+}
+
+QPoint getLogoPosition(QSize size, QRect area, LogoPosition position)
+{
+    const int W = area.width();
+    const int H = area.height();
+    const int left = W / 6, centre = W / 2, right = W - W / 6;
+    const int top = H / 6, middle = H / 2, bottom = H - H / 6;
+    int hx = 0, vy = 0;
+    bool anchored = true;
+    switch (position) {
+    case LogoPosition::BottomRight:
+        hx = right, vy = bottom;
+        break;
+    case LogoPosition::BottomLeft:
+        hx = left, vy = bottom;
+        break;
+    case LogoPosition::Bottom:
+        hx = centre, vy = bottom;
+        break;
+    case LogoPosition::TopRight:
+        hx = right, vy = top;
+        break;
+    case LogoPosition::TopLeft:
+        hx = left, vy = top;
+        break;
+    case LogoPosition::Top:
+        hx = centre, vy = top;
+        break;
+    case LogoPosition::Right:
+        hx = right, vy = middle;
+        break;
+    case LogoPosition::Center:
+        hx = centre, vy = middle;
+        break;
+    case LogoPosition::Left:
+        hx = left, vy = middle;
+        break;
+    default:
+        anchored = false;
+        break;
+    }
+    int x = 0, y = 0;
+    if (anchored) {
+        x = area.left() + hx - size.width() / 2;
+        y = area.top() + vy - size.height() / 2;
+    }
+    return fitToScreen(QRect(x, y, size.width(), size.height()), area);
+}
+
+QPoint getLogoPositionX11(QSize size, QRect screen, const QString &geometry)
+{
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0;
+    const QByteArray text = geometry.toUtf8();
+    const int mask = XParseGeometry(text.constData(), &x, &y, &width, &height);
+    int left = screen.left();
+    int top = screen.top();
+    if ((mask & XValue) && (mask & YValue)) {
+        left = (mask & XNegative) ? screen.right() + 1 + x - size.width() : x;
+        top = (mask & YNegative) ? screen.bottom() + 1 + y - size.height() : y;
+    }
+    return fitToScreen(QRect(left, top, size.width(), size.height()), screen);
+}
+
+bool isTextColorBlack(const QColor &colour)
+{
+    if (!colour.isValid())
+        return true;
+    const double luminance
+        = (0.299 * colour.red() + 0.587 * colour.green() + 0.114 * colour.blue()) / 255.0;
+    return luminance > 0.54;
+}
+
+int isTextWhiteFor(const QImage &image, const QRect &rect)
+{
+    const int L = rect.left(), T = rect.top(), W = rect.width(), H = rect.height();
+    const int xs[] = { L + W / 6, L + W / 2, L + (5 * W) / 6 };
+    const int ys[] = { T + H / 6, T + H / 2, T + (5 * H) / 6 };
+    const int inner[] = { L + W / 3, L + (2 * W) / 3 };
+    const int innerY[] = { T + H / 3, T + (2 * H) / 3 };
+    int dark = 0;
+    auto sample = [&](int x, int y) {
+        const QColor colour = image.valid(x, y) ? image.pixelColor(x, y) : QColor();
+        if (!isTextColorBlack(colour))
+            ++dark;
+    };
+    for (int x : xs)
+        for (int y : ys)
+            sample(x, y);
+    for (int x : inner)
+        for (int y : innerY)
+            sample(x, y);
+    if (dark > 8)
+        return 1;
+    if (dark >= 3)
+        return -1;
+    return 0;
+}
+
+QString containsColor(const QString &text, const QStringList &colours)
+{
+    for (const QString &colour : colours) {
+        if (text.indexOf(colour, 0, Qt::CaseInsensitive) >= 0)
+            return colour;
+    }
+    return QString();
+}
+
+} // namespace VokImage

@@ -1,0 +1,138 @@
+#include "render_p.h"
+
+#include <vokimage/render.h>
+
+#include <QFile>
+#include <QPainter>
+
+#include <cmath>
+
+namespace VokImage {
+
+class RenderImage::Private
+{
+public:
+    void centre() const;
+    void tile() const;
+    void stretch() const;
+    void crop() const;
+
+    double ratio = 1.0;
+    QString path;
+    QRect screen;
+    QPixmap *pixmap = nullptr;
+    int position = 0;
+};
+
+RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &properties)
+    : RenderFactory(engine, properties)
+    , d(new Private)
+{
+    d->path = qvariant_cast<File>(properties.value(QString::fromLatin1(Keys::ImagePath))).path;
+    d->screen = properties.value(QString::fromLatin1(Keys::ImageScreen)).toRect();
+    d->position = properties.value(QString::fromLatin1(Keys::ImagePosition)).toInt();
+    d->pixmap = pixmap();
+}
+
+RenderImage::~RenderImage() = default;
+
+void RenderImage::render()
+{
+    if (!d->screen.isValid()) {
+        setStatus(RenderEngine::Error);
+        qWarning() << "RenderImage::render() size is empty";
+        return;
+    }
+    if (d->path.startsWith(QLatin1Char('#')) && QColor::isValidColor(d->path)) {
+        QColor colour;
+        colour.setNamedColor(d->path);
+        QPainter painter(d->pixmap);
+        painter.fillRect(QRect(0, 0, d->screen.width(), d->screen.height()), colour);
+        return;
+    }
+    if (!QFile::exists(d->path)) {
+        setStatus(RenderEngine::Error);
+        qWarning() << "RenderImage::render() path is empty or file not exists";
+        return;
+    }
+    if (!imageSizeAcceptable(d->path)) {
+        setStatus(RenderEngine::Error);
+        return;
+    }
+    switch (static_cast<unsigned>(d->position)) {
+    case 0:
+        d->centre();
+        break;
+    case 1:
+        d->tile();
+        break;
+    case 2:
+        d->stretch();
+        break;
+    case 3:
+        d->crop();
+        break;
+    default:
+        break;
+    }
+}
+
+void RenderImage::Private::centre() const
+{
+    const QImage image(path);
+    const double x = double(screen.width() - image.width()) / ratio * 0.5;
+    const double y = double(screen.height() - image.height()) / ratio * 0.5;
+    QPainter painter(pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPointF(x, y), image);
+}
+
+void RenderImage::Private::tile() const
+{
+    const QPixmap source(path);
+    const int stepX = int(std::floor(source.width() / ratio));
+    const int stepY = int(std::floor(source.height() / ratio));
+    // An undecodable image has no size: nothing to repeat.
+    if (stepX <= 0 || stepY <= 0)
+        return;
+    const QImage image = source.toImage();
+    QPainter painter(pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (int x = 0; x <= screen.width() - 1; x += stepX) {
+        for (int y = 0; y <= screen.height() - 1; y += stepY)
+            painter.drawImage(QPointF(x, y), image);
+    }
+}
+
+void RenderImage::Private::stretch() const
+{
+    QPainter painter(pixmap);
+    const QRectF target(painter.viewport());
+    painter.drawPixmap(target, QPixmap(path), QRectF());
+}
+
+void RenderImage::Private::crop() const
+{
+    const double sw = screen.width();
+    const double sh = screen.height();
+    const QImage image = QPixmap(path)
+                             .scaled(screen.size(), Qt::KeepAspectRatioByExpanding,
+                                 Qt::SmoothTransformation)
+                             .toImage();
+    const double iw = image.width();
+    const double ih = image.height();
+    double k = iw / sw;
+    double srcH = k * sh;
+    if (srcH > ih) {
+        k = ih / sh;
+        srcH = sh * k;
+    }
+    const double srcW = sw * k;
+    const QRectF source((iw - srcW) * 0.5, (ih - srcH) * 0.5, srcW, srcH);
+    const QRectF target(0, 0, sw / ratio, sh / ratio);
+    QPainter painter(pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(target, image, source, Qt::AutoColor);
+}
+
+} // namespace VokImage

@@ -1,0 +1,85 @@
+#include "render_p.h"
+
+#include <vokimage/render.h>
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+
+namespace VokImage {
+
+RenderLogo::RenderLogo(RenderEngine *engine, const QMap<QString, QVariant> &properties)
+    : RenderFactory(engine, properties)
+{
+}
+
+RenderLogo::~RenderLogo() = default;
+
+QRect RenderLogo::getLogoArea(const QRect &screen, TaskbarPosition position, int height)
+{
+    const int w = screen.width();
+    const int h = screen.height();
+    switch (position) {
+    case TaskbarPosition::Top:
+        return QRect(0, height, w, h - height);
+    case TaskbarPosition::Left:
+        return QRect(height, 0, w - height, h);
+    case TaskbarPosition::Right:
+        return QRect(0, 0, w - height, h);
+    case TaskbarPosition::Bottom:
+        return QRect(0, 0, w, h - height);
+    }
+    return QRect(0, 0, w, h);
+}
+
+void RenderLogo::render()
+{
+    const QString path = m_properties[QString::fromLatin1(Keys::LogoPath)].toString();
+    const QRect screen = m_properties[QString::fromLatin1(Keys::LogoScreen)].toRect();
+    const int position = m_properties[QString::fromLatin1(Keys::LogoPosition)].toInt();
+    const QString taskbarPositionKey = QString::fromLatin1(Keys::TaskbarPosition);
+    const QString taskbarHeightKey = QString::fromLatin1(Keys::TaskbarHeight);
+    const int taskbarPosition = m_properties.contains(taskbarPositionKey)
+        ? m_properties[taskbarPositionKey].toInt()
+        : int(TaskbarPosition::Bottom);
+    const int taskbarHeight
+        = m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt() : 48;
+
+    if (screen.width() < 1 || screen.height() < 1) {
+        setStatus(RenderEngine::Error);
+        qWarning() << "RenderLogo::render() - size is empty";
+        return;
+    }
+    if (position == int(LogoPosition::NotShow) || path.isEmpty())
+        return;
+    if (!QFileInfo::exists(path))
+        return;
+
+    QImageReader reader(path);
+    QSize size = reader.size();
+    if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
+        const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
+        size = size.scaled(QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
+    }
+    if (size.width() == 0 || size.height() == 0) {
+        setStatus(RenderEngine::Error);
+        qWarning() << "RenderLogo::render() - logo size is empty";
+        return;
+    }
+    if (!imageSizeAcceptable(path) || size.width() > MaxImageDimension
+        || size.height() > MaxImageDimension) {
+        setStatus(RenderEngine::Error);
+        return;
+    }
+
+    const QRect area = getLogoArea(screen, TaskbarPosition(taskbarPosition), taskbarHeight);
+    const QPoint point = getLogoPosition(size, area, LogoPosition(position));
+    reader.setScaledSize(size);
+    const QImage image = reader.read();
+
+    QPainter painter(pixmap());
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(QPointF(area.topLeft() + point), image);
+}
+
+} // namespace VokImage

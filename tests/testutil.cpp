@@ -1,0 +1,101 @@
+#include "testutil.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+QMutex logMutex;
+QStringList *logged = nullptr;
+QtMessageHandler previous = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker locker(&logMutex);
+        if (logged)
+            logged->append(message);
+    }
+    if (previous)
+        previous(type, context, message);
+}
+} // namespace
+
+MessageLog::MessageLog()
+{
+    QMutexLocker locker(&logMutex);
+    logged = new QStringList;
+    previous = qInstallMessageHandler(collect);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(previous);
+    QMutexLocker locker(&logMutex);
+    delete logged;
+    logged = nullptr;
+}
+
+QStringList MessageLog::messages() const
+{
+    QMutexLocker locker(&logMutex);
+    return *logged;
+}
+
+bool MessageLog::contains(const QString &text) const
+{
+    return count(text) > 0;
+}
+
+int MessageLog::count(const QString &text) const
+{
+    int n = 0;
+    for (const QString &message : messages())
+        n += message.contains(text) ? 1 : 0;
+    return n;
+}
+
+void MessageLog::clear()
+{
+    QMutexLocker locker(&logMutex);
+    logged->clear();
+}
+
+bool writeTestImage(const QString &path, const QImage &image)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return image.save(path);
+}
+
+QImage solidImage(const QSize &size, const QColor &colour)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+bool insideSandbox()
+{
+    return qgetenv("VOK_SANDBOX") == "1";
+}
+
+int runAsOtherUser(const std::function<int()> &function)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(200);
+        _exit(function());
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -2;
+    const int code = WEXITSTATUS(status);
+    return code == 200 ? -1 : code;
+}

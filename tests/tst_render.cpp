@@ -1,0 +1,312 @@
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace VokImage;
+
+namespace {
+// Each pixel tells its own coordinates, so a drawn offset can be read back exactly.
+QImage coordinateImage(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 255, y & 255, ((x >> 8) & 15) | ((y >> 8) << 4)));
+    return image;
+}
+
+QPoint coordinateAt(const QImage &image, int x, int y)
+{
+    const QRgb p = image.pixel(x, y);
+    return QPoint(qRed(p) | ((qBlue(p) & 15) << 8), qGreen(p) | ((qBlue(p) >> 4) << 8));
+}
+
+QMap<QString, QVariant> wallpaperMap(const QString &path, const QRect &screen, int position)
+{
+    QMap<QString, QVariant> map = DefaultWallpaperProperties;
+    map[QStringLiteral("ImageProperty.path")] = QVariant::fromValue(File(path));
+    map[QStringLiteral("ImageProperty.screen")] = screen;
+    map[QStringLiteral("ImageProperty.position")] = position;
+    return map;
+}
+
+bool fullyTransparent(const QImage &image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) != 0)
+                return false;
+    return true;
+}
+} // namespace
+
+class TestRender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void surfaceSize();
+    void failures();
+    void colourFill();
+    void centre();
+    void tile();
+    void stretch();
+    void crop();
+    void undecodableAndUnknownPlacement();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_coords3000, m_coords640, m_coords100;
+};
+
+void TestRender::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_coords3000 = m_dir.filePath(QStringLiteral("c3000.png"));
+    m_coords640 = m_dir.filePath(QStringLiteral("c640.png"));
+    m_coords100 = m_dir.filePath(QStringLiteral("c100.png"));
+    QVERIFY(writeTestImage(m_coords3000, coordinateImage(QSize(3000, 2000))));
+    QVERIFY(writeTestImage(m_coords640, coordinateImage(QSize(640, 480))));
+    QVERIFY(writeTestImage(m_coords100, coordinateImage(QSize(100, 100))));
+}
+
+void TestRender::surfaceSize()
+{
+    {
+        // A logo-only map: the logo rectangle alone sizes the surface.
+        QMap<QString, QVariant> map;
+        map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 1920, 1080);
+        map[QStringLiteral("LogoProperty.path")] = QString();
+        RenderEngine engine;
+        const QPixmap pixmap = engine.render(map);
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(pixmap.size(), QSize(1920, 1080));
+        QVERIFY(fullyTransparent(pixmap.toImage()));
+    }
+    {
+        QMap<QString, QVariant> map = wallpaperMap(QStringLiteral("#000000"),
+            QRect(0, 0, 1920, 1080), 0);
+        map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 1280, 1200);
+        map[QStringLiteral("LogoProperty.path")] = QString();
+        RenderEngine engine;
+        const QImage image = engine.render(map).toImage();
+        QCOMPARE(image.size(), QSize(1920, 1200));
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(image.pixelColor(10, 10), QColor(Qt::black));
+        QCOMPARE(image.pixelColor(10, 1150).alpha(), 0); // below the wallpaper's rectangle
+    }
+}
+
+void TestRender::failures()
+{
+    MessageLog log;
+    {
+        // The size check comes before the path keys are looked at.
+        RenderEngine engine;
+        QMap<QString, QVariant> map;
+        map[QStringLiteral("ImageProperty.screen")] = QRect(0, 0, 0, 100);
+        QVERIFY(engine.render(map).isNull());
+        QCOMPARE(engine.getStatus(), RenderEngine::Error);
+        QVERIFY(log.contains(QStringLiteral("RenderEngine::render() - screen size is empty")));
+        QVERIFY(!log.contains(QStringLiteral("image and logo path is empty")));
+    }
+    {
+        RenderEngine engine;
+        QMap<QString, QVariant> map;
+        map[QStringLiteral("ImageProperty.screen")] = QRect(0, 0, 10, 10);
+        QVERIFY(engine.render(map).isNull());
+        QCOMPARE(engine.getStatus(), RenderEngine::Error);
+        QVERIFY(log.contains(
+            QStringLiteral("RenderEngine::render() - image and logo path is empty")));
+    }
+    {
+        // A missing file: the picture is returned, transparent, and the status tells.
+        log.clear();
+        RenderEngine engine;
+        const QPixmap pixmap = engine.render(
+            wallpaperMap(m_dir.filePath(QStringLiteral("missing.png")), QRect(0, 0, 64, 48), 3));
+        QVERIFY(!pixmap.isNull());
+        QCOMPARE(pixmap.size(), QSize(64, 48));
+        QVERIFY(fullyTransparent(pixmap.toImage()));
+        QCOMPARE(engine.getStatus(), RenderEngine::Error);
+        QCOMPARE(log.count(
+                     QStringLiteral("RenderImage::render() path is empty or file not exists")),
+            1);
+        // The status is never set back.
+        engine.render(wallpaperMap(QStringLiteral("#ffffff"), QRect(0, 0, 8, 8), 0));
+        QCOMPARE(engine.getStatus(), RenderEngine::Error);
+    }
+    {
+        // Five hex digits are no colour: looked up as a file. "red" is a file name too.
+        for (const QString &path : { QStringLiteral("#12345"), QStringLiteral("red") }) {
+            log.clear();
+            RenderEngine engine;
+            engine.render(wallpaperMap(path, QRect(0, 0, 8, 8), 0));
+            QCOMPARE(engine.getStatus(), RenderEngine::Error);
+            QVERIFY(log.contains(QStringLiteral("path is empty or file not exists")));
+        }
+    }
+    {
+        // A wallpaper rectangle that is invalid while the logo's sizes the surface.
+        log.clear();
+        RenderEngine engine;
+        QMap<QString, QVariant> map = wallpaperMap(QStringLiteral("#ffffff"), QRect(), 0);
+        map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 10, 10);
+        QVERIFY(!engine.render(map).isNull());
+        QCOMPARE(engine.getStatus(), RenderEngine::Error);
+        QVERIFY(log.contains(QStringLiteral("RenderImage::render() size is empty")));
+    }
+    {
+        log.clear();
+        RenderEngine engine;
+        QVERIFY(engine.drawWallpaper({}).isNull());
+        QVERIFY(engine.drawLogo({}).isNull());
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QVERIFY(log.contains(QStringLiteral("RenderEngine::drawWallpaper() - image path is empty")));
+        QVERIFY(log.contains(QStringLiteral("RenderEngine::drawLogo() - logo path is empty")));
+    }
+}
+
+void TestRender::colourFill()
+{
+    RenderEngine engine;
+    const QImage image
+        = engine.render(wallpaperMap(QStringLiteral("#5a91bd"), QRect(1920, 0, 1280, 1024), 3))
+              .toImage();
+    QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+    QCOMPARE(image.size(), QSize(1280, 1024));
+    QCOMPARE(image.pixelColor(0, 0), QColor(QStringLiteral("#5a91bd")));
+    QCOMPARE(image.pixelColor(1279, 1023), QColor(QStringLiteral("#5a91bd")));
+}
+
+void TestRender::centre()
+{
+    {
+        RenderEngine engine;
+        const QImage image
+            = engine.render(wallpaperMap(m_coords3000, QRect(0, 0, 1920, 1080), 0)).toImage();
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(coordinateAt(image, 0, 0), QPoint(540, 460));
+        QCOMPARE(coordinateAt(image, 1919, 1079), QPoint(2459, 1539));
+    }
+    {
+        // Without a position key the picture is centred as well.
+        QMap<QString, QVariant> map = wallpaperMap(m_coords640, QRect(0, 0, 1920, 1080), 0);
+        map.remove(QStringLiteral("ImageProperty.position"));
+        RenderEngine engine;
+        const QImage image = engine.render(map).toImage();
+        QCOMPARE(coordinateAt(image, 640, 300), QPoint(0, 0));
+        QCOMPARE(coordinateAt(image, 1279, 779), QPoint(639, 479));
+        QCOMPARE(image.pixelColor(639, 300).alpha(), 0);
+        QCOMPARE(image.pixelColor(640, 780).alpha(), 0);
+    }
+}
+
+void TestRender::tile()
+{
+    RenderEngine engine;
+    const QImage image
+        = engine.render(wallpaperMap(m_coords100, QRect(0, 0, 250, 250), 1)).toImage();
+    QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+    for (int x : { 0, 100, 200 })
+        for (int y : { 0, 100, 200 })
+            QCOMPARE(coordinateAt(image, x, y), QPoint(0, 0));
+    QCOMPARE(coordinateAt(image, 249, 249), QPoint(49, 49));
+    QCOMPARE(coordinateAt(image, 150, 60), QPoint(50, 60));
+    QCOMPARE(image.pixelColor(249, 0).alpha(), 255);
+}
+
+void TestRender::stretch()
+{
+    QImage halves(200, 100, QImage::Format_RGB32);
+    halves.fill(Qt::red);
+    QPainter(&halves).fillRect(100, 0, 100, 100, Qt::blue);
+    const QString path = m_dir.filePath(QStringLiteral("halves.png"));
+    QVERIFY(writeTestImage(path, halves));
+
+    RenderEngine engine;
+    const QImage image = engine.render(wallpaperMap(path, QRect(0, 0, 400, 400), 2)).toImage();
+    QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+    QCOMPARE(image.pixelColor(100, 10), QColor(Qt::red));
+    QCOMPARE(image.pixelColor(100, 390), QColor(Qt::red));
+    QCOMPARE(image.pixelColor(300, 200), QColor(Qt::blue));
+}
+
+void TestRender::crop()
+{
+    {
+        // 1000x1000 on 1920x1080: scaled to 1920x1920, rows 420..1499 kept.
+        QImage square(1000, 1000, QImage::Format_RGB32);
+        square.fill(Qt::blue);
+        QPainter painter(&square);
+        painter.fillRect(0, 0, 1000, 200, Qt::green); // scaled rows 0..383: cut off
+        painter.fillRect(0, 200, 1000, 30, Qt::yellow); // scaled rows 384..441: at the top
+        painter.end();
+        const QString path = m_dir.filePath(QStringLiteral("square.png"));
+        QVERIFY(writeTestImage(path, square));
+        RenderEngine engine;
+        const QImage image
+            = engine.render(wallpaperMap(path, QRect(0, 0, 1920, 1080), 3)).toImage();
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(image.size(), QSize(1920, 1080));
+        QCOMPARE(image.pixelColor(960, 8), QColor(Qt::yellow));
+        QCOMPARE(image.pixelColor(960, 40), QColor(Qt::blue));
+        for (int x = 0; x < 1920; x += 97)
+            QVERIFY(image.pixelColor(x, 0) != QColor(Qt::green));
+    }
+    {
+        // 4000x1000 on 1920x1080: scaled to 4320x1080, columns 1200..3119 kept.
+        QImage wide(4000, 1000, QImage::Format_RGB32);
+        wide.fill(Qt::blue);
+        QPainter painter(&wide);
+        painter.fillRect(0, 0, 1100, 1000, Qt::green); // scaled columns 0..1187: cut off
+        painter.fillRect(1115, 0, 30, 1000, Qt::magenta); // scaled 1204..1235: at the left
+        painter.fillRect(2870, 0, 1130, 1000, Qt::green); // scaled 3100..: at the right edge
+        painter.end();
+        const QString path = m_dir.filePath(QStringLiteral("wide.png"));
+        QVERIFY(writeTestImage(path, wide));
+        RenderEngine engine;
+        const QImage image
+            = engine.render(wallpaperMap(path, QRect(0, 0, 1920, 1080), 3)).toImage();
+        QCOMPARE(image.pixelColor(15, 540), QColor(Qt::magenta));
+        QVERIFY(image.pixelColor(0, 540) != QColor(Qt::green));
+        QCOMPARE(image.pixelColor(60, 540), QColor(Qt::blue));
+        QCOMPARE(image.pixelColor(1915, 540), QColor(Qt::green));
+        QCOMPARE(image.pixelColor(1880, 540), QColor(Qt::blue));
+    }
+}
+
+void TestRender::undecodableAndUnknownPlacement()
+{
+    const QString garbage = m_dir.filePath(QStringLiteral("garbage.png"));
+    QFile file(garbage);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("this is not an image");
+    file.close();
+    for (int position : { 0, 1, 2, 3 }) {
+        RenderEngine engine;
+        const QPixmap pixmap = engine.render(wallpaperMap(garbage, QRect(0, 0, 50, 40), position));
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QVERIFY(fullyTransparent(pixmap.toImage()));
+    }
+    MessageLog log;
+    for (int position : { -1, 4, 7 }) {
+        RenderEngine engine;
+        const QPixmap pixmap
+            = engine.render(wallpaperMap(m_coords100, QRect(0, 0, 50, 40), position));
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QVERIFY(fullyTransparent(pixmap.toImage()));
+    }
+    QVERIFY(log.messages().isEmpty());
+}
+
+QTEST_MAIN(TestRender)
+#include "tst_render.moc"

@@ -1,0 +1,218 @@
+// vokimage: renders backgrounds and answers questions about them from the command line.
+
+#include <vokimage/vokimage.h>
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usage(QCommandLineParser &parser, const QString &message)
+{
+    err() << "vokimage: " << message << "\n\n" << parser.helpText();
+    err().flush();
+    return UsageError;
+}
+
+// "WIDTHxHEIGHT[+X+Y]" into a rectangle; a null rectangle when the text is not one.
+QRect parseScreen(const QString &text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d+)x(\\d+)(?:([+-]\\d+)([+-]\\d+))?$"));
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return QRect();
+    const int width = match.captured(1).toInt();
+    const int height = match.captured(2).toInt();
+    const int x = match.captured(3).isEmpty() ? 0 : match.captured(3).toInt();
+    const int y = match.captured(4).isEmpty() ? 0 : match.captured(4).toInt();
+    if (width < 1 || height < 1)
+        return QRect();
+    return QRect(x, y, width, height);
+}
+
+bool writeImage(const QImage &image, const QString &file)
+{
+    if (image.isNull()) {
+        err() << "vokimage: no picture could be produced for " << file << "\n";
+        return false;
+    }
+    if (!image.save(file)) {
+        err() << "vokimage: cannot write " << file << "\n";
+        return false;
+    }
+    return true;
+}
+
+// render: a property map built from options, drawn by the render engine without the cache.
+int renderCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Render a property map given by options (no cache, no configuration)."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("render"), QStringLiteral("The command."));
+    const QCommandLineOption screenOption(QStringLiteral("screen"),
+        QStringLiteral("Screen geometry, such as 1920x1080."), QStringLiteral("GEOMETRY"));
+    const QCommandLineOption wallpaperOption(QStringLiteral("wallpaper"),
+        QStringLiteral("Wallpaper file or #colour."), QStringLiteral("PATH"));
+    const QCommandLineOption positionOption(QStringLiteral("position"),
+        QStringLiteral("Wallpaper placement: Center, Title, Stretch or Crop."),
+        QStringLiteral("NAME"), QStringLiteral("Crop"));
+    const QCommandLineOption logoOption(
+        QStringLiteral("logo"), QStringLiteral("Logo file."), QStringLiteral("PATH"));
+    const QCommandLineOption logoPositionOption(QStringLiteral("logo-position"),
+        QStringLiteral("Logo placement, such as BottomRight or Center."), QStringLiteral("NAME"),
+        QStringLiteral("BottomRight"));
+    const QCommandLineOption taskbarOption(QStringLiteral("taskbar"),
+        QStringLiteral("Taskbar edge: Top, Left, Right or Bottom."), QStringLiteral("NAME"),
+        QStringLiteral("Bottom"));
+    const QCommandLineOption taskbarHeightOption(QStringLiteral("taskbar-height"),
+        QStringLiteral("Taskbar thickness in pixels."), QStringLiteral("PIXELS"),
+        QStringLiteral("48"));
+    const QCommandLineOption blurOption(QStringLiteral("blur"),
+        QStringLiteral("Wallpaper blur radius."), QStringLiteral("RADIUS"));
+    const QCommandLineOption logoBlurOption(QStringLiteral("logo-blur"),
+        QStringLiteral("Logo blur radius."), QStringLiteral("RADIUS"));
+    const QCommandLineOption overlayOption(QStringLiteral("overlay"),
+        QStringLiteral("Colour overlay, such as #64000000."), QStringLiteral("COLOUR"));
+    const QCommandLineOption outputOption({ QStringLiteral("o"), QStringLiteral("output") },
+        QStringLiteral("Output PNG file."), QStringLiteral("FILE"));
+    parser.addOptions({ screenOption, wallpaperOption, positionOption, logoOption,
+        logoPositionOption, taskbarOption, taskbarHeightOption, blurOption, logoBlurOption,
+        overlayOption, outputOption });
+    if (!parser.parse(arguments))
+        return usage(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << parser.helpText();
+        return Success;
+    }
+
+    const QRect screen = parseScreen(parser.value(screenOption));
+    if (!screen.isValid())
+        return usage(parser, QStringLiteral("--screen needs a geometry such as 1920x1080"));
+    if (!parser.isSet(outputOption))
+        return usage(parser, QStringLiteral("-o FILE is required"));
+    if (!parser.isSet(wallpaperOption) && !parser.isSet(logoOption))
+        return usage(parser, QStringLiteral("give --wallpaper, --logo or both"));
+
+    QMap<QString, QVariant> properties;
+    using namespace VokImage;
+    if (parser.isSet(wallpaperOption)) {
+        properties = DefaultWallpaperProperties;
+        const QString name = parser.value(positionOption);
+        if (!WallPaperPositionNames.contains(name))
+            return usage(parser, QStringLiteral("unknown wallpaper placement ") + name);
+        properties[QLatin1String(Keys::ImagePath)]
+            = QVariant::fromValue(File(parser.value(wallpaperOption)));
+        properties[QLatin1String(Keys::ImageScreen)] = screen;
+        properties[QLatin1String(Keys::ImagePosition)] = int(WallPaperPositionNames.value(name));
+        if (parser.isSet(blurOption))
+            properties[QLatin1String(Keys::ImageBlur)] = parser.value(blurOption).toDouble();
+        if (parser.isSet(overlayOption))
+            properties[QLatin1String(Keys::ImageColorOverlay)]
+                = QColor(parser.value(overlayOption));
+    }
+    if (parser.isSet(logoOption)) {
+        const QString name = parser.value(logoPositionOption);
+        const QString taskbar = parser.value(taskbarOption);
+        if (!LogoPositionNames.contains(name))
+            return usage(parser, QStringLiteral("unknown logo placement ") + name);
+        if (!TaskbarPositionNames.contains(taskbar))
+            return usage(parser, QStringLiteral("unknown taskbar edge ") + taskbar);
+        properties[QLatin1String(Keys::LogoPath)] = parser.value(logoOption);
+        properties[QLatin1String(Keys::LogoScreen)] = screen;
+        properties[QLatin1String(Keys::LogoPosition)] = int(LogoPositionNames.value(name));
+        properties[QLatin1String(Keys::TaskbarPosition)] = int(TaskbarPositionNames.value(taskbar));
+        properties[QLatin1String(Keys::TaskbarHeight)] = parser.value(taskbarHeightOption).toInt();
+        if (parser.isSet(logoBlurOption))
+            properties[QLatin1String(Keys::LogoBlur)] = parser.value(logoBlurOption).toDouble();
+    }
+
+    RenderEngine engine;
+    const QImage image = engine.render(properties).toImage();
+    if (engine.getStatus() != RenderEngine::Ok) {
+        err() << "vokimage: the picture could not be rendered\n";
+        return Failure;
+    }
+    if (!writeImage(image, parser.value(outputOption)))
+        return Failure;
+    out() << QFileInfo(parser.value(outputOption)).absoluteFilePath() << "\n";
+    return Success;
+}
+
+struct Command
+{
+    const char *name;
+    const char *summary;
+    std::function<int(const QStringList &)> run;
+};
+
+const QList<Command> &commands()
+{
+    static const QList<Command> list = {
+        { "render", "render a property map given by options, without cache", renderCommand },
+    };
+    return list;
+}
+
+int mainHelp(int code)
+{
+    QTextStream &stream = code == Success ? out() : err();
+    stream << "Usage: vokimage COMMAND [options]\n\nCommands:\n";
+    for (const Command &command : commands())
+        stream << "  " << QString::fromLatin1(command.name).leftJustified(20) << command.summary
+               << "\n";
+    stream << "\nRun 'vokimage COMMAND --help' for the options of a command.\n";
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("vokimage"));
+
+    const QStringList arguments = QGuiApplication::arguments();
+    if (arguments.size() < 2)
+        return mainHelp(UsageError);
+    const QString name = arguments.at(1);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")
+        || name == QLatin1String("help"))
+        return mainHelp(Success);
+    for (const Command &command : commands()) {
+        if (name == QLatin1String(command.name)) {
+            const int code = command.run(arguments);
+            out().flush();
+            err().flush();
+            return code;
+        }
+    }
+    err() << "vokimage: unknown command " << name << "\n";
+    return mainHelp(UsageError);
+}
