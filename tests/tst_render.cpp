@@ -92,8 +92,8 @@ void TestRender::surfaceSize()
         QVERIFY(fullyTransparent(pixmap.toImage()));
     }
     {
-        QMap<QString, QVariant> map = wallpaperMap(QStringLiteral("#000000"),
-            QRect(0, 0, 1920, 1080), 0);
+        QMap<QString, QVariant> map
+            = wallpaperMap(QStringLiteral("#000000"), QRect(0, 0, 1920, 1080), 0);
         map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 1280, 1200);
         map[QStringLiteral("LogoProperty.path")] = QString();
         RenderEngine engine;
@@ -124,8 +124,8 @@ void TestRender::failures()
         map[QStringLiteral("ImageProperty.screen")] = QRect(0, 0, 10, 10);
         QVERIFY(engine.render(map).isNull());
         QCOMPARE(engine.getStatus(), RenderEngine::Error);
-        QVERIFY(log.contains(
-            QStringLiteral("RenderEngine::render() - image and logo path is empty")));
+        QVERIFY(
+            log.contains(QStringLiteral("RenderEngine::render() - image and logo path is empty")));
     }
     {
         // A missing file: the picture is returned, transparent, and the status tells.
@@ -137,9 +137,8 @@ void TestRender::failures()
         QCOMPARE(pixmap.size(), QSize(64, 48));
         QVERIFY(fullyTransparent(pixmap.toImage()));
         QCOMPARE(engine.getStatus(), RenderEngine::Error);
-        QCOMPARE(log.count(
-                     QStringLiteral("RenderImage::render() path is empty or file not exists")),
-            1);
+        QCOMPARE(
+            log.count(QStringLiteral("RenderImage::render() path is empty or file not exists")), 1);
         // The status is never set back.
         engine.render(wallpaperMap(QStringLiteral("#ffffff"), QRect(0, 0, 8, 8), 0));
         QCOMPARE(engine.getStatus(), RenderEngine::Error);
@@ -170,7 +169,8 @@ void TestRender::failures()
         QVERIFY(engine.drawWallpaper({}).isNull());
         QVERIFY(engine.drawLogo({}).isNull());
         QCOMPARE(engine.getStatus(), RenderEngine::Ok);
-        QVERIFY(log.contains(QStringLiteral("RenderEngine::drawWallpaper() - image path is empty")));
+        QVERIFY(
+            log.contains(QStringLiteral("RenderEngine::drawWallpaper() - image path is empty")));
         QVERIFY(log.contains(QStringLiteral("RenderEngine::drawLogo() - logo path is empty")));
     }
 }

@@ -50,8 +50,8 @@ void TestVocabulary::defaultMapsAndWords()
     QVERIFY(!DefaultWallpaperProperties.value(QStringLiteral("ImageProperty.colorOverlay"))
                  .value<QColor>()
                  .isValid());
-    QCOMPARE(DefaultWallpaperProperties.value(QStringLiteral("ImageProperty.screen")).toRect(),
-        QRect());
+    QCOMPARE(
+        DefaultWallpaperProperties.value(QStringLiteral("ImageProperty.screen")).toRect(), QRect());
     QCOMPARE(DefaultLogoProperties.value(QStringLiteral("LogoProperty.position")).toInt(), -1);
     QCOMPARE(
         qvariant_cast<File>(DefaultLogoProperties.value(QStringLiteral("LogoProperty.path"))).path,
@@ -66,7 +66,7 @@ void TestVocabulary::defaultMapsAndWords()
 
 void TestVocabulary::fileIdentity()
 {
-    const File empty{ QString() };
+    const File empty { QString() };
     QVERIFY(empty.path.isEmpty());
     QVERIFY(empty.lastModified.isNull());
     QCOMPARE(empty, File(QString()));
@@ -82,7 +82,10 @@ void TestVocabulary::fileIdentity()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("x");
     file.close();
-    struct utimbuf past { 1000000000, 1000000000 };
+    struct utimbuf past
+    {
+        1000000000, 1000000000
+    };
     QCOMPARE(utime(QFile::encodeName(path).constData(), &past), 0);
     const File before(path);
     QVERIFY(!before.lastModified.isNull());
@@ -123,7 +126,7 @@ void TestVocabulary::fileOrderAndStreaming()
         QDataStream out(&bytes, QIODevice::WriteOnly);
         out << a;
     }
-    File back{ QString() };
+    File back { QString() };
     QDataStream in(bytes);
     in >> back;
     QCOMPARE(in.status(), QDataStream::Ok);

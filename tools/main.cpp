@@ -91,10 +91,10 @@ int renderCommand(const QStringList &arguments)
     const QCommandLineOption taskbarHeightOption(QStringLiteral("taskbar-height"),
         QStringLiteral("Taskbar thickness in pixels."), QStringLiteral("PIXELS"),
         QStringLiteral("48"));
-    const QCommandLineOption blurOption(QStringLiteral("blur"),
-        QStringLiteral("Wallpaper blur radius."), QStringLiteral("RADIUS"));
-    const QCommandLineOption logoBlurOption(QStringLiteral("logo-blur"),
-        QStringLiteral("Logo blur radius."), QStringLiteral("RADIUS"));
+    const QCommandLineOption blurOption(
+        QStringLiteral("blur"), QStringLiteral("Wallpaper blur radius."), QStringLiteral("RADIUS"));
+    const QCommandLineOption logoBlurOption(
+        QStringLiteral("logo-blur"), QStringLiteral("Logo blur radius."), QStringLiteral("RADIUS"));
     const QCommandLineOption overlayOption(QStringLiteral("overlay"),
         QStringLiteral("Colour overlay, such as #64000000."), QStringLiteral("COLOUR"));
     const QCommandLineOption outputOption({ QStringLiteral("o"), QStringLiteral("output") },

@@ -3,16 +3,15 @@
 #include <QPainter>
 
 // Exported by Qt Widgets; the routine behind QGraphicsBlurEffect.
-Q_DECL_IMPORT void qt_blurImage(QPainter *p, QImage &blurImage, qreal radius, bool quality,
-    bool alphaOnly, int transposed = 0);
+Q_DECL_IMPORT void qt_blurImage(
+    QPainter *p, QImage &blurImage, qreal radius, bool quality, bool alphaOnly, int transposed = 0);
 
 namespace VokImage {
 
 RenderBlurEffects::RenderBlurEffects(RenderEngine *engine, double radius)
     : RenderFactory(engine, { { QStringLiteral("radius"), radius } })
     , m_radius(radius)
-{
-}
+{ }
 
 RenderBlurEffects::~RenderBlurEffects() = default;
 
@@ -34,8 +33,7 @@ void RenderBlurEffects::render()
 RenderColorOverlayEffects::RenderColorOverlayEffects(RenderEngine *engine, QColor color)
     : RenderFactory(engine, { { QStringLiteral("colorOverlay"), color } })
     , m_color(color)
-{
-}
+{ }
 
 RenderColorOverlayEffects::~RenderColorOverlayEffects() = default;
 

@@ -158,8 +158,7 @@ void RenderEngine::setStatus(Status status)
 RenderFactory::RenderFactory(RenderEngine *engine, const QMap<QString, QVariant> &properties)
     : m_engine(engine)
     , m_properties(properties)
-{
-}
+{ }
 
 RenderFactory::~RenderFactory() = default;
 

@@ -115,10 +115,10 @@ void RenderImage::Private::crop() const
 {
     const double sw = screen.width();
     const double sh = screen.height();
-    const QImage image = QPixmap(path)
-                             .scaled(screen.size(), Qt::KeepAspectRatioByExpanding,
-                                 Qt::SmoothTransformation)
-                             .toImage();
+    const QImage image
+        = QPixmap(path)
+              .scaled(screen.size(), Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+              .toImage();
     const double iw = image.width();
     const double ih = image.height();
     double k = iw / sw;

@@ -10,8 +10,7 @@ namespace VokImage {
 
 RenderLogo::RenderLogo(RenderEngine *engine, const QMap<QString, QVariant> &properties)
     : RenderFactory(engine, properties)
-{
-}
+{ }
 
 RenderLogo::~RenderLogo() = default;
 

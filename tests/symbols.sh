@@ -1,0 +1,27 @@
+#!/bin/sh
+# The library exports its public names and hides its internal helpers.
+set -eu
+lib=$1
+syms=$(nm -D --defined-only -C "$lib" | grep ' T ' | sed 's/^[^ ]* T //')
+status=0
+for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File::operator<' \
+    'operator<<(QDataStream&, VokImage::File const&)' 'operator>>(QDataStream&, VokImage::File&)' \
+    'operator<<(QDebug, VokImage::File const&)' 'VokImage::RenderEngine::render(' \
+    'VokImage::RenderEngine::getStatus()' 'VokImage::RenderFactory::RenderFactory(' \
+    'VokImage::RenderImage::render()' 'VokImage::RenderLogo::getLogoArea(' \
+    'VokImage::RenderBlurEffects::render()' 'VokImage::RenderColorOverlayEffects::render()' \
+    'VokImage::fitToScreen(' 'VokImage::getLogoPosition(' 'VokImage::getLogoPositionX11(' \
+    'VokImage::isTextColorBlack(' 'VokImage::isTextWhiteFor(' 'VokImage::containsColor('; do
+    if ! printf '%s\n' "$syms" | grep -qF "$name"; then
+        echo "FAIL: $name is not exported"
+        status=1
+    fi
+done
+for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType; do
+    if printf '%s\n' "$syms" | grep -qF "$name"; then
+        echo "FAIL: internal $name is exported"
+        status=1
+    fi
+done
+[ $status -eq 0 ] && echo "PASS: exported names present, internal helpers hidden"
+exit $status
