@@ -11,13 +11,16 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
     'VokImage::RenderImage::render()' 'VokImage::RenderLogo::getLogoArea(' \
     'VokImage::RenderBlurEffects::render()' 'VokImage::RenderColorOverlayEffects::render()' \
     'VokImage::fitToScreen(' 'VokImage::getLogoPosition(' 'VokImage::getLogoPositionX11(' \
-    'VokImage::isTextColorBlack(' 'VokImage::isTextWhiteFor(' 'VokImage::containsColor('; do
+    'VokImage::isTextColorBlack(' 'VokImage::isTextWhiteFor(' 'VokImage::containsColor(' \
+    'VokImage::Utils::getColor(' 'VokImage::Utils::CreateShadeColor(' \
+    'VokImage::Utils::CreateShadeColors(' 'VokImage::Utils::getVokDefaultWallpaper(' \
+    'wallpaperSizeRatio(QSize)'; do
     if ! printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: $name is not exported"
         status=1
     fi
 done
-for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType; do
+for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles; do
     if printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: internal $name is exported"
         status=1

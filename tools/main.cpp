@@ -65,16 +65,42 @@ bool writeImage(const QImage &image, const QString &file)
     return true;
 }
 
+// Parses @p arguments for one command; returns -1 to go on, otherwise the exit code.
+int parseCommand(QCommandLineParser &parser, const QStringList &arguments, const QString &name,
+    const QString &description, const QList<QCommandLineOption> &options)
+{
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addPositionalArgument(name, QStringLiteral("The command."));
+    parser.addOptions(options);
+    if (!parser.parse(arguments))
+        return usage(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << parser.helpText();
+        return Success;
+    }
+    return -1;
+}
+
+const QCommandLineOption &screenOption()
+{
+    static const QCommandLineOption option(QStringLiteral("screen"),
+        QStringLiteral("Screen geometry, such as 1920x1080 or 1280x1024+1920+0."),
+        QStringLiteral("GEOMETRY"));
+    return option;
+}
+
+const QCommandLineOption &outputOption()
+{
+    static const QCommandLineOption option({ QStringLiteral("o"), QStringLiteral("output") },
+        QStringLiteral("Output PNG file."), QStringLiteral("FILE"));
+    return option;
+}
+
 // render: a property map built from options, drawn by the render engine without the cache.
 int renderCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Render a property map given by options (no cache, no configuration)."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("render"), QStringLiteral("The command."));
-    const QCommandLineOption screenOption(QStringLiteral("screen"),
-        QStringLiteral("Screen geometry, such as 1920x1080."), QStringLiteral("GEOMETRY"));
     const QCommandLineOption wallpaperOption(QStringLiteral("wallpaper"),
         QStringLiteral("Wallpaper file or #colour."), QStringLiteral("PATH"));
     const QCommandLineOption positionOption(QStringLiteral("position"),
@@ -97,22 +123,18 @@ int renderCommand(const QStringList &arguments)
         QStringLiteral("logo-blur"), QStringLiteral("Logo blur radius."), QStringLiteral("RADIUS"));
     const QCommandLineOption overlayOption(QStringLiteral("overlay"),
         QStringLiteral("Colour overlay, such as #64000000."), QStringLiteral("COLOUR"));
-    const QCommandLineOption outputOption({ QStringLiteral("o"), QStringLiteral("output") },
-        QStringLiteral("Output PNG file."), QStringLiteral("FILE"));
-    parser.addOptions({ screenOption, wallpaperOption, positionOption, logoOption,
-        logoPositionOption, taskbarOption, taskbarHeightOption, blurOption, logoBlurOption,
-        overlayOption, outputOption });
-    if (!parser.parse(arguments))
-        return usage(parser, parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        out() << parser.helpText();
-        return Success;
-    }
+    const int code = parseCommand(parser, arguments, QStringLiteral("render"),
+        QStringLiteral("Render a property map given by options (no cache, no configuration)."),
+        { screenOption(), wallpaperOption, positionOption, logoOption, logoPositionOption,
+            taskbarOption, taskbarHeightOption, blurOption, logoBlurOption, overlayOption,
+            outputOption() });
+    if (code >= 0)
+        return code;
 
-    const QRect screen = parseScreen(parser.value(screenOption));
+    const QRect screen = parseScreen(parser.value(screenOption()));
     if (!screen.isValid())
         return usage(parser, QStringLiteral("--screen needs a geometry such as 1920x1080"));
-    if (!parser.isSet(outputOption))
+    if (!parser.isSet(outputOption()))
         return usage(parser, QStringLiteral("-o FILE is required"));
     if (!parser.isSet(wallpaperOption) && !parser.isSet(logoOption))
         return usage(parser, QStringLiteral("give --wallpaper, --logo or both"));
@@ -156,10 +178,74 @@ int renderCommand(const QStringList &arguments)
         err() << "vokimage: the picture could not be rendered\n";
         return Failure;
     }
-    if (!writeImage(image, parser.value(outputOption)))
+    if (!writeImage(image, parser.value(outputOption())))
         return Failure;
-    out() << QFileInfo(parser.value(outputOption)).absoluteFilePath() << "\n";
+    out() << QFileInfo(parser.value(outputOption())).absoluteFilePath() << "\n";
     return Success;
+}
+
+// palette: the ten shades of a colour, as the default wallpaper uses them.
+int paletteCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("colour"),
+        QStringLiteral("A colour: #rrggbb, a name, or r,g,b[,a]."), QStringLiteral("COLOUR"));
+    const int code = parseCommand(parser, arguments, QStringLiteral("palette"),
+        QStringLiteral("Print the shade palette of a colour."), {});
+    if (code >= 0)
+        return code;
+    if (parser.positionalArguments().size() != 2)
+        return usage(parser, QStringLiteral("give one colour"));
+    const QColor colour = VokImage::Utils::getColor(parser.positionalArguments().at(1));
+    if (!colour.isValid()) {
+        err() << "vokimage: not a colour: " << parser.positionalArguments().at(1) << "\n";
+        return Failure;
+    }
+    const QList<QPair<QString, QColor>> palette = VokImage::Utils::CreateShadeColors(colour);
+    for (const auto &shade : palette)
+        out() << shade.first.leftJustified(9) << shade.second.name() << "\n";
+    return Success;
+}
+
+// default-wallpaper: the generated wallpaper for a screen and colour.
+int defaultWallpaperCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption colourOption(QStringLiteral("colour"),
+        QStringLiteral("Primary colour."), QStringLiteral("COLOUR"), QStringLiteral("#5a91bd"));
+    const int code = parseCommand(parser, arguments, QStringLiteral("default-wallpaper"),
+        QStringLiteral("Generate (or find) the default wallpaper for a screen and colour and "
+                       "print its path; with -o also render it to a PNG file."),
+        { screenOption(), colourOption, outputOption() });
+    if (code >= 0)
+        return code;
+    const QRect screen = parseScreen(parser.value(screenOption()));
+    if (!screen.isValid())
+        return usage(parser, QStringLiteral("--screen needs a geometry such as 1920x1080"));
+    const QColor colour = VokImage::Utils::getColor(parser.value(colourOption));
+    if (!colour.isValid())
+        return usage(parser, QStringLiteral("not a colour: ") + parser.value(colourOption));
+    const QString path = VokImage::Utils::getVokDefaultWallpaper(screen, colour);
+    if (path.isNull()) {
+        err() << "vokimage: the default wallpaper could not be generated\n";
+        return Failure;
+    }
+    out() << path << "\n";
+    if (!parser.isSet(outputOption()))
+        return Success;
+    QMap<QString, QVariant> properties = VokImage::DefaultWallpaperProperties;
+    properties[QLatin1String(VokImage::Keys::ImagePath)]
+        = QVariant::fromValue(VokImage::File(path));
+    properties[QLatin1String(VokImage::Keys::ImageScreen)] = screen;
+    properties[QLatin1String(VokImage::Keys::ImagePosition)]
+        = int(VokImage::WallPaperPosition::Crop);
+    VokImage::RenderEngine engine;
+    const QImage image = engine.render(properties).toImage();
+    if (engine.getStatus() != VokImage::RenderEngine::Ok) {
+        err() << "vokimage: the picture could not be rendered\n";
+        return Failure;
+    }
+    return writeImage(image, parser.value(outputOption())) ? Success : Failure;
 }
 
 struct Command
@@ -173,6 +259,9 @@ const QList<Command> &commands()
 {
     static const QList<Command> list = {
         { "render", "render a property map given by options, without cache", renderCommand },
+        { "palette", "print the shade palette of a colour", paletteCommand },
+        { "default-wallpaper", "generate the default wallpaper for a screen and colour",
+            defaultWallpaperCommand },
     };
     return list;
 }

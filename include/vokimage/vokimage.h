@@ -4,4 +4,5 @@
 
 #include <vokimage/export.h>
 #include <vokimage/render.h>
+#include <vokimage/utils.h>
 #include <vokimage/vocabulary.h>
