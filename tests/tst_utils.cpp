@@ -32,7 +32,7 @@ private slots:
     void everyTemplateRenders();
 };
 
-static const QString Cache = QStringLiteral("/tmp/cache");
+static const QString CacheRoot = QStringLiteral("/tmp/cache");
 
 static QByteArray readAll(const QString &path)
 {
@@ -66,7 +66,7 @@ void TestUtils::initTestCase()
 void TestUtils::init()
 {
     QVERIFY(insideSandbox());
-    QDir(Cache).removeRecursively();
+    QDir(CacheRoot).removeRecursively();
 }
 
 void TestUtils::getColor_data()
@@ -223,7 +223,7 @@ void TestUtils::templateFailures()
 void TestUtils::sharedDirectories()
 {
     QVERIFY(!Utils::getVokDefaultWallpaper(QRect(0, 0, 1920, 1080), Qt::blue).isNull());
-    QCOMPARE(modeOf(Cache), mode_t(01777));
+    QCOMPARE(modeOf(CacheRoot), mode_t(01777));
     QCOMPARE(modeOf(QStringLiteral("/tmp/cache/16:9")), mode_t(01777));
 
     // Made by this process (root in the sandbox), usable by another user afterwards.
@@ -256,15 +256,15 @@ void TestUtils::sharedDirectories()
         QVERIFY(log.contains(QStringLiteral("Can't create cache dir:  \"/tmp/cache/21:9\"")));
     }
     // The same for the cache directory itself.
-    QDir(Cache).removeRecursively();
-    QVERIFY(QFile::link(QStringLiteral("/tmp/decoy"), Cache));
+    QDir(CacheRoot).removeRecursively();
+    QVERIFY(QFile::link(QStringLiteral("/tmp/decoy"), CacheRoot));
     {
         MessageLog log;
         QVERIFY(Utils::getVokDefaultWallpaper(QRect(0, 0, 1920, 1080), Qt::blue).isNull());
         QVERIFY(log.contains(QStringLiteral("Can't create cache dir: ")));
         QVERIFY(QDir(QStringLiteral("/tmp/decoy")).isEmpty());
     }
-    QVERIFY(QFile::remove(Cache));
+    QVERIFY(QFile::remove(CacheRoot));
 }
 
 void TestUtils::plantedFiles()

@@ -1,5 +1,7 @@
 #include <vokimage/render.h>
 
+#include "render_p.h"
+
 #include <QList>
 #include <QPainter>
 #include <QSharedPointer>
@@ -26,7 +28,7 @@ double number(const QMap<QString, QVariant> &properties, const QString &key)
 }
 } // namespace
 
-QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
+QSize surfaceSize(const QMap<QString, QVariant> &properties)
 {
     QSize size(-1, -1);
     const QString imageScreen = QString::fromLatin1(Keys::ImageScreen);
@@ -35,6 +37,12 @@ QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
         size = size.expandedTo(properties.value(imageScreen).toRect().size());
     if (properties.contains(logoScreen))
         size = size.expandedTo(properties.value(logoScreen).toRect().size());
+    return size;
+}
+
+QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
+{
+    const QSize size = surfaceSize(properties);
 
     if (size.width() < 1 || size.height() < 1) {
         setStatus(Error);

@@ -85,7 +85,7 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     if (SharedFiles::readNoFollow(outputPath, text.size(), &existing) && existing == text)
         return outputPath;
 
-    if (!SharedFiles::writeAtomically(outputPath, text)) {
+    if (SharedFiles::writeAtomically(outputPath, text) != SharedFiles::WriteResult::Written) {
         qWarning() << "Can't open default wallpaper for writing: " << outputPath;
         return QString();
     }

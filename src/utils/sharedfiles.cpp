@@ -19,12 +19,25 @@ static bool trustedOwner(uid_t uid)
     return uid == 0 || uid == geteuid();
 }
 
+DirectoryState directoryState(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted;
+    if (!S_ISDIR(st.st_mode) || !trustedOwner(st.st_uid))
+        return DirectoryState::Untrusted;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)) {
+        if (st.st_uid != geteuid()
+            || ::chmod(native.constData(), (st.st_mode & 07777) | S_ISVTX) != 0)
+            return DirectoryState::Untrusted;
+    }
+    return DirectoryState::Trusted;
+}
+
 bool isTrustedDirectory(const QString &path)
 {
-    struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && trustedOwner(st.st_uid);
+    return directoryState(path) == DirectoryState::Trusted;
 }
 
 bool ensureSharedDirectory(const QString &path)
@@ -66,30 +79,29 @@ static mode_t currentUmask()
     return 022;
 }
 
-bool writeAtomically(const QString &path, const QByteArray &data, QString *error)
+WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error)
 {
     const QFileInfo target(path);
     QTemporaryFile file(
         target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1String(".XXXXXX"));
-    auto fail = [&](const QString &why) {
+    auto fail = [&](WriteResult result, const QString &why) {
         if (error)
             *error = why;
-        return false;
+        return result;
     };
     if (!file.open())
-        return fail(QStringLiteral("Error open file for write"));
+        return fail(WriteResult::OpenFailed, file.errorString());
     if (::fchmod(file.handle(), 0644 & ~currentUmask()) != 0)
-        return fail(QStringLiteral("Error set file permissions"));
+        return fail(WriteResult::OpenFailed, QString::fromLocal8Bit(strerror(errno)));
     if (file.write(data) != data.size() || !file.flush())
-        return fail(QStringLiteral("Error write file: ") + file.errorString());
+        return fail(WriteResult::WriteFailed, file.errorString());
     if (::fsync(file.handle()) != 0)
-        return fail(QStringLiteral("Error write file: ") + QString::fromLocal8Bit(strerror(errno)));
+        return fail(WriteResult::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
     const QByteArray from = QFile::encodeName(file.fileName());
     if (::rename(from.constData(), QFile::encodeName(path).constData()) != 0)
-        return fail(
-            QStringLiteral("Error replace file: ") + QString::fromLocal8Bit(strerror(errno)));
+        return fail(WriteResult::RenameFailed, QString::fromLocal8Bit(strerror(errno)));
     file.setAutoRemove(false);
-    return true;
+    return WriteResult::Written;
 }
 
 bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *owner)

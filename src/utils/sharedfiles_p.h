@@ -10,7 +10,16 @@
 namespace VokImage {
 namespace SharedFiles {
 
-/// True when @p path is a real directory (not a link) owned by root or the effective user.
+enum class DirectoryState { Missing, Trusted, Untrusted };
+
+/**
+ * Whether @p path may be used: a real directory (not a link) owned by root or the effective
+ * user, and not writable by others unless sticky. A directory of ours that only lacks the
+ * sticky bit gets it.
+ */
+DirectoryState directoryState(const QString &path);
+
+/// True when directoryState() is Trusted.
 bool isTrustedDirectory(const QString &path);
 
 /**
@@ -23,13 +32,16 @@ bool ensureSharedDirectory(const QString &path);
 /// True when @p path is a regular file (not a link) owned by root or the effective user.
 bool isTrustedFile(const QString &path);
 
+enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
+
 /**
  * Writes @p data to a fresh, exclusively created file next to @p path and renames it over
  * @p path, so that readers see the old file or the whole new one, and a link planted at
  * @p path is replaced rather than followed. The file is readable by everyone (0644 less
- * the umask). False, with @p error set and the old file intact, on any failure.
+ * the umask). On failure @p error
+ * holds the reason and the old file is intact.
  */
-bool writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
+WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
 
 /**
  * Reads at most @p maxSize bytes of the regular file @p path without following a link.

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <vokimage/export.h>
+
+#include <QByteArray>
+#include <QImage>
+#include <QMap>
+#include <QString>
+#include <QVariant>
+
+namespace VokImage {
+
+/// A rendered picture with the property map it was rendered from. Empty means failure.
+struct Image
+{
+    QMap<QString, QVariant> properties;
+    QImage image;
+};
+
+namespace Utils {
+
+/// The byte form of a property map: its QDataStream form, the key of the cache.
+VOKIMAGE_EXPORT QByteArray PropertiesToByteArray(const QMap<QString, QVariant> &properties);
+
+/// The map that @p data holds in byte form; an empty map for malformed data, never a part.
+VOKIMAGE_EXPORT QMap<QString, QVariant> ByteArrayToProperties(QByteArray data);
+
+} // namespace Utils
+
+/**
+ * The on-disk picture cache in "/tmp/cache", shared by all processes. Files are named by
+ * the MD5 of a map's byte form and hold the byte form followed by the image. Only files
+ * owned by root or the calling user, in a directory owned by one of them, are used.
+ */
+namespace Cache {
+
+/// Size in bytes above which each store first removes the oldest removable file.
+constexpr quint64 MaxCacheSize = 104857600;
+
+/// The cache file name of @p properties: 32 lower-case hexadecimal digits.
+VOKIMAGE_EXPORT QString getFileName(const QMap<QString, QVariant> &properties);
+
+/// True when a file of that name exists in the cache directory.
+VOKIMAGE_EXPORT bool isCacheExists(const QMap<QString, QVariant> &properties);
+
+/**
+ * Stores @p image under the name of its properties, atomically. False, with a warning that
+ * begins "Error ", when the directory cannot be used or the file cannot be written whole;
+ * an earlier file of that name then stays as it was.
+ */
+VOKIMAGE_EXPORT bool saveImageCache(const Image &image);
+
+/**
+ * The record stored for @p properties; the empty record, with a warning that begins
+ * "Error " and false through @p ok (may be null), when there is none or it is damaged,
+ * differs from @p properties, or is not trusted.
+ */
+VOKIMAGE_EXPORT Image loadImageCache(const QMap<QString, QVariant> &properties, bool *ok);
+
+/// The stored record, or one rendered and stored now; the empty record when rendering fails.
+VOKIMAGE_EXPORT Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties);
+
+/**
+ * A whole background whose logo variant (light or dark) is chosen by the brightness of the
+ * wallpaper under it; the stored record names the logo actually drawn.
+ */
+VOKIMAGE_EXPORT Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties);
+
+/// The stored record of @p properties with the other colour variant of its logo.
+VOKIMAGE_EXPORT Image searchCacheWithDifferentLogos(
+    const QMap<QString, QVariant> &properties, bool *ok);
+
+/**
+ * The entry point: with @p overloadLogo and a wallpaper in the map the logo-choosing lookup,
+ * otherwise the plain one.
+ */
+VOKIMAGE_EXPORT Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo);
+
+/// Total size in bytes of the regular files in the cache directory (0 when it is missing).
+VOKIMAGE_EXPORT quint64 getCacheSize();
+
+/// Removes the oldest regular file of the cache directory that this process may remove.
+VOKIMAGE_EXPORT void removeOldFileCache();
+
+} // namespace Cache
+} // namespace VokImage
+
+Q_DECLARE_METATYPE(VokImage::Image)

@@ -1,0 +1,269 @@
+#include <vokimage/cache.h>
+#include <vokimage/render.h>
+
+#include "cache_p.h"
+#include "render/render_p.h"
+#include "utils/sharedfiles_p.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QtEndian>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace VokImage {
+namespace Cache {
+
+namespace {
+
+// Largest cache file that is read; far above any picture the limits let through.
+constexpr qint64 MaxCacheFileSize = qint64(1) << 30;
+
+const QDir::Filters Listing = QDir::Files | QDir::NoSymLinks | QDir::Hidden;
+
+QString filePath(const QString &name)
+{
+    return CacheDir + QLatin1Char('/') + name;
+}
+
+bool exists(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// False, with a warning, when the directory exists but may not be used.
+bool directoryUsable(SharedFiles::DirectoryState *state = nullptr)
+{
+    const SharedFiles::DirectoryState s = SharedFiles::directoryState(CacheDir);
+    if (state)
+        *state = s;
+    if (s == SharedFiles::DirectoryState::Untrusted) {
+        qWarning() << "Error cache dir is not trusted" << CacheDir;
+        return false;
+    }
+    return true;
+}
+
+// The image part of a cache file: QDataStream's QImage form, a marker and a PNG.
+QByteArray imageBytes(const QImage &image)
+{
+    QByteArray data;
+    QDataStream stream(&data, QIODevice::WriteOnly);
+    if (image.isNull()) {
+        stream << qint32(0);
+        return data;
+    }
+    stream << qint32(1);
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
+    QImageWriter writer(&buffer, "png");
+    // Compression level 1: a fraction of the default level's time for slightly larger files.
+    writer.setQuality(85);
+    if (!writer.write(image))
+        return QByteArray();
+    return data;
+}
+
+// Decodes the image part only when its PNG header announces the @p expected size.
+QImage decodeImage(const QByteArray &part, const QSize &expected)
+{
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (part.size() < 4 + 24 || qFromBigEndian<qint32>(part.constData()) == 0)
+        return QImage();
+    const char *png = part.constData() + 4;
+    if (memcmp(png, signature, 8) != 0 || memcmp(png + 12, "IHDR", 4) != 0)
+        return QImage();
+    const quint32 width = qFromBigEndian<quint32>(png + 16);
+    const quint32 height = qFromBigEndian<quint32>(png + 20);
+    if (qint64(width) != expected.width() || qint64(height) != expected.height())
+        return QImage();
+    QImage image = QImage::fromData(reinterpret_cast<const uchar *>(png), part.size() - 4, "PNG");
+    return image.size() == expected ? image : QImage();
+}
+
+} // namespace
+
+Key keyOf(const QMap<QString, QVariant> &properties)
+{
+    Key key;
+    key.bytes = Utils::PropertiesToByteArray(properties);
+    key.name
+        = QString::fromLatin1(QCryptographicHash::hash(key.bytes, QCryptographicHash::Md5).toHex());
+    return key;
+}
+
+bool exists(const Key &key)
+{
+    return exists(filePath(key.name));
+}
+
+Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
+{
+    auto fail = [ok]() {
+        if (ok)
+            *ok = false;
+        return Image();
+    };
+    SharedFiles::DirectoryState state;
+    if (!directoryUsable(&state))
+        return fail();
+    const QString path = filePath(key.name);
+    if (state == SharedFiles::DirectoryState::Missing || !exists(path)) {
+        qWarning() << "Error file not exists" << key.name;
+        return fail();
+    }
+    QByteArray data;
+    uid_t owner = 0;
+    if (!SharedFiles::readNoFollow(path, MaxCacheFileSize, &data, &owner)) {
+        qWarning() << "Error open file for read" << key.name;
+        return fail();
+    }
+    if (owner != 0 && owner != geteuid()) {
+        qWarning() << "Error file is not trusted" << key.name;
+        return fail();
+    }
+    if (!data.startsWith(key.bytes)) {
+        const QMap<QString, QVariant> stored = Utils::ByteArrayToProperties(data);
+        if (stored.isEmpty())
+            qWarning() << "Error image is null";
+        else
+            qWarning() << "Error properties not equal" << stored << properties;
+        return fail();
+    }
+    const QImage image = decodeImage(data.mid(key.bytes.size()), surfaceSize(properties));
+    if (image.isNull()) {
+        qWarning() << "Error image is null";
+        return fail();
+    }
+    if (ok)
+        *ok = true;
+    return Image { properties, image };
+}
+
+bool save(const Image &image, const Key &key)
+{
+    if (getCacheSize() > MaxCacheSize) {
+        qWarning() << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
+        removeOldFileCache();
+    }
+    SharedFiles::DirectoryState state;
+    if (!directoryUsable(&state))
+        return false;
+    if (state == SharedFiles::DirectoryState::Missing
+        && !SharedFiles::ensureSharedDirectory(CacheDir)) {
+        qWarning() << "Error create cache dir" << CacheDir;
+        return false;
+    }
+    const QByteArray picture = imageBytes(image.image);
+    if (picture.isEmpty()) {
+        qWarning() << "Error encode image" << key.name;
+        return false;
+    }
+    QString reason;
+    switch (SharedFiles::writeAtomically(filePath(key.name), key.bytes + picture, &reason)) {
+    case SharedFiles::WriteResult::Written:
+        return true;
+    case SharedFiles::WriteResult::OpenFailed:
+        qWarning() << "Error open file for write" << key.name << reason;
+        break;
+    case SharedFiles::WriteResult::WriteFailed:
+        qWarning() << "Error write file" << key.name << reason;
+        break;
+    case SharedFiles::WriteResult::RenameFailed:
+        qWarning() << "Error replace file" << key.name << reason;
+        break;
+    }
+    return false;
+}
+
+Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key)
+{
+    RenderEngine engine;
+    const QImage image = engine.render(properties).toImage();
+    if (engine.getStatus() != RenderEngine::Ok) {
+        qWarning() << "Error render image" << properties;
+        return Image();
+    }
+    const Image record { properties, image };
+    if (!save(record, key))
+        qWarning() << "Error save image cache";
+    return record;
+}
+
+QString getFileName(const QMap<QString, QVariant> &properties)
+{
+    return keyOf(properties).name;
+}
+
+bool isCacheExists(const QMap<QString, QVariant> &properties)
+{
+    return QFile::exists(filePath(getFileName(properties)));
+}
+
+bool saveImageCache(const Image &image)
+{
+    return save(image, keyOf(image.properties));
+}
+
+Image loadImageCache(const QMap<QString, QVariant> &properties, bool *ok)
+{
+    return load(properties, keyOf(properties), ok);
+}
+
+Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties)
+{
+    const Key key = keyOf(properties);
+    bool ok = false;
+    Image record;
+    if (exists(key))
+        record = load(properties, key, &ok);
+    if (ok)
+        return record;
+    return renderAndStore(properties, key);
+}
+
+Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo)
+{
+    if (overloadLogo && properties.contains(QLatin1String(Keys::ImagePath)))
+        return getImageCacheWithOverloadedLogo(properties);
+    return getImageCacheWithoutOverloadedLogo(properties);
+}
+
+quint64 getCacheSize()
+{
+    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
+        return 0;
+    quint64 total = 0;
+    const QFileInfoList files = QDir(CacheDir).entryInfoList(Listing, QDir::Size | QDir::Reversed);
+    for (const QFileInfo &file : files)
+        total += quint64(file.size());
+    return total;
+}
+
+void removeOldFileCache()
+{
+    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
+        return;
+    const QFileInfoList files = QDir(CacheDir).entryInfoList(Listing, QDir::Time | QDir::Reversed);
+    const uid_t self = geteuid();
+    for (const QFileInfo &file : files) {
+        // With the sticky bit only our own files can go (any file for root).
+        if (self != 0 && file.ownerId() != self)
+            continue;
+        if (!file.exists())
+            return;
+        if (!file.dir().remove(file.fileName()))
+            qWarning() << "Error remove file" << file.fileName();
+        return;
+    }
+}
+
+} // namespace Cache
+} // namespace VokImage
