@@ -14,13 +14,20 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
     'VokImage::isTextColorBlack(' 'VokImage::isTextWhiteFor(' 'VokImage::containsColor(' \
     'VokImage::Utils::getColor(' 'VokImage::Utils::CreateShadeColor(' \
     'VokImage::Utils::CreateShadeColors(' 'VokImage::Utils::getVokDefaultWallpaper(' \
-    'wallpaperSizeRatio(QSize)'; do
+    'wallpaperSizeRatio(QSize)' 'VokImage::Utils::PropertiesToByteArray(' \
+    'VokImage::Utils::ByteArrayToProperties(' 'VokImage::Cache::getFileName(' \
+    'VokImage::Cache::isCacheExists(' 'VokImage::Cache::saveImageCache(' \
+    'VokImage::Cache::loadImageCache(' 'VokImage::Cache::getImageCacheWithoutOverloadedLogo(' \
+    'VokImage::Cache::getImageCacheWithOverloadedLogo(' \
+    'VokImage::Cache::searchCacheWithDifferentLogos(' 'VokImage::Cache::getImageCache(' \
+    'VokImage::Cache::getCacheSize()' 'VokImage::Cache::removeOldFileCache()'; do
     if ! printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: $name is not exported"
         status=1
     fi
 done
-for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles; do
+for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles \
+    Cache::keyOf Cache::renderAndStore "Cache::load(" "Cache::save(" surfaceSize; do
     if printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: internal $name is exported"
         status=1

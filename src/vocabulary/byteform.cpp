@@ -40,10 +40,10 @@ QMap<QString, QVariant> ByteArrayToProperties(QByteArray data)
             if (stream.status() != QDataStream::Ok)
                 return {};
             // Duplicate keys are kept; the later one is found first.
-QT_WARNING_PUSH
-QT_WARNING_DISABLE_DEPRECATED
+            QT_WARNING_PUSH
+            QT_WARNING_DISABLE_DEPRECATED
             properties.insertMulti(key, value);
-QT_WARNING_POP
+            QT_WARNING_POP
         }
     } catch (const std::bad_alloc &) {
         return {};

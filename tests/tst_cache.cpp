@@ -1,0 +1,565 @@
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <QtEndian>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace VokImage;
+
+using PropertyMap = QMap<QString, QVariant>;
+
+class TestCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void byteForm();
+    void byteFormMalformed();
+    void storeAndHit();
+    void wallpaperChangeAndRenderFailure();
+    void damagedFiles();
+    void cacheDirUnusable();
+    void sizeLimit();
+    void evictionOrder();
+    void symlinkAtFileName();
+    void symlinkedDirectory();
+    void foreignFiles();
+    void fullDisk();
+    void concurrentProcesses();
+};
+
+static const QString Wallpaper = QStringLiteral("/tmp/wallpaper.png");
+
+static QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static bool writeAll(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+// A file of @p size bytes that occupies no disk space.
+static bool writeSparse(const QString &path, qint64 size)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.resize(size);
+}
+
+static bool setMtime(const QString &path, time_t seconds)
+{
+    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+static QString cachePath(const PropertyMap &map)
+{
+    return CacheDir + QLatin1Char('/') + Cache::getFileName(map);
+}
+
+static bool isRegularFile(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+static PropertyMap wallpaperMap(const QSize &size, const QString &path = Wallpaper)
+{
+    PropertyMap map = DefaultWallpaperProperties;
+    map[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(path));
+    map[QLatin1String(Keys::ImageScreen)] = QRect(QPoint(0, 0), size);
+    return map;
+}
+
+static bool isSolid(const QImage &image, const QSize &size, const QColor &colour)
+{
+    if (image.size() != size)
+        return false;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); y += 7)
+        for (int x = 0; x < rgb.width(); x += 7)
+            if (QColor(rgb.pixel(x, y)) != colour)
+                return false;
+    return true;
+}
+
+static int entryCount(const QString &dir)
+{
+    return QDir(dir)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+
+void TestCache::initTestCase()
+{
+    ::umask(022);
+}
+
+void TestCache::init()
+{
+    QVERIFY(insideSandbox());
+    QFile::remove(CacheDir);
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(writeTestImage(Wallpaper, solidImage(QSize(320, 240), QColor(30, 90, 160))));
+}
+
+void TestCache::byteForm()
+{
+    QCOMPARE(Utils::PropertiesToByteArray({}), QByteArray(4, '\0'));
+    QVERIFY(Utils::ByteArrayToProperties(QByteArray(4, '\0')).isEmpty());
+    QVERIFY(Utils::ByteArrayToProperties(QByteArray()).isEmpty());
+
+    PropertyMap forward;
+    forward.insert(QStringLiteral("a"), 1);
+    forward.insert(QStringLiteral("b"), QStringLiteral("two"));
+    forward.insert(QStringLiteral("c"), QVariant::fromValue(File(Wallpaper)));
+    PropertyMap backward;
+    backward.insert(QStringLiteral("c"), QVariant::fromValue(File(Wallpaper)));
+    backward.insert(QStringLiteral("b"), QStringLiteral("two"));
+    backward.insert(QStringLiteral("a"), 1);
+    const QByteArray bytes = Utils::PropertiesToByteArray(forward);
+    QCOMPARE(Utils::PropertiesToByteArray(backward), bytes);
+    QCOMPARE(Cache::getFileName(backward), Cache::getFileName(forward));
+    QVERIFY(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(Cache::getFileName(forward)));
+
+    // The last key comes first.
+    QDataStream stream(bytes);
+    qint32 count = 0;
+    QString firstKey;
+    stream >> count >> firstKey;
+    QCOMPARE(count, 3);
+    QCOMPARE(firstKey, QStringLiteral("c"));
+
+    const PropertyMap back = Utils::ByteArrayToProperties(bytes);
+    QCOMPARE(back.size(), 3);
+    QCOMPARE(back.value(QStringLiteral("c")).value<File>(), File(Wallpaper));
+    QVERIFY(!back.value(QStringLiteral("c")).value<File>().lastModified.isNull());
+    QCOMPARE(back.value(QStringLiteral("b")).toString(), QStringLiteral("two"));
+    QCOMPARE(Utils::ByteArrayToProperties(bytes + "trailing bytes"), back);
+}
+
+void TestCache::byteFormMalformed()
+{
+    PropertyMap map { { QStringLiteral("a"), 1 }, { QStringLiteral("b"), 2 } };
+    QByteArray bytes = Utils::PropertiesToByteArray(map);
+    // One entry more announced than present: nothing, not the complete entries.
+    qToBigEndian<qint32>(3, bytes.data());
+    QVERIFY(Utils::ByteArrayToProperties(bytes).isEmpty());
+    // Cut inside the last entry.
+    bytes = Utils::PropertiesToByteArray(map);
+    QVERIFY(Utils::ByteArrayToProperties(bytes.left(bytes.size() - 2)).isEmpty());
+    // A string that announces far more bytes than follow.
+    QByteArray huge;
+    QDataStream out(&huge, QIODevice::WriteOnly);
+    out << qint32(1) << quint32(0x7ffffff0);
+    QVERIFY(Utils::ByteArrayToProperties(huge).isEmpty());
+
+    // The same key twice: both are kept and the later one is found.
+    QByteArray twice;
+    QDataStream dup(&twice, QIODevice::WriteOnly);
+    dup << qint32(2) << QStringLiteral("k") << QVariant(1) << QStringLiteral("k") << QVariant(2);
+    const PropertyMap both = Utils::ByteArrayToProperties(twice);
+    QCOMPARE(both.size(), 2);
+    QCOMPARE(both.value(QStringLiteral("k")).toInt(), 2);
+    QCOMPARE(both.count(QStringLiteral("k")), 2);
+    QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(both)), both);
+}
+
+void TestCache::storeAndHit()
+{
+    const PropertyMap map = wallpaperMap(QSize(64, 48));
+    QVERIFY(!Cache::isCacheExists(map));
+    MessageLog log;
+    const Image first = Cache::getImageCache(map, true);
+    QVERIFY(isSolid(first.image, QSize(64, 48), QColor(30, 90, 160)));
+    QCOMPARE(first.properties, map);
+    QVERIFY(Cache::isCacheExists(map));
+    QCOMPARE(QFileInfo(CacheDir).permissions() & QFileDevice::WriteOther, QFileDevice::WriteOther);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(CacheDir).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(01777));
+    QCOMPARE(::stat(QFile::encodeName(cachePath(map)).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0644));
+    QCOMPARE(entryCount(CacheDir), 1);
+
+    // The file is the map's byte form, then the image in stream form.
+    const QByteArray data = readAll(cachePath(map));
+    const QByteArray key = Utils::PropertiesToByteArray(map);
+    QVERIFY(data.startsWith(key));
+    QDataStream stream(data.mid(key.size()));
+    QImage stored;
+    stream >> stored;
+    QCOMPARE(stream.status(), QDataStream::Ok);
+    QCOMPARE(stored.convertToFormat(QImage::Format_RGB32),
+        first.image.convertToFormat(QImage::Format_RGB32));
+
+    // A hit reads the file without writing it again.
+    QVERIFY(setMtime(cachePath(map), 1000000));
+    bool ok = false;
+    const Image loaded = Cache::loadImageCache(map, &ok);
+    QVERIFY(ok);
+    QCOMPARE(loaded.properties, map);
+    const Image again = Cache::getImageCache(map, false);
+    QCOMPARE(again.image.convertToFormat(QImage::Format_RGB32),
+        first.image.convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(QFileInfo(cachePath(map)).lastModified().toSecsSinceEpoch(), qint64(1000000));
+    QVERIFY(!log.contains(QStringLiteral("Error")));
+
+    // A missing file and a null ok pointer.
+    const PropertyMap other = wallpaperMap(QSize(10, 10));
+    QVERIFY(Cache::loadImageCache(other, nullptr).image.isNull());
+    QVERIFY(log.contains(QStringLiteral("Error file not exists")));
+}
+
+void TestCache::wallpaperChangeAndRenderFailure()
+{
+    const PropertyMap before = wallpaperMap(QSize(40, 30));
+    QVERIFY(!Cache::getImageCache(before, false).image.isNull());
+    QVERIFY(setMtime(Wallpaper, 2000000));
+    const PropertyMap after = wallpaperMap(QSize(40, 30));
+    QVERIFY(Cache::getFileName(after) != Cache::getFileName(before));
+    QVERIFY(!Cache::isCacheExists(after));
+    QVERIFY(!Cache::getImageCache(after, false).image.isNull());
+    QVERIFY(Cache::isCacheExists(before));
+    QCOMPARE(entryCount(CacheDir), 2);
+
+    MessageLog log;
+    const PropertyMap missing = wallpaperMap(QSize(40, 30), QStringLiteral("/tmp/no-such.png"));
+    const Image failed = Cache::getImageCache(missing, true);
+    QVERIFY(failed.image.isNull());
+    QVERIFY(failed.properties.isEmpty());
+    QVERIFY(log.contains(QStringLiteral("Error render image")));
+    QVERIFY(!Cache::isCacheExists(missing));
+    QCOMPARE(entryCount(CacheDir), 2);
+}
+
+void TestCache::damagedFiles()
+{
+    const PropertyMap map = wallpaperMap(QSize(48, 32));
+    const QString path = cachePath(map);
+    QVERIFY(!Cache::getImageCache(map, false).image.isNull());
+    const QByteArray good = readAll(path);
+    const int keySize = Utils::PropertiesToByteArray(map).size();
+
+    struct Damage
+    {
+        const char *name;
+        QByteArray bytes;
+        const char *message;
+    };
+    QByteArray bigHeader = good;
+    // The PNG's IHDR announces 100000 x 100000 pixels.
+    qToBigEndian<quint32>(100000, bigHeader.data() + keySize + 4 + 16);
+    qToBigEndian<quint32>(100000, bigHeader.data() + keySize + 4 + 20);
+    const QList<Damage> damages {
+        { "image part cut", good.left(keySize + 40), "Error image is null" },
+        { "map part cut", good.left(keySize / 2), "Error image is null" },
+        { "no image", good.left(keySize), "Error image is null" },
+        { "huge dimensions", bigHeader, "Error image is null" },
+    };
+    for (const Damage &damage : damages) {
+        QVERIFY2(writeAll(path, damage.bytes), damage.name);
+        MessageLog log;
+        bool ok = true;
+        QVERIFY2(Cache::loadImageCache(map, &ok).image.isNull(), damage.name);
+        QVERIFY2(!ok, damage.name);
+        QVERIFY2(log.contains(QLatin1String(damage.message)), damage.name);
+        const Image fresh = Cache::getImageCache(map, false);
+        QVERIFY2(isSolid(fresh.image, QSize(48, 32), QColor(30, 90, 160)), damage.name);
+        QVERIFY2(Cache::loadImageCache(map, &ok).image.size() == QSize(48, 32) && ok, damage.name);
+    }
+
+    // A file copied in under another map's name.
+    const PropertyMap other = wallpaperMap(QSize(20, 20));
+    QVERIFY(QFile::copy(path, cachePath(other)));
+    MessageLog log;
+    bool ok = true;
+    QVERIFY(Cache::loadImageCache(other, &ok).image.isNull());
+    QVERIFY(!ok);
+    QVERIFY(log.contains(QStringLiteral("Error properties not equal")));
+    QCOMPARE(Cache::getImageCache(other, false).image.size(), QSize(20, 20));
+    QVERIFY(Cache::loadImageCache(other, &ok).image.size() == QSize(20, 20) && ok);
+}
+
+void TestCache::cacheDirUnusable()
+{
+    const PropertyMap map = wallpaperMap(QSize(32, 32));
+    QVERIFY(writeAll(CacheDir, "not a directory"));
+    MessageLog log;
+    QVERIFY(!Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
+    QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
+    const Image record = Cache::getImageCache(map, false);
+    QVERIFY(isSolid(record.image, QSize(32, 32), QColor(30, 90, 160)));
+    QVERIFY(log.contains(QStringLiteral("Error save image cache")));
+    QCOMPARE(readAll(CacheDir), QByteArray("not a directory"));
+    QCOMPARE(Cache::getCacheSize(), quint64(0));
+    QVERIFY(QFile::remove(CacheDir));
+    QCOMPARE(Cache::getCacheSize(), quint64(0));
+
+    // Our own directory that only lacks the sticky bit gets it.
+    QVERIFY(QDir().mkpath(CacheDir));
+    QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 0777), 0);
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(CacheDir).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(01777));
+
+    // A directory owned by another user is not used.
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(QDir().mkpath(CacheDir));
+    QCOMPARE(::chown(QFile::encodeName(CacheDir).constData(), 12345, 12345), 0);
+    log.clear();
+    QVERIFY(!Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
+    QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
+    QCOMPARE(entryCount(CacheDir), 0);
+}
+
+void TestCache::sizeLimit()
+{
+    QVERIFY(QDir().mkpath(CacheDir));
+    QCOMPARE(Cache::MaxCacheSize, quint64(104857600));
+    const PropertyMap map = wallpaperMap(QSize(16, 16));
+    const Image record { map, solidImage(QSize(16, 16), Qt::green) };
+    QVERIFY(Cache::saveImageCache(record));
+    const qint64 own = QFileInfo(cachePath(map)).size();
+    // Links and directories neither count nor go; a hidden file counts.
+    QVERIFY(writeSparse(QStringLiteral("/tmp/outside"), 200 << 20));
+    QVERIFY(QFile::link(QStringLiteral("/tmp/outside"), CacheDir + QStringLiteral("/link")));
+    QVERIFY(QDir(CacheDir).mkdir(QStringLiteral("sub")));
+    QVERIFY(writeSparse(CacheDir + QStringLiteral("/sub/inner"), 200 << 20));
+    QVERIFY(writeSparse(CacheDir + QStringLiteral("/.hidden"), 1000));
+    QCOMPARE(Cache::getCacheSize(), quint64(own + 1000));
+
+    // Exactly the limit: nothing is evicted.
+    QVERIFY(writeSparse(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own));
+    QVERIFY(setMtime(CacheDir + QStringLiteral("/.hidden"), 1000));
+    QCOMPARE(Cache::getCacheSize(), Cache::MaxCacheSize);
+    MessageLog log;
+    QVERIFY(Cache::saveImageCache(record));
+    QVERIFY(!log.contains(QStringLiteral("Cache size is exceeded")));
+    QVERIFY(QFile::exists(CacheDir + QStringLiteral("/.hidden")));
+
+    // One byte more: the oldest file goes, then the store writes its own.
+    QVERIFY(
+        writeSparse(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own + 1));
+    QVERIFY(setMtime(CacheDir + QStringLiteral("/.hidden"), 1000));
+    QVERIFY(Cache::saveImageCache(record));
+    QVERIFY(log.contains(QStringLiteral("Cache size is exceeded MAX CACHE SIZE: 104857600")));
+    QVERIFY(!QFile::exists(CacheDir + QStringLiteral("/.hidden")));
+    QVERIFY(Cache::isCacheExists(map));
+    QVERIFY(QFileInfo(CacheDir + QStringLiteral("/link")).isSymLink());
+    QVERIFY(QFile::exists(CacheDir + QStringLiteral("/sub/inner")));
+    QCOMPARE(Cache::getCacheSize(), quint64(own));
+}
+
+void TestCache::evictionOrder()
+{
+    QVERIFY(QDir().mkpath(CacheDir));
+    const QStringList names { QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c"),
+        QStringLiteral("newest") };
+    for (const QString &name : names) {
+        QVERIFY(writeAll(CacheDir + QLatin1Char('/') + name, "x"));
+        QVERIFY(setMtime(
+            CacheDir + QLatin1Char('/') + name, name == QLatin1String("newest") ? 5000 : 3000));
+    }
+    // Equal times: the greatest name is the first to go.
+    Cache::removeOldFileCache();
+    QVERIFY(!QFile::exists(CacheDir + QStringLiteral("/c")));
+    Cache::removeOldFileCache();
+    QVERIFY(!QFile::exists(CacheDir + QStringLiteral("/b")));
+    QVERIFY(QFile::exists(CacheDir + QStringLiteral("/a")));
+    QVERIFY(QFile::exists(CacheDir + QStringLiteral("/newest")));
+
+    // Files this process may not remove are passed over: the other user's own file goes
+    // although root's file is older.
+    QDir(CacheDir).removeRecursively();
+    const PropertyMap map = wallpaperMap(QSize(8, 8));
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(8, 8), Qt::red) }));
+    QVERIFY(setMtime(cachePath(map), 1000));
+    const int second = runAsOtherUser([]() {
+        if (!writeAll(CacheDir + QStringLiteral("/mine"), "y"))
+            return 3;
+        setMtime(CacheDir + QStringLiteral("/mine"), 9000);
+        Cache::removeOldFileCache();
+        return QFile::exists(CacheDir + QStringLiteral("/mine")) ? 4 : 0;
+    });
+    if (second == -1)
+        QSKIP("cannot change identity here");
+    QCOMPARE(second, 0);
+    QCOMPARE(entryCount(CacheDir), 1);
+}
+
+void TestCache::symlinkAtFileName()
+{
+    const QString victim = QStringLiteral("/tmp/victim");
+    const QByteArray content("precious data\n");
+    QVERIFY(writeAll(victim, content));
+    QVERIFY(QDir().mkpath(CacheDir));
+    QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 01777), 0);
+    const PropertyMap map = wallpaperMap(QSize(24, 24));
+    QVERIFY(QFile::link(victim, cachePath(map)));
+
+    // Loading does not follow the link.
+    MessageLog log;
+    bool ok = true;
+    QVERIFY(Cache::loadImageCache(map, &ok).image.isNull());
+    QVERIFY(!ok);
+    QVERIFY(log.contains(QStringLiteral("Error open file for read")));
+
+    const Image record = Cache::getImageCache(map, false);
+    QVERIFY(isSolid(record.image, QSize(24, 24), QColor(30, 90, 160)));
+    QCOMPARE(readAll(victim), content);
+    QVERIFY(isRegularFile(cachePath(map)));
+    QVERIFY(Cache::loadImageCache(map, &ok).image.size() == QSize(24, 24) && ok);
+    QCOMPARE(entryCount(CacheDir), 1);
+}
+
+void TestCache::symlinkedDirectory()
+{
+    const QString elsewhere = QStringLiteral("/tmp/elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(writeSparse(elsewhere + QStringLiteral("/big%1").arg(i), 50 << 20));
+    QVERIFY(QFile::link(elsewhere, CacheDir));
+
+    MessageLog log;
+    const PropertyMap map = wallpaperMap(QSize(24, 24));
+    const Image record = Cache::getImageCache(map, false);
+    QVERIFY(isSolid(record.image, QSize(24, 24), QColor(30, 90, 160)));
+    QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
+    QCOMPARE(entryCount(elsewhere), 3);
+    QCOMPARE(Cache::getCacheSize(), quint64(0));
+    Cache::removeOldFileCache();
+    QCOMPARE(entryCount(elsewhere), 3);
+    QVERIFY(QFileInfo(CacheDir).isSymLink());
+}
+
+void TestCache::foreignFiles()
+{
+    const PropertyMap map = wallpaperMap(QSize(24, 16));
+    // Another user's valid-looking file with a different picture.
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(24, 16), Qt::red) }));
+    QCOMPARE(::chown(QFile::encodeName(cachePath(map)).constData(), 12345, 12345), 0);
+    MessageLog log;
+    bool ok = true;
+    QVERIFY(Cache::loadImageCache(map, &ok).image.isNull());
+    QVERIFY(!ok);
+    QVERIFY(log.contains(QStringLiteral("Error file is not trusted")));
+    const Image record = Cache::getImageCache(map, false);
+    QVERIFY(isSolid(record.image, QSize(24, 16), QColor(30, 90, 160)));
+    QCOMPARE(QFileInfo(cachePath(map)).ownerId(), geteuid());
+    QVERIFY(Cache::loadImageCache(map, &ok).image.size() == QSize(24, 16) && ok);
+
+    // A file written by another user is not served to this one either.
+    QFile::remove(cachePath(map));
+    const int status = runAsOtherUser([map]() {
+        return Cache::saveImageCache(Image { map, solidImage(QSize(24, 16), Qt::red) }) ? 0 : 3;
+    });
+    if (status == -1)
+        QSKIP("cannot change identity here");
+    QCOMPARE(status, 0);
+    QCOMPARE(QFileInfo(cachePath(map)).ownerId(), uint(65534));
+    log.clear();
+    QVERIFY(isSolid(Cache::getImageCache(map, false).image, QSize(24, 16), QColor(30, 90, 160)));
+    QVERIFY(log.contains(QStringLiteral("Error file is not trusted")));
+}
+
+void TestCache::fullDisk()
+{
+    QVERIFY(QDir().mkpath(CacheDir));
+    if (::mount("tmpfs", QFile::encodeName(CacheDir).constData(), "tmpfs", 0, "size=256k,mode=1777")
+        != 0)
+        QSKIP("cannot mount a small file system here");
+    const PropertyMap small = wallpaperMap(QSize(16, 16));
+    QVERIFY(!Cache::getImageCache(small, false).image.isNull());
+    const QByteArray earlier = readAll(cachePath(small));
+
+    // Noise does not compress, so its record cannot fit.
+    QImage noise(400, 300, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, (seed = seed * 1664525u + 1013904223u) >> 8);
+    const PropertyMap big = wallpaperMap(QSize(400, 300));
+    MessageLog log;
+    QVERIFY(!Cache::saveImageCache(Image { big, noise }));
+    QVERIFY(log.contains(QStringLiteral("Error write file")));
+    QVERIFY(!Cache::isCacheExists(big));
+
+    // A failed replacement leaves the earlier file of that name as it was.
+    log.clear();
+    QVERIFY(!Cache::saveImageCache(Image { small, noise }));
+    QVERIFY(log.contains(QStringLiteral("Error ")));
+    QCOMPARE(readAll(cachePath(small)), earlier);
+    bool ok = false;
+    QVERIFY(!Cache::loadImageCache(small, &ok).image.isNull() && ok);
+
+    // The caller still gets its picture, and no temporary file is left behind.
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/noise.png"), noise));
+    const PropertyMap noisy = wallpaperMap(QSize(400, 300), QStringLiteral("/tmp/noise.png"));
+    log.clear();
+    const Image record = Cache::getImageCache(noisy, false);
+    QCOMPARE(record.image.size(), QSize(400, 300));
+    QVERIFY(log.contains(QStringLiteral("Error save image cache")));
+    QCOMPARE(entryCount(CacheDir), 1);
+    QCOMPARE(::umount(QFile::encodeName(CacheDir).constData()), 0);
+}
+
+void TestCache::concurrentProcesses()
+{
+    const QList<QSize> sizes { QSize(64, 40), QSize(40, 64), QSize(50, 50) };
+    const int processes = 4;
+    const int requests = 200;
+    QList<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t pid = fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < requests; ++i) {
+                const QSize size = sizes.at((i + p) % sizes.size());
+                const PropertyMap map = wallpaperMap(size);
+                // Every few requests the file is stored again, racing with readers.
+                const Image record = Cache::getImageCache(map, false);
+                if (i % 5 == 0)
+                    Cache::saveImageCache(record);
+                if (record.properties != map || !isSolid(record.image, size, QColor(30, 90, 160)))
+                    ++failures;
+            }
+            _exit(failures == 0 ? 0 : 1);
+        }
+        children.append(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+    QCOMPARE(entryCount(CacheDir), sizes.size());
+    for (const QSize &size : sizes) {
+        bool ok = false;
+        QVERIFY(isSolid(
+            Cache::loadImageCache(wallpaperMap(size), &ok).image, size, QColor(30, 90, 160)));
+        QVERIFY(ok);
+    }
+}
+
+QTEST_MAIN(TestCache)
+#include "tst_cache.moc"
