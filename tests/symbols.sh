@@ -20,14 +20,23 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
     'VokImage::Cache::loadImageCache(' 'VokImage::Cache::getImageCacheWithoutOverloadedLogo(' \
     'VokImage::Cache::getImageCacheWithOverloadedLogo(' \
     'VokImage::Cache::searchCacheWithDifferentLogos(' 'VokImage::Cache::getImageCache(' \
-    'VokImage::Cache::getCacheSize()' 'VokImage::Cache::removeOldFileCache()'; do
+    'VokImage::Cache::getCacheSize()' 'VokImage::Cache::removeOldFileCache()' \
+    'VokSettings::VokSettings(' 'VokSettings::isParsed()' 'VokSettings::ParseConfigFile(' \
+    'VokSettings::value(' 'VokSettings::setValue(' 'VokSettings::remove(' 'VokSettings::sync(' \
+    'VokImage::VokPathFactory::VokPathFactory()' 'VokImage::VokPathFactory::getProperty(' \
+    'VokImage::VokPathFactory::getCurrentWallpaperPath()' 'VokImage::VokPathFactory::whatVokSession()' \
+    'VokImage::VokPathFactory::xdgUserDirLookup(' 'VokImage::VokPathFactory::getVokThemeDir()' \
+    'VokImage::VokPathFactory::getVokSessionConfigSuffix(' \
+    'VokImage::VokOrvPathFactory::VokOrvPathFactory(' 'VokImage::VokOrvPathFactory::getProperty(' \
+    'VokImage::FileSystemEngine::FileSystemEngine(' 'VokImage::FileSystemEngine::getProperty('; do
     if ! printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: $name is not exported"
         status=1
     fi
 done
 for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles \
-    Cache::keyOf Cache::renderAndStore "Cache::load(" "Cache::save(" surfaceSize; do
+    Cache::keyOf Cache::renderAndStore "Cache::load(" "Cache::save(" surfaceSize \
+    readSettingsFile writeSettingsFile VokDesktopEntry; do
     if printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: internal $name is exported"
         status=1

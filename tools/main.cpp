@@ -97,6 +97,14 @@ const QCommandLineOption &outputOption()
     return option;
 }
 
+const QCommandLineOption &greeterOption()
+{
+    static const QCommandLineOption option(QStringLiteral("greeter"),
+        QStringLiteral(
+            "Use the display manager's greeter configuration instead of the desktop's."));
+    return option;
+}
+
 // render: a property map built from options, drawn by the render engine without the cache.
 int renderCommand(const QStringList &arguments)
 {
@@ -248,6 +256,54 @@ int defaultWallpaperCommand(const QStringList &arguments)
     return writeImage(image, parser.value(outputOption())) ? Success : Failure;
 }
 
+QString describe(const QVariant &value)
+{
+    if (!value.isValid())
+        return QStringLiteral("(none)");
+    if (value.userType() == QMetaType::QColor)
+        return value.value<QColor>().name(QColor::HexArgb);
+    if (value.userType() == QMetaType::QStringList)
+        return QLatin1Char('[') + value.toStringList().join(QStringLiteral(", "))
+            + QLatin1Char(']');
+    return value.toString() + QStringLiteral(" (") + QString::fromLatin1(value.typeName())
+        + QLatin1Char(')');
+}
+
+// config: what the desktop session's or the display manager's configuration answers.
+int configCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("keys"),
+        QStringLiteral("Property keys such as Options.Wallpaper.Path; none prints the usual ones."),
+        QStringLiteral("[KEY...]"));
+    const int code = parseCommand(parser, arguments, QStringLiteral("config"),
+        QStringLiteral("Print what the configuration answers for property keys."),
+        { greeterOption() });
+    if (code >= 0)
+        return code;
+    const bool greeter = parser.isSet(greeterOption());
+    QStringList keys = parser.positionalArguments().mid(1);
+    if (keys.isEmpty()) {
+        keys = greeter
+            ? QStringList { QStringLiteral("Options.Wallpaper.Path"),
+                  QStringLiteral("Options.Wallpaper.Position"),
+                  QStringLiteral("Options.Wallpaper.ColorOverlay"),
+                  QStringLiteral("Options.Wallpaper.Blur.Enable"),
+                  QStringLiteral("Options.Wallpaper.Blur.Radius"),
+                  QStringLiteral("Options.Logo.Path"), QStringLiteral("Options.Logo.Position"),
+                  QStringLiteral("Options.Logo.Blur") }
+            : QStringList { QStringLiteral("Options.Wallpaper.Path"),
+                  QStringLiteral("Options.Wallpaper.Position"), QStringLiteral("Options.Logo.Path"),
+                  QStringLiteral("Options.Logo.Position"), QStringLiteral("Options.Taskbar.Height"),
+                  QStringLiteral("Options.Taskbar.Position"), QStringLiteral("PrimaryColor") };
+    }
+    VokImage::FileSystemEngine engine(greeter ? VokImage::FileSystemEngine::DisplayManager
+                                              : VokImage::FileSystemEngine::DesktopSession);
+    for (const QString &key : keys)
+        out() << key << " = " << describe(engine.getProperty(key)) << "\n";
+    return Success;
+}
+
 struct Command
 {
     const char *name;
@@ -262,6 +318,8 @@ const QList<Command> &commands()
         { "palette", "print the shade palette of a colour", paletteCommand },
         { "default-wallpaper", "generate the default wallpaper for a screen and colour",
             defaultWallpaperCommand },
+        { "config", "print what the desktop or greeter configuration answers for keys",
+            configCommand },
     };
     return list;
 }

@@ -3,6 +3,7 @@
 // The whole public interface of libvokimage.
 
 #include <vokimage/cache.h>
+#include <vokimage/config.h>
 #include <vokimage/export.h>
 #include <vokimage/render.h>
 #include <vokimage/utils.h>

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QSettings>
+
+namespace VokImage {
+namespace Config {
+
+/// The "themerc" format's reader: key=value lines and a section name, typed values.
+bool readSettingsFile(QIODevice &device, QSettings::SettingsMap &map);
+/// The "themerc" format's writer: the section line, then the keys in order.
+bool writeSettingsFile(QIODevice &device, const QSettings::SettingsMap &map);
+
+} // namespace Config
+} // namespace VokImage

@@ -1,0 +1,24 @@
+#include <vokimage/config.h>
+
+namespace VokImage {
+
+FileSystemEngine::FileSystemEngine(FileSystemType type)
+{
+    switch (type) {
+    case DesktopSession:
+        m_factory.reset(new VokPathFactory());
+        break;
+    case DisplayManager:
+        m_factory.reset(new VokOrvPathFactory(QString()));
+        break;
+    }
+}
+
+FileSystemEngine::~FileSystemEngine() = default;
+
+QVariant FileSystemEngine::getProperty(const QString &key)
+{
+    return m_factory ? m_factory->getProperty(key) : QVariant();
+}
+
+} // namespace VokImage

@@ -1,0 +1,95 @@
+#include <vokimage/config.h>
+
+#include <KConfig>
+#include <KConfigGroup>
+
+#include <QDebug>
+#include <QStandardPaths>
+
+namespace VokImage {
+
+namespace {
+
+const QString DefaultSettingsPath = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
+
+QVariantMap defaultSettings()
+{
+    return {
+        { QStringLiteral("path"), QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg") },
+        { QStringLiteral("keep_proportions"), true },
+        { QStringLiteral("color_overlay"), QStringLiteral("0, 0, 0, 100") },
+        { QStringLiteral("blur"),
+            QVariantMap { { QStringLiteral("enable"), true }, { QStringLiteral("radius"), 5 } } },
+        { QStringLiteral("logo"),
+            QVariantMap {
+                { QStringLiteral("blur"), true },
+                { QStringLiteral("enable"), true },
+                { QStringLiteral("path"),
+                    QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg") },
+            } },
+    };
+}
+
+QVariant readEntry(const KConfigGroup &group, const QVariantMap &defaults, const char *entry)
+{
+    return group.readEntry(entry, defaults.value(QLatin1String(entry)));
+}
+
+} // namespace
+
+VokOrvPathFactory::VokOrvPathFactory(const QString &path)
+    : m_settings(std::make_unique<KConfig>(path.isEmpty() ? DefaultSettingsPath : path,
+        KConfig::FullConfig, QStandardPaths::GenericConfigLocation))
+{ }
+
+VokOrvPathFactory::~VokOrvPathFactory() = default;
+
+QVariant VokOrvPathFactory::getProperty(const QString &key)
+{
+    const QVariantMap defaults = defaultSettings();
+    if (!m_settings) {
+        qWarning() << "getProperty"
+                   << ": m_settings is nullptr";
+        return QVariant();
+    }
+    const KConfigGroup background = m_settings->group("background");
+    if (key == QLatin1String("Options.Wallpaper.Path"))
+        return readEntry(background, defaults, "path").toString();
+    if (key == QLatin1String("Options.Wallpaper.Position"))
+        return readEntry(background, defaults, "keep_proportions").toBool()
+            ? QStringLiteral("Crop")
+            : QStringLiteral("Stretch");
+    if (key == QLatin1String("Options.Wallpaper.ColorOverlay"))
+        return readEntry(background, defaults, "color_overlay").toString();
+
+    if (key.startsWith(QLatin1String("Options.Wallpaper.Blur"))) {
+        const KConfigGroup blur = background.group("blur");
+        const QVariantMap blurDefaults = defaults.value(QStringLiteral("blur")).toMap();
+        if (key == QLatin1String("Options.Wallpaper.Blur"))
+            return blur.keyList();
+        if (key == QLatin1String("Options.Wallpaper.Blur.Enable"))
+            return readEntry(blur, blurDefaults, "enable").toBool();
+        if (key == QLatin1String("Options.Wallpaper.Blur.Radius"))
+            return readEntry(blur, blurDefaults, "radius").toInt();
+        qWarning() << "Unknown property: " << key;
+        return QVariant();
+    }
+    if (key.startsWith(QLatin1String("Options.Logo"))) {
+        const KConfigGroup logo = background.group("logo");
+        const QVariantMap logoDefaults = defaults.value(QStringLiteral("logo")).toMap();
+        if (key == QLatin1String("Options.Logo.Path"))
+            return readEntry(logo, logoDefaults, "path").toString();
+        if (key == QLatin1String("Options.Logo.Enable"))
+            return readEntry(logo, logoDefaults, "enable").toBool();
+        if (key == QLatin1String("Options.Logo.Blur"))
+            return readEntry(logo, logoDefaults, "blur").toBool();
+        if (key == QLatin1String("Options.Logo.Position"))
+            return readEntry(logo, logoDefaults, "enable").toBool() ? QStringLiteral("BottomRight")
+                                                                    : QStringLiteral("NotShow");
+        qWarning() << "Unknown property: " << key;
+        return QVariant();
+    }
+    return QVariant();
+}
+
+} // namespace VokImage

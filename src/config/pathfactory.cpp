@@ -1,0 +1,273 @@
+#include <vokimage/config.h>
+
+#include <vokdesktopentry.h>
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace VokImage {
+
+namespace {
+
+const QString DefaultWallpaperPath = QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg");
+const QString DefaultPrimaryColor = QStringLiteral("#5a91bd");
+const QString SystemWmDir = QStringLiteral("/usr/share/vok-wm");
+constexpr int DefaultTaskbarHeight = 48;
+
+QString localEnv(const char *name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+QString utf8Env(const char *name)
+{
+    return QString::fromUtf8(qgetenv(name));
+}
+
+} // namespace
+
+PathFactory::~PathFactory() = default;
+
+VokPathFactory::VokPathFactory()
+{
+    const QString themeFile = getVokThemeDir() + QLatin1Char('/') + QLatin1String("current.themerc")
+        + getVokSessionConfigSuffix(SessionOther);
+    m_themeSettings = std::make_unique<VokSettings>(themeFile);
+    m_themeSettings->sync(true);
+    m_paletteSettings = std::make_unique<VokSettings>(getVokPalette());
+    m_paletteSettings->sync(true);
+}
+
+VokPathFactory::~VokPathFactory()
+{
+    m_themeSettings.reset();
+    m_paletteSettings.reset();
+}
+
+QVariant VokPathFactory::getProperty(const QString &key)
+{
+    if (!m_themeSettings) {
+        qWarning() << "getProperty"
+                   << ": m_themeSettings is nullptr";
+        return QVariant();
+    }
+    auto is = [&key](const char *name) {
+        return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
+    if (is("Options.Wallpaper.Path"))
+        return getCurrentWallpaperPath();
+    if (is("Options.Wallpaper.Position"))
+        return getWallPaperPosition();
+    if (is("Options.Logo.Path"))
+        return getCurrenLogo();
+    if (is("Options.Logo.Position"))
+        return getLogoPosition();
+    if (is("Options.Taskbar.Height")) {
+        const int height
+            = m_themeSettings->value(QStringLiteral("TaskbarHeight"), DefaultTaskbarHeight).toInt();
+        return height > 0 ? height : DefaultTaskbarHeight;
+    }
+    if (is("Options.Taskbar.Position"))
+        return m_themeSettings->value(QStringLiteral("TaskbarPosition"), QStringLiteral("Bottom"));
+    if (is("PrimaryColor"))
+        return getCurrentPrimaryColor();
+    return m_themeSettings->value(key, QVariant());
+}
+
+QString VokPathFactory::getWallPaperPosition()
+{
+    return m_themeSettings->value(QStringLiteral("WallPaperPos"), QStringLiteral("Crop"))
+        .toString();
+}
+
+QString VokPathFactory::getCurrenLogo()
+{
+    return m_themeSettings->value(QStringLiteral("LogoPixmap"), QStringLiteral("fictive"))
+        .toString();
+}
+
+QString VokPathFactory::getLogoPosition()
+{
+    return m_themeSettings->value(QStringLiteral("LogoPosition"), QStringLiteral("BottomRight"))
+        .toString();
+}
+
+QColor VokPathFactory::getCurrentPrimaryColor()
+{
+    QColor colour;
+    colour.setNamedColor(
+        m_paletteSettings->value(QStringLiteral("PrimaryColor"), DefaultPrimaryColor).toString());
+    return colour.isValid() ? colour : QColor(DefaultPrimaryColor);
+}
+
+QString VokPathFactory::getCurrentWallpaperPath()
+{
+    if (!m_themeSettings) {
+        qWarning() << "VokPathFactory::getProperty: m_themeSettings is nullptr";
+        return QString();
+    }
+    const QString base
+        = m_themeSettings->value(QStringLiteral("WallPaper"), DefaultWallpaperPath).toString();
+    VokDesktopEntry entry(QString(getVokDesktopDir() + QLatin1String("/.directory")).toStdString());
+    if (!entry.load())
+        return base;
+    const QString named = QString::fromStdString(entry.getUnknownValue("X-VOK-WallPaper"));
+    if (!named.isEmpty() && QFile::exists(named))
+        return QFileInfo(named).canonicalFilePath();
+    return base;
+}
+
+VokPathFactory::WhatVokSession VokPathFactory::whatVokSession()
+{
+    const QString name = localEnv("DESKTOP_SESSION");
+    if (name.isEmpty())
+        return SessionOther;
+    if (name.startsWith(QLatin1String("vok"), Qt::CaseInsensitive)) {
+        static const struct
+        {
+            const char *name;
+            WhatVokSession session;
+        } sessions[] = {
+            { "vok", SessionVok },
+            { "vok-tablet", SessionTablet },
+            { "vok-mini", SessionMini },
+            { "vok-mobile", SessionMobile },
+            { "vok-weston", SessionWeston },
+            { "vok-kiosk", SessionKiosk },
+            { "vok-tablet-kiosk", SessionTabletKiosk },
+        };
+        for (const auto &entry : sessions)
+            if (name.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0)
+                return entry.session;
+        return SessionOther;
+    }
+    return name.compare(QLatin1String("failsafe"), Qt::CaseInsensitive) == 0 ? SessionFailsafe
+                                                                             : SessionOther;
+}
+
+bool VokPathFactory::isVokKioskSession()
+{
+    const WhatVokSession session = whatVokSession();
+    return session == SessionKiosk || session == SessionTabletKiosk;
+}
+
+QString VokPathFactory::xdgUserDirLookup(const QString &type)
+{
+    const bool desktop = type.compare(QLatin1String("DESKTOP"), Qt::CaseInsensitive) == 0;
+    const QString session = utf8Env("DESKTOP_SESSION");
+    if (desktop && !session.isEmpty()
+        && (session.contains(QLatin1String("vok-kiosk"), Qt::CaseInsensitive)
+            || session.contains(QLatin1String("vok-tablet-kiosk"), Qt::CaseInsensitive))) {
+        const QString kiosk = utf8Env("VOK_KIOSK_DESKTOP_DIR");
+        if (!kiosk.isEmpty() && QFileInfo::exists(kiosk))
+            return kiosk;
+    }
+    const QString location = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!location.isEmpty())
+        return location;
+    const QString home = utf8Env("HOME");
+    if (home.isEmpty())
+        return QStringLiteral("/tmp");
+    return desktop ? home + QLatin1String("/Desktop") : home;
+}
+
+QString VokPathFactory::getCurrentUserSysConf()
+{
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    if (size <= 0)
+        size = 1024;
+    std::vector<char> buffer(static_cast<size_t>(size));
+    struct passwd entry;
+    struct passwd *result = nullptr;
+    int error = 0;
+    // A buffer too small for this entry is grown rather than taken as "no user".
+    while ((error = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE
+        && buffer.size() < (size_t(1) << 20))
+        buffer.resize(buffer.size() * 2);
+    if (error != 0 || !result)
+        return QString();
+    return QString::fromLocal8Bit(result->pw_name);
+}
+
+QString VokPathFactory::getCurrentUser()
+{
+    const QString system = getCurrentUserSysConf();
+    if (!system.isEmpty())
+        return system;
+    const QString user = localEnv("USER");
+    return user.isEmpty() ? localEnv("LOGNAME") : user;
+}
+
+QString VokPathFactory::getVokHomeDir()
+{
+    const QString home = localEnv("HOME");
+    if (!home.isEmpty())
+        return home;
+    const QString user = getCurrentUser();
+    return user.isEmpty() ? QString() : QLatin1String("/home/") + user;
+}
+
+QString VokPathFactory::getVokDir()
+{
+    return getVokHomeDir() + QLatin1Char('/') + QLatin1String(".vok");
+}
+
+QString VokPathFactory::getVokPalette()
+{
+    return getVokDir() + QLatin1Char('/') + QLatin1String("paletterc");
+}
+
+QString VokPathFactory::getVokDesktopDir()
+{
+    const QString folder = xdgUserDirLookup(QStringLiteral("DESKTOP"));
+    const QString home = getVokHomeDir();
+    if (folder.isEmpty() && !home.isEmpty())
+        return home + QLatin1Char('/') + QLatin1String("Desktop");
+    return folder;
+}
+
+QString VokPathFactory::getVokThemeDir()
+{
+    const QString home = getVokHomeDir();
+    const QString base
+        = home.isEmpty() ? QString() : home + QLatin1Char('/') + QLatin1String(".vok");
+    const QString rcFile = utf8Env("VOK_RC_FILE");
+    if (isVokKioskSession() && !rcFile.isEmpty() && rcFile.contains(SystemWmDir))
+        return SystemWmDir + QLatin1Char('/') + QLatin1String("theme");
+    return base + QLatin1Char('/') + QLatin1String("theme");
+}
+
+QString VokPathFactory::getVokSessionConfigSuffix(WhatVokSession session)
+{
+    switch (session) {
+    case SessionFailsafe:
+    case SessionVok:
+    case SessionWeston:
+        return QString();
+    case SessionTablet:
+        return QStringLiteral(".vok-tablet");
+    case SessionMini:
+        return QStringLiteral(".vok-mini");
+    case SessionMobile:
+        return QStringLiteral(".vok-mobile");
+    case SessionKiosk:
+        return QStringLiteral(".vok-kiosk");
+    case SessionTabletKiosk:
+        return QStringLiteral(".vok-tablet-kiosk");
+    case SessionOther:
+        break;
+    }
+    const QString name = localEnv("DESKTOP_SESSION");
+    if (!name.isEmpty() && name.compare(QLatin1String("vok"), Qt::CaseInsensitive) != 0)
+        return QLatin1Char('.') + name;
+    return QString();
+}
+
+} // namespace VokImage

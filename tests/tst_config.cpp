@@ -1,0 +1,524 @@
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <vokdesktopentry.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace VokImage;
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void reading_data();
+    void reading();
+    void sections();
+    void writing();
+    void syncTouches();
+    void unreadable();
+    void sessions();
+    void directories();
+    void desktopFactory();
+    void taskbarHeight_data();
+    void taskbarHeight();
+    void desktopEntryWallpaper();
+    void displayManagerDefaults();
+    void displayManagerFile();
+    void engine();
+};
+
+static const QString Home = QStringLiteral("/tmp/home");
+static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
+
+static bool writeAll(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+static QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static bool setMtime(const QString &path, time_t seconds)
+{
+    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+// What @p function writes to the standard error stream.
+static QByteArray captureStderr(const std::function<void()> &function)
+{
+    QTemporaryFile capture;
+    if (!capture.open())
+        return QByteArray("capture failed");
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    function();
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    capture.seek(0);
+    return capture.readAll();
+}
+
+static QString themeFile(const QString &suffix = QString())
+{
+    return Home + QStringLiteral("/.vok/theme/current.themerc") + suffix;
+}
+
+void TestConfig::initTestCase()
+{
+    QVERIFY(insideSandbox());
+}
+
+void TestConfig::init()
+{
+    QDir(Home).removeRecursively();
+    QVERIFY(QDir().mkpath(Home));
+    qputenv("HOME", Home.toLocal8Bit());
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("DESKTOP_SESSION");
+    qunsetenv("VOK_RC_FILE");
+    qunsetenv("VOK_KIOSK_DESKTOP_DIR");
+    QFile::remove(DmSettings);
+}
+
+void TestConfig::reading_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("expected");
+    const QVariant none;
+    QTest::newRow("equals in value") << QByteArray("a=b=c") << "a" << QVariant("b=c");
+    QTest::newRow("empty value") << QByteArray("key=") << "key" << none;
+    QTest::newRow("empty key") << QByteArray("=value") << "value" << none;
+    QTest::newRow("hash comment") << QByteArray("# x=1") << "# x" << none;
+    QTest::newRow("hash comment key") << QByteArray("# x=1") << "x" << none;
+    QTest::newRow("semicolon comment") << QByteArray("; x=1") << "x" << none;
+    QTest::newRow("trailing note") << QByteArray("x=1 # note") << "x" << QVariant("1 # note");
+    QTest::newRow("bracket key") << QByteArray("[a=b]") << "[a" << QVariant("b]");
+    QTest::newRow("section spaces") << QByteArray("[ Main ]") << "SectionName" << QVariant("Main");
+    QTest::newRow("double brackets") << QByteArray("[[x]]") << "SectionName" << QVariant("x");
+    QTest::newRow("inner bracket") << QByteArray("[a]b]") << "SectionName" << QVariant("ab");
+    QTest::newRow("leading zeros") << QByteArray("n=007") << "n" << QVariant(7);
+    QTest::newRow("negative") << QByteArray("n=-1") << "n" << QVariant("-1");
+    QTest::newRow("decimal") << QByteArray("n=1.5") << "n" << QVariant("1.5");
+    QTest::newRow("digits with blank") << QByteArray("n=12 34") << "n" << QVariant("12 34");
+    QTest::newRow("True") << QByteArray("b=True") << "b" << QVariant(true);
+    QTest::newRow("False") << QByteArray("b=False") << "b" << QVariant(false);
+    QTest::newRow("TRUE") << QByteArray("b=TRUE") << "b" << QVariant("TRUE");
+    QTest::newRow("tRue") << QByteArray("b=tRue") << "b" << QVariant("tRue");
+    QTest::newRow("true") << QByteArray("b=true") << "b" << QVariant(true);
+    QTest::newRow("false") << QByteArray("b=false") << "b" << QVariant(false);
+    QTest::newRow("quoted") << QByteArray("s=\"a b\"") << "s" << QVariant("a b");
+    QTest::newRow("open quote") << QByteArray("s=\"a") << "s" << QVariant("\"a");
+    QTest::newRow("lone quote") << QByteArray("s=\"") << "s" << QVariant("");
+    QTest::newRow("section") << QByteArray("[Main]") << "SectionName" << QVariant("Main");
+    QTest::newRow("plain text") << QByteArray("plain text") << "plain text" << none;
+    QTest::newRow("pseudo key") << QByteArray("SectionName=x") << "SectionName" << QVariant("x");
+    QTest::newRow("blanks around") << QByteArray("  key  =  v  ") << "key" << QVariant("v");
+}
+
+void TestConfig::reading()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, key);
+    QFETCH(QVariant, expected);
+    // One file per row: QSettings keeps files it has read by name, size and time.
+    const QString path = Home + QStringLiteral("/") + QString::fromLatin1(QTest::currentDataTag());
+    QVERIFY(writeAll(path, "first=1\n" + line + "\n"));
+    VokSettings settings(path);
+    QVERIFY(settings.isParsed());
+    QCOMPARE(settings.value(QStringLiteral("first")), QVariant(1));
+    const QVariant sentinel(QStringLiteral("<absent>"));
+    const QVariant value = settings.value(key, sentinel);
+    if (!expected.isValid()) {
+        QCOMPARE(value, sentinel);
+        return;
+    }
+    QCOMPARE(value.userType(), expected.userType());
+    QCOMPARE(value, expected);
+}
+
+void TestConfig::sections()
+{
+    const QString path = Home + QStringLiteral("/file.rc");
+    QVERIFY(writeAll(path, "[One]\na=1\n[Two]\nb=2\nA=upper\n"));
+    VokSettings settings(path);
+    QCOMPARE(settings.value(QStringLiteral("SectionName")).toString(), QStringLiteral("Two"));
+    QCOMPARE(settings.value(QStringLiteral("a")), QVariant(1));
+    QCOMPARE(settings.value(QStringLiteral("b")), QVariant(2));
+    // Keys are case-sensitive.
+    QCOMPARE(settings.value(QStringLiteral("A")).toString(), QStringLiteral("upper"));
+    QVERIFY(!settings.value(QStringLiteral("B")).isValid());
+}
+
+void TestConfig::writing()
+{
+    const QString path = Home + QStringLiteral("/file.rc");
+    QVERIFY(writeAll(path, "# a comment\n\n[Main]\nzeta=1\n"));
+    {
+        VokSettings settings(path);
+        QVERIFY(settings.isParsed());
+        settings.setValue(QStringLiteral("neg"), -1);
+        settings.setValue(QStringLiteral("seven"), 7);
+        settings.setValue(QStringLiteral("flag"), true);
+        settings.setValue(QStringLiteral("word"), QStringLiteral("false"));
+        settings.setValue(QStringLiteral("blank"), QStringLiteral("a b"));
+        settings.setValue(QStringLiteral("tab"), QStringLiteral("a\tb"));
+        settings.setValue(QStringLiteral("quoted"), QStringLiteral("\"x y\""));
+        settings.setValue(QStringLiteral("Upper"), QStringLiteral("u"));
+        settings.remove(QStringLiteral("zeta"));
+        settings.sync(false);
+    }
+    QCOMPARE(readAll(path),
+        QByteArray("[Main]\nUpper=u\nblank=\"a b\"\nflag=true\nneg=-1\nquoted=\"x y\"\n"
+                   "seven=7\ntab=\"a\tb\"\nword=false\n"));
+    VokSettings back(path);
+    QCOMPARE(back.value(QStringLiteral("neg")), QVariant(QStringLiteral("-1")));
+    QCOMPARE(back.value(QStringLiteral("seven")), QVariant(7));
+    QCOMPARE(back.value(QStringLiteral("flag")), QVariant(true));
+    QCOMPARE(back.value(QStringLiteral("word")), QVariant(false));
+    QCOMPARE(back.value(QStringLiteral("blank")), QVariant(QStringLiteral("a b")));
+    QCOMPARE(back.value(QStringLiteral("tab")), QVariant(QStringLiteral("a\tb")));
+
+    // Removing the last key leaves nothing to write: the writer refuses.
+    const QString single = Home + QStringLiteral("/single.rc");
+    QVERIFY(writeAll(single, "only=1\n"));
+    const QByteArray errors = captureStderr([&single]() {
+        VokSettings settings(single);
+        settings.remove(QStringLiteral("only"));
+        settings.sync(false);
+    });
+    QVERIFY(errors.contains("VokSettings: file isn't open or settings are empty\n"));
+    QCOMPARE(readAll(single), QByteArray("only=1\n"));
+}
+
+void TestConfig::syncTouches()
+{
+    const QString missing = Home + QStringLiteral("/missing.rc");
+    {
+        MessageLog log;
+        VokSettings settings(missing);
+        QVERIFY(!settings.isParsed());
+        QCOMPARE(settings.value(QStringLiteral("a"), 5), QVariant(5));
+        settings.setValue(QStringLiteral("a"), 1);
+        settings.sync(true);
+        QVERIFY(log.messages().isEmpty());
+    }
+    QVERIFY(!QFileInfo::exists(missing));
+
+    const QString path = Home + QStringLiteral("/file.rc");
+    QVERIFY(writeAll(path, "a=1\n"));
+    QVERIFY(setMtime(path, 1000000));
+    VokSettings settings(path);
+    settings.sync(false);
+    QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), qint64(1000000));
+    settings.sync(true);
+    QVERIFY(QFileInfo(path).lastModified().toSecsSinceEpoch() > 1000000);
+    QCOMPARE(readAll(path), QByteArray("a=1\n"));
+}
+
+void TestConfig::unreadable()
+{
+    const QString path = QStringLiteral("/tmp/secret.rc");
+    QVERIFY(writeAll(path, "a=1\n"));
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+    const int status = runAsOtherUser([path]() {
+        MessageLog log;
+        VokSettings settings(path);
+        if (settings.isParsed())
+            return 3;
+        if (!log.contains(QStringLiteral("Permission Denied for '/tmp/secret.rc'!")))
+            return 4;
+        return settings.value(QStringLiteral("a"), 9) == QVariant(9) ? 0 : 5;
+    });
+    if (status == -1)
+        QSKIP("cannot change identity here");
+    QCOMPARE(status, 0);
+}
+
+void TestConfig::sessions()
+{
+    const struct
+    {
+        const char *name;
+        VokPathFactory::WhatVokSession session;
+        const char *suffix;
+    } cases[] = {
+        { nullptr, VokPathFactory::SessionOther, "" },
+        { "vok", VokPathFactory::SessionVok, "" },
+        { "VOK", VokPathFactory::SessionVok, "" },
+        { "vok-tablet", VokPathFactory::SessionTablet, ".vok-tablet" },
+        { "VOK-Tablet", VokPathFactory::SessionTablet, ".VOK-Tablet" },
+        { "vok-foo", VokPathFactory::SessionOther, ".vok-foo" },
+        { "FailSafe", VokPathFactory::SessionFailsafe, ".FailSafe" },
+        { "vok-weston", VokPathFactory::SessionWeston, ".vok-weston" },
+        { "vok-tablet-kiosk", VokPathFactory::SessionTabletKiosk, ".vok-tablet-kiosk" },
+        { "plasma", VokPathFactory::SessionOther, ".plasma" },
+    };
+    for (const auto &c : cases) {
+        if (c.name)
+            qputenv("DESKTOP_SESSION", c.name);
+        else
+            qunsetenv("DESKTOP_SESSION");
+        QCOMPARE(VokPathFactory::whatVokSession(), c.session);
+        QCOMPARE(VokPathFactory::getVokSessionConfigSuffix(VokPathFactory::SessionOther),
+            QString::fromLatin1(c.suffix));
+    }
+    QCOMPARE(VokPathFactory::getVokSessionConfigSuffix(VokPathFactory::SessionFailsafe), QString());
+    QCOMPARE(VokPathFactory::getVokSessionConfigSuffix(VokPathFactory::SessionWeston), QString());
+    QCOMPARE(VokPathFactory::getVokSessionConfigSuffix(VokPathFactory::SessionMini),
+        QStringLiteral(".vok-mini"));
+    QCOMPARE(VokPathFactory::getVokSessionConfigSuffix(VokPathFactory::WhatVokSession(42)),
+        QStringLiteral(".plasma"));
+
+    // The theme file follows the session.
+    qputenv("DESKTOP_SESSION", "vok-tablet");
+    QVERIFY(writeAll(themeFile(), "LogoPixmap=/plain.svg\n"));
+    QVERIFY(writeAll(themeFile(QStringLiteral(".vok-tablet")), "LogoPixmap=/tablet.svg\n"));
+    QCOMPARE(VokPathFactory().getCurrenLogo(), QStringLiteral("/tablet.svg"));
+    qputenv("DESKTOP_SESSION", "Vok");
+    QCOMPARE(VokPathFactory().getCurrenLogo(), QStringLiteral("/plain.svg"));
+}
+
+void TestConfig::directories()
+{
+    QCOMPARE(VokPathFactory::getVokHomeDir(), Home);
+    QCOMPARE(VokPathFactory::getVokDir(), Home + QStringLiteral("/.vok"));
+    QCOMPARE(VokPathFactory::getVokPalette(), Home + QStringLiteral("/.vok/paletterc"));
+    QCOMPARE(VokPathFactory::getVokThemeDir(), Home + QStringLiteral("/.vok/theme"));
+    QCOMPARE(VokPathFactory::getVokDesktopDir(), Home + QStringLiteral("/Desktop"));
+
+    // The system theme only in a kiosk session started from it.
+    qputenv("VOK_RC_FILE", "/usr/share/vok-wm/kiosk.rc");
+    QCOMPARE(VokPathFactory::getVokThemeDir(), Home + QStringLiteral("/.vok/theme"));
+    qputenv("DESKTOP_SESSION", "vok-kiosk");
+    QVERIFY(VokPathFactory::isVokKioskSession());
+    QCOMPARE(VokPathFactory::getVokThemeDir(), QStringLiteral("/usr/share/vok-wm/theme"));
+
+    // The kiosk desktop folder counts only when it exists.
+    qputenv("VOK_KIOSK_DESKTOP_DIR", "/tmp/no-such-kiosk");
+    QCOMPARE(VokPathFactory::xdgUserDirLookup(QStringLiteral("DESKTOP")),
+        Home + QStringLiteral("/Desktop"));
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/kiosk")));
+    qputenv("VOK_KIOSK_DESKTOP_DIR", "/tmp/kiosk");
+    QCOMPARE(
+        VokPathFactory::xdgUserDirLookup(QStringLiteral("desktop")), QStringLiteral("/tmp/kiosk"));
+    QCOMPARE(VokPathFactory::getVokDesktopDir(), QStringLiteral("/tmp/kiosk"));
+    QCOMPARE(VokPathFactory::xdgUserDirLookup(QStringLiteral("MUSIC")),
+        Home + QStringLiteral("/Desktop"));
+
+    // Without HOME the password database names the home.
+    const QString user = VokPathFactory::getCurrentUserSysConf();
+    QVERIFY(!user.isEmpty());
+    QCOMPARE(VokPathFactory::getCurrentUser(), user);
+    qputenv("HOME", "");
+    QCOMPARE(VokPathFactory::getVokHomeDir(), QStringLiteral("/home/") + user);
+    QCOMPARE(VokPathFactory::getVokPalette(),
+        QStringLiteral("/home/") + user + QStringLiteral("/.vok/paletterc"));
+}
+
+void TestConfig::desktopFactory()
+{
+    {
+        // No files at all: the defaults.
+        VokPathFactory factory;
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
+            QVariant(QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg")));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("fictive"));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("BottomRight"));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Taskbar.Height")), QVariant(48));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Taskbar.Position")), QVariant("Bottom"));
+        QCOMPARE(factory.getProperty(QStringLiteral("PrimaryColor")), QVariant(QColor("#5a91bd")));
+        QVERIFY(!factory.getProperty(QStringLiteral("WallPaper")).isValid());
+        QVERIFY(!QFileInfo::exists(themeFile()));
+        QVERIFY(!QFileInfo::exists(VokPathFactory::getVokPalette()));
+    }
+    QVERIFY(writeAll(themeFile(),
+        "[Theme]\nWallPaper=/usr/share/wallpapers/none.jpg\n"
+        "WallPaperPos=Center\nLogoPixmap=/logo_dark.svg\n"
+        "LogoPosition=TopLeft\nTaskbarPosition=Top\nExtra=12\n"));
+    QVERIFY(writeAll(VokPathFactory::getVokPalette(), "PrimaryColor=#112233\n"));
+    QVERIFY(setMtime(themeFile(), 1000));
+    VokPathFactory factory;
+    QVERIFY(QFileInfo(themeFile()).lastModified().toSecsSinceEpoch() > 1000);
+    QCOMPARE(factory.getProperty(QStringLiteral("options.wallpaper.path")),
+        QVariant("/usr/share/wallpapers/none.jpg"));
+    QCOMPARE(factory.getProperty(QStringLiteral("OPTIONS.WALLPAPER.POSITION")), QVariant("Center"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/logo_dark.svg"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("TopLeft"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Taskbar.Position")), QVariant("Top"));
+    QCOMPARE(factory.getProperty(QStringLiteral("primarycolor")), QVariant(QColor("#112233")));
+    QCOMPARE(factory.getProperty(QStringLiteral("Extra")), QVariant(12));
+    QCOMPARE(factory.getProperty(QStringLiteral("SectionName")), QVariant("Theme"));
+
+    QVERIFY(writeAll(VokPathFactory::getVokPalette(), "PrimaryColor=notacolor\n"));
+    QCOMPARE(VokPathFactory().getCurrentPrimaryColor(), QColor("#5a91bd"));
+}
+
+void TestConfig::taskbarHeight_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("zero") << QByteArray("TaskbarHeight=0") << 48;
+    QTest::newRow("negative") << QByteArray("TaskbarHeight=-5") << 48;
+    QTest::newRow("word") << QByteArray("TaskbarHeight=abc") << 48;
+    QTest::newRow("absent") << QByteArray("Other=1") << 48;
+    QTest::newRow("set") << QByteArray("TaskbarHeight=32") << 32;
+}
+
+void TestConfig::taskbarHeight()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, expected);
+    QVERIFY(writeAll(themeFile(), line + '\n'));
+    const QVariant height = VokPathFactory().getProperty(QStringLiteral("Options.Taskbar.Height"));
+    QCOMPARE(height.userType(), int(QMetaType::Int));
+    QCOMPARE(height.toInt(), expected);
+}
+
+void TestConfig::desktopEntryWallpaper()
+{
+    const QString desktop = Home + QStringLiteral("/Desktop");
+    const QString image = QStringLiteral("/tmp/pictures/real.png");
+    QVERIFY(writeTestImage(image, solidImage(QSize(4, 4), Qt::blue)));
+    QVERIFY(QFile::link(image, QStringLiteral("/tmp/link.png")));
+    QVERIFY(writeAll(themeFile(), "WallPaper=/theme.jpg\n"));
+
+    QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
+    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+        "[Desktop Entry]\nIcon=folder\nX-VOK-WallPaper=/tmp/link.png\n"));
+    QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), image);
+    QCOMPARE(
+        VokPathFactory().getProperty(QStringLiteral("Options.Wallpaper.Path")), QVariant(image));
+
+    // A missing picture, or the key in another group, leaves the theme's wallpaper.
+    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+        "[Desktop Entry]\nX-VOK-WallPaper=/tmp/none.png\n"));
+    QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
+    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+        "[Other]\nX-VOK-WallPaper=" + image.toUtf8() + "\n"));
+    QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
+
+    VokDesktopEntry missing(std::string("/tmp/no-such/.directory"));
+    QVERIFY(!missing.load());
+    QCOMPARE(missing.getUnknownValue("X-VOK-WallPaper"), std::string());
+    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+        "[Desktop Entry]\nX-VOK-WallPaper=/tmp/p\xc3\xa4th.png\n"));
+    VokDesktopEntry entry(QString(desktop + QStringLiteral("/.directory")).toStdString());
+    QVERIFY(entry.load());
+    QCOMPARE(entry.getUnknownValue("X-VOK-WallPaper"), std::string("/tmp/p\xc3\xa4th.png"));
+    QCOMPARE(entry.getUnknownValue("X-Absent"), std::string());
+}
+
+void TestConfig::displayManagerDefaults()
+{
+    const QByteArray contents[] = { QByteArray(), QByteArray("") };
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1)
+            QVERIFY(writeAll(DmSettings, contents[i]));
+        VokOrvPathFactory factory { QString() };
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
+            QVariant("/usr/share/wallpapers/vok-default-light.jpg"));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")),
+            QVariant("0, 0, 0, 100"));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")), QVariant(true));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")), QVariant(5));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Wallpaper.Blur")), QVariant(QStringList()));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")),
+            QVariant("/usr/share/wallpapers/logo/selka_logo_dark.svg"));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Enable")), QVariant(true));
+        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Blur")), QVariant(true));
+        QCOMPARE(
+            factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("BottomRight"));
+
+        MessageLog log;
+        QVERIFY(!factory.getProperty(QStringLiteral("options.wallpaper.path")).isValid());
+        QVERIFY(!factory.getProperty(QStringLiteral("Options.Taskbar.Height")).isValid());
+        QVERIFY(!factory.getProperty(QStringLiteral("PrimaryColor")).isValid());
+        QVERIFY(log.messages().isEmpty());
+        QVERIFY(!factory.getProperty(QStringLiteral("Options.Logo.Size")).isValid());
+        QVERIFY(!factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Size")).isValid());
+        QVERIFY(!factory.getProperty(QStringLiteral("Options.Logo")).isValid());
+        QCOMPARE(log.messages(),
+            QStringList({ QStringLiteral("Unknown property:  \"Options.Logo.Size\""),
+                QStringLiteral("Unknown property:  \"Options.Wallpaper.Blur.Size\""),
+                QStringLiteral("Unknown property:  \"Options.Logo\"") }));
+    }
+}
+
+void TestConfig::displayManagerFile()
+{
+    QVERIFY(writeAll(DmSettings,
+        "[background]\npath=/usr/share/wallpapers/dm.jpg\n"
+        "keep_proportions=false\ncolor_overlay=10, 20, 30, 40\n"
+        "[background][blur]\nradius=12\n"
+        "[background][logo]\nenable=false\npath=/logo.svg\n"));
+    VokOrvPathFactory factory { QString() };
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
+        QVariant("/usr/share/wallpapers/dm.jpg"));
+    QCOMPARE(
+        factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Stretch"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")),
+        QVariant("10, 20, 30, 40"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur")),
+        QVariant(QStringList { QStringLiteral("radius") }));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")), QVariant(12));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")), QVariant(true));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("NotShow"));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Enable")), QVariant(false));
+    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/logo.svg"));
+
+    // A named file is read in place of the default one.
+    const QString other = QStringLiteral("/tmp/other.ini");
+    QVERIFY(writeAll(other, "[background]\nkeep_proportions=true\npath=/other.jpg\n"));
+    VokOrvPathFactory named(other);
+    QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Path")), QVariant("/other.jpg"));
+    QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
+}
+
+void TestConfig::engine()
+{
+    QVERIFY(writeAll(themeFile(), "LogoPixmap=/desk_logo.svg\n"));
+    QVERIFY(writeAll(DmSettings, "[background][logo]\npath=/dm_logo.svg\n"));
+    FileSystemEngine desktop(FileSystemEngine::DesktopSession);
+    QCOMPARE(desktop.getProperty(QStringLiteral("Options.Logo.Path")),
+        VokPathFactory().getProperty(QStringLiteral("Options.Logo.Path")));
+    QCOMPARE(desktop.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/desk_logo.svg"));
+    FileSystemEngine greeter(FileSystemEngine::DisplayManager);
+    QCOMPARE(greeter.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/dm_logo.svg"));
+    FileSystemEngine none(FileSystemEngine::FileSystemType(2));
+    QVERIFY(!none.getProperty(QStringLiteral("Options.Logo.Path")).isValid());
+    QVERIFY(!none.getProperty(QStringLiteral("PrimaryColor")).isValid());
+}
+
+QTEST_MAIN(TestConfig)
+#include "tst_config.moc"
