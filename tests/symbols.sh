@@ -28,7 +28,9 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
     'VokImage::VokPathFactory::xdgUserDirLookup(' 'VokImage::VokPathFactory::getVokThemeDir()' \
     'VokImage::VokPathFactory::getVokSessionConfigSuffix(' \
     'VokImage::VokOrvPathFactory::VokOrvPathFactory(' 'VokImage::VokOrvPathFactory::getProperty(' \
-    'VokImage::FileSystemEngine::FileSystemEngine(' 'VokImage::FileSystemEngine::getProperty('; do
+    'VokImage::FileSystemEngine::FileSystemEngine(' 'VokImage::FileSystemEngine::getProperty(' \
+    'VokImage::determineLogoSize(' 'VokImage::findLogoPath(' 'VokImage::getLogoPath(' \
+    'VokImage::getCurrentLogoPath('; do
     if ! printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: $name is not exported"
         status=1
@@ -36,7 +38,7 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
 done
 for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles \
     Cache::keyOf Cache::renderAndStore "Cache::load(" "Cache::save(" surfaceSize \
-    readSettingsFile writeSettingsFile VokDesktopEntry; do
+    readSettingsFile writeSettingsFile VokDesktopEntry tryLoadImageCache; do
     if printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: internal $name is exported"
         status=1

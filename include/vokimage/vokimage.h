@@ -2,6 +2,7 @@
 
 // The whole public interface of libvokimage.
 
+#include <vokimage/api.h>
 #include <vokimage/cache.h>
 #include <vokimage/config.h>
 #include <vokimage/export.h>

@@ -1,21 +1,116 @@
+#include <vokimage/api.h>
 #include <vokimage/cache.h>
+#include <vokimage/render.h>
 
 #include "cache_p.h"
+
+#include <QDebug>
 
 namespace VokImage {
 namespace Cache {
 
+namespace {
+
+const QString LogoPathKey = QString::fromLatin1(Keys::LogoPath);
+
+// The stored record of @p properties, if there is a loadable one.
+bool tryLoadImageCache(const QMap<QString, QVariant> &properties, Image *record)
+{
+    bool ok = false;
+    const Key key = keyOf(properties);
+    *record = exists(key) ? load(properties, key, &ok) : Image();
+    return ok;
+}
+
+QString wallpaperPath(const QVariant &value)
+{
+    if (value.userType() == qMetaTypeId<File>())
+        return value.value<File>().path;
+    return value.toString();
+}
+
+} // namespace
+
 Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, bool *ok)
 {
-    Q_UNUSED(properties);
-    if (ok)
-        *ok = false;
-    return Image();
+    auto answer = [ok](bool found, const Image &record) {
+        if (ok)
+            *ok = found;
+        return record;
+    };
+    QMap<QString, QVariant> copy = properties;
+    const QString logoPath = copy.value(LogoPathKey).toString();
+    if (logoPath.isEmpty()) {
+        qWarning() << "Error logo path is empty";
+        return answer(false, Image());
+    }
+    for (const QStringList *words : { &DarkColors, &LightColors }) {
+        if (containsColor(logoPath, *words).isEmpty())
+            continue;
+        const QString other = getLogoPath(logoPath, words == &DarkColors);
+        if (other == logoPath)
+            continue;
+        copy[LogoPathKey] = other;
+        Image record;
+        if (tryLoadImageCache(copy, &record)) {
+            qWarning() << "found in cache with different logo: " << copy;
+            return answer(true, record);
+        }
+    }
+    return answer(false, Image());
 }
 
 Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
 {
-    return getImageCacheWithoutOverloadedLogo(properties);
+    Image record;
+    if (tryLoadImageCache(properties, &record))
+        return record;
+    const QString logoPath = properties.value(LogoPathKey).toString();
+    if (logoPath.isEmpty()
+        || wallpaperPath(properties.value(QString::fromLatin1(Keys::ImagePath))).isEmpty())
+        return getImageCacheWithoutOverloadedLogo(properties);
+
+    bool found = false;
+    record = searchCacheWithDifferentLogos(properties, &found);
+    if (found)
+        return record;
+
+    QMap<QString, QVariant> wallpaper;
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+        if (it.key().contains(QLatin1String("ImageProperty")))
+            wallpaper.insert(it.key(), it.value());
+
+    RenderEngine engine;
+    QImage background;
+    if (tryLoadImageCache(wallpaper, &record))
+        background = record.image;
+    else
+        background = engine.render(wallpaper).toImage();
+    if (engine.getStatus() != RenderEngine::Ok) {
+        qWarning() << "Error render image" << wallpaper;
+        return Image();
+    }
+
+    QMap<QString, QVariant> copy = properties;
+    const LogoPosition position
+        = LogoPosition(properties.value(QString::fromLatin1(Keys::LogoPosition)).toInt());
+    const QString chosen = getCurrentLogoPath(logoPath, position, background);
+    if (chosen != logoPath) {
+        qWarning() << "Overloaded logo: " << chosen;
+        copy[LogoPathKey] = chosen;
+        if (tryLoadImageCache(copy, &record))
+            return record;
+    }
+
+    const QImage image = engine.render(copy).toImage();
+    if (engine.getStatus() != RenderEngine::Ok) {
+        qWarning() << "Error render image" << copy;
+        return Image();
+    }
+    const Image result { copy, image };
+    if (!saveImageCache(result))
+        qWarning() << "Error save image cache";
+    return result;
 }
 
 } // namespace Cache

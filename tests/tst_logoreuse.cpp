@@ -1,0 +1,322 @@
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QTest>
+
+#include <sys/time.h>
+
+using namespace VokImage;
+
+using PropertyMap = QMap<QString, QVariant>;
+
+class TestLogoReuse : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void sizeClasses();
+    void candidates();
+    void variantSwap();
+    void currentLogo();
+    void overloadedBackground();
+    void wallpaperEntryServesAnalysis();
+    void plainRoads();
+    void renderFailure();
+};
+
+static const QString Dir = QStringLiteral("/tmp/logos");
+static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
+static const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
+static const QSize Screen(800, 600);
+
+static bool touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+static bool setMtime(const QString &path, time_t seconds)
+{
+    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+static QString cachePath(const PropertyMap &map)
+{
+    return CacheDir + QLatin1Char('/') + Cache::getFileName(map);
+}
+
+static QString writeWallpaper(const QString &name, const QColor &colour)
+{
+    const QString path = QStringLiteral("/tmp/") + name + QStringLiteral(".png");
+    return writeTestImage(path, solidImage(Screen, colour)) ? path : QString();
+}
+
+// A whole-background map as the desktop asks for it.
+static PropertyMap backgroundMap(const QString &wallpaper, const QString &logo)
+{
+    PropertyMap map = DefaultWallpaperProperties;
+    map[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(wallpaper));
+    map[QLatin1String(Keys::ImageScreen)] = QRect(QPoint(0, 0), Screen);
+    map[QLatin1String(Keys::LogoPath)] = logo;
+    map[QLatin1String(Keys::LogoScreen)] = QRect(QPoint(0, 0), Screen);
+    map[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::BottomRight);
+    return map;
+}
+
+static PropertyMap wallpaperPart(const PropertyMap &map)
+{
+    PropertyMap part;
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+        if (it.key().startsWith(QLatin1String("ImageProperty")))
+            part.insert(it.key(), it.value());
+    return part;
+}
+
+void TestLogoReuse::initTestCase()
+{
+    QVERIFY(insideSandbox());
+    QVERIFY(QFileInfo::exists(DarkLogo));
+    QVERIFY(QFileInfo::exists(WhiteLogo));
+}
+
+void TestLogoReuse::init()
+{
+    QDir(Dir).removeRecursively();
+    QDir(CacheDir).removeRecursively();
+}
+
+void TestLogoReuse::sizeClasses()
+{
+    const QList<QPair<int, const char *>> cases { { -5, "800" }, { 0, "800" }, { 800, "800" },
+        { 801, "1280" }, { 1280, "1280" }, { 1281, "1920" }, { 1920, "1920" }, { 1921, "2048" } };
+    for (const auto &c : cases)
+        QCOMPARE(determineLogoSize(c.first), QString::fromLatin1(c.second));
+}
+
+void TestLogoReuse::candidates()
+{
+    const QString stem = Dir + QStringLiteral("/logo");
+    QVERIFY(findLogoPath(stem, 1920, QStringLiteral("white")).isNull());
+    QVERIFY(touch(stem + QStringLiteral(".png")));
+    for (int width : { 640, 1024, 1920, 3840 })
+        for (const QString &variant : AllColors)
+            QCOMPARE(findLogoPath(stem, width, variant), stem + QStringLiteral(".png"));
+    QVERIFY(touch(stem + QStringLiteral("_white.png")));
+    QCOMPARE(
+        findLogoPath(stem, 1920, QStringLiteral("white")), stem + QStringLiteral("_white.png"));
+    // Size before variant.
+    QVERIFY(touch(stem + QStringLiteral("_1920.png")));
+    QCOMPARE(findLogoPath(stem, 1920, QStringLiteral("white")), stem + QStringLiteral("_1920.png"));
+    QCOMPARE(
+        findLogoPath(stem, 1280, QStringLiteral("white")), stem + QStringLiteral("_white.png"));
+    QVERIFY(touch(stem + QStringLiteral("_1920_white.png")));
+    QCOMPARE(findLogoPath(stem, 1500, QStringLiteral("white")),
+        stem + QStringLiteral("_1920_white.png"));
+
+    // A "%" in the stem is not substituted again.
+    const QString odd = Dir + QStringLiteral("/a%2b%1");
+    QVERIFY(touch(odd + QStringLiteral("_800_dark.png")));
+    QCOMPARE(findLogoPath(odd, 640, QStringLiteral("dark")), odd + QStringLiteral("_800_dark.png"));
+}
+
+void TestLogoReuse::variantSwap()
+{
+    const QString dark = Dir + QStringLiteral("/logo_dark.png");
+    QVERIFY(touch(dark));
+    QCOMPARE(getLogoPath(dark, true), dark);
+    QVERIFY(touch(Dir + QStringLiteral("/logo_light.png")));
+    QCOMPARE(getLogoPath(dark, true), Dir + QStringLiteral("/logo_light.png"));
+    QVERIFY(touch(Dir + QStringLiteral("/logo_white.png")));
+    QCOMPARE(getLogoPath(dark, true), Dir + QStringLiteral("/logo_white.png"));
+    // No light word to swap.
+    QCOMPARE(getLogoPath(dark, false), dark);
+    QCOMPARE(getLogoPath(Dir + QStringLiteral("/logo_white.png"), false), dark);
+
+    // Every occurrence is replaced.
+    const QString twice = Dir + QStringLiteral("/dark/logo_dark.png");
+    QVERIFY(touch(twice));
+    QVERIFY(touch(Dir + QStringLiteral("/white/logo_white.png")));
+    QCOMPARE(getLogoPath(twice, true), Dir + QStringLiteral("/white/logo_white.png"));
+
+    // Found ignoring case, replaced respecting it.
+    const QString capital = Dir + QStringLiteral("/logo_Dark.png");
+    QVERIFY(touch(capital));
+    QVERIFY(touch(Dir + QStringLiteral("/logo_white.png")));
+    QCOMPARE(getLogoPath(capital, true), capital);
+}
+
+void TestLogoReuse::currentLogo()
+{
+    const QImage dark = solidImage(Screen, QColor(20, 20, 30));
+    const QImage light = solidImage(Screen, QColor(235, 235, 225));
+    QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, dark), WhiteLogo);
+    QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, light), DarkLogo);
+    QCOMPARE(getCurrentLogoPath(WhiteLogo, LogoPosition::BottomRight, light), DarkLogo);
+    QCOMPARE(getCurrentLogoPath(WhiteLogo, LogoPosition::TopLeft, dark), WhiteLogo);
+
+    // Mixed brightness under the logo counts as dark.
+    QImage mixed = light;
+    QPainter painter(&mixed);
+    for (int x = 0; x < mixed.width(); x += 40)
+        painter.fillRect(x, 0, 20, mixed.height(), Qt::black);
+    painter.end();
+    QCOMPARE(isTextWhiteFor(mixed, mixed.rect()), -1);
+    QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, mixed), WhiteLogo);
+
+    // Brightness is judged where the logo goes: a light corner over a dark picture.
+    QImage corner = dark;
+    QPainter cornerPainter(&corner);
+    cornerPainter.fillRect(QRect(0, 0, 500, 200), QColor(240, 240, 240));
+    cornerPainter.end();
+    QCOMPARE(getCurrentLogoPath(WhiteLogo, LogoPosition::TopLeft, corner), DarkLogo);
+    QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, corner), WhiteLogo);
+
+    // A stem that names no file is completed by size class and variant.
+    const QString stem = Dir + QStringLiteral("/mark_dark");
+    QVERIFY(
+        writeTestImage(stem + QStringLiteral("_800.png"), solidImage(QSize(60, 20), Qt::black)));
+    QVERIFY(writeTestImage(QString(Dir + QStringLiteral("/mark_white_800.png")),
+        solidImage(QSize(60, 20), Qt::white)));
+    QCOMPARE(getCurrentLogoPath(stem, LogoPosition::BottomRight, dark),
+        Dir + QStringLiteral("/mark_white_800.png"));
+    QCOMPARE(getCurrentLogoPath(stem, LogoPosition::BottomRight, light),
+        stem + QStringLiteral("_800.png"));
+
+    MessageLog log;
+    const QString missing = Dir + QStringLiteral("/none_dark.svg");
+    QCOMPARE(getCurrentLogoPath(missing, LogoPosition::BottomRight, dark), missing);
+    QVERIFY(log.contains(QStringLiteral("No such logo in file or directory:  \"") + missing));
+    // A found file that is not an image gives back the configured path.
+    QVERIFY(touch(Dir + QStringLiteral("/broken.png")));
+    QCOMPARE(getCurrentLogoPath(Dir + QStringLiteral("/broken"), LogoPosition::BottomRight, dark),
+        Dir + QStringLiteral("/broken"));
+    QVERIFY(
+        log.contains(QStringLiteral("Can't read logo:  \"") + Dir + QStringLiteral("/broken.png")));
+}
+
+void TestLogoReuse::overloadedBackground()
+{
+    const QString wallpaper = writeWallpaper(QStringLiteral("night"), QColor(15, 20, 40));
+    const PropertyMap requested = backgroundMap(wallpaper, DarkLogo);
+    PropertyMap drawn = requested;
+    drawn[QLatin1String(Keys::LogoPath)] = WhiteLogo;
+
+    MessageLog log;
+    const Image first = Cache::getImageCache(requested, true);
+    QVERIFY(!first.image.isNull());
+    QCOMPARE(first.image.size(), Screen);
+    QVERIFY(log.contains(QStringLiteral("Overloaded logo:  \"") + WhiteLogo));
+    QCOMPARE(first.properties.value(QLatin1String(Keys::LogoPath)).toString(), WhiteLogo);
+    QVERIFY(Cache::isCacheExists(drawn));
+    QVERIFY(!Cache::isCacheExists(requested));
+    // The light logo is drawn: the bottom right corner holds light pixels.
+    const QImage picture = first.image.convertToFormat(QImage::Format_RGB32);
+    int lightPixels = 0;
+    for (int y = Screen.height() / 2; y < Screen.height(); y += 2)
+        for (int x = Screen.width() / 2; x < Screen.width(); x += 2)
+            lightPixels += qGray(picture.pixel(x, y)) > 150 ? 1 : 0;
+    QVERIFY(lightPixels > 50);
+
+    // The same request again is served by the variant search, without drawing.
+    QVERIFY(setMtime(cachePath(drawn), 1000000));
+    log.clear();
+    const Image second = Cache::getImageCache(requested, true);
+    QVERIFY(log.contains(QStringLiteral("found in cache with different logo: ")));
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+    QCOMPARE(second.properties, drawn);
+    QCOMPARE(second.image.convertToFormat(QImage::Format_RGB32), picture);
+    QCOMPARE(QFileInfo(cachePath(drawn)).lastModified().toSecsSinceEpoch(), qint64(1000000));
+
+    // Asking for the drawn variant hits directly.
+    log.clear();
+    QCOMPARE(Cache::getImageCache(drawn, true).properties, drawn);
+    QVERIFY(!log.contains(QStringLiteral("found in cache")));
+
+    // A light wallpaper keeps the dark logo and is stored as requested.
+    const QString day = writeWallpaper(QStringLiteral("day"), QColor(230, 230, 220));
+    const PropertyMap dayMap = backgroundMap(day, DarkLogo);
+    log.clear();
+    QCOMPARE(Cache::getImageCache(dayMap, true).properties, dayMap);
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+    QVERIFY(Cache::isCacheExists(dayMap));
+}
+
+void TestLogoReuse::wallpaperEntryServesAnalysis()
+{
+    // A dark wallpaper whose own cache entry (planted here) is light: the analysis uses that
+    // entry instead of rendering the wallpaper, so the dark logo stays.
+    const QString wallpaper = writeWallpaper(QStringLiteral("dusk"), QColor(10, 10, 10));
+    const PropertyMap requested = backgroundMap(wallpaper, DarkLogo);
+    const PropertyMap part = wallpaperPart(requested);
+    QVERIFY(Cache::saveImageCache(Image { part, solidImage(Screen, QColor(250, 250, 250)) }));
+    MessageLog log;
+    const Image record = Cache::getImageCache(requested, true);
+    QCOMPARE(record.properties, requested);
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+    // The final drawing renders the real wallpaper.
+    QCOMPARE(QColor(record.image.pixel(10, 10)), QColor(10, 10, 10));
+}
+
+void TestLogoReuse::plainRoads()
+{
+    const QString wallpaper = writeWallpaper(QStringLiteral("plain"), QColor(15, 20, 40));
+    MessageLog log;
+    // Without logo overloading asked for, the dark logo stays on the dark wallpaper.
+    const PropertyMap map = backgroundMap(wallpaper, DarkLogo);
+    QCOMPARE(Cache::getImageCache(map, false).properties, map);
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+
+    // A logo alone (no wallpaper) takes the plain road.
+    PropertyMap logoOnly = map;
+    for (const QString &key : wallpaperPart(map).keys())
+        logoOnly.remove(key);
+    QDir(CacheDir).removeRecursively();
+    QCOMPARE(Cache::getImageCache(logoOnly, true).properties, logoOnly);
+    QVERIFY(Cache::isCacheExists(logoOnly));
+
+    // An empty wallpaper path also takes the plain road (and fails to render).
+    PropertyMap empty = map;
+    empty[QLatin1String(Keys::ImagePath)] = QString();
+    log.clear();
+    QVERIFY(Cache::getImageCache(empty, true).image.isNull());
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+
+    // Variant search: no colour word means no probe; an empty path is reported.
+    bool ok = true;
+    PropertyMap neutral = map;
+    neutral[QLatin1String(Keys::LogoPath)] = QStringLiteral("/usr/share/logo.svg");
+    QVERIFY(Cache::searchCacheWithDifferentLogos(neutral, &ok).image.isNull());
+    QVERIFY(!ok);
+    neutral[QLatin1String(Keys::LogoPath)] = QString();
+    log.clear();
+    ok = true;
+    QVERIFY(Cache::searchCacheWithDifferentLogos(neutral, &ok).image.isNull());
+    QVERIFY(!ok);
+    QVERIFY(log.contains(QStringLiteral("Error logo path is empty")));
+    QVERIFY(Cache::searchCacheWithDifferentLogos(neutral, nullptr).image.isNull());
+}
+
+void TestLogoReuse::renderFailure()
+{
+    const PropertyMap map = backgroundMap(QStringLiteral("/tmp/no-such-wallpaper.png"), DarkLogo);
+    MessageLog log;
+    const Image record = Cache::getImageCache(map, true);
+    QVERIFY(record.image.isNull());
+    QVERIFY(record.properties.isEmpty());
+    QVERIFY(log.contains(QStringLiteral("Error render image")));
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+    QVERIFY(!log.contains(QStringLiteral("logo:")));
+    QCOMPARE(QDir(CacheDir).entryList(QDir::Files).size(), 0);
+}
+
+QTEST_MAIN(TestLogoReuse)
+#include "tst_logoreuse.moc"
