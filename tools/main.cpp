@@ -3,14 +3,23 @@
 #include <vokimage/vokimage.h>
 
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <cstdio>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,8 +67,14 @@ bool writeImage(const QImage &image, const QString &file)
         err() << "vokimage: no picture could be produced for " << file << "\n";
         return false;
     }
-    if (!image.save(file)) {
-        err() << "vokimage: cannot write " << file << "\n";
+    // Written whole or not at all.
+    QSaveFile output(file);
+    const QByteArray format = QFileInfo(file).suffix().isEmpty()
+        ? QByteArray("png")
+        : QFileInfo(file).suffix().toLatin1();
+    if (!output.open(QIODevice::WriteOnly) || !QImageWriter(&output, format).write(image)
+        || !output.commit()) {
+        err() << "vokimage: cannot write " << file << ": " << output.errorString() << "\n";
         return false;
     }
     return true;
@@ -85,7 +100,8 @@ int parseCommand(QCommandLineParser &parser, const QStringList &arguments, const
 const QCommandLineOption &screenOption()
 {
     static const QCommandLineOption option(QStringLiteral("screen"),
-        QStringLiteral("Screen geometry, such as 1920x1080 or 1280x1024+1920+0."),
+        QStringLiteral("Screen geometry, such as 1920x1080 or 1280x1024+1920+0 (repeatable where "
+                       "a command renders several screens)."),
         QStringLiteral("GEOMETRY"));
     return option;
 }
@@ -304,6 +320,254 @@ int configCommand(const QStringList &arguments)
     return Success;
 }
 
+// The screens of --screen; false, with a usage message, when one is not a geometry.
+bool parseScreens(QCommandLineParser &parser, QList<QRect> *screens, int *code)
+{
+    const QStringList values = parser.values(screenOption());
+    if (values.isEmpty()) {
+        *code = usage(parser, QStringLiteral("give at least one --screen GEOMETRY"));
+        return false;
+    }
+    for (const QString &value : values) {
+        const QRect screen = parseScreen(value);
+        if (!screen.isValid()) {
+            *code = usage(parser, QStringLiteral("not a geometry: ") + value);
+            return false;
+        }
+        screens->append(screen);
+    }
+    return true;
+}
+
+QString geometry(const QRect &rect)
+{
+    return QStringLiteral("%1x%2%3%4%5%6")
+        .arg(rect.width())
+        .arg(rect.height())
+        .arg(rect.x() < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        .arg(qAbs(rect.x()))
+        .arg(rect.y() < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        .arg(qAbs(rect.y()));
+}
+
+// The output file of screen @p index of @p count: FILE itself for one screen, FILE with
+// "-N" before its suffix for several.
+QString outputFor(const QString &file, int index, int count)
+{
+    if (count == 1)
+        return file;
+    const QFileInfo info(file);
+    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return base + QLatin1Char('-') + QString::number(index + 1) + suffix;
+}
+
+// True when the record's cache file was there, unchanged, before @p start.
+bool servedFromCache(const VokImage::Image &record, const QDateTime &start)
+{
+    const QFileInfo file(
+        VokImage::CacheDir + QLatin1Char('/') + VokImage::Cache::getFileName(record.properties));
+    return file.exists() && file.lastModified() < start;
+}
+
+// background, wallpaper, logo: rendered through the entry points, one file per screen.
+int imageCommand(const QString &name, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QString description = name == QLatin1String("background")
+        ? QStringLiteral("Render the whole background (wallpaper and logo) for each screen.")
+        : name == QLatin1String("wallpaper")
+        ? QStringLiteral("Render the wallpaper alone for each screen.")
+        : QStringLiteral("Render the logo alone (on a transparent picture) for each screen.");
+    const QCommandLineOption output({ QStringLiteral("o"), QStringLiteral("output") },
+        QStringLiteral("Output PNG file; with several screens -1, -2... is added before the "
+                       "suffix. Default: %1.png in the working directory.")
+            .arg(name),
+        QStringLiteral("FILE"), name + QStringLiteral(".png"));
+    const int code = parseCommand(
+        parser, arguments, name, description, { greeterOption(), screenOption(), output });
+    if (code >= 0)
+        return code;
+    QList<QRect> screens;
+    int error = 0;
+    if (!parseScreens(parser, &screens, &error))
+        return error;
+    if (parser.positionalArguments().size() > 1)
+        return usage(
+            parser, QStringLiteral("unexpected argument ") + parser.positionalArguments().at(1));
+    const bool greeter = parser.isSet(greeterOption());
+    using Function = VokImage::Image (*)(const QRect &);
+    Function function = nullptr;
+    if (name == QLatin1String("background"))
+        function = greeter ? VokImage::getOrvBackground : VokImage::getBackground;
+    else if (name == QLatin1String("wallpaper"))
+        function = greeter ? VokImage::getOrvWallpaper : VokImage::getWallpaper;
+    else
+        function = greeter ? VokImage::getOrvLogo : VokImage::getLogo;
+    const QMap<QString, QVariant> logoMap = name == QLatin1String("background")
+        ? (greeter ? VokImage::getLogoOrvProperties(screens.first())
+                   : VokImage::getLogoProperties(screens.first()))
+        : QMap<QString, QVariant>();
+    const QString configuredLogo
+        = logoMap.value(QLatin1String(VokImage::Keys::LogoPath)).toString();
+
+    int status = Success;
+    for (int i = 0; i < screens.size(); ++i) {
+        const QString file = outputFor(parser.value(output), i, screens.size());
+        const QDateTime start = QDateTime::currentDateTime();
+        QElapsedTimer timer;
+        timer.start();
+        const VokImage::Image record = function(screens.at(i));
+        const qint64 elapsed = timer.elapsed();
+        if (record.image.isNull()) {
+            err() << "vokimage: no " << name << " could be produced for " << geometry(screens.at(i))
+                  << " (see the messages above)\n";
+            status = Failure;
+            continue;
+        }
+        if (!writeImage(record.image, file)) {
+            status = Failure;
+            continue;
+        }
+        out() << file << "  " << geometry(screens.at(i)) << "  "
+              << (servedFromCache(record, start) ? "from cache" : "rendered") << "  " << elapsed
+              << " ms";
+        const QString logo
+            = record.properties.value(QLatin1String(VokImage::Keys::LogoPath)).toString();
+        if (!logo.isEmpty() && name == QLatin1String("background")) {
+            out() << "  logo " << logo;
+            if (!QFileInfo::exists(logo))
+                out() << " (no such file: none drawn)";
+            else if (logo != configuredLogo)
+                out() << " (the other variant of " << configuredLogo << ", chosen by brightness)";
+        }
+        out() << "\n";
+    }
+    return status;
+}
+
+QJsonValue toJson(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::QRect:
+        return geometry(value.toRect());
+    case QMetaType::QColor: {
+        const QColor colour = value.value<QColor>();
+        return colour.isValid() ? QJsonValue(colour.name(QColor::HexArgb)) : QJsonValue();
+    }
+    case QMetaType::Int:
+    case QMetaType::Double:
+    case QMetaType::Bool:
+    case QMetaType::QString:
+        return QJsonValue::fromVariant(value);
+    default:
+        break;
+    }
+    if (value.userType() == qMetaTypeId<VokImage::File>()) {
+        const VokImage::File file = value.value<VokImage::File>();
+        return QJsonObject { { QStringLiteral("path"), file.path },
+            { QStringLiteral("lastModified"),
+                file.lastModified.isValid()
+                    ? QJsonValue(file.lastModified.toString(Qt::ISODateWithMs))
+                    : QJsonValue() } };
+    }
+    return QJsonValue::fromVariant(value);
+}
+
+QJsonObject toJson(const QMap<QString, QVariant> &map)
+{
+    QJsonObject object;
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+        object.insert(it.key(), toJson(it.value()));
+    return object;
+}
+
+// properties: the property maps of each screen as JSON.
+int propertiesCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const int code = parseCommand(parser, arguments, QStringLiteral("properties"),
+        QStringLiteral("Print the wallpaper and logo property maps of each screen as JSON."),
+        { greeterOption(), screenOption() });
+    if (code >= 0)
+        return code;
+    QList<QRect> screens;
+    int error = 0;
+    if (!parseScreens(parser, &screens, &error))
+        return error;
+    const bool greeter = parser.isSet(greeterOption());
+    QJsonArray list;
+    for (const QRect &screen : screens) {
+        list.append(QJsonObject {
+            { QStringLiteral("screen"), geometry(screen) },
+            { QStringLiteral("wallpaper"),
+                toJson(greeter ? VokImage::getWallpaperOrvProperties(screen)
+                               : VokImage::getWallpaperProperties(screen)) },
+            { QStringLiteral("logo"),
+                toJson(greeter ? VokImage::getLogoOrvProperties(screen)
+                               : VokImage::getLogoProperties(screen)) },
+        });
+    }
+    out() << QJsonDocument(list).toJson(QJsonDocument::Indented);
+    return Success;
+}
+
+// The regular files of the cache directory; false when it is a link or not a directory.
+bool cacheFiles(QFileInfoList *files)
+{
+    const QFileInfo dir(VokImage::CacheDir);
+    if (!dir.exists())
+        return true;
+    if (dir.isSymLink() || !dir.isDir())
+        return false;
+    *files = QDir(VokImage::CacheDir).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden);
+    return true;
+}
+
+// cache info | cache clear
+int cacheCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("action"),
+        QStringLiteral("info: directory, files, size and limit; clear: remove the files this "
+                       "user may remove."),
+        QStringLiteral("info|clear"));
+    const int code = parseCommand(parser, arguments, QStringLiteral("cache"),
+        QStringLiteral("Inspect or clear the shared picture cache."), {});
+    if (code >= 0)
+        return code;
+    const QStringList positional = parser.positionalArguments();
+    const QString action = positional.size() == 2 ? positional.at(1) : QString();
+    if (action != QLatin1String("info") && action != QLatin1String("clear"))
+        return usage(parser, QStringLiteral("give info or clear"));
+    QFileInfoList files;
+    if (!cacheFiles(&files)) {
+        err() << "vokimage: " << VokImage::CacheDir << " is not a directory; it is not used\n";
+        return Failure;
+    }
+    if (action == QLatin1String("info")) {
+        out() << "directory  " << VokImage::CacheDir << "\n"
+              << "files      " << files.size() << "\n"
+              << "size       " << VokImage::Cache::getCacheSize() << " bytes\n"
+              << "limit      " << VokImage::Cache::MaxCacheSize << " bytes\n";
+        return Success;
+    }
+    const uid_t self = geteuid();
+    int removed = 0;
+    int kept = 0;
+    for (const QFileInfo &file : files) {
+        if ((self == 0 || file.ownerId() == self) && QFile::remove(file.filePath()))
+            ++removed;
+        else
+            ++kept;
+    }
+    out() << "removed " << removed << " file(s) from " << VokImage::CacheDir;
+    if (kept > 0)
+        out() << "; kept " << kept << " of other users";
+    out() << "\n";
+    return Success;
+}
+
 struct Command
 {
     const char *name;
@@ -314,6 +578,14 @@ struct Command
 const QList<Command> &commands()
 {
     static const QList<Command> list = {
+        { "background", "render the whole background for screens (--greeter for the greeter's)",
+            [](const QStringList &a) { return imageCommand(QStringLiteral("background"), a); } },
+        { "wallpaper", "render the wallpaper alone for screens",
+            [](const QStringList &a) { return imageCommand(QStringLiteral("wallpaper"), a); } },
+        { "logo", "render the logo alone for screens",
+            [](const QStringList &a) { return imageCommand(QStringLiteral("logo"), a); } },
+        { "properties", "print the property maps of screens as JSON", propertiesCommand },
+        { "cache", "show or clear the shared picture cache (info | clear)", cacheCommand },
         { "render", "render a property map given by options, without cache", renderCommand },
         { "palette", "print the shade palette of a colour", paletteCommand },
         { "default-wallpaper", "generate the default wallpaper for a screen and colour",

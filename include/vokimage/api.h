@@ -1,9 +1,12 @@
 #pragma once
 
+#include <vokimage/cache.h>
 #include <vokimage/export.h>
 #include <vokimage/vocabulary.h>
 
 #include <QImage>
+#include <QMap>
+#include <QRect>
 #include <QString>
 
 namespace VokImage {
@@ -32,5 +35,33 @@ VOKIMAGE_EXPORT QString getLogoPath(QString logoPath, bool white);
  */
 VOKIMAGE_EXPORT QString getCurrentLogoPath(
     const QString &logoPath, LogoPosition position, const QImage &background);
+
+/**
+ * The desktop's wallpaper properties for @p screen, from the session's theme. A wallpaper of
+ * "vok-default" is generated in the theme's primary colour (and the colour added to the map).
+ */
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(const QRect &screen);
+/// The desktop's logo properties for @p screen, taskbar entries included.
+VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoProperties(const QRect &screen);
+/// The desktop wallpaper for @p screen, from the cache or rendered; empty on failure.
+VOKIMAGE_EXPORT Image getWallpaper(const QRect &screen);
+/// The desktop logo alone for @p screen (transparent elsewhere); empty on failure.
+VOKIMAGE_EXPORT Image getLogo(const QRect &screen);
+/**
+ * The whole desktop background for @p screen: wallpaper and logo, the logo variant chosen
+ * by the brightness under it. The record's properties name the logo drawn. Empty on failure.
+ */
+VOKIMAGE_EXPORT Image getBackground(const QRect &screen);
+
+/// The greeter's wallpaper properties for @p screen (blur and colour overlay included).
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperOrvProperties(const QRect &screen);
+/// The greeter's logo properties for @p screen.
+VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoOrvProperties(const QRect &screen);
+/// The greeter's wallpaper for @p screen; empty on failure.
+VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen);
+/// The greeter's logo alone for @p screen; empty on failure.
+VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen);
+/// The greeter's whole background for @p screen, the configured logo as it is; empty on failure.
+VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen);
 
 } // namespace VokImage
