@@ -30,7 +30,11 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
     'VokImage::VokOrvPathFactory::VokOrvPathFactory(' 'VokImage::VokOrvPathFactory::getProperty(' \
     'VokImage::FileSystemEngine::FileSystemEngine(' 'VokImage::FileSystemEngine::getProperty(' \
     'VokImage::determineLogoSize(' 'VokImage::findLogoPath(' 'VokImage::getLogoPath(' \
-    'VokImage::getCurrentLogoPath('; do
+    'VokImage::getCurrentLogoPath(' 'VokImage::getWallpaperProperties(' \
+    'VokImage::getLogoProperties(' 'VokImage::getWallpaper(' 'VokImage::getLogo(' \
+    'VokImage::getBackground(' 'VokImage::getWallpaperOrvProperties(' \
+    'VokImage::getLogoOrvProperties(' 'VokImage::getOrvWallpaper(' 'VokImage::getOrvLogo(' \
+    'VokImage::getOrvBackground('; do
     if ! printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: $name is not exported"
         status=1

@@ -68,6 +68,7 @@ bool writeImage(const QImage &image, const QString &file)
         return false;
     }
     // Written whole or not at all.
+    QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile output(file);
     const QByteArray format = QFileInfo(file).suffix().isEmpty()
         ? QByteArray("png")
