@@ -39,11 +39,19 @@ static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka
 static const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
 static const QRect Screen(0, 0, 640, 360);
 
+static bool setMtime(const QString &path, time_t seconds);
+
+// Each write gets its own modification time: QSettings keeps a file it has read while its
+// size and time stay the same, and two writes can fall in the same millisecond.
 static bool writeAll(const QString &path, const QByteArray &data)
 {
+    static time_t stamp = 1500000000;
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return false;
+    file.close();
+    return setMtime(path, ++stamp);
 }
 
 static bool setMtime(const QString &path, time_t seconds)
@@ -165,7 +173,7 @@ void TestApi::desktopDefaultWallpaper()
     QVERIFY(Cache::getFileName(red) != Cache::getFileName(map));
 
     // The word is matched exactly.
-    QVERIFY(writeTheme("WallPaper=Vok-default\n"));
+    QVERIFY(writeTheme("WallPaper=Vok-default\nWallPaperPos=Crop\n"));
     const PropertyMap other = getWallpaperProperties(Screen);
     QCOMPARE(other.size(), 5);
     QCOMPARE(other.value(QLatin1String(Keys::ImagePath)).value<File>().path,

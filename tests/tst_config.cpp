@@ -44,11 +44,19 @@ private slots:
 static const QString Home = QStringLiteral("/tmp/home");
 static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 
+static bool setMtime(const QString &path, time_t seconds);
+
+// Each write gets its own modification time: QSettings keeps a file it has read while its
+// size and time stay the same, and two writes can fall in the same millisecond.
 static bool writeAll(const QString &path, const QByteArray &data)
 {
+    static time_t stamp = 1500000000;
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return false;
+    file.close();
+    return setMtime(path, ++stamp);
 }
 
 static QByteArray readAll(const QString &path)
