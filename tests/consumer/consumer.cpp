@@ -1,0 +1,21 @@
+// An outside program: renders a desktop background through the installed library.
+#include <vokimage/vokimage.h>
+
+#include <QGuiApplication>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const QRect screen(0, 0, 640, 360);
+    const VokImage::Image background = VokImage::getBackground(screen);
+    if (background.image.size() != screen.size()) {
+        std::fprintf(stderr, "consumer: no background\n");
+        return 1;
+    }
+    const bool cached = VokImage::Cache::isCacheExists(background.properties);
+    std::printf("consumer: %dx%d background, %s\n", background.image.width(),
+                background.image.height(), cached ? "stored in the cache" : "not stored");
+    return cached ? 0 : 1;
+}
