@@ -170,6 +170,28 @@ void TestCache::byteFormMalformed()
     out << qint32(1) << quint32(0x7ffffff0);
     QVERIFY(Utils::ByteArrayToProperties(huge).isEmpty());
 
+    // A list that announces billions of elements, and any value outside the vocabulary's
+    // types, read as malformed before anything is allocated for them.
+    QByteArray list;
+    QDataStream listOut(&list, QIODevice::WriteOnly);
+    listOut << qint32(1) << QStringLiteral("k") << quint32(QMetaType::QStringList) << qint8(0)
+            << quint32(0x7fffffff);
+    QVERIFY(Utils::ByteArrayToProperties(list).isEmpty());
+    QVERIFY(Utils::ByteArrayToProperties(
+        Utils::PropertiesToByteArray({ { QStringLiteral("k"), QStringList { "a" } } }))
+                .isEmpty());
+    QVERIFY(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray({ { QStringLiteral("k"),
+                                             QImage(4, 4, QImage::Format_RGB32) } }))
+                .isEmpty());
+    QByteArray bigCount;
+    QDataStream countOut(&bigCount, QIODevice::WriteOnly);
+    countOut << quint32(0xffffffff) << QStringLiteral("k") << QVariant(1);
+    QVERIFY(Utils::ByteArrayToProperties(bigCount).isEmpty());
+    const PropertyMap plain { { QStringLiteral("c"), QColor(1, 2, 3) },
+        { QStringLiteral("r"), QRect(1, 2, 3, 4) }, { QStringLiteral("d"), 2.5 },
+        { QStringLiteral("n"), QVariant() } };
+    QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(plain)), plain);
+
     // The same key twice: both are kept and the later one is found.
     QByteArray twice;
     QDataStream dup(&twice, QIODevice::WriteOnly);

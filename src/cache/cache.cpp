@@ -25,6 +25,9 @@ namespace {
 // Largest cache file that is read; far above any picture the limits let through.
 constexpr qint64 MaxCacheFileSize = qint64(1) << 30;
 
+// Room for PNG chunks besides the pixel rows.
+constexpr qint64 MaxPngOverhead = 1 << 20;
+
 const QDir::Filters Listing = QDir::Files | QDir::NoSymLinks | QDir::Hidden;
 
 QString filePath(const QString &name)
@@ -119,9 +122,14 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
         qWarning() << "Error file not exists" << key.name;
         return fail();
     }
+    // No valid file is larger than its map and a PNG of the surface at 16-bit RGBA.
+    const QSize surface = surfaceSize(properties);
+    const qint64 largest = qMin(MaxCacheFileSize,
+        key.bytes.size() + 4 + MaxPngOverhead
+            + qint64(qMax(0, surface.width())) * qMax(0, surface.height()) * 9);
     QByteArray data;
     uid_t owner = 0;
-    if (!SharedFiles::readNoFollow(path, MaxCacheFileSize, &data, &owner)) {
+    if (!SharedFiles::readNoFollow(path, largest, &data, &owner)) {
         qWarning() << "Error open file for read" << key.name;
         return fail();
     }
@@ -137,7 +145,7 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
             qWarning() << "Error properties not equal" << stored << properties;
         return fail();
     }
-    const QImage image = decodeImage(data.mid(key.bytes.size()), surfaceSize(properties));
+    const QImage image = decodeImage(data.mid(key.bytes.size()), surface);
     if (image.isNull()) {
         qWarning() << "Error image is null";
         return fail();

@@ -3,11 +3,70 @@
 #include "vocabulary_p.h"
 
 #include <QDataStream>
+#include <QIODevice>
+#include <QtEndian>
 
 #include <new>
 
 namespace VokImage {
 namespace Utils {
+
+namespace {
+
+// The value types of the property vocabulary. Each decodes into memory bounded by the bytes
+// it occupies; containers, images and other user types could announce billions of elements.
+bool plainType(quint32 type)
+{
+    switch (type) {
+    case QMetaType::UnknownType:
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QChar:
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+    case QMetaType::QDateTime:
+    case QMetaType::QUrl:
+    case QMetaType::QRect:
+    case QMetaType::QRectF:
+    case QMetaType::QSize:
+    case QMetaType::QSizeF:
+    case QMetaType::QLine:
+    case QMetaType::QLineF:
+    case QMetaType::QPoint:
+    case QMetaType::QPointF:
+    case QMetaType::QColor:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Looks at the QVariant header ahead in @p device (type, null flag, user type name) without
+// consuming it: true when the value is of a vocabulary type.
+bool nextValueAllowed(QIODevice *device)
+{
+    static const QByteArray fileType = QByteArrayLiteral("VokImage::File");
+    const QByteArray head = device->peek(4 + 1 + 4 + fileType.size() + 1);
+    if (head.size() < 5)
+        return false;
+    const quint32 type = qFromBigEndian<quint32>(head.constData());
+    if (type != QMetaType::User)
+        return plainType(type);
+    if (head.size() < 9 + fileType.size() + 1)
+        return false;
+    const quint32 nameLength = qFromBigEndian<quint32>(head.constData() + 5);
+    return nameLength == quint32(fileType.size() + 1)
+        && head.mid(9, fileType.size() + 1) == fileType + '\0';
+}
+
+} // namespace
 
 QByteArray PropertiesToByteArray(const QMap<QString, QVariant> &properties)
 {
@@ -32,11 +91,17 @@ QMap<QString, QVariant> ByteArrayToProperties(QByteArray data)
     stream >> count;
     if (stream.status() != QDataStream::Ok)
         return properties;
+    // Each entry takes at least a key length, a value type and a null flag.
+    if (count > quint32(data.size() / 9))
+        return properties;
     try {
         for (quint32 i = 0; i < count; ++i) {
             QString key;
             QVariant value;
-            stream >> key >> value;
+            stream >> key;
+            if (stream.status() != QDataStream::Ok || !nextValueAllowed(stream.device()))
+                return {};
+            stream >> value;
             if (stream.status() != QDataStream::Ok)
                 return {};
             // Duplicate keys are kept; the later one is found first.
