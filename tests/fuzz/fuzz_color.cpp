@@ -1,0 +1,14 @@
+// Fuzzes the colour parser.
+#include <vokimage/vokimage.h>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QColor colour = VokImage::Utils::getColor(
+        QString::fromUtf8(reinterpret_cast<const char *>(data), int(size)));
+    if (colour.isValid())
+        VokImage::Utils::CreateShadeColors(colour);
+    return 0;
+}

@@ -1,0 +1,84 @@
+// Writes the seed corpus of every fuzz target into the folder given, made by the library.
+#include "fuzzmap.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace {
+
+bool write(const QString &dir, const QString &target, int index, const QByteArray &data)
+{
+    QDir().mkpath(dir + QLatin1Char('/') + target);
+    QFile file(dir + QLatin1Char('/') + target + QStringLiteral("/seed-%1").arg(index));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+QByteArray record(const QMap<QString, QVariant> &map, const QImage &image)
+{
+    QByteArray data = VokImage::Utils::PropertiesToByteArray(map);
+    QDataStream stream(&data, QIODevice::WriteOnly | QIODevice::Append);
+    stream << image;
+    return data;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    const QString dir = QString::fromLocal8Bit(argv[1]);
+    bool ok = true;
+
+    QMap<QString, QVariant> background = VokImage::DefaultLogoProperties;
+    for (auto it = VokImage::DefaultWallpaperProperties.constBegin();
+         it != VokImage::DefaultWallpaperProperties.constEnd(); ++it)
+        background.insert(it.key(), it.value());
+    background[QLatin1String(VokImage::Keys::LogoPath)]
+        = QStringLiteral("/usr/share/logo_dark.svg");
+    background[QLatin1String(VokImage::Keys::ImageColorOverlay)] = QColor(0, 0, 0, 100);
+    background[QLatin1String(VokImage::Keys::ImageBlur)] = 5.0;
+    const QList<QMap<QString, QVariant>> maps { {}, VokImage::DefaultWallpaperProperties,
+        VokImage::DefaultLogoProperties, background, fuzzCacheMap() };
+    int i = 0;
+    for (const auto &map : maps)
+        ok &= write(
+            dir, QStringLiteral("byteform"), i++, VokImage::Utils::PropertiesToByteArray(map));
+
+    QImage picture(16, 12, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(QColor(40, 90, 160));
+    ok &= write(dir, QStringLiteral("cachefile"), 0, record(fuzzCacheMap(), picture));
+    ok &= write(dir, QStringLiteral("cachefile"), 1, record(fuzzCacheMap(), QImage()));
+    ok &= write(dir, QStringLiteral("cachefile"), 2,
+        record(fuzzCacheMap(), picture.convertToFormat(QImage::Format_RGB32)));
+
+    ok &= write(dir, QStringLiteral("settings"), 0,
+        "[Theme]\nWallPaper=vok-default\nWallPaperPos=Crop\nLogoPixmap=\"/a b.svg\"\n"
+        "TaskbarHeight=48\nflag=True\n# comment\n; other\n");
+    ok &= write(dir, QStringLiteral("settings"), 1, "PrimaryColor=#5a91bd\n[[x]]\na=b=c\n");
+
+    ok &= write(dir, QStringLiteral("orvsettings"), 0,
+        "[background]\npath=/usr/share/wallpapers/dm.jpg\nkeep_proportions=false\n"
+        "color_overlay=0, 0, 0, 100\n[background][blur]\nenable=true\nradius=5\n"
+        "[background][logo]\npath=/logo_dark.svg\nenable=true\nblur=false\n");
+
+    const char *colours[] = { "255,0,0", "0, 0, 0, 100", "300,0,0", "1,2", "" };
+    i = 0;
+    for (const char *colour : colours)
+        ok &= write(dir, QStringLiteral("color"), i++, colour);
+
+    const char *geometries[] = { "-10-20", "+0+0", "200x100+10+10", "=100x50-0+0", "x" };
+    i = 0;
+    for (const char *geometry : geometries)
+        ok &= write(dir, QStringLiteral("geometry"), i++, geometry);
+    return ok ? 0 : 1;
+}
