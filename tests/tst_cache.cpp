@@ -28,6 +28,7 @@ private slots:
     void init();
     void byteForm();
     void byteFormMalformed();
+    void fuzzRegressions();
     void storeAndHit();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
@@ -201,6 +202,35 @@ void TestCache::byteFormMalformed()
     QCOMPARE(both.value(QStringLiteral("k")).toInt(), 2);
     QCOMPARE(both.count(QStringLiteral("k")), 2);
     QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(both)), both);
+}
+
+// The inputs the fuzz targets once crashed on, replayed through the public functions.
+void TestCache::fuzzRegressions()
+{
+    const QString root = QStringLiteral(VOK_SOURCE_DIR "/tests/fuzz/regressions/");
+    int replayed = 0;
+    for (const QFileInfo &input :
+        QDir(root + QStringLiteral("byteform")).entryInfoList(QDir::Files)) {
+        const PropertyMap map = Utils::ByteArrayToProperties(readAll(input.filePath()));
+        QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(map)), map);
+        ++replayed;
+    }
+    for (const QFileInfo &input :
+        QDir(root + QStringLiteral("geometry")).entryInfoList(QDir::Files)) {
+        const QRect screen(0, 0, 1920, 1080);
+        const QPoint point = getLogoPositionX11(
+            QSize(120, 40), screen, QString::fromUtf8(readAll(input.filePath())));
+        QVERIFY(screen.contains(QRect(point, QSize(120, 40))));
+        ++replayed;
+    }
+    QVERIFY(replayed >= 2);
+    // A far offset lands on the screen's edge.
+    QCOMPARE(getLogoPositionX11(
+                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("+0+99999999999999999")),
+        QPoint(0, 1040));
+    QCOMPARE(getLogoPositionX11(
+                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("-2147483647-2147483647")),
+        QPoint(0, 0));
 }
 
 void TestCache::storeAndHit()

@@ -72,13 +72,17 @@ QPoint getLogoPositionX11(QSize size, QRect screen, const QString &geometry)
     unsigned int width = 0, height = 0;
     const QByteArray text = geometry.toUtf8();
     const int mask = XParseGeometry(text.constData(), &x, &y, &width, &height);
-    int left = screen.left();
-    int top = screen.top();
+    qint64 left = screen.left();
+    qint64 top = screen.top();
     if ((mask & XValue) && (mask & YValue)) {
-        left = (mask & XNegative) ? screen.right() + 1 + x - size.width() : x;
-        top = (mask & YNegative) ? screen.bottom() + 1 + y - size.height() : y;
+        left = (mask & XNegative) ? qint64(screen.right()) + 1 + x - size.width() : x;
+        top = (mask & YNegative) ? qint64(screen.bottom()) + 1 + y - size.height() : y;
     }
-    return fitToScreen(QRect(left, top, size.width(), size.height()), screen);
+    // Far outside any screen the result is the same edge: keep the arithmetic in range.
+    constexpr qint64 Reach = 1 << 24;
+    return fitToScreen(QRect(int(qBound(-Reach, left, Reach)), int(qBound(-Reach, top, Reach)),
+                           size.width(), size.height()),
+        screen);
 }
 
 bool isTextColorBlack(const QColor &colour)

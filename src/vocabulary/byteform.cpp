@@ -1,9 +1,12 @@
 #include <vokimage/cache.h>
+#include <vokimage/vocabulary.h>
 
 #include "vocabulary_p.h"
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QIODevice>
+#include <QTimeZone>
 #include <QtEndian>
 
 #include <new>
@@ -66,6 +69,22 @@ bool nextValueAllowed(QIODevice *device)
         && head.mid(9, fileType.size() + 1) == fileType + '\0';
 }
 
+// A date and time that can be written again: a time zone read from the stream may be one the
+// system does not know, and Qt cannot write such a value back.
+bool sound(const QDateTime &time)
+{
+    return time.timeSpec() != Qt::TimeZone || time.timeZone().isValid();
+}
+
+bool sound(const QVariant &value)
+{
+    if (value.userType() == QMetaType::QDateTime)
+        return sound(value.toDateTime());
+    if (value.userType() == qMetaTypeId<File>())
+        return sound(value.value<File>().lastModified);
+    return true;
+}
+
 } // namespace
 
 QByteArray PropertiesToByteArray(const QMap<QString, QVariant> &properties)
@@ -102,7 +121,7 @@ QMap<QString, QVariant> ByteArrayToProperties(QByteArray data)
             if (stream.status() != QDataStream::Ok || !nextValueAllowed(stream.device()))
                 return {};
             stream >> value;
-            if (stream.status() != QDataStream::Ok)
+            if (stream.status() != QDataStream::Ok || !sound(value))
                 return {};
             // Duplicate keys are kept; the later one is found first.
             QT_WARNING_PUSH
