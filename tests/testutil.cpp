@@ -1,10 +1,12 @@
 #include "testutil.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,4 +100,29 @@ int runAsOtherUser(const std::function<int()> &function)
         return -2;
     const int code = WEXITSTATUS(status);
     return code == 200 ? -1 : code;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+bool setMtime(const QString &path, time_t seconds)
+{
+    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+bool writeConfig(const QString &path, const QByteArray &data)
+{
+    static time_t stamp = 1500000000;
+    return writeAll(path, data) && setMtime(path, ++stamp);
 }

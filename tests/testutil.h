@@ -1,4 +1,5 @@
 #pragma once
+#include <ctime>
 #include <functional>
 
 #include <QColor>
@@ -32,3 +33,13 @@ bool insideSandbox();
 // Runs @p function in a child process with the uid and gid 65534; returns its exit status,
 // or -1 when the child cannot change its identity (then the caller skips).
 int runAsOtherUser(const std::function<int()> &function);
+
+// The contents of @p path; empty when it cannot be read.
+QByteArray readAll(const QString &path);
+// Writes @p data to @p path (its folder made first); true when all of it was written.
+bool writeAll(const QString &path, const QByteArray &data);
+// Sets the access and modification times of @p path to @p seconds since the epoch.
+bool setMtime(const QString &path, time_t seconds);
+// As writeAll, then gives the file a modification time of its own: QSettings keeps a file it
+// has read while its size and time stay the same, and two writes can fall in one millisecond.
+bool writeConfig(const QString &path, const QByteArray &data);

@@ -39,30 +39,9 @@ static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka
 static const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
 static const QRect Screen(0, 0, 640, 360);
 
-static bool setMtime(const QString &path, time_t seconds);
-
-// Each write gets its own modification time: QSettings keeps a file it has read while its
-// size and time stay the same, and two writes can fall in the same millisecond.
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    static time_t stamp = 1500000000;
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-        return false;
-    file.close();
-    return setMtime(path, ++stamp);
-}
-
-static bool setMtime(const QString &path, time_t seconds)
-{
-    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
-    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
-}
-
 static bool writeTheme(const QByteArray &lines)
 {
-    return writeAll(Home + QStringLiteral("/.vok/theme/current.themerc"), lines);
+    return writeConfig(Home + QStringLiteral("/.vok/theme/current.themerc"), lines);
 }
 
 static QStringList keysWithPrefix(const PropertyMap &map, const QString &prefix)
@@ -156,7 +135,7 @@ void TestApi::desktopNames()
 void TestApi::desktopDefaultWallpaper()
 {
     QVERIFY(writeTheme("WallPaper=vok-default\n"));
-    QVERIFY(writeAll(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#2f6b5a\n"));
+    QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#2f6b5a\n"));
     const PropertyMap map = getWallpaperProperties(Screen);
     QCOMPARE(map.size(), 6);
     QCOMPARE(map.value(QStringLiteral("ImageProperty.PrimaryColor")), QVariant(QColor("#2f6b5a")));
@@ -167,7 +146,7 @@ void TestApi::desktopDefaultWallpaper()
     QCOMPARE(getWallpaper(Screen).image.size(), Screen.size());
 
     // Another colour, another file and another key.
-    QVERIFY(writeAll(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
+    QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
     const PropertyMap red = getWallpaperProperties(Screen);
     QVERIFY(red.value(QLatin1String(Keys::ImagePath)).value<File>().path != file.path);
     QVERIFY(Cache::getFileName(red) != Cache::getFileName(map));
@@ -278,7 +257,7 @@ void TestApi::greeterSettings()
     QFETCH(QColor, overlay);
     QFETCH(int, logoKeys);
     QFETCH(int, position);
-    QVERIFY(writeAll(DmSettings, settings));
+    QVERIFY(writeConfig(DmSettings, settings));
     const PropertyMap wallpaper = getWallpaperOrvProperties(Screen);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)).userType(), blur.userType());
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)), blur);
@@ -293,16 +272,16 @@ void TestApi::greeterSettings()
 void TestApi::greeterBackground()
 {
     // The theme's colour does not reach the greeter's generated wallpaper.
-    QVERIFY(writeAll(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
-    QVERIFY(
-        writeAll(DmSettings, "[background]\npath=vok-default\n[background][logo]\nenable=false\n"));
+    QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
+    QVERIFY(writeConfig(
+        DmSettings, "[background]\npath=vok-default\n[background][logo]\nenable=false\n"));
     const PropertyMap wallpaper = getWallpaperOrvProperties(Screen);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>().path,
         Utils::getVokDefaultWallpaper(Screen, QColor("#5682a3")));
     QVERIFY(!wallpaper.contains(QStringLiteral("ImageProperty.PrimaryColor")));
     QCOMPARE(getLogoOrvProperties(Screen).value(QLatin1String(Keys::LogoPosition)), QVariant(-1));
 
-    QVERIFY(writeAll(DmSettings, "[background][logo]\npath=" + DarkLogo.toUtf8() + "\n"));
+    QVERIFY(writeConfig(DmSettings, "[background][logo]\npath=" + DarkLogo.toUtf8() + "\n"));
     MessageLog log;
     const Image record = getOrvBackground(Screen);
     QCOMPARE(record.image.size(), Screen.size());

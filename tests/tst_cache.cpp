@@ -44,29 +44,11 @@ private slots:
 
 static const QString Wallpaper = QStringLiteral("/tmp/wallpaper.png");
 
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 // A file of @p size bytes that occupies no disk space.
 static bool writeSparse(const QString &path, qint64 size)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.resize(size);
-}
-
-static bool setMtime(const QString &path, time_t seconds)
-{
-    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
-    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
 }
 
 static QString cachePath(const PropertyMap &map)

@@ -44,33 +44,6 @@ private slots:
 static const QString Home = QStringLiteral("/tmp/home");
 static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 
-static bool setMtime(const QString &path, time_t seconds);
-
-// Each write gets its own modification time: QSettings keeps a file it has read while its
-// size and time stay the same, and two writes can fall in the same millisecond.
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    static time_t stamp = 1500000000;
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
-        return false;
-    file.close();
-    return setMtime(path, ++stamp);
-}
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static bool setMtime(const QString &path, time_t seconds)
-{
-    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
-    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
-}
-
 // What @p function writes to the standard error stream.
 static QByteArray captureStderr(const std::function<void()> &function)
 {
@@ -153,7 +126,7 @@ void TestConfig::reading()
     QFETCH(QVariant, expected);
     // One file per row: QSettings keeps files it has read by name, size and time.
     const QString path = Home + QStringLiteral("/") + QString::fromLatin1(QTest::currentDataTag());
-    QVERIFY(writeAll(path, "first=1\n" + line + "\n"));
+    QVERIFY(writeConfig(path, "first=1\n" + line + "\n"));
     VokSettings settings(path);
     QVERIFY(settings.isParsed());
     QCOMPARE(settings.value(QStringLiteral("first")), QVariant(1));
@@ -170,7 +143,7 @@ void TestConfig::reading()
 void TestConfig::sections()
 {
     const QString path = Home + QStringLiteral("/file.rc");
-    QVERIFY(writeAll(path, "[One]\na=1\n[Two]\nb=2\nA=upper\n"));
+    QVERIFY(writeConfig(path, "[One]\na=1\n[Two]\nb=2\nA=upper\n"));
     VokSettings settings(path);
     QCOMPARE(settings.value(QStringLiteral("SectionName")).toString(), QStringLiteral("Two"));
     QCOMPARE(settings.value(QStringLiteral("a")), QVariant(1));
@@ -183,7 +156,7 @@ void TestConfig::sections()
 void TestConfig::writing()
 {
     const QString path = Home + QStringLiteral("/file.rc");
-    QVERIFY(writeAll(path, "# a comment\n\n[Main]\nzeta=1\n"));
+    QVERIFY(writeConfig(path, "# a comment\n\n[Main]\nzeta=1\n"));
     {
         VokSettings settings(path);
         QVERIFY(settings.isParsed());
@@ -211,7 +184,7 @@ void TestConfig::writing()
 
     // Removing the last key leaves nothing to write: the writer refuses.
     const QString single = Home + QStringLiteral("/single.rc");
-    QVERIFY(writeAll(single, "only=1\n"));
+    QVERIFY(writeConfig(single, "only=1\n"));
     const QByteArray errors = captureStderr([&single]() {
         VokSettings settings(single);
         settings.remove(QStringLiteral("only"));
@@ -236,7 +209,7 @@ void TestConfig::syncTouches()
     QVERIFY(!QFileInfo::exists(missing));
 
     const QString path = Home + QStringLiteral("/file.rc");
-    QVERIFY(writeAll(path, "a=1\n"));
+    QVERIFY(writeConfig(path, "a=1\n"));
     QVERIFY(setMtime(path, 1000000));
     VokSettings settings(path);
     settings.sync(false);
@@ -249,7 +222,7 @@ void TestConfig::syncTouches()
 void TestConfig::unreadable()
 {
     const QString path = QStringLiteral("/tmp/secret.rc");
-    QVERIFY(writeAll(path, "a=1\n"));
+    QVERIFY(writeConfig(path, "a=1\n"));
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
     const int status = runAsOtherUser([path]() {
         MessageLog log;
@@ -302,8 +275,8 @@ void TestConfig::sessions()
 
     // The theme file follows the session.
     qputenv("DESKTOP_SESSION", "vok-tablet");
-    QVERIFY(writeAll(themeFile(), "LogoPixmap=/plain.svg\n"));
-    QVERIFY(writeAll(themeFile(QStringLiteral(".vok-tablet")), "LogoPixmap=/tablet.svg\n"));
+    QVERIFY(writeConfig(themeFile(), "LogoPixmap=/plain.svg\n"));
+    QVERIFY(writeConfig(themeFile(QStringLiteral(".vok-tablet")), "LogoPixmap=/tablet.svg\n"));
     QCOMPARE(VokPathFactory().getCurrenLogo(), QStringLiteral("/tablet.svg"));
     qputenv("DESKTOP_SESSION", "Vok");
     QCOMPARE(VokPathFactory().getCurrenLogo(), QStringLiteral("/plain.svg"));
@@ -366,11 +339,11 @@ void TestConfig::desktopFactory()
         QVERIFY(!QFileInfo::exists(themeFile()));
         QVERIFY(!QFileInfo::exists(VokPathFactory::getVokPalette()));
     }
-    QVERIFY(writeAll(themeFile(),
+    QVERIFY(writeConfig(themeFile(),
         "[Theme]\nWallPaper=/usr/share/wallpapers/none.jpg\n"
         "WallPaperPos=Center\nLogoPixmap=/logo_dark.svg\n"
         "LogoPosition=TopLeft\nTaskbarPosition=Top\nExtra=12\n"));
-    QVERIFY(writeAll(VokPathFactory::getVokPalette(), "PrimaryColor=#112233\n"));
+    QVERIFY(writeConfig(VokPathFactory::getVokPalette(), "PrimaryColor=#112233\n"));
     QVERIFY(setMtime(themeFile(), 1000));
     VokPathFactory factory;
     QVERIFY(QFileInfo(themeFile()).lastModified().toSecsSinceEpoch() > 1000);
@@ -384,7 +357,7 @@ void TestConfig::desktopFactory()
     QCOMPARE(factory.getProperty(QStringLiteral("Extra")), QVariant(12));
     QCOMPARE(factory.getProperty(QStringLiteral("SectionName")), QVariant("Theme"));
 
-    QVERIFY(writeAll(VokPathFactory::getVokPalette(), "PrimaryColor=notacolor\n"));
+    QVERIFY(writeConfig(VokPathFactory::getVokPalette(), "PrimaryColor=notacolor\n"));
     QCOMPARE(VokPathFactory().getCurrentPrimaryColor(), QColor("#5a91bd"));
 }
 
@@ -403,7 +376,7 @@ void TestConfig::taskbarHeight()
 {
     QFETCH(QByteArray, line);
     QFETCH(int, expected);
-    QVERIFY(writeAll(themeFile(), line + '\n'));
+    QVERIFY(writeConfig(themeFile(), line + '\n'));
     const QVariant height = VokPathFactory().getProperty(QStringLiteral("Options.Taskbar.Height"));
     QCOMPARE(height.userType(), int(QMetaType::Int));
     QCOMPARE(height.toInt(), expected);
@@ -415,27 +388,27 @@ void TestConfig::desktopEntryWallpaper()
     const QString image = QStringLiteral("/tmp/pictures/real.png");
     QVERIFY(writeTestImage(image, solidImage(QSize(4, 4), Qt::blue)));
     QVERIFY(QFile::link(image, QStringLiteral("/tmp/link.png")));
-    QVERIFY(writeAll(themeFile(), "WallPaper=/theme.jpg\n"));
+    QVERIFY(writeConfig(themeFile(), "WallPaper=/theme.jpg\n"));
 
     QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
-    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+    QVERIFY(writeConfig(desktop + QStringLiteral("/.directory"),
         "[Desktop Entry]\nIcon=folder\nX-VOK-WallPaper=/tmp/link.png\n"));
     QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), image);
     QCOMPARE(
         VokPathFactory().getProperty(QStringLiteral("Options.Wallpaper.Path")), QVariant(image));
 
     // A missing picture, or the key in another group, leaves the theme's wallpaper.
-    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+    QVERIFY(writeConfig(desktop + QStringLiteral("/.directory"),
         "[Desktop Entry]\nX-VOK-WallPaper=/tmp/none.png\n"));
     QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
-    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+    QVERIFY(writeConfig(desktop + QStringLiteral("/.directory"),
         "[Other]\nX-VOK-WallPaper=" + image.toUtf8() + "\n"));
     QCOMPARE(VokPathFactory().getCurrentWallpaperPath(), QStringLiteral("/theme.jpg"));
 
     VokDesktopEntry missing(std::string("/tmp/no-such/.directory"));
     QVERIFY(!missing.load());
     QCOMPARE(missing.getUnknownValue("X-VOK-WallPaper"), std::string());
-    QVERIFY(writeAll(desktop + QStringLiteral("/.directory"),
+    QVERIFY(writeConfig(desktop + QStringLiteral("/.directory"),
         "[Desktop Entry]\nX-VOK-WallPaper=/tmp/p\xc3\xa4th.png\n"));
     VokDesktopEntry entry(QString(desktop + QStringLiteral("/.directory")).toStdString());
     QVERIFY(entry.load());
@@ -448,7 +421,7 @@ void TestConfig::displayManagerDefaults()
     const QByteArray contents[] = { QByteArray(), QByteArray("") };
     for (int i = 0; i < 2; ++i) {
         if (i == 1)
-            QVERIFY(writeAll(DmSettings, contents[i]));
+            QVERIFY(writeConfig(DmSettings, contents[i]));
         VokOrvPathFactory factory { QString() };
         QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
             QVariant("/usr/share/wallpapers/vok-default-light.jpg"));
@@ -485,7 +458,7 @@ void TestConfig::displayManagerDefaults()
 
 void TestConfig::displayManagerFile()
 {
-    QVERIFY(writeAll(DmSettings,
+    QVERIFY(writeConfig(DmSettings,
         "[background]\npath=/usr/share/wallpapers/dm.jpg\n"
         "keep_proportions=false\ncolor_overlay=10, 20, 30, 40\n"
         "[background][blur]\nradius=12\n"
@@ -507,7 +480,7 @@ void TestConfig::displayManagerFile()
 
     // A named file is read in place of the default one.
     const QString other = QStringLiteral("/tmp/other.ini");
-    QVERIFY(writeAll(other, "[background]\nkeep_proportions=true\npath=/other.jpg\n"));
+    QVERIFY(writeConfig(other, "[background]\nkeep_proportions=true\npath=/other.jpg\n"));
     VokOrvPathFactory named(other);
     QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Path")), QVariant("/other.jpg"));
     QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
@@ -515,8 +488,8 @@ void TestConfig::displayManagerFile()
 
 void TestConfig::engine()
 {
-    QVERIFY(writeAll(themeFile(), "LogoPixmap=/desk_logo.svg\n"));
-    QVERIFY(writeAll(DmSettings, "[background][logo]\npath=/dm_logo.svg\n"));
+    QVERIFY(writeConfig(themeFile(), "LogoPixmap=/desk_logo.svg\n"));
+    QVERIFY(writeConfig(DmSettings, "[background][logo]\npath=/dm_logo.svg\n"));
     FileSystemEngine desktop(FileSystemEngine::DesktopSession);
     QCOMPARE(desktop.getProperty(QStringLiteral("Options.Logo.Path")),
         VokPathFactory().getProperty(QStringLiteral("Options.Logo.Path")));

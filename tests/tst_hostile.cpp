@@ -73,12 +73,6 @@ static QByteArray png(quint32 width, quint32 height, quint32 rows)
         + chunk("IEND", QByteArray());
 }
 
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 static long maxRssMiB()
 {
     struct rusage usage;

@@ -43,12 +43,6 @@ static bool touch(const QString &path)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
-static bool setMtime(const QString &path, time_t seconds)
-{
-    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
-    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
-}
-
 static QString cachePath(const PropertyMap &map)
 {
     return CacheDir + QLatin1Char('/') + Cache::getFileName(map);

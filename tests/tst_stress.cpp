@@ -46,25 +46,6 @@ static const QString Wallpaper = QStringLiteral("/tmp/stress/wallpaper.png");
 static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
 static const QRegularExpression CacheName(QStringLiteral("^[0-9a-f]{32}$"));
 
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-static bool setMtime(const QString &path, time_t seconds)
-{
-    const struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
-    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
-}
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 static QImage rgb(const QImage &image)
 {
     return image.convertToFormat(QImage::Format_RGB32);

@@ -34,18 +34,6 @@ private slots:
 
 static const QString CacheRoot = QStringLiteral("/tmp/cache");
 
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static bool writeAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 static mode_t modeOf(const QString &path)
 {
     struct stat st;

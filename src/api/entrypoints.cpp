@@ -29,6 +29,14 @@ QColor toColour(QVariant value)
     return value.convert(QMetaType::QColor) ? value.value<QColor>() : QColor();
 }
 
+// @p base with every entry of @p over inserted: an entry of @p over wins.
+PropertyMap merged(PropertyMap base, const PropertyMap &over)
+{
+    for (auto it = over.constBegin(); it != over.constEnd(); ++it)
+        base.insert(it.key(), it.value());
+    return base;
+}
+
 } // namespace
 
 PropertyMap getWallpaperProperties(const QRect &screen)
@@ -83,10 +91,7 @@ Image getLogo(const QRect &screen)
 Image getBackground(const QRect &screen)
 {
     const PropertyMap wallpaper = getWallpaperProperties(screen);
-    PropertyMap merged = getLogoProperties(screen);
-    for (auto it = wallpaper.constBegin(); it != wallpaper.constEnd(); ++it)
-        merged.insert(it.key(), it.value());
-    return Cache::getImageCache(merged, true);
+    return Cache::getImageCache(merged(getLogoProperties(screen), wallpaper), true);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
@@ -150,11 +155,8 @@ Image getOrvLogo(const QRect &screen)
 
 Image getOrvBackground(const QRect &screen)
 {
-    PropertyMap merged = getWallpaperOrvProperties(screen);
-    const PropertyMap logo = getLogoOrvProperties(screen);
-    for (auto it = logo.constBegin(); it != logo.constEnd(); ++it)
-        merged.insert(it.key(), it.value());
-    return Cache::getImageCache(merged, false);
+    const PropertyMap wallpaper = getWallpaperOrvProperties(screen);
+    return Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen)), false);
 }
 
 } // namespace VokImage
