@@ -33,7 +33,7 @@ cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$root" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 
 for program in "$work/pkgconfig-consumer" "$work/cmake/cmake-consumer"; do
-    "$sandbox" --data "$data" --keep "$build" -- env LD_LIBRARY_PATH="$root/lib" "$program"
+    "$sandbox" --data "$data" --keep "$build" --keep "$data" -- env LD_LIBRARY_PATH="$root/lib" "$program"
     # The program must have used the staged library.
     LD_LIBRARY_PATH="$root/lib" ldd "$program" | grep -q "$root/lib/libvokimage.so.1" ||
         { echo "FAIL: $program does not load the installed library"; exit 1; }
