@@ -2,16 +2,14 @@
 #include <vokimage/render.h>
 
 #include "cache_p.h"
+#include "png_p.h"
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
-#include <QDataStream>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -54,41 +52,29 @@ bool directoryUsable(SharedFiles::DirectoryState *state = nullptr)
     return true;
 }
 
-// The image part of a cache file: QDataStream's QImage form, a marker and a PNG.
-QByteArray imageBytes(const QImage &image)
+// The image part of a cache file, appended to @p record: QDataStream's QImage form, a marker
+// and a PNG.
+bool appendImage(const QImage &image, QByteArray *record)
 {
-    QByteArray data;
-    QDataStream stream(&data, QIODevice::WriteOnly);
-    if (image.isNull()) {
-        stream << qint32(0);
-        return data;
-    }
-    stream << qint32(1);
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
-    QImageWriter writer(&buffer, "png");
-    // Compression level 1: a fraction of the default level's time for slightly larger files.
-    writer.setQuality(85);
-    if (!writer.write(image))
-        return QByteArray();
-    return data;
+    const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
+    record->append(marker, 4);
+    return image.isNull() || appendPng(image, record);
 }
 
 // Decodes the image part only when its PNG header announces the @p expected size.
-QImage decodeImage(const QByteArray &part, const QSize &expected)
+QImage decodeImage(const char *part, qint64 size, const QSize &expected)
 {
     static const char signature[] = "\x89PNG\r\n\x1a\n";
-    if (part.size() < 4 + 24 || qFromBigEndian<qint32>(part.constData()) == 0)
+    if (size < 4 + 24 || qFromBigEndian<qint32>(part) == 0)
         return QImage();
-    const char *png = part.constData() + 4;
+    const char *png = part + 4;
     if (memcmp(png, signature, 8) != 0 || memcmp(png + 12, "IHDR", 4) != 0)
         return QImage();
     const quint32 width = qFromBigEndian<quint32>(png + 16);
     const quint32 height = qFromBigEndian<quint32>(png + 20);
     if (qint64(width) != expected.width() || qint64(height) != expected.height())
         return QImage();
-    QImage image = QImage::fromData(reinterpret_cast<const uchar *>(png), part.size() - 4, "PNG");
-    return image.size() == expected ? image : QImage();
+    return decodePng(png, size - 4, expected);
 }
 
 } // namespace
@@ -145,7 +131,8 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
             qWarning() << "Error properties not equal" << stored << properties;
         return fail();
     }
-    const QImage image = decodeImage(data.mid(key.bytes.size()), surface);
+    const QImage image = decodeImage(
+        data.constData() + key.bytes.size(), data.size() - key.bytes.size(), surface);
     if (image.isNull()) {
         qWarning() << "Error image is null";
         return fail();
@@ -169,13 +156,13 @@ bool save(const Image &image, const Key &key)
         qWarning() << "Error create cache dir" << CacheDir;
         return false;
     }
-    const QByteArray picture = imageBytes(image.image);
-    if (picture.isEmpty()) {
+    QByteArray record = key.bytes;
+    if (!appendImage(image.image, &record)) {
         qWarning() << "Error encode image" << key.name;
         return false;
     }
     QString reason;
-    switch (SharedFiles::writeAtomically(filePath(key.name), key.bytes + picture, &reason)) {
+    switch (SharedFiles::writeAtomically(filePath(key.name), record, &reason)) {
     case SharedFiles::WriteResult::Written:
         return true;
     case SharedFiles::WriteResult::OpenFailed:

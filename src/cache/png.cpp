@@ -1,0 +1,240 @@
+#include "png_p.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <csetjmp>
+#include <vector>
+
+namespace VokImage {
+namespace Cache {
+
+namespace {
+
+// Pixels whose sample deflates to at most this share of its size are compressed; the rest
+// (photographs) are stored, since inflating them costs several times a render on a hit.
+constexpr double CompressibleShare = 0.2;
+constexpr int SampleBands = 16;
+constexpr int SampleRowsPerBand = 8;
+// One IDAT chunk per this many bytes.
+constexpr size_t ChunkBytes = 1 << 20;
+
+bool opaque(const QImage &image)
+{
+    if (!image.hasAlphaChannel())
+        return true;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
+// The bytes a row takes in the PNG: RGB or RGBA, from a row of QRgb values, unpremultiplied
+// first when @p premultiplied.
+void packRow(const QRgb *line, int width, bool alpha, bool premultiplied, unsigned char *out)
+{
+    for (int x = 0; x < width; ++x) {
+        const QRgb c = premultiplied ? qUnpremultiply(line[x]) : line[x];
+        *out++ = qRed(c);
+        *out++ = qGreen(c);
+        *out++ = qBlue(c);
+        if (alpha)
+            *out++ = qAlpha(c);
+    }
+}
+
+bool premultiplied(const QImage &image, bool alpha)
+{
+    return alpha && image.format() == QImage::Format_ARGB32_Premultiplied;
+}
+
+// Deflates evenly spread bands of rows at level 1 to judge the whole picture.
+bool compressible(const QImage &image, bool alpha)
+{
+    const int channels = alpha ? 4 : 3;
+    const int rows = qMin(image.height(), SampleBands * SampleRowsPerBand);
+    const size_t rowBytes = size_t(image.width()) * channels;
+    std::vector<unsigned char> sample(rowBytes * rows);
+    const int bands = qMax(1, rows / SampleRowsPerBand);
+    int row = 0;
+    for (int band = 0; band < bands && row < rows; ++band) {
+        const int first = int(qint64(image.height()) * band / bands);
+        for (int i = 0; i < SampleRowsPerBand && row < rows && first + i < image.height(); ++i)
+            packRow(reinterpret_cast<const QRgb *>(image.constScanLine(first + i)), image.width(),
+                alpha, premultiplied(image, alpha), sample.data() + rowBytes * row++);
+    }
+    const uLong in = uLong(rowBytes * row);
+    uLongf out = compressBound(in);
+    std::vector<unsigned char> packed(out);
+    if (compress2(packed.data(), &out, sample.data(), in, 1) != Z_OK)
+        return false;
+    return double(out) <= CompressibleShare * double(in);
+}
+
+void appendToArray(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<QByteArray *>(png_get_io_ptr(png))->append(
+        reinterpret_cast<const char *>(data), int(length));
+}
+
+void noFlush(png_structp) { }
+
+void ignoreWarning(png_structp, png_const_charp) { }
+
+[[noreturn]] void fail(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
+
+// Writes the rows with libpng; no C++ object lives across the jump of an error. @p row holds
+// one packed row.
+bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *row)
+{
+    png_structp png
+        = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
+    if (!png)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, appendToArray, noFlush);
+    png_set_compression_buffer_size(png, ChunkBytes);
+    // Stored deflate blocks for pictures that hardly compress; the UP filter and level 1
+    // otherwise, which inflates quickly.
+    png_set_compression_level(png, compress ? 1 : 0);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, compress ? PNG_FILTER_UP : PNG_FILTER_NONE);
+    const int width = image->width();
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(image->height()), 8,
+        alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    for (int y = 0; y < image->height(); ++y) {
+        packRow(reinterpret_cast<const QRgb *>(image->constScanLine(y)), width, alpha,
+            premultiplied(*image, alpha), row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+struct Source {
+    const unsigned char *data;
+    size_t size;
+    size_t offset;
+};
+
+void readFromSource(png_structp png, png_bytep data, png_size_t length)
+{
+    auto *source = static_cast<Source *>(png_get_io_ptr(png));
+    if (length > source->size - source->offset)
+        png_error(png, "truncated");
+    memcpy(data, source->data + source->offset, length);
+    source->offset += length;
+}
+
+enum class ReadResult { Decoded, Unsupported, Failed };
+
+// Decodes 8-bit RGB and RGBA without interlacing straight into @p image, in the layout Qt's
+// reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader.
+ReadResult readRows(
+    Source *source, const QSize &expected, QImage *image, std::vector<png_bytep> *rows)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
+    if (!png)
+        return ReadResult::Failed;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return ReadResult::Failed;
+    }
+    png_set_read_fn(png, source, readFromSource);
+    png_set_user_limits(png, png_uint_32(expected.width()), png_uint_32(expected.height()));
+    png_read_info(png, info);
+    const int colorType = png_get_color_type(png, info);
+    if (png_get_bit_depth(png, info) != 8 || png_get_interlace_type(png, info) != PNG_INTERLACE_NONE
+        || (colorType != PNG_COLOR_TYPE_RGB && colorType != PNG_COLOR_TYPE_RGB_ALPHA)
+        || png_get_valid(png, info, PNG_INFO_gAMA | PNG_INFO_tRNS | PNG_INFO_iCCP | PNG_INFO_sRGB)
+        || int(png_get_image_width(png, info)) != expected.width()
+        || int(png_get_image_height(png, info)) != expected.height()) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return ReadResult::Unsupported;
+    }
+    const bool alpha = colorType == PNG_COLOR_TYPE_RGB_ALPHA;
+    *image = QImage(expected, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image->isNull())
+        png_error(png, "out of memory");
+    // Qt's 32-bit formats are BGRA in memory on little-endian machines.
+    if (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+        png_set_bgr(png);
+    else if (alpha)
+        png_set_swap_alpha(png);
+    if (!alpha)
+        png_set_filler(png, 0xff,
+            QSysInfo::ByteOrder == QSysInfo::LittleEndian ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
+    png_read_update_info(png, info);
+    rows->resize(size_t(expected.height()));
+    for (int y = 0; y < expected.height(); ++y)
+        (*rows)[size_t(y)] = image->scanLine(y);
+    png_read_image(png, rows->data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ReadResult::Decoded;
+}
+
+} // namespace
+
+bool appendPng(const QImage &picture, QByteArray *out)
+{
+    if (picture.isNull())
+        return false;
+    // The rows are read as QRgb values and unpremultiplied row by row, as Qt's writer stores
+    // them; only other formats are converted first. Qt's whole-image conversion uses a thread
+    // pool, which a forked child cannot use.
+    QImage image = picture;
+    const QImage::Format format = image.format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
+        && format != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return false;
+    const bool alpha = !opaque(image);
+    const bool compress = compressible(image, alpha);
+    std::vector<unsigned char> row(size_t(image.width()) * 4);
+    const int start = out->size();
+    out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
+        start
+            + (compress ? qint64(image.width()) * image.height()
+                        : qint64(image.width() * (alpha ? 4 : 3) + 1) * image.height() + 65536))));
+    if (!writeRows(&image, alpha, compress, out, row.data())) {
+        out->truncate(start);
+        return false;
+    }
+    return true;
+}
+
+QImage decodePng(const char *data, qint64 size, const QSize &expected)
+{
+    Source source { reinterpret_cast<const unsigned char *>(data), size_t(size), 0 };
+    QImage image;
+    std::vector<png_bytep> rows;
+    switch (readRows(&source, expected, &image, &rows)) {
+    case ReadResult::Decoded:
+        return image;
+    case ReadResult::Failed:
+        return QImage();
+    case ReadResult::Unsupported:
+        break;
+    }
+    image = QImage::fromData(reinterpret_cast<const uchar *>(data), int(size), "PNG");
+    return image.size() == expected ? image : QImage();
+}
+
+} // namespace Cache
+} // namespace VokImage

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+namespace VokImage {
+namespace Cache {
+
+/// A PNG of @p image that Qt's reader decodes to the same pixels: 8-bit RGB when every pixel
+/// is opaque, unpremultiplied RGBA otherwise; compressed only when that pays off on reading.
+/// Appends it to @p out; false, leaving @p out as it was, on failure.
+bool appendPng(const QImage &image, QByteArray *out);
+
+/// The picture of a PNG of exactly @p expected size, decoded as Qt's reader decodes it; null
+/// when the data is not such a PNG.
+QImage decodePng(const char *data, qint64 size, const QSize &expected);
+
+} // namespace Cache
+} // namespace VokImage
