@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 
@@ -30,6 +31,7 @@ private slots:
     void byteFormMalformed();
     void fuzzRegressions();
     void storeAndHit();
+    void pictureEncoding();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
     void cacheDirUnusable();
@@ -215,6 +217,85 @@ void TestCache::fuzzRegressions()
     QCOMPARE(getLogoPositionX11(
                  QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("-2147483647-2147483647")),
         QPoint(0, 0));
+}
+
+// A picture of @p kind: "noise", "gradient", "translucent", "rgb888" or "straight".
+static QImage testPicture(const QString &kind, const QSize &size)
+{
+    QRandomGenerator rng(7);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            QRgb c = qRgb(x * 255 / size.width(), y * 255 / size.height(), 128);
+            if (kind == QLatin1String("noise"))
+                c = rng.generate() | 0xff000000;
+            else if (kind == QLatin1String("translucent"))
+                c = qPremultiply(qRgba(rng.bounded(256), x, y, (x + y * 7) % 256));
+            image.setPixel(x, y, c);
+        }
+    }
+    if (kind == QLatin1String("rgb888"))
+        return image.convertToFormat(QImage::Format_RGB888);
+    if (kind == QLatin1String("straight"))
+        return image.convertToFormat(QImage::Format_ARGB32);
+    return image;
+}
+
+void TestCache::pictureEncoding()
+{
+    const QSize size(203, 151);
+    const qint64 raw = qint64(size.width()) * size.height() * 3;
+    for (const QString kind : { "noise", "gradient", "translucent", "rgb888", "straight" }) {
+        const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/") + kind);
+        const QImage picture = testPicture(kind, size);
+        MessageLog log;
+        QVERIFY(Cache::saveImageCache(Image { map, picture }));
+        const QByteArray data = readAll(cachePath(map));
+        const QByteArray key = Utils::PropertiesToByteArray(map);
+        QVERIFY(data.startsWith(key));
+        QCOMPARE(data.mid(key.size(), 4), QByteArray("\0\0\0\1", 4));
+        const QByteArray png = data.mid(key.size() + 4);
+        // Colour type: RGB for opaque pictures, RGBA otherwise.
+        const bool translucent = kind == QLatin1String("translucent");
+        QCOMPARE(int(png.at(25)), translucent ? 6 : 2);
+        if (kind == QLatin1String("noise"))
+            QVERIFY2(png.size() >= raw, qPrintable(kind)); // stored, not deflated
+        if (kind == QLatin1String("gradient"))
+            QVERIFY2(png.size() < raw / 5, qPrintable(kind));
+
+        // Qt's reader gives the picture's pixels, and a hit gives exactly what Qt's reader gives.
+        QDataStream stream(data.mid(key.size()));
+        QImage qtRead;
+        stream >> qtRead;
+        QCOMPARE(stream.status(), QDataStream::Ok);
+        QCOMPARE(qtRead.convertToFormat(QImage::Format_ARGB32),
+            picture.convertToFormat(QImage::Format_ARGB32));
+        bool ok = false;
+        const Image hit = Cache::loadImageCache(map, &ok);
+        QVERIFY(ok);
+        QCOMPARE(hit.image.format(), qtRead.format());
+        QCOMPARE(hit.image, qtRead);
+        QVERIFY(!log.contains(QStringLiteral("Error")));
+    }
+
+    // Records written by Qt's own stream form, 8 and 16 bits deep, read as Qt reads them.
+    for (const QImage::Format format : { QImage::Format_ARGB32, QImage::Format_RGBA64 }) {
+        const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/qt%1").arg(format));
+        const QImage picture = testPicture(QStringLiteral("translucent"), size).convertToFormat(format);
+        QByteArray record = Utils::PropertiesToByteArray(map);
+        QDataStream out(&record, QIODevice::WriteOnly | QIODevice::Append);
+        out << picture;
+        QVERIFY(QDir().mkpath(CacheDir));
+        QVERIFY(writeAll(cachePath(map), record));
+        QDataStream in(record.mid(Utils::PropertiesToByteArray(map).size()));
+        QImage qtRead;
+        in >> qtRead;
+        bool ok = false;
+        const Image hit = Cache::loadImageCache(map, &ok);
+        QVERIFY(ok);
+        QCOMPARE(hit.image.format(), qtRead.format());
+        QCOMPARE(hit.image, qtRead);
+    }
 }
 
 void TestCache::storeAndHit()

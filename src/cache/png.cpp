@@ -32,41 +32,57 @@ bool opaque(const QImage &image)
     return true;
 }
 
-// The bytes a row takes in the PNG: RGB or RGBA, from a row of QRgb values, unpremultiplied
-// first when @p premultiplied.
-void packRow(const QRgb *line, int width, bool alpha, bool premultiplied, unsigned char *out)
+// Rows converted at once: few enough that Qt's conversion stays on this thread, since its
+// thread pool cannot be used in a forked child.
+int chunkRows(int width)
 {
-    for (int x = 0; x < width; ++x) {
-        const QRgb c = premultiplied ? qUnpremultiply(line[x]) : line[x];
-        *out++ = qRed(c);
-        *out++ = qGreen(c);
-        *out++ = qBlue(c);
-        if (alpha)
-            *out++ = qAlpha(c);
+    return qMax(1, 16383 / qMax(1, width));
+}
+
+// Packs @p count rows from @p y into the PNG's bytes: RGB or RGBA. Premultiplied rows are
+// converted as Qt's writer converts them.
+bool packRows(const QImage &image, int y, int count, bool alpha, unsigned char *out)
+{
+    QImage rows(image.constScanLine(y), image.width(), count, image.bytesPerLine(), image.format());
+    if (alpha && image.format() == QImage::Format_ARGB32_Premultiplied)
+        rows = rows.convertToFormat(QImage::Format_ARGB32);
+    if (rows.isNull())
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const auto *line = reinterpret_cast<const QRgb *>(rows.constScanLine(i));
+        for (int x = 0; x < rows.width(); ++x) {
+            const QRgb c = line[x];
+            *out++ = qRed(c);
+            *out++ = qGreen(c);
+            *out++ = qBlue(c);
+            if (alpha)
+                *out++ = qAlpha(c);
+        }
     }
+    return true;
 }
 
-bool premultiplied(const QImage &image, bool alpha)
-{
-    return alpha && image.format() == QImage::Format_ARGB32_Premultiplied;
-}
-
-// Deflates evenly spread bands of rows at level 1 to judge the whole picture.
+// Deflates evenly spread bands of rows, UP-filtered as they are written, at level 1 to judge
+// the whole picture.
 bool compressible(const QImage &image, bool alpha)
 {
     const int channels = alpha ? 4 : 3;
-    const int rows = qMin(image.height(), SampleBands * SampleRowsPerBand);
     const size_t rowBytes = size_t(image.width()) * channels;
-    std::vector<unsigned char> sample(rowBytes * rows);
-    const int bands = qMax(1, rows / SampleRowsPerBand);
-    int row = 0;
-    for (int band = 0; band < bands && row < rows; ++band) {
-        const int first = int(qint64(image.height()) * band / bands);
-        for (int i = 0; i < SampleRowsPerBand && row < rows && first + i < image.height(); ++i)
-            packRow(reinterpret_cast<const QRgb *>(image.constScanLine(first + i)), image.width(),
-                alpha, premultiplied(image, alpha), sample.data() + rowBytes * row++);
+    const int bandRows = qMin(image.height(), SampleRowsPerBand);
+    const int bands = qMin(SampleBands, image.height() / bandRows);
+    std::vector<unsigned char> sample(rowBytes * bandRows * bands);
+    for (int band = 0; band < bands; ++band) {
+        unsigned char *first = sample.data() + rowBytes * bandRows * band;
+        const int y0 = int(qint64(image.height() - bandRows) * band / qMax(1, bands - 1));
+        if (!packRows(image, y0, bandRows, alpha, first))
+            return false;
+        for (int i = bandRows - 1; i > 0; --i) {
+            unsigned char *row = first + rowBytes * i;
+            for (size_t b = 0; b < rowBytes; ++b)
+                row[b] = static_cast<unsigned char>(row[b] - row[b - rowBytes]);
+        }
     }
-    const uLong in = uLong(rowBytes * row);
+    const uLong in = uLong(sample.size());
     uLongf out = compressBound(in);
     std::vector<unsigned char> packed(out);
     if (compress2(packed.data(), &out, sample.data(), in, 1) != Z_OK)
@@ -89,9 +105,10 @@ void ignoreWarning(png_structp, png_const_charp) { }
     png_longjmp(png, 1);
 }
 
-// Writes the rows with libpng; no C++ object lives across the jump of an error. @p row holds
-// one packed row.
-bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *row)
+// Writes the rows with libpng; no C++ object lives across the jump of an error. @p rows holds
+// chunkRows() packed rows.
+bool writeRows(
+    const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows)
 {
     png_structp png
         = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
@@ -113,10 +130,13 @@ bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, 
         alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
         PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     png_write_info(png, info);
-    for (int y = 0; y < image->height(); ++y) {
-        packRow(reinterpret_cast<const QRgb *>(image->constScanLine(y)), width, alpha,
-            premultiplied(*image, alpha), row);
-        png_write_row(png, row);
+    const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
+    for (int y = 0; y < image->height(); y += chunkRows(width)) {
+        const int count = qMin(chunkRows(width), image->height() - y);
+        if (!packRows(*image, y, count, alpha, rows))
+            png_error(png, "out of memory");
+        for (int i = 0; i < count; ++i)
+            png_write_row(png, rows + rowBytes * i);
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
@@ -193,9 +213,8 @@ bool appendPng(const QImage &picture, QByteArray *out)
 {
     if (picture.isNull())
         return false;
-    // The rows are read as QRgb values and unpremultiplied row by row, as Qt's writer stores
-    // them; only other formats are converted first. Qt's whole-image conversion uses a thread
-    // pool, which a forked child cannot use.
+    // The rows are read as QRgb values and unpremultiplied a few rows at a time, as Qt's writer
+    // stores them; only other formats are converted as a whole first.
     QImage image = picture;
     const QImage::Format format = image.format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
@@ -206,13 +225,13 @@ bool appendPng(const QImage &picture, QByteArray *out)
         return false;
     const bool alpha = !opaque(image);
     const bool compress = compressible(image, alpha);
-    std::vector<unsigned char> row(size_t(image.width()) * 4);
+    std::vector<unsigned char> rows(size_t(image.width()) * 4 * size_t(chunkRows(image.width())));
     const int start = out->size();
     out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
         start
             + (compress ? qint64(image.width()) * image.height()
                         : qint64(image.width() * (alpha ? 4 : 3) + 1) * image.height() + 65536))));
-    if (!writeRows(&image, alpha, compress, out, row.data())) {
+    if (!writeRows(&image, alpha, compress, out, rows.data())) {
         out->truncate(start);
         return false;
     }
