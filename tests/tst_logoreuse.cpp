@@ -26,6 +26,7 @@ private slots:
     void variantSwap();
     void currentLogo();
     void overloadedBackground();
+    void sharedWallpaperPass();
     void wallpaperEntryServesAnalysis();
     void plainRoads();
     void renderFailure();
@@ -242,6 +243,38 @@ void TestLogoReuse::overloadedBackground()
     QCOMPARE(Cache::getImageCache(dayMap, true).properties, dayMap);
     QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
     QVERIFY(Cache::isCacheExists(dayMap));
+}
+
+void TestLogoReuse::sharedWallpaperPass()
+{
+    // A wallpaper with detail, cropped from a larger file, blurred and tinted: the analysis and
+    // the final render share the wallpaper pass, and the result is what a render alone gives.
+    QImage photo(1000, 700, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb((x * 7 + y) % 256, (x ^ y) % 200, (y * 3) % 120));
+    const QString path = QStringLiteral("/tmp/detail.png");
+    QVERIFY(writeTestImage(path, photo));
+    for (const bool effects : { false, true }) {
+        QDir(CacheDir).removeRecursively();
+        PropertyMap requested = backgroundMap(path, DarkLogo);
+        if (effects) {
+            requested[QLatin1String(Keys::ImageBlur)] = 4;
+            requested[QLatin1String(Keys::ImageColorOverlay)] = QColor(0, 0, 0, 100);
+        }
+        const Image first = Cache::getImageCache(requested, true);
+        QVERIFY(!first.image.isNull());
+        RenderEngine engine;
+        const QImage alone = engine.render(first.properties).toImage();
+        QCOMPARE(first.image, alone);
+    }
+
+    // Another call renders a rewritten file afresh.
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(writeTestImage(path, solidImage(photo.size(), QColor(200, 30, 30))));
+    QVERIFY(setMtime(path, 2000000));
+    const Image again = Cache::getImageCache(backgroundMap(path, DarkLogo), true);
+    QCOMPARE(QColor(again.image.pixel(10, 10)), QColor(200, 30, 30));
 }
 
 void TestLogoReuse::wallpaperEntryServesAnalysis()

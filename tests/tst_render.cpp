@@ -4,9 +4,12 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace VokImage;
 
@@ -36,6 +39,52 @@ QMap<QString, QVariant> wallpaperMap(const QString &path, const QRect &screen, i
     return map;
 }
 
+// The crop without reduced decoding: the whole file decoded, scaled smoothly to cover the
+// screen, its centre drawn.
+QImage fullDecodeCrop(const QString &path, const QSize &screen)
+{
+    const QImage image = QPixmap(path)
+                             .scaled(screen, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+                             .toImage();
+    double k = double(image.width()) / screen.width();
+    double srcH = k * screen.height();
+    if (srcH > image.height()) {
+        k = double(image.height()) / screen.height();
+        srcH = screen.height() * k;
+    }
+    const double srcW = screen.width() * k;
+    QImage out(screen, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(QPointF(), QSizeF(screen)), image,
+        QRectF((image.width() - srcW) * 0.5, (image.height() - srcH) * 0.5, srcW, srcH));
+    return out;
+}
+
+// The largest difference of one channel over the pictures; @p mean gets the mean one.
+int largestChannelDifference(const QImage &a, const QImage &b, double *mean = nullptr)
+{
+    qint64 total = 0;
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int d[] = { qAbs(qRed(p[col]) - qRed(q[col])),
+                qAbs(qGreen(p[col]) - qGreen(q[col])), qAbs(qBlue(p[col]) - qBlue(q[col])),
+                qAbs(qAlpha(p[col]) - qAlpha(q[col])) };
+            total += d[0] + d[1] + d[2] + d[3];
+            largest = std::max({ largest, d[0], d[1], d[2], d[3] });
+        }
+    }
+    if (mean)
+        *mean = double(total) / (4.0 * x.width() * x.height());
+    return largest;
+}
+
 bool fullyTransparent(const QImage &image)
 {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
@@ -60,6 +109,7 @@ private slots:
     void tile();
     void stretch();
     void crop();
+    void cropReducedJpeg();
     void undecodableAndUnknownPlacement();
 
 private:
@@ -282,6 +332,52 @@ void TestRender::crop()
         QCOMPARE(image.pixelColor(1915, 540), QColor(Qt::green));
         QCOMPARE(image.pixelColor(1880, 540), QColor(Qt::blue));
     }
+}
+
+void TestRender::cropReducedJpeg()
+{
+    // Photo-like detail: smooth gradients, hard edges, fine stripes and grain.
+    QImage photo(3000, 2000, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < photo.height(); ++y) {
+        for (int x = 0; x < photo.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 29) - 4;
+            const int stripes = (x / 3 + y / 5) % 2 ? 40 : 0;
+            const int edge = x > 1700 && y > 600 ? 90 : 0;
+            photo.setPixel(x, y,
+                qRgb(qBound(0, x * 200 / 3000 + grain + edge, 255),
+                    qBound(0, y * 200 / 2000 + stripes + grain, 255),
+                    qBound(0, 120 + grain - edge, 255)));
+        }
+    }
+    const QString path = m_dir.filePath(QStringLiteral("photo.jpg"));
+    QImageWriter writer(path, "jpeg");
+    writer.setQuality(90);
+    QVERIFY(writer.write(photo));
+    for (const QSize screen : { QSize(1280, 720), QSize(1920, 1080), QSize(2560, 1440),
+             QSize(1080, 1920), QSize(2999, 1999) }) {
+        RenderEngine engine;
+        const QImage image
+            = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(image.size(), screen);
+        // Same to the eye: a few levels, more only along hard edges and fine stripes.
+        double mean = 0;
+        const int difference
+            = largestChannelDifference(image, fullDecodeCrop(path, screen), &mean);
+        qInfo("reduced JPEG decode on %dx%d: largest channel difference %d, mean %.3f",
+            screen.width(), screen.height(), difference, mean);
+        QVERIFY2(difference <= 24, qPrintable(QString::number(difference)));
+        QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
+    }
+    // A file smaller than the screen is decoded whole: the same pixels.
+    RenderEngine engine;
+    const QSize big(3840, 2160);
+    QCOMPARE(largestChannelDifference(
+                 engine.render(wallpaperMap(path, QRect(QPoint(), big), 3)).toImage(),
+                 fullDecodeCrop(path, big)),
+        0);
 }
 
 void TestRender::undecodableAndUnknownPlacement()

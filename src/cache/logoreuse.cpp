@@ -3,6 +3,7 @@
 #include <vokimage/render.h>
 
 #include "cache_p.h"
+#include "render/render_p.h"
 
 #include <QDebug>
 
@@ -62,6 +63,8 @@ Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, b
 
 Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
 {
+    // The brightness analysis and the final render share one wallpaper pass.
+    ImagePassReuse reuse;
     Image record;
     if (tryLoadImageCache(properties, &record))
         return record;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QMap>
 #include <QSize>
 #include <QString>
@@ -14,6 +15,27 @@ constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
 
 /// False, with a warning, for a file that announces a picture beyond the limits above.
 bool imageSizeAcceptable(const QString &path);
+
+/// While one lives on a thread, the wallpaper pass keeps what it paints, and the next identical
+/// pass on that thread (same file, screen, position and surface) paints that again instead of
+/// decoding the file: a logo chosen by the wallpaper's brightness needs the wallpaper twice.
+class ImagePassReuse
+{
+public:
+    ImagePassReuse();
+    ~ImagePassReuse();
+    ImagePassReuse(const ImagePassReuse &) = delete;
+    ImagePassReuse &operator=(const ImagePassReuse &) = delete;
+
+    /// The innermost one on this thread, or null.
+    static ImagePassReuse *current();
+
+    QByteArray key;
+    QImage layer;
+
+private:
+    ImagePassReuse *m_outer;
+};
 
 /// The size of the surface a render of @p properties paints: the union of its screen sizes.
 QSize surfaceSize(const QMap<QString, QVariant> &properties);
