@@ -80,8 +80,8 @@ bool writeConfiguration()
                "WallPaper=" + photo + "\nWallPaperPos=Crop\nLogoPixmap="
                    + QFile::encodeName(input("logo.png")) + "\nLogoPosition=BottomRight\n")
         && writeFile(DmSettings,
-            "[background]\npath=" + photo + "\n[background][logo]\npath="
-                + QFile::encodeName(input("logo.svg")) + "\n");
+            "[background]\npath=" + photo
+                + "\n[background][logo]\npath=" + QFile::encodeName(input("logo.svg")) + "\n");
 }
 
 void keep(const QImage &image)
@@ -90,7 +90,8 @@ void keep(const QImage &image)
 }
 
 // A render engine whose working surface is ready, as render() makes it.
-struct Surface {
+struct Surface
+{
     explicit Surface(const QSize &size)
     {
         *engine.pixmap() = QPixmap(size);
@@ -169,9 +170,8 @@ void store(benchmark::State &state, QSize size)
     const Image record = getBackground(QRect(QPoint(), size));
     for (auto _ : state)
         Cache::saveImageCache(record);
-    state.counters["file_bytes"]
-        = double(QFileInfo(CacheDir + QLatin1Char('/') + Cache::getFileName(record.properties))
-                     .size());
+    state.counters["file_bytes"] = double(
+        QFileInfo(CacheDir + QLatin1Char('/') + Cache::getFileName(record.properties)).size());
 }
 
 void load(benchmark::State &state, QSize size)
@@ -270,7 +270,8 @@ void idle(benchmark::State &state, QSize)
         benchmark::DoNotOptimize(state.iterations());
 }
 
-struct Case {
+struct Case
+{
     const char *name;
     const char *label;
     std::function<void(benchmark::State &, QSize)> run;
@@ -285,7 +286,8 @@ const std::vector<Case> &cases()
             std::bind(coldEntry, _1, _2, &getBackground) },
         { "cold_getOrvBackground", "getOrvBackground, empty cache",
             std::bind(coldEntry, _1, _2, &getOrvBackground) },
-        { "warm_getBackground", "getBackground, hit", std::bind(warmEntry, _1, _2, &getBackground) },
+        { "warm_getBackground", "getBackground, hit",
+            std::bind(warmEntry, _1, _2, &getBackground) },
         { "warm_getOrvBackground", "getOrvBackground, hit",
             std::bind(warmEntry, _1, _2, &getOrvBackground) },
         { "render", "render alone (RenderEngine::render)", renderAlone },
@@ -313,8 +315,8 @@ void registerCases()
         for (const QSize &size : Sizes) {
             const std::string name = std::string(c.name) + '/' + sizeName(size).toStdString();
             const auto run = c.run;
-            benchmark::RegisterBenchmark(name.c_str(),
-                [run, size](benchmark::State &state) { run(state, size); })
+            benchmark::RegisterBenchmark(
+                name.c_str(), [run, size](benchmark::State &state) { run(state, size); })
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }
@@ -323,7 +325,8 @@ void registerCases()
 
 // ---- the table
 
-struct Result {
+struct Result
+{
     double ms = -1;
     double rssMb = -1;
     double fileBytes = -1;
@@ -371,7 +374,8 @@ Result runCase(const QByteArray &self, const QString &name, int repetitions)
         return result;
     }
     result.rssMb = usage.ru_maxrss / 1024.0;
-    const QJsonArray runs = QJsonDocument::fromJson(json).object().value(QLatin1String("benchmarks")).toArray();
+    const QJsonArray runs
+        = QJsonDocument::fromJson(json).object().value(QLatin1String("benchmarks")).toArray();
     for (const QJsonValue &value : runs) {
         const QJsonObject run = value.toObject();
         if (run.value(QLatin1String("error_occurred")).toBool())
@@ -392,8 +396,8 @@ Result runCase(const QByteArray &self, const QString &name, int repetitions)
 }
 
 // @p value compared with @p limit; a missing measurement (negative) is reported as such.
-void printRatio(const QString &what, double numerator, double denominator, double limit,
-    const char *target)
+void printRatio(
+    const QString &what, double numerator, double denominator, double limit, const char *target)
 {
     if (numerator < 0 || denominator <= 0) {
         printf("  %-62s %7s   target %-8s not measured\n", qPrintable(what), "-", target);
@@ -470,8 +474,7 @@ int table(const QByteArray &self, int repetitions)
         at("warm_getBackground", big).ms, at("ref_load", big).ms, 0.5, "<= 0.5");
     const Result coldRun = at("cold_getBackground", big);
     printRatio(QStringLiteral("peak MB above baseline, cold getBackground 3840x2160"),
-        coldRun.error.isEmpty() && baseline > 0 ? coldRun.rssMb - baseline : -1, 1, 250,
-        "<= 250");
+        coldRun.error.isEmpty() && baseline > 0 ? coldRun.rssMb - baseline : -1, 1, 250, "<= 250");
     return 0;
 }
 
@@ -494,8 +497,9 @@ int main(int argc, char **argv)
             rest.push_back(argv[i]);
     }
     if (qgetenv("VOK_SANDBOX") != "1" && qgetenv("VOK_BENCH_OUTSIDE_SANDBOX") != "1") {
-        fprintf(stderr, "vokimage-bench: clears /tmp/cache and writes /etc; run it in the "
-                        "sandbox (scripts/bench)\n");
+        fprintf(stderr,
+            "vokimage-bench: clears /tmp/cache and writes /etc; run it in the "
+            "sandbox (scripts/bench)\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

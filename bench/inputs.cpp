@@ -72,7 +72,8 @@ QImage pngLogo()
     return logo;
 }
 
-const char SvgLogo[] = R"(<svg xmlns="http://www.w3.org/2000/svg" width="400" height="160" viewBox="0 0 400 160">
+const char SvgLogo[]
+    = R"(<svg xmlns="http://www.w3.org/2000/svg" width="400" height="160" viewBox="0 0 400 160">
 <circle cx="80" cy="80" r="72" fill="#f0f0f0" fill-opacity="0.9"/>
 <rect x="170" y="50" width="220" height="60" rx="20" fill="#f0f0f0" fill-opacity="0.9"/>
 </svg>

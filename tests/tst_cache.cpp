@@ -281,7 +281,8 @@ void TestCache::pictureEncoding()
     // Records written by Qt's own stream form, 8 and 16 bits deep, read as Qt reads them.
     for (const QImage::Format format : { QImage::Format_ARGB32, QImage::Format_RGBA64 }) {
         const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/qt%1").arg(format));
-        const QImage picture = testPicture(QStringLiteral("translucent"), size).convertToFormat(format);
+        const QImage picture
+            = testPicture(QStringLiteral("translucent"), size).convertToFormat(format);
         QByteArray record = Utils::PropertiesToByteArray(map);
         QDataStream out(&record, QIODevice::WriteOnly | QIODevice::Append);
         out << picture;

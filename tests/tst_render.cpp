@@ -43,9 +43,10 @@ QMap<QString, QVariant> wallpaperMap(const QString &path, const QRect &screen, i
 // screen, its centre drawn.
 QImage fullDecodeCrop(const QString &path, const QSize &screen)
 {
-    const QImage image = QPixmap(path)
-                             .scaled(screen, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
-                             .toImage();
+    const QImage image
+        = QPixmap(path)
+              .scaled(screen, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+              .toImage();
     double k = double(image.width()) / screen.width();
     double srcH = k * screen.height();
     if (srcH > image.height()) {
@@ -73,9 +74,9 @@ int largestChannelDifference(const QImage &a, const QImage &b, double *mean = nu
         const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
         const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
         for (int col = 0; col < x.width(); ++col) {
-            const int d[] = { qAbs(qRed(p[col]) - qRed(q[col])),
-                qAbs(qGreen(p[col]) - qGreen(q[col])), qAbs(qBlue(p[col]) - qBlue(q[col])),
-                qAbs(qAlpha(p[col]) - qAlpha(q[col])) };
+            const int d[]
+                = { qAbs(qRed(p[col]) - qRed(q[col])), qAbs(qGreen(p[col]) - qGreen(q[col])),
+                      qAbs(qBlue(p[col]) - qBlue(q[col])), qAbs(qAlpha(p[col]) - qAlpha(q[col])) };
             total += d[0] + d[1] + d[2] + d[3];
             largest = std::max({ largest, d[0], d[1], d[2], d[3] });
         }
@@ -364,8 +365,7 @@ void TestRender::cropReducedJpeg()
         QCOMPARE(image.size(), screen);
         // Same to the eye: a few levels, more only along hard edges and fine stripes.
         double mean = 0;
-        const int difference
-            = largestChannelDifference(image, fullDecodeCrop(path, screen), &mean);
+        const int difference = largestChannelDifference(image, fullDecodeCrop(path, screen), &mean);
         qInfo("reduced JPEG decode on %dx%d: largest channel difference %d, mean %.3f",
             screen.width(), screen.height(), difference, mean);
         QVERIFY2(difference <= 24, qPrintable(QString::number(difference)));

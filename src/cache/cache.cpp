@@ -131,8 +131,8 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
             qWarning() << "Error properties not equal" << stored << properties;
         return fail();
     }
-    const QImage image = decodeImage(
-        data.constData() + key.bytes.size(), data.size() - key.bytes.size(), surface);
+    const QImage image
+        = decodeImage(data.constData() + key.bytes.size(), data.size() - key.bytes.size(), surface);
     if (image.isNull()) {
         qWarning() << "Error image is null";
         return fail();

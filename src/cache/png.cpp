@@ -92,13 +92,15 @@ bool compressible(const QImage &image, bool alpha)
 
 void appendToArray(png_structp png, png_bytep data, png_size_t length)
 {
-    static_cast<QByteArray *>(png_get_io_ptr(png))->append(
-        reinterpret_cast<const char *>(data), int(length));
+    static_cast<QByteArray *>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<const char *>(data), int(length));
 }
 
-void noFlush(png_structp) { }
+void noFlush(png_structp)
+{ }
 
-void ignoreWarning(png_structp, png_const_charp) { }
+void ignoreWarning(png_structp, png_const_charp)
+{ }
 
 [[noreturn]] void fail(png_structp png, png_const_charp)
 {
@@ -107,11 +109,9 @@ void ignoreWarning(png_structp, png_const_charp) { }
 
 // Writes the rows with libpng; no C++ object lives across the jump of an error. @p rows holds
 // chunkRows() packed rows.
-bool writeRows(
-    const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows)
+bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows)
 {
-    png_structp png
-        = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (!png)
         return false;
     png_infop info = png_create_info_struct(png);
@@ -143,7 +143,8 @@ bool writeRows(
     return true;
 }
 
-struct Source {
+struct Source
+{
     const unsigned char *data;
     size_t size;
     size_t offset;
