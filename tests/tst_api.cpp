@@ -308,6 +308,7 @@ void TestApi::tool()
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     };
     QByteArray output;
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/out")));
     QCOMPARE(
         run({ QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
                 QStringLiteral("--screen"), QStringLiteral("200x320+320+0"), QStringLiteral("-o"),

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <QtEndian>
 
@@ -51,6 +52,12 @@ static bool writeSparse(const QString &path, qint64 size)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.resize(size);
+}
+
+// A file of @p size bytes of data, all of them on disk.
+static bool writeFilled(const QString &path, qint64 size)
+{
+    return writeAll(path, QByteArray(int(size), 'h'));
 }
 
 static QString cachePath(const PropertyMap &map)
@@ -419,12 +426,22 @@ void TestCache::cacheDirUnusable()
 {
     const PropertyMap map = wallpaperMap(QSize(32, 32));
     QVERIFY(writeAll(CacheDir, "not a directory"));
+    const QString privateFile
+        = Cache::privateCacheDir() + QLatin1Char('/') + Cache::getFileName(map);
     MessageLog log;
-    QVERIFY(!Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
+    // The private directory takes the file, and serves the next lookup.
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
     QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
-    const Image record = Cache::getImageCache(map, false);
+    QVERIFY(QFile::exists(privateFile));
+    Cache::Origin origin = Cache::Origin::None;
+    Image record = Cache::getImageCache(map, false, &origin);
+    QVERIFY(isSolid(record.image, QSize(32, 32), Qt::red));
+    QCOMPARE(origin, Cache::Origin::PrivateCache);
+    QVERIFY(QFile::remove(privateFile));
+    record = Cache::getImageCache(map, false, &origin);
     QVERIFY(isSolid(record.image, QSize(32, 32), QColor(30, 90, 160)));
-    QVERIFY(log.contains(QStringLiteral("Error save image cache")));
+    QCOMPARE(origin, Cache::Origin::Rendered);
+    QVERIFY(QFile::exists(privateFile));
     QCOMPARE(readAll(CacheDir), QByteArray("not a directory"));
     QCOMPARE(Cache::getCacheSize(), quint64(0));
     QVERIFY(QFile::remove(CacheDir));
@@ -442,10 +459,13 @@ void TestCache::cacheDirUnusable()
     QDir(CacheDir).removeRecursively();
     QVERIFY(QDir().mkpath(CacheDir));
     QCOMPARE(::chown(QFile::encodeName(CacheDir).constData(), 12345, 12345), 0);
+    QVERIFY(QFile::remove(privateFile));
     log.clear();
-    QVERIFY(!Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(32, 32), Qt::red) }));
     QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
     QCOMPARE(entryCount(CacheDir), 0);
+    QVERIFY(QFile::exists(privateFile));
+    QDir(Cache::privateCacheDir()).removeRecursively();
 }
 
 void TestCache::sizeLimit()
@@ -461,11 +481,15 @@ void TestCache::sizeLimit()
     QVERIFY(QFile::link(QStringLiteral("/tmp/outside"), CacheDir + QStringLiteral("/link")));
     QVERIFY(QDir(CacheDir).mkdir(QStringLiteral("sub")));
     QVERIFY(writeSparse(CacheDir + QStringLiteral("/sub/inner"), 200 << 20));
-    QVERIFY(writeSparse(CacheDir + QStringLiteral("/.hidden"), 1000));
+    QVERIFY(writeFilled(CacheDir + QStringLiteral("/.hidden"), 1000));
     QCOMPARE(Cache::getCacheSize(), quint64(own + 1000));
+    // A sparse file counts by the space it occupies.
+    QVERIFY(writeSparse(CacheDir + QStringLiteral("/.sparse"), 1 << 30));
+    QCOMPARE(Cache::getCacheSize(), quint64(own + 1000));
+    QVERIFY(QFile::remove(CacheDir + QStringLiteral("/.sparse")));
 
     // Exactly the limit: nothing is evicted.
-    QVERIFY(writeSparse(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own));
+    QVERIFY(writeFilled(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own));
     QVERIFY(setMtime(CacheDir + QStringLiteral("/.hidden"), 1000));
     QCOMPARE(Cache::getCacheSize(), Cache::MaxCacheSize);
     MessageLog log;
@@ -475,7 +499,7 @@ void TestCache::sizeLimit()
 
     // One byte more: the oldest file goes, then the store writes its own.
     QVERIFY(
-        writeSparse(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own + 1));
+        writeFilled(CacheDir + QStringLiteral("/.hidden"), qint64(Cache::MaxCacheSize) - own + 1));
     QVERIFY(setMtime(CacheDir + QStringLiteral("/.hidden"), 1000));
     QVERIFY(Cache::saveImageCache(record));
     QVERIFY(log.contains(QStringLiteral("Cache size is exceeded MAX CACHE SIZE: 104857600")));
@@ -604,6 +628,9 @@ void TestCache::fullDisk()
     if (::mount("tmpfs", QFile::encodeName(CacheDir).constData(), "tmpfs", 0, "size=256k,mode=1777")
         != 0)
         QSKIP("cannot mount a small file system here");
+    // No private directory to fall back on either.
+    qputenv("XDG_CACHE_HOME", "/proc/vok-none");
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_CACHE_HOME"); });
     const PropertyMap small = wallpaperMap(QSize(16, 16));
     QVERIFY(!Cache::getImageCache(small, false).image.isNull());
     const QByteArray earlier = readAll(cachePath(small));

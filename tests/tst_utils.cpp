@@ -227,32 +227,34 @@ void TestUtils::sharedDirectories()
     QCOMPARE(other, 0);
     QCOMPARE(ownerOf(QStringLiteral("/tmp/cache/16:9/vok-default#00ff00.svg")), uid_t(65534));
 
-    // A link or a directory of someone else is not used.
+    // A link or a directory of someone else is not used: the private directory serves.
+    const QString privateDir = Cache::privateCacheDir();
     QVERIFY(QDir().mkpath(QStringLiteral("/tmp/decoy")));
     QVERIFY(QFile::link(QStringLiteral("/tmp/decoy"), QStringLiteral("/tmp/cache/4:3")));
-    {
-        MessageLog log;
-        QVERIFY(Utils::getVokDefaultWallpaper(QRect(0, 0, 1024, 768), Qt::blue).isNull());
-        QVERIFY(log.contains(QStringLiteral("Can't create cache dir:  \"/tmp/cache/4:3\"")));
-        QVERIFY(QDir(QStringLiteral("/tmp/decoy")).isEmpty());
-    }
+    QCOMPARE(Utils::getVokDefaultWallpaper(QRect(0, 0, 1024, 768), Qt::blue),
+        privateDir + QStringLiteral("/4:3/vok-default#0000ff.svg"));
+    QVERIFY(QDir(QStringLiteral("/tmp/decoy")).isEmpty());
     QVERIFY(QDir().mkdir(QStringLiteral("/tmp/cache/21:9")));
     QCOMPARE(::chown("/tmp/cache/21:9", 12345, 12345), 0);
-    {
-        MessageLog log;
-        QVERIFY(Utils::getVokDefaultWallpaper(QRect(0, 0, 2560, 1080), Qt::blue).isNull());
-        QVERIFY(log.contains(QStringLiteral("Can't create cache dir:  \"/tmp/cache/21:9\"")));
-    }
+    QCOMPARE(Utils::getVokDefaultWallpaper(QRect(0, 0, 2560, 1080), Qt::blue),
+        privateDir + QStringLiteral("/21:9/vok-default#0000ff.svg"));
+    QVERIFY(QDir(QStringLiteral("/tmp/cache/21:9")).isEmpty());
     // The same for the cache directory itself.
     QDir(CacheRoot).removeRecursively();
     QVERIFY(QFile::link(QStringLiteral("/tmp/decoy"), CacheRoot));
+    QCOMPARE(Utils::getVokDefaultWallpaper(QRect(0, 0, 1920, 1080), Qt::blue),
+        privateDir + QStringLiteral("/16:9/vok-default#0000ff.svg"));
+    QVERIFY(QDir(QStringLiteral("/tmp/decoy")).isEmpty());
+    // No private directory either: the call says so and gives no path.
+    qputenv("XDG_CACHE_HOME", "/proc/vok-none");
     {
         MessageLog log;
-        QVERIFY(Utils::getVokDefaultWallpaper(QRect(0, 0, 1920, 1080), Qt::blue).isNull());
-        QVERIFY(log.contains(QStringLiteral("Can't create cache dir: ")));
-        QVERIFY(QDir(QStringLiteral("/tmp/decoy")).isEmpty());
+        QVERIFY(Utils::getVokDefaultWallpaper(QRect(0, 0, 1280, 800), Qt::blue).isNull());
+        QVERIFY(log.contains(QStringLiteral("Can't create cache dir:  \"/tmp/cache/16:10\"")));
     }
+    qunsetenv("XDG_CACHE_HOME");
     QVERIFY(QFile::remove(CacheRoot));
+    QDir(privateDir).removeRecursively();
 }
 
 void TestUtils::plantedFiles()
@@ -279,19 +281,19 @@ void TestUtils::plantedFiles()
     QCOMPARE(readAll(path), expected);
     QCOMPARE(ownerOf(path), geteuid());
 
-    // A file of another user with the right content is kept as it is.
+    // Another user's file is not used, whatever it holds; when it cannot be replaced the
+    // private directory serves.
     QCOMPARE(::chown(QFile::encodeName(path).constData(), 12345, 12345), 0);
     QCOMPARE(Utils::getVokDefaultWallpaper(screen, QColor("#5682a3")), path);
-    QCOMPARE(ownerOf(path), uid_t(12345));
-
-    // When the planted file cannot be replaced the call says so and gives no path.
+    QCOMPARE(ownerOf(path), geteuid());
     QVERIFY(writeAll(path, "planted"));
+    QCOMPARE(::chown(QFile::encodeName(path).constData(), 12345, 12345), 0);
     const int other = runAsOtherUser([&] {
-        MessageLog log;
+        qputenv("XDG_CACHE_HOME", "/tmp/other-cache");
         const QString result = Utils::getVokDefaultWallpaper(screen, QColor("#5682a3"));
-        const bool warned = log.contains(
-            QStringLiteral("Can't open default wallpaper for writing:  \"%1\"").arg(path));
-        return result.isNull() && warned ? 0 : 1;
+        const QString expectedPath
+            = QStringLiteral("/tmp/other-cache/vokimage/16:9/vok-default#5682a3.svg");
+        return result == expectedPath && readAll(expectedPath) == expected ? 0 : 1;
     });
     if (other < 0)
         QSKIP("cannot run as another user here");

@@ -2,9 +2,12 @@
 
 #include <vokimage/vokimage.h>
 
+#include "utils/sharedfiles_p.h"
+
+#include <QBuffer>
 #include <QCommandLineParser>
-#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -13,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <cstdio>
@@ -61,21 +63,53 @@ QRect parseScreen(const QString &text)
     return QRect(x, y, width, height);
 }
 
+// The stream for progress lines: standard error while the picture goes to standard output.
+bool toStandardOutput = false;
+
+QTextStream &report()
+{
+    return toStandardOutput ? err() : out();
+}
+
+// Writes @p image to @p file ("-": PNG to standard output). The file is written whole or not
+// at all, through a new file renamed over the name: a link at the name is refused, never
+// followed, and no directory is made.
 bool writeImage(const QImage &image, const QString &file)
 {
     if (image.isNull()) {
         err() << "vokimage: no picture could be produced for " << file << "\n";
         return false;
     }
-    // Written whole or not at all.
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QSaveFile output(file);
-    const QByteArray format = QFileInfo(file).suffix().isEmpty()
+    const bool standardOutput = file == QLatin1String("-");
+    const QByteArray format = standardOutput || QFileInfo(file).suffix().isEmpty()
         ? QByteArray("png")
         : QFileInfo(file).suffix().toLatin1();
-    if (!output.open(QIODevice::WriteOnly) || !QImageWriter(&output, format).write(image)
-        || !output.commit()) {
-        err() << "vokimage: cannot write " << file << ": " << output.errorString() << "\n";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image)) {
+        err() << "vokimage: cannot write " << file << ": " << writer.errorString() << "\n";
+        return false;
+    }
+    if (standardOutput) {
+        out().flush();
+        if (fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
+            || fflush(stdout) != 0) {
+            err() << "vokimage: cannot write the picture to standard output\n";
+            return false;
+        }
+        return true;
+    }
+    struct stat st;
+    if (::lstat(QFile::encodeName(file).constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        err() << "vokimage: " << file << " is a symbolic link; not writing through it\n";
+        return false;
+    }
+    QString reason;
+    if (VokImage::SharedFiles::writeAtomically(file, bytes, &reason)
+        != VokImage::SharedFiles::WriteResult::Written) {
+        err() << "vokimage: cannot write " << file << ": " << reason << "\n";
         return false;
     }
     return true;
@@ -363,12 +397,16 @@ QString outputFor(const QString &file, int index, int count)
     return base + QLatin1Char('-') + QString::number(index + 1) + suffix;
 }
 
-// True when the record's cache file was there, unchanged, before @p start.
-bool servedFromCache(const VokImage::Image &record, const QDateTime &start)
+QString originText(VokImage::Cache::Origin origin)
 {
-    const QFileInfo file(
-        VokImage::CacheDir + QLatin1Char('/') + VokImage::Cache::getFileName(record.properties));
-    return file.exists() && file.lastModified() < start;
+    switch (origin) {
+    case VokImage::Cache::Origin::SharedCache:
+        return QStringLiteral("from cache");
+    case VokImage::Cache::Origin::PrivateCache:
+        return QStringLiteral("from private cache");
+    default:
+        return QStringLiteral("rendered");
+    }
 }
 
 // background, wallpaper, logo: rendered through the entry points, one file per screen.
@@ -381,8 +419,9 @@ int imageCommand(const QString &name, const QStringList &arguments)
         ? QStringLiteral("Render the wallpaper alone for each screen.")
         : QStringLiteral("Render the logo alone (on a transparent picture) for each screen.");
     const QCommandLineOption output({ QStringLiteral("o"), QStringLiteral("output") },
-        QStringLiteral("Output PNG file; with several screens -1, -2... is added before the "
-                       "suffix. Default: %1.png in the working directory.")
+        QStringLiteral("Output PNG file (- for standard output); with several screens -1, "
+                       "-2... is added before the suffix. Default: %1.png in the working "
+                       "directory.")
             .arg(name),
         QStringLiteral("FILE"), name + QStringLiteral(".png"));
     const int code = parseCommand(
@@ -396,15 +435,19 @@ int imageCommand(const QString &name, const QStringList &arguments)
     if (parser.positionalArguments().size() > 1)
         return usage(
             parser, QStringLiteral("unexpected argument ") + parser.positionalArguments().at(1));
+    if (parser.value(output) == QLatin1String("-") && screens.size() > 1)
+        return usage(parser, QStringLiteral("-o - takes one screen"));
+    toStandardOutput = parser.value(output) == QLatin1String("-");
     const bool greeter = parser.isSet(greeterOption());
-    using Function = VokImage::Image (*)(const QRect &);
+    using Function = VokImage::Image (*)(const QRect &, VokImage::Cache::Origin *);
     Function function = nullptr;
     if (name == QLatin1String("background"))
-        function = greeter ? VokImage::getOrvBackground : VokImage::getBackground;
+        function
+            = greeter ? Function(VokImage::getOrvBackground) : Function(VokImage::getBackground);
     else if (name == QLatin1String("wallpaper"))
-        function = greeter ? VokImage::getOrvWallpaper : VokImage::getWallpaper;
+        function = greeter ? Function(VokImage::getOrvWallpaper) : Function(VokImage::getWallpaper);
     else
-        function = greeter ? VokImage::getOrvLogo : VokImage::getLogo;
+        function = greeter ? Function(VokImage::getOrvLogo) : Function(VokImage::getLogo);
     const QMap<QString, QVariant> logoMap = name == QLatin1String("background")
         ? (greeter ? VokImage::getLogoOrvProperties(screens.first())
                    : VokImage::getLogoProperties(screens.first()))
@@ -415,10 +458,10 @@ int imageCommand(const QString &name, const QStringList &arguments)
     int status = Success;
     for (int i = 0; i < screens.size(); ++i) {
         const QString file = outputFor(parser.value(output), i, screens.size());
-        const QDateTime start = QDateTime::currentDateTime();
         QElapsedTimer timer;
         timer.start();
-        const VokImage::Image record = function(screens.at(i));
+        VokImage::Cache::Origin origin = VokImage::Cache::Origin::None;
+        const VokImage::Image record = function(screens.at(i), &origin);
         const qint64 elapsed = timer.elapsed();
         if (record.image.isNull()) {
             err() << "vokimage: no " << name << " could be produced for " << geometry(screens.at(i))
@@ -430,19 +473,19 @@ int imageCommand(const QString &name, const QStringList &arguments)
             status = Failure;
             continue;
         }
-        out() << file << "  " << geometry(screens.at(i)) << "  "
-              << (servedFromCache(record, start) ? "from cache" : "rendered") << "  " << elapsed
-              << " ms";
+        report() << file << "  " << geometry(screens.at(i)) << "  " << originText(origin) << "  "
+                 << elapsed << " ms";
         const QString logo
             = record.properties.value(QLatin1String(VokImage::Keys::LogoPath)).toString();
         if (!logo.isEmpty() && name == QLatin1String("background")) {
-            out() << "  logo " << logo;
+            report() << "  logo " << logo;
             if (!QFileInfo::exists(logo))
-                out() << " (no such file: none drawn)";
+                report() << " (no such file: none drawn)";
             else if (logo != configuredLogo)
-                out() << " (the other variant of " << configuredLogo << ", chosen by brightness)";
+                report() << " (the other variant of " << configuredLogo
+                         << ", chosen by brightness)";
         }
-        out() << "\n";
+        report() << "\n";
     }
     return status;
 }
@@ -513,16 +556,25 @@ int propertiesCommand(const QStringList &arguments)
     return Success;
 }
 
-// The regular files of the cache directory; false when it is a link or not a directory.
-bool cacheFiles(QFileInfoList *files)
+// The regular files directly in @p dir and in its subdirectories, and their total size; links
+// are not followed.
+struct Census
 {
-    const QFileInfo dir(VokImage::CacheDir);
-    if (!dir.exists())
-        return true;
-    if (dir.isSymLink() || !dir.isDir())
-        return false;
-    *files = QDir(VokImage::CacheDir).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden);
-    return true;
+    int files = 0;
+    quint64 bytes = 0;
+};
+
+Census census(const QString &dir)
+{
+    Census total;
+    QDirIterator it(dir, QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++total.files;
+        total.bytes += quint64(it.fileInfo().size());
+    }
+    return total;
 }
 
 // cache info | cache clear
@@ -530,42 +582,50 @@ int cacheCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("action"),
-        QStringLiteral("info: directory, files, size and limit; clear: remove the files this "
-                       "user may remove."),
+        QStringLiteral("info: directories, files, size and limit; clear: remove the files this "
+                       "user may remove, generated wallpapers included."),
         QStringLiteral("info|clear"));
     const int code = parseCommand(parser, arguments, QStringLiteral("cache"),
-        QStringLiteral("Inspect or clear the shared picture cache."), {});
+        QStringLiteral("Inspect or clear the shared and the private picture cache."), {});
     if (code >= 0)
         return code;
     const QStringList positional = parser.positionalArguments();
     const QString action = positional.size() == 2 ? positional.at(1) : QString();
     if (action != QLatin1String("info") && action != QLatin1String("clear"))
         return usage(parser, QStringLiteral("give info or clear"));
-    QFileInfoList files;
-    if (!cacheFiles(&files)) {
-        err() << "vokimage: " << VokImage::CacheDir << " is not a directory; it is not used\n";
-        return Failure;
-    }
+    using namespace VokImage;
+    const QString privateDir = Cache::privateCacheDir();
+    const bool sharedTrusted
+        = SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Untrusted;
     if (action == QLatin1String("info")) {
-        out() << "directory  " << VokImage::CacheDir << "\n"
-              << "files      " << files.size() << "\n"
-              << "size       " << VokImage::Cache::getCacheSize() << " bytes\n"
-              << "limit      " << VokImage::Cache::MaxCacheSize << " bytes\n";
+        const Census shared = sharedTrusted ? census(CacheDir) : Census();
+        const Census own = privateDir.isEmpty() ? Census() : census(privateDir);
+        out() << "directory  " << CacheDir
+              << (sharedTrusted ? "" : " (not trusted: owned by another user or a link)") << "\n"
+              << "files      " << shared.files << " (" << shared.bytes << " bytes)\n"
+              << "size       " << Cache::getCacheSize() << " bytes this user may remove\n"
+              << "private    " << (privateDir.isEmpty() ? QStringLiteral("(none)") : privateDir)
+              << "\n"
+              << "files      " << own.files << " (" << own.bytes << " bytes)\n"
+              << "limit      " << Cache::MaxCacheSize << " bytes each\n";
         return Success;
     }
-    const uid_t self = geteuid();
-    int removed = 0;
-    int kept = 0;
-    for (const QFileInfo &file : files) {
-        if ((self == 0 || file.ownerId() == self) && QFile::remove(file.filePath()))
-            ++removed;
-        else
-            ++kept;
+    SharedFiles::RemoveCount shared;
+    SharedFiles::RemoveCount own;
+    const bool sharedCleared = SharedFiles::removeOwnFiles(CacheDir, true, &shared);
+    if (!privateDir.isEmpty()
+        && SharedFiles::privateDirectoryState(privateDir) == SharedFiles::DirectoryState::Trusted)
+        SharedFiles::removeOwnFiles(privateDir, true, &own);
+    out() << "removed " << shared.removed << " file(s) from " << CacheDir;
+    if (shared.kept > 0)
+        out() << "; kept " << shared.kept << " of other users";
+    out() << "\nremoved " << own.removed << " file(s) from "
+          << (privateDir.isEmpty() ? QStringLiteral("(no private cache)") : privateDir) << "\n";
+    if (!sharedCleared) {
+        err() << "vokimage: " << CacheDir
+              << " is not a directory of root or this user; it is not used\n";
+        return Failure;
     }
-    out() << "removed " << removed << " file(s) from " << VokImage::CacheDir;
-    if (kept > 0)
-        out() << "; kept " << kept << " of other users";
-    out() << "\n";
     return Success;
 }
 

@@ -64,4 +64,18 @@ VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen);
 /// The greeter's whole background for @p screen, the configured logo as it is; empty on failure.
 VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen);
 
+/**
+ * @name Lookups that tell their source
+ * As the functions of the same name without @p origin, and tell through @p origin (may be
+ * null) whether the picture was rendered, or read from the shared or the private cache.
+ */
+///@{
+VOKIMAGE_EXPORT Image getWallpaper(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getLogo(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getBackground(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen, Cache::Origin *origin);
+///@}
+
 } // namespace VokImage

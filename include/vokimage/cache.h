@@ -31,8 +31,28 @@ VOKIMAGE_EXPORT QMap<QString, QVariant> ByteArrayToProperties(QByteArray data);
  * The on-disk picture cache in "/tmp/cache", shared by all processes. Files are named by
  * the MD5 of a map's byte form and hold the byte form followed by the image. Only files
  * owned by root or the calling user, in a directory owned by one of them, are used.
+ *
+ * When the shared directory, or the file under a cache name, cannot be trusted or written
+ * (another user owns it, or planted something there), the caller's private directory
+ * privateCacheDir() serves instead, with the same file names, format and size limit.
+ * Lookups read the shared directory first, then the private one.
  */
 namespace Cache {
+
+/// Where the picture of a lookup came from.
+enum class Origin {
+    None, ///< nothing was produced
+    Rendered, ///< rendered by this call
+    SharedCache, ///< read from the shared directory
+    PrivateCache, ///< read from the caller's private directory
+};
+
+/**
+ * The caller's private cache directory: "$XDG_CACHE_HOME/vokimage", by default
+ * "~/.cache/vokimage". It is created with mode 0700 when first needed and used only while it
+ * is the caller's own directory, closed to others. Null when no home directory is known.
+ */
+VOKIMAGE_EXPORT QString privateCacheDir();
 
 /// Size in bytes above which each store first removes the oldest removable file.
 constexpr quint64 MaxCacheSize = 104857600;
@@ -40,7 +60,7 @@ constexpr quint64 MaxCacheSize = 104857600;
 /// The cache file name of @p properties: 32 lower-case hexadecimal digits.
 VOKIMAGE_EXPORT QString getFileName(const QMap<QString, QVariant> &properties);
 
-/// True when a file of that name exists in the cache directory.
+/// True when a file of that name exists in the cache directory (or the private one).
 VOKIMAGE_EXPORT bool isCacheExists(const QMap<QString, QVariant> &properties);
 
 /**
@@ -76,7 +96,16 @@ VOKIMAGE_EXPORT Image searchCacheWithDifferentLogos(
  */
 VOKIMAGE_EXPORT Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo);
 
-/// Total size in bytes of the regular files in the cache directory (0 when it is missing).
+/// As getImageCache(), and tells through @p origin (may be null) where the picture came from.
+VOKIMAGE_EXPORT Image getImageCache(
+    const QMap<QString, QVariant> &properties, bool overloadLogo, Origin *origin);
+
+/**
+ * Total size in bytes of the regular files in the shared cache directory that the caller may
+ * remove (its own; all of them for root), each counted by the space it occupies on disk but
+ * never above its size: a sparse or foreign file does not count. 0 when the directory is
+ * missing or not trusted.
+ */
 VOKIMAGE_EXPORT quint64 getCacheSize();
 
 /// Removes the oldest regular file of the cache directory that this process may remove.

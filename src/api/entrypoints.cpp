@@ -80,18 +80,33 @@ PropertyMap getLogoProperties(const QRect &screen)
 
 Image getWallpaper(const QRect &screen)
 {
-    return Cache::getImageCache(getWallpaperProperties(screen), false);
+    return getWallpaper(screen, nullptr);
+}
+
+Image getWallpaper(const QRect &screen, Cache::Origin *origin)
+{
+    return Cache::getImageCache(getWallpaperProperties(screen), false, origin);
 }
 
 Image getLogo(const QRect &screen)
 {
-    return Cache::getImageCache(getLogoProperties(screen), false);
+    return getLogo(screen, nullptr);
+}
+
+Image getLogo(const QRect &screen, Cache::Origin *origin)
+{
+    return Cache::getImageCache(getLogoProperties(screen), false, origin);
 }
 
 Image getBackground(const QRect &screen)
 {
+    return getBackground(screen, nullptr);
+}
+
+Image getBackground(const QRect &screen, Cache::Origin *origin)
+{
     const PropertyMap wallpaper = getWallpaperProperties(screen);
-    return Cache::getImageCache(merged(getLogoProperties(screen), wallpaper), true);
+    return Cache::getImageCache(merged(getLogoProperties(screen), wallpaper), true, origin);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
@@ -145,18 +160,33 @@ PropertyMap getLogoOrvProperties(const QRect &screen)
 
 Image getOrvWallpaper(const QRect &screen)
 {
-    return Cache::getImageCache(getWallpaperOrvProperties(screen), false);
+    return getOrvWallpaper(screen, nullptr);
+}
+
+Image getOrvWallpaper(const QRect &screen, Cache::Origin *origin)
+{
+    return Cache::getImageCache(getWallpaperOrvProperties(screen), false, origin);
 }
 
 Image getOrvLogo(const QRect &screen)
 {
-    return Cache::getImageCache(getLogoOrvProperties(screen), false);
+    return getOrvLogo(screen, nullptr);
+}
+
+Image getOrvLogo(const QRect &screen, Cache::Origin *origin)
+{
+    return Cache::getImageCache(getLogoOrvProperties(screen), false, origin);
 }
 
 Image getOrvBackground(const QRect &screen)
 {
+    return getOrvBackground(screen, nullptr);
+}
+
+Image getOrvBackground(const QRect &screen, Cache::Origin *origin)
+{
     const PropertyMap wallpaper = getWallpaperOrvProperties(screen);
-    return Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen)), false);
+    return Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen)), false, origin);
 }
 
 } // namespace VokImage

@@ -1,9 +1,10 @@
 #include <vokimage/api.h>
 #include <vokimage/render.h>
 
+#include "render/imagefile_p.h"
+
 #include <QDebug>
 #include <QFileInfo>
-#include <QImageReader>
 
 namespace VokImage {
 
@@ -64,13 +65,13 @@ QString getCurrentLogoPath(const QString &logoPath, LogoPosition position, const
             return logoPath;
         }
     }
-    QImageReader reader(path);
-    if (!reader.canRead()) {
+    const ImageFile file(path);
+    if (!file.isValid() || file.format().isEmpty()) {
         qWarning() << "Can't read logo: " << path;
         return logoPath;
     }
-    const QRect logoRect(
-        getLogoPosition(reader.size(), background.rect(), position), reader.size());
+    const QSize size = file.size();
+    const QRect logoRect(getLogoPosition(size, background.rect(), position), size);
     const bool white = isTextWhiteFor(background, logoRect) != 0;
     return getLogoPath(path, white);
 }

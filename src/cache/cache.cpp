@@ -2,15 +2,12 @@
 #include <vokimage/render.h>
 
 #include "cache_p.h"
-#include "png_p.h"
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
-#include <QtEndian>
+#include <QFile>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,17 +17,9 @@ namespace Cache {
 
 namespace {
 
-// Largest cache file that is read; far above any picture the limits let through.
-constexpr qint64 MaxCacheFileSize = qint64(1) << 30;
-
-// Room for PNG chunks besides the pixel rows.
-constexpr qint64 MaxPngOverhead = 1 << 20;
-
-const QDir::Filters Listing = QDir::Files | QDir::NoSymLinks | QDir::Hidden;
-
-QString filePath(const QString &name)
+QString filePath(const QString &dir, const QString &name)
 {
-    return CacheDir + QLatin1Char('/') + name;
+    return dir + QLatin1Char('/') + name;
 }
 
 bool exists(const QString &path)
@@ -39,130 +28,47 @@ bool exists(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-// False, with a warning, when the directory exists but may not be used.
-bool directoryUsable(SharedFiles::DirectoryState *state = nullptr)
+// The private directory when it exists and is the caller's own; otherwise null.
+QString usablePrivateDir()
 {
-    const SharedFiles::DirectoryState s = SharedFiles::directoryState(CacheDir);
-    if (state)
-        *state = s;
-    if (s == SharedFiles::DirectoryState::Untrusted) {
-        qWarning() << "Error cache dir is not trusted" << CacheDir;
-        return false;
-    }
-    return true;
+    const QString dir = privateCacheDir();
+    if (dir.isEmpty()
+        || SharedFiles::privateDirectoryState(dir) != SharedFiles::DirectoryState::Trusted)
+        return QString();
+    return dir;
 }
 
-// The image part of a cache file, appended to @p record: QDataStream's QImage form, a marker
-// and a PNG.
-bool appendImage(const QImage &image, QByteArray *record)
+void warn(QString message)
 {
-    const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
-    record->append(marker, 4);
-    return image.isNull() || appendPng(image, record);
+    if (message.endsWith(QLatin1Char(' ')))
+        message.chop(1);
+    qWarning().noquote() << message;
 }
 
-// Decodes the image part only when its PNG header announces the @p expected size.
-QImage decodeImage(const char *part, qint64 size, const QSize &expected)
+// The record in @p dir; on failure @p why holds the warning.
+Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &properties,
+    const Key &key, QString *why)
 {
-    static const char signature[] = "\x89PNG\r\n\x1a\n";
-    if (size < 4 + 24 || qFromBigEndian<qint32>(part) == 0)
-        return QImage();
-    const char *png = part + 4;
-    if (memcmp(png, signature, 8) != 0 || memcmp(png + 12, "IHDR", 4) != 0)
-        return QImage();
-    const quint32 width = qFromBigEndian<quint32>(png + 16);
-    const quint32 height = qFromBigEndian<quint32>(png + 20);
-    if (qint64(width) != expected.width() || qint64(height) != expected.height())
-        return QImage();
-    return decodePng(png, size - 4, expected);
-}
-
-} // namespace
-
-Key keyOf(const QMap<QString, QVariant> &properties)
-{
-    Key key;
-    key.bytes = Utils::PropertiesToByteArray(properties);
-    key.name
-        = QString::fromLatin1(QCryptographicHash::hash(key.bytes, QCryptographicHash::Md5).toHex());
-    return key;
-}
-
-bool exists(const Key &key)
-{
-    return exists(filePath(key.name));
-}
-
-Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok)
-{
-    auto fail = [ok]() {
-        if (ok)
-            *ok = false;
-        return Image();
-    };
-    SharedFiles::DirectoryState state;
-    if (!directoryUsable(&state))
-        return fail();
-    const QString path = filePath(key.name);
-    if (state == SharedFiles::DirectoryState::Missing || !exists(path)) {
-        qWarning() << "Error file not exists" << key.name;
-        return fail();
-    }
-    // No valid file is larger than its map and a PNG of the surface at 16-bit RGBA.
-    const QSize surface = surfaceSize(properties);
-    const qint64 largest = qMin(MaxCacheFileSize,
-        key.bytes.size() + 4 + MaxPngOverhead
-            + qint64(qMax(0, surface.width())) * qMax(0, surface.height()) * 9);
     QByteArray data;
     uid_t owner = 0;
-    if (!SharedFiles::readNoFollow(path, largest, &data, &owner)) {
-        qWarning() << "Error open file for read" << key.name;
-        return fail();
+    if (!SharedFiles::readNoFollow(
+            filePath(dir, key.name), largestRecord(key, surfaceSize(properties)), &data, &owner)) {
+        QDebug(why) << "Error open file for read" << key.name;
+        return Image();
     }
-    if (owner != 0 && owner != geteuid()) {
-        qWarning() << "Error file is not trusted" << key.name;
-        return fail();
+    if (owner != geteuid() && (!shared || owner != 0)) {
+        QDebug(why) << "Error file is not trusted" << key.name;
+        return Image();
     }
-    if (!data.startsWith(key.bytes)) {
-        const QMap<QString, QVariant> stored = Utils::ByteArrayToProperties(data);
-        if (stored.isEmpty())
-            qWarning() << "Error image is null";
-        else
-            qWarning() << "Error properties not equal" << stored << properties;
-        return fail();
-    }
-    const QImage image
-        = decodeImage(data.constData() + key.bytes.size(), data.size() - key.bytes.size(), surface);
-    if (image.isNull()) {
-        qWarning() << "Error image is null";
-        return fail();
-    }
-    if (ok)
-        *ok = true;
-    return Image { properties, image };
+    const QImage image = decodeRecord(data, key, properties, surfaceSize(properties), why);
+    return image.isNull() ? Image() : Image { properties, image };
 }
 
-bool save(const Image &image, const Key &key)
+// Writes @p record into @p dir as the key's file; false with the warning on failure.
+bool writeRecord(const QString &dir, const Key &key, const QByteArray &record)
 {
-    if (getCacheSize() > MaxCacheSize) {
-        qWarning() << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
-        removeOldFileCache();
-    }
-    SharedFiles::DirectoryState state;
-    if (!directoryUsable(&state))
-        return false;
-    if (state == SharedFiles::DirectoryState::Missing
-        && !SharedFiles::ensureSharedDirectory(CacheDir)) {
-        qWarning() << "Error create cache dir" << CacheDir;
-        return false;
-    }
-    QByteArray record = key.bytes;
-    if (!appendImage(image.image, &record)) {
-        qWarning() << "Error encode image" << key.name;
-        return false;
-    }
     QString reason;
-    switch (SharedFiles::writeAtomically(filePath(key.name), record, &reason)) {
+    switch (SharedFiles::writeAtomically(filePath(dir, key.name), record, &reason)) {
     case SharedFiles::WriteResult::Written:
         return true;
     case SharedFiles::WriteResult::OpenFailed:
@@ -178,17 +84,119 @@ bool save(const Image &image, const Key &key)
     return false;
 }
 
-Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key)
+// Stores in the shared directory; false, with a warning, when it cannot be used.
+bool saveShared(const Key &key, const QByteArray &record)
 {
-    RenderEngine engine;
-    const QImage image = engine.render(properties).toImage();
-    if (engine.getStatus() != RenderEngine::Ok) {
+    makeRoom(CacheDir);
+    switch (SharedFiles::directoryState(CacheDir)) {
+    case SharedFiles::DirectoryState::Untrusted:
+        qWarning() << "Error cache dir is not trusted" << CacheDir;
+        return false;
+    case SharedFiles::DirectoryState::Missing:
+        if (!SharedFiles::ensureSharedDirectory(CacheDir)) {
+            qWarning() << "Error create cache dir" << CacheDir;
+            return false;
+        }
+        break;
+    case SharedFiles::DirectoryState::Trusted:
+        break;
+    }
+    return writeRecord(CacheDir, key, record);
+}
+
+} // namespace
+
+QString privateCacheDir()
+{
+    return SharedFiles::privateCacheDir();
+}
+
+Key keyOf(const QMap<QString, QVariant> &properties)
+{
+    Key key;
+    key.bytes = Utils::PropertiesToByteArray(properties);
+    key.name
+        = QString::fromLatin1(QCryptographicHash::hash(key.bytes, QCryptographicHash::Md5).toHex());
+    return key;
+}
+
+bool exists(const Key &key)
+{
+    if (exists(filePath(CacheDir, key.name)))
+        return true;
+    const QString dir = usablePrivateDir();
+    return !dir.isEmpty() && exists(filePath(dir, key.name));
+}
+
+Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, Origin *origin)
+{
+    QString why;
+    bool found = false;
+    Image record;
+    if (SharedFiles::directoryState(CacheDir) == SharedFiles::DirectoryState::Trusted
+        && exists(filePath(CacheDir, key.name))) {
+        found = true;
+        record = loadFrom(CacheDir, true, properties, key, &why);
+        if (origin && !record.image.isNull())
+            *origin = Origin::SharedCache;
+    }
+    // A file the shared directory could not serve is looked for in the private one.
+    const QString dir = record.image.isNull() ? usablePrivateDir() : QString();
+    if (!dir.isEmpty() && exists(filePath(dir, key.name))) {
+        found = true;
+        QString privateWhy;
+        record = loadFrom(dir, false, properties, key, &privateWhy);
+        if (!record.image.isNull()) {
+            if (origin)
+                *origin = Origin::PrivateCache;
+        } else if (why.isEmpty()) {
+            why = privateWhy;
+        }
+    }
+    if (!found)
+        QDebug(&why) << "Error file not exists" << key.name;
+    if (record.image.isNull())
+        warn(why);
+    if (ok)
+        *ok = !record.image.isNull();
+    return record;
+}
+
+bool save(const Image &image, const Key &key)
+{
+    QByteArray record;
+    if (!encodeRecord(key, image.image, &record)) {
+        qWarning() << "Error encode image" << key.name;
+        return false;
+    }
+    if (saveShared(key, record))
+        return true;
+    // Another user's directory or file, or no room: the private directory serves this user.
+    const QString dir = privateCacheDir();
+    if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)) {
+        qWarning() << "Error create cache dir" << dir;
+        return false;
+    }
+    makeRoom(dir);
+    return writeRecord(dir, key, record);
+}
+
+Image renderAndStore(
+    const QMap<QString, QVariant> &properties, const Key &key, RenderEngine *engine, Origin *origin)
+{
+    RenderEngine own;
+    if (!engine)
+        engine = &own;
+    const QImage image = engine->render(properties).toImage();
+    if (engine->getStatus() != RenderEngine::Ok) {
         qWarning() << "Error render image" << properties;
         return Image();
     }
     const Image record { properties, image };
     if (!save(record, key))
         qWarning() << "Error save image cache";
+    if (origin)
+        *origin = Origin::Rendered;
     return record;
 }
 
@@ -199,7 +207,11 @@ QString getFileName(const QMap<QString, QVariant> &properties)
 
 bool isCacheExists(const QMap<QString, QVariant> &properties)
 {
-    return QFile::exists(filePath(getFileName(properties)));
+    const QString name = getFileName(properties);
+    if (QFile::exists(filePath(CacheDir, name)))
+        return true;
+    const QString dir = usablePrivateDir();
+    return !dir.isEmpty() && QFile::exists(filePath(dir, name));
 }
 
 bool saveImageCache(const Image &image)
@@ -212,64 +224,35 @@ Image loadImageCache(const QMap<QString, QVariant> &properties, bool *ok)
     return load(properties, keyOf(properties), ok);
 }
 
-Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties)
+static Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 {
     const Key key = keyOf(properties);
     bool ok = false;
     Image record;
     if (exists(key))
-        record = load(properties, key, &ok);
+        record = load(properties, key, &ok, origin);
     if (ok)
         return record;
-    return renderAndStore(properties, key);
+    return renderAndStore(properties, key, nullptr, origin);
+}
+
+Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties)
+{
+    return plainLookup(properties, nullptr);
 }
 
 Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo)
 {
+    return getImageCache(properties, overloadLogo, nullptr);
+}
+
+Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo, Origin *origin)
+{
+    if (origin)
+        *origin = Origin::None;
     if (overloadLogo && properties.contains(QLatin1String(Keys::ImagePath)))
-        return getImageCacheWithOverloadedLogo(properties);
-    return getImageCacheWithoutOverloadedLogo(properties);
-}
-
-quint64 getCacheSize()
-{
-    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
-        return 0;
-    quint64 total = 0;
-    const QFileInfoList files = QDir(CacheDir).entryInfoList(Listing, QDir::Size | QDir::Reversed);
-    for (const QFileInfo &file : files)
-        total += quint64(file.size());
-    return total;
-}
-
-void removeOldFileCache()
-{
-    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
-        return;
-    // The oldest file by modification time (to the millisecond), the greatest name first among
-    // equals: QDir's Time | Reversed order, found in one pass without converting times.
-    const QStringList names = QDir(CacheDir).entryList(Listing, QDir::Unsorted);
-    const uid_t self = geteuid();
-    QString oldest;
-    qint64 oldestTime = 0;
-    for (const QString &name : names) {
-        struct stat st;
-        if (::lstat(QFile::encodeName(filePath(name)).constData(), &st) != 0
-            || !S_ISREG(st.st_mode))
-            continue;
-        // With the sticky bit only our own files can go (any file for root).
-        if (self != 0 && st.st_uid != self)
-            continue;
-        const qint64 time = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-        if (oldest.isNull() || time < oldestTime || (time == oldestTime && name > oldest)) {
-            oldest = name;
-            oldestTime = time;
-        }
-    }
-    if (oldest.isNull() || !exists(filePath(oldest)))
-        return;
-    if (!QDir(CacheDir).remove(oldest))
-        qWarning() << "Error remove file" << oldest;
+        return overloadedLookup(properties, origin);
+    return plainLookup(properties, origin);
 }
 
 } // namespace Cache

@@ -3,6 +3,9 @@
 #include <vokimage/cache.h>
 
 namespace VokImage {
+
+class RenderEngine;
+
 namespace Cache {
 
 /// A map's byte form and the file name made from it, computed once per lookup.
@@ -13,12 +16,48 @@ struct Key
 };
 
 Key keyOf(const QMap<QString, QVariant> &properties);
-/// True when something exists at the key's name (links included).
+/// True when something exists at the key's name (links included) in either cache directory.
 bool exists(const Key &key);
-Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok);
+/**
+ * The record stored for @p properties, from the shared directory or else the private one;
+ * @p origin (may be null) tells which.
+ */
+Image load(
+    const QMap<QString, QVariant> &properties, const Key &key, bool *ok, Origin *origin = nullptr);
+/// Stores the record in the shared directory, or in the private one when that cannot be used.
 bool save(const Image &image, const Key &key);
-/// Renders @p properties and stores the record; the empty record when rendering fails.
-Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key);
+/**
+ * Renders @p properties (with @p engine when given) and stores the record; the empty record,
+ * with "Error render image", when rendering fails.
+ */
+Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
+    RenderEngine *engine = nullptr, Origin *origin = nullptr);
+
+/// The logo-choosing lookup of a whole background; @p origin (may be null) tells the source.
+Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin);
+
+/// A cache file's contents: the key's byte form, then the image in QDataStream's form.
+bool encodeRecord(const Key &key, const QImage &image, QByteArray *record);
+/**
+ * The image of a cache file's contents @p data when they begin with the key's byte form and
+ * hold a PNG of exactly @p expected size; otherwise null, with @p why telling the failure in
+ * the words of the cache's warnings.
+ */
+QImage decodeRecord(const QByteArray &data, const Key &key,
+    const QMap<QString, QVariant> &properties, const QSize &expected, QString *why);
+/// The largest cache file that can hold a picture of @p surface for @p key.
+qint64 largestRecord(const Key &key, const QSize &surface);
+
+/**
+ * The bytes the caller could free in @p dir: its own regular files (every one for root), each
+ * counted by what it occupies on disk but never above its size, so that a sparse file or another
+ * user's file weighs nothing.
+ */
+quint64 evictableSize(const QString &dir);
+/// Removes the oldest regular file of @p dir that the caller may remove.
+void removeOldest(const QString &dir);
+/// Before a store into @p dir: above the limit, warns and removes the oldest file.
+void makeRoom(const QString &dir);
 
 } // namespace Cache
 } // namespace VokImage

@@ -15,11 +15,12 @@ namespace {
 const QString LogoPathKey = QString::fromLatin1(Keys::LogoPath);
 
 // The stored record of @p properties, if there is a loadable one.
-bool tryLoadImageCache(const QMap<QString, QVariant> &properties, Image *record)
+bool tryLoadImageCache(
+    const QMap<QString, QVariant> &properties, Image *record, Origin *origin = nullptr)
 {
     bool ok = false;
     const Key key = keyOf(properties);
-    *record = exists(key) ? load(properties, key, &ok) : Image();
+    *record = exists(key) ? load(properties, key, &ok, origin) : Image();
     return ok;
 }
 
@@ -32,7 +33,7 @@ QString wallpaperPath(const QVariant &value)
 
 } // namespace
 
-Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, bool *ok)
+static Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Origin *origin)
 {
     auto answer = [ok](bool found, const Image &record) {
         if (ok)
@@ -53,7 +54,7 @@ Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, b
             continue;
         copy[LogoPathKey] = other;
         Image record;
-        if (tryLoadImageCache(copy, &record)) {
+        if (tryLoadImageCache(copy, &record, origin)) {
             qWarning() << "found in cache with different logo: " << copy;
             return answer(true, record);
         }
@@ -61,20 +62,30 @@ Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, b
     return answer(false, Image());
 }
 
+Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, bool *ok)
+{
+    return searchOtherLogos(properties, ok, nullptr);
+}
+
 Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
+{
+    return overloadedLookup(properties, nullptr);
+}
+
+Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 {
     // The brightness analysis and the final render share one wallpaper pass.
     ImagePassReuse reuse;
     Image record;
-    if (tryLoadImageCache(properties, &record))
+    if (tryLoadImageCache(properties, &record, origin))
         return record;
     const QString logoPath = properties.value(LogoPathKey).toString();
     if (logoPath.isEmpty()
         || wallpaperPath(properties.value(QString::fromLatin1(Keys::ImagePath))).isEmpty())
-        return getImageCacheWithoutOverloadedLogo(properties);
+        return renderAndStore(properties, keyOf(properties), nullptr, origin);
 
     bool found = false;
-    record = searchCacheWithDifferentLogos(properties, &found);
+    record = searchOtherLogos(properties, &found, origin);
     if (found)
         return record;
 
@@ -101,19 +112,10 @@ Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
     if (chosen != logoPath) {
         qWarning() << "Overloaded logo: " << chosen;
         copy[LogoPathKey] = chosen;
-        if (tryLoadImageCache(copy, &record))
+        if (tryLoadImageCache(copy, &record, origin))
             return record;
     }
-
-    const QImage image = engine.render(copy).toImage();
-    if (engine.getStatus() != RenderEngine::Ok) {
-        qWarning() << "Error render image" << copy;
-        return Image();
-    }
-    const Image result { copy, image };
-    if (!saveImageCache(result))
-        qWarning() << "Error save image cache";
-    return result;
+    return renderAndStore(copy, keyOf(copy), &engine, origin);
 }
 
 } // namespace Cache

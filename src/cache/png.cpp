@@ -1,6 +1,8 @@
 #include "png_p.h"
 
 #include <png.h>
+
+#include <QtEndian>
 #include <zlib.h>
 
 #include <csetjmp>
@@ -237,6 +239,18 @@ bool appendPng(const QImage &picture, QByteArray *out)
         return false;
     }
     return true;
+}
+
+QSize pngSize(const char *data, qint64 size)
+{
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (size < 24 || memcmp(data, signature, 8) != 0 || memcmp(data + 12, "IHDR", 4) != 0)
+        return QSize();
+    const quint32 width = qFromBigEndian<quint32>(data + 16);
+    const quint32 height = qFromBigEndian<quint32>(data + 20);
+    if (width == 0 || height == 0 || width > 0x7fffffff || height > 0x7fffffff)
+        return QSize();
+    return QSize(int(width), int(height));
 }
 
 QImage decodePng(const char *data, qint64 size, const QSize &expected)

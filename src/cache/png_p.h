@@ -11,6 +11,9 @@ namespace Cache {
 /// Appends it to @p out; false, leaving @p out as it was, on failure.
 bool appendPng(const QImage &image, QByteArray *out);
 
+/// The size a PNG's header announces; invalid when @p data does not begin like a PNG.
+QSize pngSize(const char *data, qint64 size);
+
 /// The picture of a PNG of exactly @p expected size, decoded as Qt's reader decodes it; null
 /// when the data is not such a PNG.
 QImage decodePng(const char *data, qint64 size, const QSize &expected);

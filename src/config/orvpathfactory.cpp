@@ -3,7 +3,10 @@
 #include <KConfig>
 #include <KConfigGroup>
 
+#include "utils/sharedfiles_p.h"
+
 #include <QDebug>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace VokImage {
@@ -35,11 +38,19 @@ QVariant readEntry(const KConfigGroup &group, const QVariantMap &defaults, const
     return group.readEntry(entry, defaults.value(QLatin1String(entry)));
 }
 
+// The settings file, or an empty configuration (the defaults) when it may not be read.
+std::unique_ptr<KConfig> openSettings(const QString &path)
+{
+    if (QFileInfo::exists(path) && !SharedFiles::settingsFileReadable(path))
+        return std::make_unique<KConfig>(QString(), KConfig::SimpleConfig);
+    return std::make_unique<KConfig>(
+        path, KConfig::FullConfig, QStandardPaths::GenericConfigLocation);
+}
+
 } // namespace
 
 VokOrvPathFactory::VokOrvPathFactory(const QString &path)
-    : m_settings(std::make_unique<KConfig>(path.isEmpty() ? DefaultSettingsPath : path,
-        KConfig::FullConfig, QStandardPaths::GenericConfigLocation))
+    : m_settings(openSettings(path.isEmpty() ? DefaultSettingsPath : path))
 { }
 
 VokOrvPathFactory::~VokOrvPathFactory() = default;

@@ -2,6 +2,8 @@
 
 #include <vokdesktopentry.h>
 
+#include "utils/sharedfiles_p.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -115,7 +117,10 @@ QString VokPathFactory::getCurrentWallpaperPath()
     }
     const QString base
         = m_themeSettings->value(QStringLiteral("WallPaper"), DefaultWallpaperPath).toString();
-    VokDesktopEntry entry(QString(getVokDesktopDir() + QLatin1String("/.directory")).toStdString());
+    const QString entryPath = getVokDesktopDir() + QLatin1String("/.directory");
+    if (!SharedFiles::settingsFileReadable(entryPath))
+        return base;
+    VokDesktopEntry entry(entryPath.toStdString());
     if (!entry.load())
         return base;
     const QString named = QString::fromStdString(entry.getUnknownValue("X-VOK-WallPaper"));

@@ -1,6 +1,7 @@
 #include <vokimage/config.h>
 
 #include "config_p.h"
+#include "utils/sharedfiles_p.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -138,6 +139,9 @@ bool VokSettings::ParseConfigFile(const QString &path)
         qCritical("Permission Denied for '%s'!", path.toLocal8Bit().constData());
         return false;
     }
+    // A pipe, a device or a huge file reads as missing: the defaults apply.
+    if (!VokImage::SharedFiles::settingsFileReadable(path))
+        return false;
     const QSettings::Format format = registeredFormat();
     m_settings.reset(new QSettings(info.absoluteFilePath(), format, nullptr));
     m_settings->setIniCodec(QTextCodec::codecForLocale());

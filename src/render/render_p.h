@@ -13,9 +13,6 @@ constexpr int MaxImageDimension = 16384;
 /// Largest number of pixels of a wallpaper or logo file that is decoded.
 constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
 
-/// False, with a warning, for a file that announces a picture beyond the limits above.
-bool imageSizeAcceptable(const QString &path);
-
 /// While one lives on a thread, the wallpaper pass keeps what it paints, and the next identical
 /// pass on that thread (same file, screen, position and surface) paints that again instead of
 /// decoding the file: a logo chosen by the wallpaper's brightness needs the wallpaper twice.

@@ -1,3 +1,4 @@
+#include "imagefile_p.h"
 #include "render_p.h"
 
 #include <vokimage/render.h>
@@ -5,7 +6,6 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPainter>
 
 #include <cmath>
@@ -15,10 +15,10 @@ namespace VokImage {
 class RenderImage::Private
 {
 public:
-    void centre() const;
-    void tile() const;
-    void stretch() const;
-    void crop() const;
+    void centre(const ImageFile &file) const;
+    void tile(const ImageFile &file) const;
+    void stretch(const ImageFile &file) const;
+    void crop(const ImageFile &file) const;
 
     double ratio = 1.0;
     QString path;
@@ -58,10 +58,6 @@ void RenderImage::render()
         qWarning() << "RenderImage::render() path is empty or file not exists";
         return;
     }
-    if (!imageSizeAcceptable(d->path)) {
-        setStatus(RenderEngine::Error);
-        return;
-    }
     // The surface is the one render() has just cleared; the same inputs paint the same layer.
     ImagePassReuse *reuse = ImagePassReuse::current();
     QByteArray key;
@@ -76,18 +72,23 @@ void RenderImage::render()
             return;
         }
     }
+    const ImageFile file(d->path);
+    if (!file.isValid() || !file.withinLimits()) {
+        setStatus(RenderEngine::Error);
+        return;
+    }
     switch (static_cast<unsigned>(d->position)) {
     case 0:
-        d->centre();
+        d->centre(file);
         break;
     case 1:
-        d->tile();
+        d->tile(file);
         break;
     case 2:
-        d->stretch();
+        d->stretch(file);
         break;
     case 3:
-        d->crop();
+        d->crop(file);
         break;
     default:
         break;
@@ -118,9 +119,9 @@ ImagePassReuse *ImagePassReuse::current()
     return innermostReuse;
 }
 
-void RenderImage::Private::centre() const
+void RenderImage::Private::centre(const ImageFile &file) const
 {
-    const QImage image(path);
+    const QImage image = file.read();
     const double x = double(screen.width() - image.width()) / ratio * 0.5;
     const double y = double(screen.height() - image.height()) / ratio * 0.5;
     QPainter painter(pixmap);
@@ -128,9 +129,9 @@ void RenderImage::Private::centre() const
     painter.drawImage(QPointF(x, y), image);
 }
 
-void RenderImage::Private::tile() const
+void RenderImage::Private::tile(const ImageFile &file) const
 {
-    const QPixmap source(path);
+    const QPixmap source = QPixmap::fromImage(file.read());
     const int stepX = int(std::floor(source.width() / ratio));
     const int stepY = int(std::floor(source.height() / ratio));
     // An undecodable image has no size: nothing to repeat.
@@ -145,40 +146,38 @@ void RenderImage::Private::tile() const
     }
 }
 
-void RenderImage::Private::stretch() const
+void RenderImage::Private::stretch(const ImageFile &file) const
 {
     QPainter painter(pixmap);
     const QRectF target(painter.viewport());
-    painter.drawPixmap(target, QPixmap(path), QRectF());
+    painter.drawPixmap(target, QPixmap::fromImage(file.read()), QRectF());
 }
 
 // The file scaled smoothly to cover @p size, keeping its aspect ratio. A JPEG larger than that
 // is decoded at a reduced size by its decoder first (libjpeg's M/8 scaling, then a smooth
 // scale), which takes a fraction of the time and memory and differs from the full decode by a
 // few levels per channel at most.
-static QImage scaledToCover(const QString &path, const QSize &size)
+static QImage scaledToCover(const ImageFile &file, const QSize &size)
 {
-    QImageReader reader(path);
-    const QSize source = reader.size();
-    if (reader.format() == "jpeg" && source.isValid()) {
+    const QSize source = file.size();
+    if (file.format() == "jpeg" && source.isValid()) {
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
         if (target.width() < source.width() && target.height() < source.height()) {
-            reader.setScaledSize(target);
-            QImage image = reader.read();
+            QImage image = file.read(target);
             if (image.size() == target)
                 return image;
         }
     }
-    return QPixmap(path)
+    return QPixmap::fromImage(file.read())
         .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
         .toImage();
 }
 
-void RenderImage::Private::crop() const
+void RenderImage::Private::crop(const ImageFile &file) const
 {
     const double sw = screen.width();
     const double sh = screen.height();
-    const QImage image = scaledToCover(path, screen.size());
+    const QImage image = scaledToCover(file, screen.size());
     const double iw = image.width();
     const double ih = image.height();
     double k = iw / sw;

@@ -1,9 +1,9 @@
+#include "imagefile_p.h"
 #include "render_p.h"
 
 #include <vokimage/render.h>
 
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPainter>
 
 namespace VokImage {
@@ -54,8 +54,12 @@ void RenderLogo::render()
     if (!QFileInfo::exists(path))
         return;
 
-    QImageReader reader(path);
-    QSize size = reader.size();
+    // A logo that cannot be used (refused or beyond the limits) is left out, with the
+    // warning, and the rest of the picture is drawn.
+    const ImageFile file(path);
+    if (!file.isValid())
+        return;
+    QSize size = file.size();
     if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
         const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
         size = size.scaled(QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
@@ -65,16 +69,16 @@ void RenderLogo::render()
         qWarning() << "RenderLogo::render() - logo size is empty";
         return;
     }
-    if (!imageSizeAcceptable(path) || size.width() > MaxImageDimension
-        || size.height() > MaxImageDimension) {
-        setStatus(RenderEngine::Error);
+    if (!file.withinLimits())
+        return;
+    if (size.width() > MaxImageDimension || size.height() > MaxImageDimension) {
+        qWarning() << "Error image is too large:" << path << size;
         return;
     }
 
     const QRect area = getLogoArea(screen, TaskbarPosition(taskbarPosition), taskbarHeight);
     const QPoint point = getLogoPosition(size, area, LogoPosition(position));
-    reader.setScaledSize(size);
-    const QImage image = reader.read();
+    const QImage image = file.read(size);
 
     QPainter painter(pixmap());
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -57,18 +57,31 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
         = QString::number(ratio.first) + QLatin1Char(':') + QString::number(ratio.second);
     const QString templatePath = QLatin1String("/usr/share/wallpapers/") + ratioText
         + QLatin1Char('/') + DefaultWallpaper + QLatin1String(".svg.in");
-    const QString cacheDir = CacheDir;
-    const QString outputDir = cacheDir + QLatin1Char('/') + ratioText;
-    const QString outputPath
-        = outputDir + QLatin1Char('/') + DefaultWallpaper + color.name() + QLatin1String(".svg");
+    const QString fileName = DefaultWallpaper + color.name() + QLatin1String(".svg");
+    const QString sharedDir = CacheDir + QLatin1Char('/') + ratioText;
+    const QString sharedPath = sharedDir + QLatin1Char('/') + fileName;
+    const QString privateBase = SharedFiles::privateCacheDir();
+    const QString privateDir
+        = privateBase.isEmpty() ? QString() : privateBase + QLatin1Char('/') + ratioText;
+    const QString privatePath
+        = privateDir.isEmpty() ? QString() : privateDir + QLatin1Char('/') + fileName;
 
-    if (SharedFiles::isTrustedFile(outputPath) && SharedFiles::isTrustedDirectory(outputDir)
-        && SharedFiles::isTrustedDirectory(cacheDir))
-        return outputPath;
+    // A file is used only where no other user can have put or changed it.
+    if (SharedFiles::isTrustedDirectory(CacheDir) && SharedFiles::isTrustedDirectory(sharedDir)
+        && SharedFiles::isTrustedFile(sharedPath))
+        return sharedPath;
+    if (!privatePath.isEmpty()
+        && SharedFiles::privateDirectoryState(privateBase) == SharedFiles::DirectoryState::Trusted
+        && SharedFiles::privateDirectoryState(privateDir) == SharedFiles::DirectoryState::Trusted
+        && SharedFiles::isTrustedFile(privatePath))
+        return privatePath;
 
-    if (!SharedFiles::ensureSharedDirectory(cacheDir)
-        || !SharedFiles::ensureSharedDirectory(outputDir)) {
-        qWarning() << "Can't create cache dir: " << outputDir;
+    const bool sharedUsable = SharedFiles::ensureSharedDirectory(CacheDir)
+        && SharedFiles::ensureSharedDirectory(sharedDir);
+    const bool privateUsable
+        = !sharedUsable && !privateDir.isEmpty() && SharedFiles::ensurePrivateDirectory(privateDir);
+    if (!sharedUsable && !privateUsable) {
+        qWarning() << "Can't create cache dir: " << sharedDir;
         return QString();
     }
 
@@ -79,17 +92,20 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
         return QString();
     }
 
-    // Something that is not ours lies at the name: keep it only when it is exactly what
-    // would be written now.
-    QByteArray existing;
-    if (SharedFiles::readNoFollow(outputPath, text.size(), &existing) && existing == text)
-        return outputPath;
-
-    if (SharedFiles::writeAtomically(outputPath, text) != SharedFiles::WriteResult::Written) {
-        qWarning() << "Can't open default wallpaper for writing: " << outputPath;
+    // Another user's file under the name cannot be replaced: the private directory serves.
+    if (sharedUsable
+        && SharedFiles::writeAtomically(sharedPath, text) == SharedFiles::WriteResult::Written)
+        return sharedPath;
+    if (!privateUsable
+        && (privateDir.isEmpty() || !SharedFiles::ensurePrivateDirectory(privateDir))) {
+        qWarning() << "Can't open default wallpaper for writing: " << sharedPath;
         return QString();
     }
-    return outputPath;
+    if (SharedFiles::writeAtomically(privatePath, text) != SharedFiles::WriteResult::Written) {
+        qWarning() << "Can't open default wallpaper for writing: " << privatePath;
+        return QString();
+    }
+    return privatePath;
 }
 
 } // namespace Utils

@@ -1,13 +1,19 @@
 #include "sharedfiles_p.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <vector>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,7 +64,91 @@ bool isTrustedFile(const QString &path)
     struct stat st;
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
-    return S_ISREG(st.st_mode) && trustedOwner(st.st_uid);
+    return S_ISREG(st.st_mode) && trustedOwner(st.st_uid) && !(st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+// True when users besides root and the caller may change what the folder @p dir holds.
+static bool folderOpenToOthers(const QString &dir)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0 || S_ISLNK(st.st_mode))
+        return false; // a link is judged by its folder and its target's chain
+    if (!trustedOwner(st.st_uid) || (st.st_mode & S_IWOTH))
+        return true;
+    // A group of the caller's own (Debian's user private groups) is not others.
+    return (st.st_mode & S_IWGRP) && st.st_gid != getegid();
+}
+
+static bool chainOpenToOthers(QString dir)
+{
+    while (!dir.isEmpty()) {
+        if (folderOpenToOthers(dir))
+            return true;
+        if (dir == QLatin1String("/"))
+            break;
+        const int slash = dir.lastIndexOf(QLatin1Char('/'));
+        dir = slash <= 0 ? QStringLiteral("/") : dir.left(slash);
+    }
+    return false;
+}
+
+bool inSharedLocation(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString folder = QDir::cleanPath(info.absolutePath());
+    if (chainOpenToOthers(folder))
+        return true;
+    const QString resolved = QFileInfo(folder).canonicalFilePath();
+    return !resolved.isEmpty() && resolved != folder && chainOpenToOthers(resolved);
+}
+
+QString privateCacheDir()
+{
+    const QString configured = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (configured.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(configured) + QLatin1String("/vokimage");
+    QString home = QFile::decodeName(qgetenv("HOME"));
+    if (!home.startsWith(QLatin1Char('/'))) {
+        home.clear();
+        long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+        struct passwd entry;
+        struct passwd *found = nullptr;
+        if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found
+            && found->pw_dir && found->pw_dir[0] == '/')
+            home = QFile::decodeName(found->pw_dir);
+    }
+    if (home.isEmpty())
+        return QString();
+    return QDir::cleanPath(home) + QLatin1String("/.cache/vokimage");
+}
+
+DirectoryState privateDirectoryState(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return DirectoryState::Untrusted;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && ::chmod(native.constData(), st.st_mode & 07755) != 0)
+        return DirectoryState::Untrusted;
+    return DirectoryState::Trusted;
+}
+
+bool ensurePrivateDirectory(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return false;
+    // Missing folders on the way are made 0700, as a cache home is.
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString current;
+    for (const QString &part : parts) {
+        current += QLatin1Char('/') + part;
+        if (::mkdir(QFile::encodeName(current).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return privateDirectoryState(path) == DirectoryState::Trusted;
 }
 
 // The process's umask, read without changing it.
@@ -104,33 +194,145 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
     return WriteResult::Written;
 }
 
-bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *owner)
+// Reads the whole regular file open on @p fd, at most @p maxSize bytes; closes @p fd.
+static bool readOpened(int fd, qint64 maxSize, QByteArray *data, struct stat *st, QString *error)
 {
-    const int fd = ::open(
-        QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    auto fail = [&](const QString &why) {
+        ::close(fd);
+        if (error)
+            *error = why;
         return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxSize;
-    if (ok) {
-        if (owner)
-            *owner = st.st_uid;
-        QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
-        qint64 done = 0;
-        while (ok && done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                ok = false;
-            else
-                done += n;
-        }
-        if (ok)
-            *data = bytes;
+    };
+    if (::fstat(fd, st) != 0)
+        return fail(QString::fromLocal8Bit(strerror(errno)));
+    if (!S_ISREG(st->st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    if (st->st_size > maxSize)
+        return fail(QStringLiteral("larger than %1 bytes").arg(maxSize));
+    QByteArray bytes(qsizetype(st->st_size), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(QString::fromLocal8Bit(strerror(errno)));
+        if (n == 0)
+            return fail(QStringLiteral("changed while read"));
+        done += n;
     }
     ::close(fd);
+    *data = bytes;
+    return true;
+}
+
+static int openForReading(const QString &path, bool follow)
+{
+    return ::open(QFile::encodeName(path).constData(),
+        O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
+}
+
+bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *owner)
+{
+    const int fd = openForReading(path, false);
+    struct stat st;
+    if (fd < 0 || !readOpened(fd, maxSize, data, &st, nullptr))
+        return false;
+    if (owner)
+        *owner = st.st_uid;
+    return true;
+}
+
+bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *error)
+{
+    const bool shared = inSharedLocation(path);
+    const int fd = openForReading(path, !shared);
+    if (fd < 0) {
+        if (error)
+            *error = errno == ELOOP ? QStringLiteral("a link in a folder others can write to")
+                                    : QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    QByteArray bytes;
+    struct stat st;
+    if (!readOpened(fd, maxSize, &bytes, &st, error))
+        return false;
+    if (shared && (!trustedOwner(st.st_uid) || (st.st_mode & (S_IWGRP | S_IWOTH)))) {
+        if (error)
+            *error = QStringLiteral("in a folder others can write to, and not owned by root or "
+                                    "this user alone");
+        return false;
+    }
+    *data = bytes;
+    return true;
+}
+
+bool settingsFileReadable(const QString &path)
+{
+    const int fd = openForReading(path, true);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            qWarning() << "Error settings file refused:" << path
+                       << QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    struct stat st;
+    const bool ok
+        = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize;
+    ::close(fd);
+    if (!ok)
+        qWarning() << "Error settings file refused:" << path << "is not a regular file of at most"
+                   << MaxSettingsFileSize << "bytes";
     return ok;
+}
+
+static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
+{
+    const int listFd = ::dup(dirFd);
+    DIR *dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    const uid_t self = geteuid();
+    while (const struct dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (!strcmp(name, ".") || !strcmp(name, ".."))
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            if ((self == 0 || st.st_uid == self) && ::unlinkat(dirFd, name, 0) == 0)
+                ++count->removed;
+            else
+                ++count->kept;
+        } else if (S_ISDIR(st.st_mode) && subdirectories) {
+            const int sub = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0)
+                continue;
+            struct stat subSt;
+            if (::fstat(sub, &subSt) == 0 && trustedOwner(subSt.st_uid))
+                removeIn(sub, false, count);
+            ::close(sub);
+        }
+    }
+    ::closedir(dir);
+}
+
+bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count)
+{
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    struct stat st;
+    const bool trusted = ::fstat(fd, &st) == 0 && trustedOwner(st.st_uid);
+    if (trusted)
+        removeIn(fd, subdirectories, count);
+    ::close(fd);
+    return trusted;
 }
 
 } // namespace SharedFiles

@@ -1,6 +1,7 @@
 #pragma once
 
-// Files in directories that every local user can write to (the cache under /tmp).
+// Files in directories that other local users can write to (the cache under /tmp), the private
+// per-user cache, and bounded reads of files the library is handed.
 
 #include <QByteArray>
 #include <QString>
@@ -9,6 +10,13 @@
 
 namespace VokImage {
 namespace SharedFiles {
+
+/// Largest wallpaper or logo file that is read.
+constexpr qint64 MaxImageFileSize = qint64(128) << 20;
+/// Largest SVG document, after gzip inflation, that is decoded.
+constexpr qint64 MaxSvgSize = qint64(16) << 20;
+/// Largest theme, palette, desktop-entry or greeter settings file that is read.
+constexpr qint64 MaxSettingsFileSize = qint64(1) << 20;
 
 enum class DirectoryState { Missing, Trusted, Untrusted };
 
@@ -29,8 +37,34 @@ bool isTrustedDirectory(const QString &path);
  */
 bool ensureSharedDirectory(const QString &path);
 
-/// True when @p path is a regular file (not a link) owned by root or the effective user.
+/**
+ * True when @p path is a regular file (not a link) owned by root or the effective user and
+ * writable by nobody else.
+ */
 bool isTrustedFile(const QString &path);
+
+/**
+ * True when a user other than root and the caller could replace @p path: one of the folders on
+ * its way (as written or resolved) is writable by group or others, sticky or not, or belongs
+ * to another user.
+ */
+bool inSharedLocation(const QString &path);
+
+/**
+ * The caller's private cache directory: "$XDG_CACHE_HOME/vokimage", or "vokimage" in the
+ * ".cache" folder of the home directory. Null when no home directory is known.
+ */
+QString privateCacheDir();
+
+/**
+ * Makes sure @p path (and its missing parents) exists as a directory owned by the effective
+ * user and closed to others (created 0700). False when it cannot be made or is not such a
+ * directory.
+ */
+bool ensurePrivateDirectory(const QString &path);
+
+/// Whether @p path is the caller's own directory, closed to writing by others.
+DirectoryState privateDirectoryState(const QString &path);
 
 enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
 
@@ -38,8 +72,7 @@ enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
  * Writes @p data to a fresh, exclusively created file next to @p path and renames it over
  * @p path, so that readers see the old file or the whole new one, and a link planted at
  * @p path is replaced rather than followed. The file is readable by everyone (0644 less
- * the umask). On failure @p error
- * holds the reason and the old file is intact.
+ * the umask). On failure @p error holds the reason and the old file is intact.
  */
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
 
@@ -48,6 +81,36 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
  * False when the file cannot be opened, is not regular, or is larger than @p maxSize.
  */
 bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *owner = nullptr);
+
+/**
+ * Reads the file @p path once, opened without blocking: it must be a regular file of at most
+ * @p maxSize bytes. In a shared location (inSharedLocation()) a link is not followed and the
+ * file must belong to root or the caller and be writable by nobody else. On refusal
+ * @p error (may be null) says why.
+ */
+bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *error = nullptr);
+
+/**
+ * True when the settings file @p path may be read: it opens without blocking as a regular file
+ * of at most MaxSettingsFileSize bytes. Otherwise false, with a warning; the caller then treats
+ * the file as missing. A missing file gives false without a warning.
+ */
+bool settingsFileReadable(const QString &path);
+
+/// What removeOwnFiles() did.
+struct RemoveCount
+{
+    int removed = 0;
+    int kept = 0;
+};
+
+/**
+ * Removes the regular files directly in @p path that the caller may remove (its own; all for
+ * root), and with @p subdirectories also those of its subdirectories, through directory
+ * descriptors opened without following links. The directory must be trusted (owned by root
+ * or the caller); otherwise false and nothing is removed.
+ */
+bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count);
 
 } // namespace SharedFiles
 } // namespace VokImage

@@ -1,0 +1,62 @@
+#include "cache_p.h"
+#include "png_p.h"
+
+#include <vokimage/vocabulary.h>
+
+#include <QDebug>
+#include <QtEndian>
+
+namespace VokImage {
+namespace Cache {
+
+namespace {
+
+// Largest cache file that is read; far above any picture the limits let through.
+constexpr qint64 MaxCacheFileSize = qint64(1) << 30;
+
+// Room for PNG chunks besides the pixel rows.
+constexpr qint64 MaxPngOverhead = 1 << 20;
+
+} // namespace
+
+bool encodeRecord(const Key &key, const QImage &image, QByteArray *record)
+{
+    *record = key.bytes;
+    // QDataStream's QImage form: a marker, then a PNG.
+    const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
+    record->append(marker, 4);
+    return image.isNull() || appendPng(image, record);
+}
+
+qint64 largestRecord(const Key &key, const QSize &surface)
+{
+    // No valid file is larger than its map and a PNG of the surface at 16-bit RGBA.
+    return qMin(MaxCacheFileSize,
+        key.bytes.size() + 4 + MaxPngOverhead
+            + qint64(qMax(0, surface.width())) * qMax(0, surface.height()) * 9);
+}
+
+QImage decodeRecord(const QByteArray &data, const Key &key,
+    const QMap<QString, QVariant> &properties, const QSize &expected, QString *why)
+{
+    if (!data.startsWith(key.bytes)) {
+        const QMap<QString, QVariant> stored = Utils::ByteArrayToProperties(data);
+        if (stored.isEmpty())
+            QDebug(why) << "Error image is null";
+        else
+            QDebug(why) << "Error properties not equal" << stored << properties;
+        return QImage();
+    }
+    const char *part = data.constData() + key.bytes.size();
+    const qint64 size = data.size() - key.bytes.size();
+    QImage image;
+    // The PNG is decoded only when its header announces the expected size.
+    if (size >= 4 && qFromBigEndian<qint32>(part) != 0 && pngSize(part + 4, size - 4) == expected)
+        image = decodePng(part + 4, size - 4, expected);
+    if (image.isNull())
+        QDebug(why) << "Error image is null";
+    return image;
+}
+
+} // namespace Cache
+} // namespace VokImage

@@ -1,0 +1,186 @@
+#include "imagefile_p.h"
+
+#include "render_p.h"
+#include "utils/sharedfiles_p.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QXmlStreamReader>
+
+#include <zlib.h>
+
+namespace VokImage {
+
+namespace {
+
+// A reader with the buffer it reads from.
+class BufferReader : public QImageReader
+{
+public:
+    BufferReader(const QByteArray &bytes, const QByteArray &format)
+    {
+        m_buffer.setData(bytes);
+        m_buffer.open(QIODevice::ReadOnly);
+        setDevice(&m_buffer);
+        setFormat(format);
+    }
+    ~BufferReader() { setDevice(nullptr); }
+
+private:
+    QBuffer m_buffer;
+};
+
+bool isGzip(const QByteArray &data)
+{
+    return data.size() >= 2 && uchar(data[0]) == 0x1f && uchar(data[1]) == 0x8b;
+}
+
+} // namespace
+
+bool inflateGzip(const QByteArray &data, qint64 limit, QByteArray *out)
+{
+    z_stream stream {};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    QByteArray result;
+    char chunk[65536];
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(chunk);
+        stream.avail_out = sizeof chunk;
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+        const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
+        if (result.size() + produced > limit) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        result.append(chunk, int(produced));
+        if (status == Z_OK && produced == 0 && stream.avail_in == 0)
+            status = Z_DATA_ERROR; // cut short
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        return false;
+    *out = result;
+    return true;
+}
+
+bool svgSelfContained(const QByteArray &data)
+{
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::DTD:
+            // Entities could expand without bound or name outside files.
+            if (!xml.entityDeclarations().isEmpty())
+                return false;
+            break;
+        case QXmlStreamReader::StartElement: {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            for (const QXmlStreamAttribute &attribute : attributes) {
+                if (attribute.name() != QLatin1String("href"))
+                    continue;
+                const QStringRef value = attribute.value().trimmed();
+                if (!value.startsWith(QLatin1Char('#'))
+                    && !value.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+                    return false;
+            }
+            if (xml.name() == QLatin1String("style")) {
+                const QString style = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                if (style.contains(QLatin1String("@import"), Qt::CaseInsensitive))
+                    return false;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+ImageFile::ImageFile(const QString &path)
+    : m_path(path)
+{
+    QString why;
+    if (!SharedFiles::readFile(path, SharedFiles::MaxImageFileSize, &m_bytes, &why)) {
+        qWarning() << "Error image file refused:" << path << why;
+        return;
+    }
+    m_formatHint = QFileInfo(path).suffix().toLower().toLatin1();
+    if (isGzip(m_bytes)) {
+        QByteArray inflated;
+        if (!inflateGzip(m_bytes, SharedFiles::MaxSvgSize, &inflated)) {
+            qWarning() << "Error compressed image is damaged or inflates beyond"
+                       << SharedFiles::MaxSvgSize << "bytes:" << path;
+            m_bytes.clear();
+            return;
+        }
+        m_bytes = inflated;
+        m_formatHint = "svg";
+    }
+    const QByteArray found = format();
+    if (found == "svg" || found == "svgz") {
+        if (m_bytes.size() > SharedFiles::MaxSvgSize) {
+            qWarning() << "Error image is too large:" << path << m_bytes.size() << "bytes";
+            m_bytes.clear();
+            return;
+        }
+        if (SharedFiles::inSharedLocation(path) && !svgSelfContained(m_bytes)) {
+            qWarning() << "Error SVG in a shared folder refers outside itself:" << path;
+            m_bytes.clear();
+            return;
+        }
+    }
+    m_valid = true;
+}
+
+ImageFile::~ImageFile() = default;
+
+std::unique_ptr<QImageReader> ImageFile::reader() const
+{
+    return std::make_unique<BufferReader>(m_bytes, m_formatHint);
+}
+
+QSize ImageFile::size() const
+{
+    return m_valid ? reader()->size() : QSize();
+}
+
+QByteArray ImageFile::format() const
+{
+    // As for a file read by name: the suffix picks the decoder, which must accept the content.
+    const std::unique_ptr<QImageReader> decoder = reader();
+    return decoder->canRead() ? decoder->format() : QByteArray();
+}
+
+bool ImageFile::withinLimits() const
+{
+    const QSize announced = size();
+    if (!announced.isValid())
+        return true; // unknown size: the decoder fails on its own
+    if (announced.width() > MaxImageDimension || announced.height() > MaxImageDimension
+        || qint64(announced.width()) * announced.height() > MaxImagePixels) {
+        qWarning() << "Error image is too large:" << m_path << announced;
+        return false;
+    }
+    return true;
+}
+
+QImage ImageFile::read(const QSize &scaledSize) const
+{
+    if (!m_valid)
+        return QImage();
+    const std::unique_ptr<QImageReader> decoder = reader();
+    if (scaledSize.isValid())
+        decoder->setScaledSize(scaledSize);
+    return decoder->read();
+}
+
+} // namespace VokImage
