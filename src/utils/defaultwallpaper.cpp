@@ -66,15 +66,16 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     const QString privatePath
         = privateDir.isEmpty() ? QString() : privateDir + QLatin1Char('/') + fileName;
 
-    // A file is used only where no other user can have put or changed it.
-    if (SharedFiles::isTrustedDirectory(CacheDir) && SharedFiles::isTrustedDirectory(sharedDir)
-        && SharedFiles::isTrustedFile(sharedPath))
-        return sharedPath;
+    // A file is used only where no other user can have put or changed it. One this user had
+    // to make privately stays in use, so that the maps naming it keep their cache files.
     if (!privatePath.isEmpty()
         && SharedFiles::privateDirectoryState(privateBase) == SharedFiles::DirectoryState::Trusted
         && SharedFiles::privateDirectoryState(privateDir) == SharedFiles::DirectoryState::Trusted
         && SharedFiles::isTrustedFile(privatePath))
         return privatePath;
+    if (SharedFiles::isTrustedDirectory(CacheDir) && SharedFiles::isTrustedDirectory(sharedDir)
+        && SharedFiles::isTrustedFile(sharedPath))
+        return sharedPath;
 
     const bool sharedUsable = SharedFiles::ensureSharedDirectory(CacheDir)
         && SharedFiles::ensureSharedDirectory(sharedDir);

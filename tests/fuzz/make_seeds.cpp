@@ -3,6 +3,7 @@
 
 #include <vokimage/vokimage.h>
 
+#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,15 @@ QByteArray record(const QMap<QString, QVariant> &map, const QImage &image)
     QByteArray data = VokImage::Utils::PropertiesToByteArray(map);
     QDataStream stream(&data, QIODevice::WriteOnly | QIODevice::Append);
     stream << image;
+    return data;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
     return data;
 }
 
@@ -75,6 +85,20 @@ int main(int argc, char **argv)
     i = 0;
     for (const char *colour : colours)
         ok &= write(dir, QStringLiteral("color"), i++, colour);
+
+    // Image files: the first byte picks the suffix (0 .png, 1 .jpg, 2 .svg) and placement.
+    const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8\" height=\"6\">"
+                           "<rect width=\"8\" height=\"6\" fill=\"#3a6\"/></svg>";
+    ok &= write(
+        dir, QStringLiteral("imagefile"), 0, QByteArray(1, char(0)) + encoded(picture, "PNG"));
+    ok &= write(dir, QStringLiteral("imagefile"), 1,
+        QByteArray(1, char(1 + 6 * 3)) + encoded(picture, "JPEG"));
+    ok &= write(dir, QStringLiteral("imagefile"), 2, QByteArray(1, char(2 + 6)) + svg);
+    ok &= write(dir, QStringLiteral("imagefile"), 3,
+        QByteArray(1, char(2 + 12))
+            + "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+              "xmlns:xlink=\"http://www.w3.org/1999/xlink\">"
+              "<image width=\"8\" height=\"6\" xlink:href=\"/etc/passwd\"/></svg>");
 
     const char *geometries[] = { "-10-20", "+0+0", "200x100+10+10", "=100x50-0+0", "x" };
     i = 0;

@@ -1,0 +1,701 @@
+// Local attackers against the backgrounds: real users made inside the sandbox run the tool
+// as victims (a user's desktop, the greeter as root) and as attackers.
+
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+extern char **environ;
+
+using namespace VokImage;
+
+namespace {
+
+const QString Tool = QStringLiteral(VOKIMAGE_TOOL);
+const QString Users = QStringLiteral("/tmp/users");
+const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
+const QString Colour = QStringLiteral("#5682a3");
+const QString Generated = QStringLiteral("/tmp/cache/16:9/vok-default#5682a3.svg");
+
+struct User
+{
+    QString name;
+    uid_t uid;
+    QString home() const { return Users + QLatin1Char('/') + name; }
+};
+
+const User Alice { QStringLiteral("alice"), 2101 };
+const User Mallory { QStringLiteral("mallory"), 2102 };
+const User Bob { QStringLiteral("bob"), 2103 };
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QProcessEnvironment environmentOf(const User *user)
+{
+    QProcessEnvironment env;
+    const QString home = user ? user->home() : QStringLiteral("/tmp/home");
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("USER"), user ? user->name : QStringLiteral("root"));
+    env.insert(QStringLiteral("LOGNAME"), user ? user->name : QStringLiteral("root"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
+    return env;
+}
+
+// The program and arguments that run @p arguments as @p user (null: root).
+QStringList commandAs(const User *user, const QStringList &arguments)
+{
+    if (!user)
+        return arguments;
+    return QStringList { QStringLiteral("setpriv"), QStringLiteral("--reuid"),
+        QString::number(user->uid), QStringLiteral("--regid"), QString::number(user->uid),
+        QStringLiteral("--init-groups"), QStringLiteral("--") }
+    + arguments;
+}
+
+Run run(const User *user, const QStringList &arguments, int timeout = 120000)
+{
+    const QStringList command = commandAs(user, arguments);
+    QProcess process;
+    process.setProcessEnvironment(environmentOf(user));
+    process.setWorkingDirectory(user ? user->home() : QStringLiteral("/tmp"));
+    process.start(command.first(), command.mid(1));
+    Run result;
+    if (!process.waitForFinished(timeout)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+Run tool(const User *user, const QStringList &arguments)
+{
+    return run(user, QStringList { Tool } + arguments);
+}
+
+// Runs the tool as root in a child process; its peak resident memory in MiB through @p rss.
+int toolMeasured(const QStringList &arguments, long *rss)
+{
+    QList<QByteArray> storage { QFile::encodeName(Tool) };
+    for (const QString &argument : arguments)
+        storage.append(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &item : storage)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return -1;
+    *rss = usage.ru_maxrss / 1024;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A background loop run as @p user until stop() is called.
+class Loop
+{
+public:
+    Loop(const User &user, const QString &script)
+        : m_stop(user.home() + QStringLiteral("/stop"))
+    {
+        QFile::remove(m_stop);
+        const QStringList command = commandAs(&user,
+            { QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                QStringLiteral("while [ ! -e %1 ]; do %2; done").arg(m_stop, script) });
+        m_process.setProcessEnvironment(environmentOf(&user));
+        m_process.setWorkingDirectory(user.home());
+        m_process.start(command.first(), command.mid(1));
+        m_process.waitForStarted();
+    }
+    ~Loop() { stop(); }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        QFile file(m_stop);
+        file.open(QIODevice::WriteOnly);
+        file.close();
+        if (!m_process.waitForFinished(20000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QString m_stop;
+    QProcess m_process;
+};
+
+bool makeHome(const User &user)
+{
+    const QString home = user.home();
+    if (!QDir().mkpath(home + QStringLiteral("/runtime")))
+        return false;
+    for (const QString &dir : QStringList { home, home + QStringLiteral("/runtime") }) {
+        const QByteArray native = QFile::encodeName(dir);
+        if (::chown(native.constData(), user.uid, user.uid) != 0
+            || ::chmod(native.constData(), 0700) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool addUser(const User &user)
+{
+    return QProcess::execute(QStringLiteral("useradd"),
+               { QStringLiteral("--uid"), QString::number(user.uid), QStringLiteral("--user-group"),
+                   QStringLiteral("--no-create-home"), QStringLiteral("--home-dir"), user.home(),
+                   QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), user.name })
+        == 0
+        && makeHome(user);
+}
+
+// Writes @p data to @p path as @p user's file.
+bool writeAs(const User &user, const QString &path, const QByteArray &data, mode_t mode = 0644)
+{
+    if (!writeAll(path, data))
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    return ::chown(native.constData(), user.uid, user.uid) == 0
+        && ::chmod(native.constData(), mode) == 0;
+}
+
+bool isMagenta(QRgb pixel)
+{
+    return qRed(pixel) > 200 && qGreen(pixel) < 80 && qBlue(pixel) > 200;
+}
+
+// True when some pixel of @p image is the private pictures' magenta.
+bool showsSecret(const QImage &image)
+{
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            if (isMagenta(image.pixel(x, y)))
+                return true;
+    return false;
+}
+
+// Every picture stored under @p dir (cache files hold a PNG after the map).
+QList<QImage> storedPictures(const QString &dir)
+{
+    QList<QImage> pictures;
+    QDirIterator it(
+        dir, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QByteArray data = readAll(it.next());
+        const int png = data.indexOf("\x89PNG");
+        if (png >= 0)
+            pictures.append(QImage::fromData(data.mid(png), "PNG"));
+    }
+    return pictures;
+}
+
+void clearCaches()
+{
+    QDir(CacheDir).removeRecursively();
+    QFile::remove(CacheDir);
+    for (const User &user : { Alice, Mallory, Bob })
+        QDir(user.home() + QStringLiteral("/.cache")).removeRecursively();
+    QDir(QStringLiteral("/tmp/home/.cache")).removeRecursively();
+}
+
+// The backgrounds of the desktop (a user) or the greeter (root) for @p screen into @p file.
+Run background(const User *user, const QString &screen, const QString &file)
+{
+    QStringList arguments { QStringLiteral("background"), QStringLiteral("--screen"), screen,
+        QStringLiteral("-o"), file };
+    if (!user)
+        arguments.insert(1, QStringLiteral("--greeter"));
+    return tool(user, arguments);
+}
+
+int hits(const QByteArray &output)
+{
+    return output.count("from cache") + output.count("from private cache");
+}
+
+// A gzip stream of an SVG document that inflates to @p size bytes.
+QByteArray gzipBomb(qint64 size)
+{
+    z_stream stream {};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out;
+    QByteArray chunk(1 << 20, ' ');
+    const QByteArray head = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\">";
+    char buffer[65536];
+    auto feed = [&](const QByteArray &data, int flush) {
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+        stream.avail_in = uInt(data.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, flush);
+            out.append(buffer, int(sizeof buffer - stream.avail_out));
+        } while (stream.avail_out == 0);
+    };
+    feed(head, Z_NO_FLUSH);
+    for (qint64 done = head.size(); done < size; done += chunk.size())
+        feed(chunk, Z_NO_FLUSH);
+    feed(QByteArray("</svg>"), Z_FINISH);
+    deflateEnd(&stream);
+    return out;
+}
+
+} // namespace
+
+class TestAttacks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void svgSwapRace();
+    void cacheClearAgainstLinkSwap();
+    void outputOntoLink();
+    void compressedSvgBomb();
+    void foreignDirectoriesAndFiles();
+    void sparseFileAgainstEviction();
+    void settingsFilesThatBlock();
+    void originIsWhatWasServed();
+
+private:
+    QImage m_desktop;
+    QImage m_greeter;
+};
+
+void TestAttacks::initTestCase()
+{
+    QVERIFY(insideSandbox());
+    if (geteuid() != 0)
+        QSKIP("making users needs root in the sandbox");
+    QVERIFY(QDir().mkpath(Users));
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/home/runtime")));
+    QCOMPARE(::chmod("/tmp/home/runtime", 0700), 0);
+    QCOMPARE(::chmod(QFile::encodeName(Users).constData(), 0755), 0);
+    for (const User &user : { Alice, Mallory, Bob })
+        if (!addUser(user))
+            QSKIP("useradd cannot add users here");
+    // The desktop of each user and the greeter use the generated wallpaper in one colour.
+    for (const User &user : { Alice, Mallory, Bob }) {
+        QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/theme/current.themerc"),
+            "WallPaper=vok-default\nLogoPixmap=/usr/share/wallpapers/logo/selka_logo_dark.svg\n"));
+        QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/paletterc"),
+            "PrimaryColor=" + Colour.toUtf8() + "\n"));
+        for (const QString &dir : { QStringLiteral("/.vok"), QStringLiteral("/.vok/theme") })
+            QCOMPARE(
+                ::chown(QFile::encodeName(user.home() + dir).constData(), user.uid, user.uid), 0);
+    }
+    QVERIFY(writeAll(DmSettings, "[background]\npath=vok-default\n"));
+    // The pictures only their owners may see: magenta, for the victims to never show.
+    QVERIFY(writeTestImage(Alice.home() + QStringLiteral("/private.png"),
+        solidImage(QSize(64, 64), QColor(255, 0, 255))));
+    QCOMPARE(::chown(QFile::encodeName(Alice.home() + QStringLiteral("/private.png")).constData(),
+                 Alice.uid, Alice.uid),
+        0);
+    QCOMPARE(
+        ::chmod(QFile::encodeName(Alice.home() + QStringLiteral("/private.png")).constData(), 0600),
+        0);
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/root-only")));
+    QCOMPARE(::chmod("/tmp/root-only", 0700), 0);
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/root-only/secret.png"),
+        solidImage(QSize(64, 64), QColor(255, 0, 255))));
+
+    // The backgrounds as they are without an attacker.
+    clearCaches();
+    QCOMPARE(
+        background(nullptr, QStringLiteral("640x360"), QStringLiteral("/tmp/ref.png")).code, 0);
+    QCOMPARE(
+        background(&Alice, QStringLiteral("640x360"), Alice.home() + QStringLiteral("/ref.png"))
+            .code,
+        0);
+    m_desktop = QImage(Alice.home() + QStringLiteral("/ref.png"));
+    m_greeter = QImage(QStringLiteral("/tmp/ref.png"));
+    QCOMPARE(m_desktop.size(), QSize(640, 360));
+    QCOMPARE(m_greeter.size(), QSize(640, 360));
+    QVERIFY(!showsSecret(m_desktop) && !showsSecret(m_greeter));
+}
+
+void TestAttacks::init()
+{
+    clearCaches();
+}
+
+void TestAttacks::svgSwapRace()
+{
+    // The genuine file, and the attacker's that points at the victims' private pictures.
+    QVERIFY(!Utils::getVokDefaultWallpaper(QRect(0, 0, 1920, 1080), QColor(Colour)).isNull());
+    const QByteArray genuine = readAll(Generated);
+    QVERIFY(!genuine.isEmpty());
+    const QByteArray evil = "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                            "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"1920\" "
+                            "height=\"1080\"><image x=\"0\" y=\"0\" width=\"960\" height=\"1080\" "
+                            "xlink:href=\""
+        + Alice.home().toUtf8()
+        + "/private.png\"/><image x=\"960\" y=\"0\" width=\"960\" height=\"1080\" "
+          "xlink:href=\"/tmp/root-only/secret.png\"/></svg>";
+    // The test can see a leak: Qt follows the reference when nothing stops it.
+    QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/evil.svg"), evil));
+    QCOMPARE(
+        tool(nullptr,
+            { QStringLiteral("render"), QStringLiteral("--wallpaper"),
+                QStringLiteral("/usr/share/wallpapers/evil.svg"), QStringLiteral("--screen"),
+                QStringLiteral("640x360"), QStringLiteral("-o"), QStringLiteral("/tmp/leak.png") })
+            .code,
+        0);
+    QVERIFY(showsSecret(QImage(QStringLiteral("/tmp/leak.png"))));
+    QVERIFY(QFile::remove(Generated));
+
+    QVERIFY(writeAs(Mallory, Mallory.home() + QStringLiteral("/good.svg"), genuine));
+    QVERIFY(writeAs(Mallory, Mallory.home() + QStringLiteral("/evil.svg"), evil));
+    QVERIFY(writeAs(Mallory, Generated, genuine));
+    Loop swapper(Mallory,
+        QStringLiteral("cp good.svg %1.a; mv -f %1.a %1; cp evil.svg %1.b; mv -f %1.b %1")
+            .arg(Generated));
+    int rounds = 0;
+    for (int round = 0; round < 6; ++round) {
+        // A new screen size each round: nothing is served from an earlier round's file.
+        const int width = 640 + 32 * round;
+        const QString screen = QStringLiteral("%1x%2").arg(width).arg(width * 9 / 16);
+        const QString desktop = Alice.home() + QStringLiteral("/race-%1.png").arg(round);
+        const QString greeter = QStringLiteral("/tmp/race-%1.png").arg(round);
+        QCOMPARE(background(&Alice, screen, desktop).code, 0);
+        QCOMPARE(background(nullptr, screen, greeter).code, 0);
+        QVERIFY2(!showsSecret(QImage(desktop)), "the desktop showed a private picture");
+        QVERIFY2(!showsSecret(QImage(greeter)), "the greeter showed a root-only picture");
+        ++rounds;
+    }
+    swapper.stop();
+    for (const QString &dir : QStringList { CacheDir, Alice.home() + QStringLiteral("/.cache"),
+             QStringLiteral("/tmp/home/.cache") }) {
+        const QList<QImage> pictures = storedPictures(dir);
+        for (const QImage &picture : pictures)
+            QVERIFY2(!showsSecret(picture),
+                qPrintable(
+                    QStringLiteral("a stored picture in %1 holds a private picture").arg(dir)));
+    }
+    qInfo("SVG swap race: %d rounds of desktop and greeter backgrounds against the swapper, no "
+          "private pixel shown or stored",
+        rounds);
+}
+
+void TestAttacks::cacheClearAgainstLinkSwap()
+{
+    // Root's files that the attacker wants gone, and hers of the same names. As soon as the
+    // clearing begins (her first file is gone) she exchanges her directory with a link to the
+    // target in one step: a clearing that removes by path then removes the target's files.
+    const QString target = QStringLiteral("/etc/vok-target");
+    const QString link = CacheDir + QStringLiteral(".link");
+    const int files = 3000;
+    for (int i = 0; i < files; ++i)
+        QVERIFY(writeAll(target + QStringLiteral("/file-%1").arg(i), "keep"));
+    int refused = 0;
+    const int rounds = 5;
+    for (int round = 0; round < rounds; ++round) {
+        clearCaches();
+        QFile::remove(link);
+        QDir(link).removeRecursively();
+        QCOMPARE(
+            run(&Mallory,
+                { QStringLiteral("mkdir"), QStringLiteral("-m"), QStringLiteral("1777"), CacheDir })
+                .code,
+            0);
+        for (int i = 0; i < files; ++i)
+            QVERIFY(writeAs(Mallory, CacheDir + QStringLiteral("/file-%1").arg(i), "x"));
+        const QByteArray first = QFile::encodeName(CacheDir + QStringLiteral("/file-0"));
+        const pid_t attacker = fork();
+        QVERIFY(attacker >= 0);
+        if (attacker == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(Mallory.uid) != 0
+                || ::setuid(Mallory.uid) != 0
+                || ::symlink(
+                       QFile::encodeName(target).constData(), QFile::encodeName(link).constData())
+                    != 0)
+                _exit(2);
+            while (::access(first.constData(), F_OK) == 0) { }
+            _exit(::syscall(SYS_renameat2, AT_FDCWD, QFile::encodeName(CacheDir).constData(),
+                      AT_FDCWD, QFile::encodeName(link).constData(), RENAME_EXCHANGE)
+                        == 0
+                    ? 0
+                    : 3);
+        }
+        const Run clear = tool(nullptr, { QStringLiteral("cache"), QStringLiteral("clear") });
+        QVERIFY(clear.code == 0 || clear.code == 1);
+        refused += clear.code == 1 ? 1 : 0;
+        ::kill(attacker, SIGKILL);
+        ::waitpid(attacker, nullptr, 0);
+        QCOMPARE(QDir(target).entryList(QDir::Files).size(), files);
+    }
+    QCOMPARE(refused, rounds);
+    QFile::remove(CacheDir);
+    QFile::remove(link);
+    QDir(link).removeRecursively();
+
+    // A cache of root's own is emptied: its files, the generated wallpapers and the private
+    // directory.
+    clearCaches();
+    QCOMPARE(background(nullptr, QStringLiteral("640x360"), QStringLiteral("/tmp/bg.png")).code, 0);
+    QVERIFY(QFile::exists(Generated));
+    QVERIFY(writeAll(Cache::privateCacheDir() + QStringLiteral("/0123"), "x"));
+    const Run clear = tool(nullptr, { QStringLiteral("cache"), QStringLiteral("clear") });
+    QCOMPARE(clear.code, 0);
+    QVERIFY(!QFile::exists(Generated));
+    QCOMPARE(QDir(CacheDir).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    QVERIFY(!QFile::exists(Cache::privateCacheDir() + QStringLiteral("/0123")));
+    qInfo("cache clear: %d of %d runs refused the attacker's directory, the target's %d files "
+          "survived",
+        refused, rounds, files);
+}
+
+void TestAttacks::outputOntoLink()
+{
+    QVERIFY(writeAll(QStringLiteral("/etc/vok-precious"), "precious"));
+    const QString planted = QStringLiteral("/tmp/out.png");
+    QCOMPARE(run(&Mallory,
+                 { QStringLiteral("ln"), QStringLiteral("-s"), QStringLiteral("/etc/vok-precious"),
+                     planted })
+                 .code,
+        0);
+    const Run result = tool(nullptr,
+        { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+            QStringLiteral("-o"), planted });
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.err.contains("symbolic link"));
+    QCOMPARE(readAll(QStringLiteral("/etc/vok-precious")), QByteArray("precious"));
+    QVERIFY(QFileInfo(planted).isSymLink());
+
+    // No directory is made; "-" is standard output.
+    QCOMPARE(
+        tool(nullptr,
+            { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+                QStringLiteral("-o"), QStringLiteral("/tmp/no/dir.png") })
+            .code,
+        1);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/no")));
+    const Run piped = tool(nullptr,
+        { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+            QStringLiteral("-o"), QStringLiteral("-") });
+    QCOMPARE(piped.code, 0);
+    QCOMPARE(QImage::fromData(piped.out, "PNG").size(), QSize(320, 200));
+    QVERIFY(piped.err.contains("320x200"));
+}
+
+void TestAttacks::compressedSvgBomb()
+{
+    // 1 GiB of SVG in about 1 MB, under a plain .svg name.
+    const QByteArray bomb = gzipBomb(qint64(1) << 30);
+    QVERIFY(bomb.size() < 4 << 20);
+    const QString path = QStringLiteral("/usr/share/wallpapers/bomb.svg");
+    QVERIFY(writeAll(path, bomb));
+    long wallpaperRss = 0;
+    long logoRss = 0;
+    // As wallpaper: no picture, as for any wallpaper that cannot be drawn.
+    QCOMPARE(toolMeasured({ QStringLiteral("render"), QStringLiteral("--wallpaper"), path,
+                              QStringLiteral("--screen"), QStringLiteral("320x200"),
+                              QStringLiteral("-o"), QStringLiteral("/tmp/bomb-wallpaper.png") },
+                 &wallpaperRss),
+        1);
+    // As logo: the background without the logo.
+    QCOMPARE(toolMeasured({ QStringLiteral("render"), QStringLiteral("--wallpaper"),
+                              QStringLiteral("#336699"), QStringLiteral("--logo"), path,
+                              QStringLiteral("--screen"), QStringLiteral("320x200"),
+                              QStringLiteral("-o"), QStringLiteral("/tmp/bomb-logo.png") },
+                 &logoRss),
+        0);
+    const QImage drawn(QStringLiteral("/tmp/bomb-logo.png"));
+    QCOMPARE(drawn.size(), QSize(320, 200));
+    QCOMPARE(drawn.pixel(160, 100), QColor(QStringLiteral("#336699")).rgb());
+    // The message names the cause.
+    const Run message = tool(nullptr,
+        { QStringLiteral("render"), QStringLiteral("--wallpaper"), path, QStringLiteral("--screen"),
+            QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("/tmp/bomb-2.png") });
+    QVERIFY(message.err.contains("inflates beyond"));
+    QVERIFY(wallpaperRss < 300);
+    QVERIFY(logoRss < 300);
+    qInfo("gzip SVG bomb (%d bytes, 1 GiB inflated): refused, peak RSS %ld MiB as wallpaper, %ld "
+          "MiB as logo",
+        int(bomb.size()), wallpaperRss, logoRss);
+}
+
+void TestAttacks::foreignDirectoriesAndFiles()
+{
+    struct Case
+    {
+        const char *name;
+        std::function<bool()> plant;
+        const User *first; // a benign user who asks first, or null
+    };
+    const auto mkdirAs = [](const User &user, const QString &dir) {
+        return run(&user,
+                   { QStringLiteral("mkdir"), QStringLiteral("-p"), QStringLiteral("-m"),
+                       QStringLiteral("1777"), dir })
+                   .code
+            == 0;
+    };
+    const QList<Case> cases {
+        { "attacker owns /tmp/cache", [&] { return mkdirAs(Mallory, CacheDir); }, nullptr },
+        { "attacker owns the ratio directory",
+            [&] {
+                return QDir().mkdir(CacheDir) && ::chmod("/tmp/cache", 01777) == 0
+                    && mkdirAs(Mallory, QStringLiteral("/tmp/cache/16:9"));
+            },
+            nullptr },
+        { "another file under the generated name",
+            [&] {
+                return QDir().mkpath(QStringLiteral("/tmp/cache/16:9"))
+                    && ::chmod("/tmp/cache", 01777) == 0 && ::chmod("/tmp/cache/16:9", 01777) == 0
+                    && writeAs(Mallory, Generated,
+                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+                        "<rect width=\"10\" height=\"10\" fill=\"#ff00ff\"/></svg>");
+            },
+            nullptr },
+        { "a user session comes first", [] { return true; }, &Bob },
+    };
+    for (const Case &attack : cases) {
+        clearCaches();
+        QVERIFY2(attack.plant(), attack.name);
+        if (attack.first)
+            QCOMPARE(background(attack.first, QStringLiteral("640x360"),
+                         attack.first->home() + QStringLiteral("/first.png"))
+                         .code,
+                0);
+        for (int request = 0; request < 2; ++request) {
+            const QString desktop = Alice.home() + QStringLiteral("/bg-%1.png").arg(request);
+            const QString greeter = QStringLiteral("/tmp/bg-%1.png").arg(request);
+            const Run user = background(&Alice, QStringLiteral("640x360"), desktop);
+            const Run root = background(nullptr, QStringLiteral("640x360"), greeter);
+            QVERIFY2(user.code == 0 && root.code == 0, attack.name);
+            QVERIFY2(QImage(desktop).convertToFormat(QImage::Format_RGB32)
+                    == m_desktop.convertToFormat(QImage::Format_RGB32),
+                attack.name);
+            QVERIFY2(QImage(greeter).convertToFormat(QImage::Format_RGB32)
+                    == m_greeter.convertToFormat(QImage::Format_RGB32),
+                attack.name);
+            // The second request is served from a cache.
+            QVERIFY2(hits(user.out) == request && hits(root.out) == request, attack.name);
+        }
+    }
+}
+
+void TestAttacks::sparseFileAgainstEviction()
+{
+    // The greeter made the shared directory; the attacker adds a hidden 1 TiB sparse file
+    // dated in the future.
+    QCOMPARE(background(nullptr, QStringLiteral("320x200"), QStringLiteral("/tmp/g.png")).code, 0);
+    if (run(&Mallory,
+            { QStringLiteral("truncate"), QStringLiteral("-s"), QStringLiteral("1T"),
+                CacheDir + QStringLiteral("/.big") })
+            .code
+        != 0)
+        QSKIP("no 1 TiB sparse file on this file system");
+    QCOMPARE(run(&Mallory,
+                 { QStringLiteral("touch"), QStringLiteral("-d"), QStringLiteral("2099-01-01"),
+                     CacheDir + QStringLiteral("/.big") })
+                 .code,
+        0);
+    int served = 0;
+    for (int i = 0; i < 6; ++i) {
+        const Run result = tool(&Alice,
+            { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("640x360"),
+                QStringLiteral("--screen"), QStringLiteral("360x640+640+0"), QStringLiteral("-o"),
+                Alice.home() + QStringLiteral("/alt.png") });
+        QCOMPARE(result.code, 0);
+        served += hits(result.out);
+    }
+    QCOMPARE(served, 10);
+    QVERIFY(QFile::exists(CacheDir + QStringLiteral("/.big")));
+    qInfo("1 TiB sparse file of another user: %d of 12 alternating requests served from the cache",
+        served);
+}
+
+void TestAttacks::settingsFilesThatBlock()
+{
+    const QString theme = Alice.home() + QStringLiteral("/.vok/theme/current.themerc");
+    const QByteArray original = readAll(theme);
+    const QByteArray dmOriginal = readAll(DmSettings);
+    auto restore = [&] {
+        QFile::remove(theme);
+        QFile::remove(DmSettings);
+        writeAs(Alice, theme, original);
+        writeAll(DmSettings, dmOriginal);
+    };
+    const QString defaultPath = QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg");
+    // A pipe nobody writes to, then a 100 MB file: both read as missing.
+    for (int kind = 0; kind < 2; ++kind) {
+        QFile::remove(theme);
+        QFile::remove(DmSettings);
+        if (kind == 0) {
+            QCOMPARE(::mkfifo(QFile::encodeName(theme).constData(), 0644), 0);
+            QCOMPARE(::chown(QFile::encodeName(theme).constData(), Alice.uid, Alice.uid), 0);
+            QCOMPARE(::mkfifo(QFile::encodeName(DmSettings).constData(), 0644), 0);
+        } else {
+            QByteArray huge(100 << 20, '#');
+            huge += "\nWallPaper=/tmp/x.png\n";
+            QVERIFY(writeAs(Alice, theme, huge));
+            QVERIFY(writeAll(DmSettings, "[background]\n" + huge));
+        }
+        const Run desktop = tool(&Alice, { QStringLiteral("config") });
+        const Run greeter
+            = tool(nullptr, { QStringLiteral("config"), QStringLiteral("--greeter") });
+        QVERIFY2(desktop.code == 0 && greeter.code == 0, kind ? "huge" : "fifo");
+        QVERIFY(desktop.out.contains(defaultPath.toUtf8()));
+        QVERIFY(greeter.out.contains(defaultPath.toUtf8()));
+        QVERIFY(desktop.err.contains("Error settings file refused"));
+    }
+    restore();
+}
+
+void TestAttacks::originIsWhatWasServed()
+{
+    // The attacker asks first for the same default map, so her file sits under its name.
+    QVERIFY(QDir().mkdir(CacheDir) && ::chmod("/tmp/cache", 01777) == 0);
+    QVERIFY(writeAll(DmSettings, "[background]\n"));
+    const QStringList request { QStringLiteral("background"), QStringLiteral("--greeter"),
+        QStringLiteral("--screen"), QStringLiteral("400x300"), QStringLiteral("-o") };
+    QCOMPARE(
+        tool(&Mallory, request + QStringList { Mallory.home() + QStringLiteral("/m.png") }).code,
+        0);
+    QTest::qWait(20);
+    const Run first
+        = tool(&Alice, request + QStringList { Alice.home() + QStringLiteral("/a.png") });
+    QCOMPARE(first.code, 0);
+    QVERIFY2(first.out.contains("rendered"), first.out.constData());
+    const Run second
+        = tool(&Alice, request + QStringList { Alice.home() + QStringLiteral("/a.png") });
+    QVERIFY2(second.out.contains("from private cache"), second.out.constData());
+    QVERIFY(writeAll(DmSettings, "[background]\npath=vok-default\n"));
+}
+
+QTEST_MAIN(TestAttacks)
+#include "tst_attacks.moc"
