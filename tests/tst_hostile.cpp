@@ -4,10 +4,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImageWriter>
 #include <QTest>
 #include <QtEndian>
 
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 #include <zlib.h>
 
 using namespace VokImage;
@@ -24,6 +31,8 @@ private slots:
     void hugeWallpaper();
     void hugeLogo();
     void decompressionBomb();
+    void largeSourcesByParts();
+    void largestSourcesBounded();
 };
 
 static QByteArray chunk(const char *type, const QByteArray &data)
@@ -80,12 +89,58 @@ static long maxRssMiB()
     return usage.ru_maxrss / 1024;
 }
 
-static PropertyMap wallpaperMap(const QString &path)
+static PropertyMap wallpaperMap(const QString &path, int position = int(WallPaperPosition::Crop),
+    QSize screen = QSize(320, 200))
 {
     PropertyMap map = DefaultWallpaperProperties;
     map[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(path));
-    map[QLatin1String(Keys::ImageScreen)] = QRect(0, 0, 320, 200);
+    map[QLatin1String(Keys::ImageScreen)] = QRect(QPoint(0, 0), screen);
+    map[QLatin1String(Keys::ImagePosition)] = position;
     return map;
+}
+
+static QImage rendered(const PropertyMap &map)
+{
+    RenderEngine engine;
+    const QImage image = engine.render(map).toImage();
+    return engine.getStatus() == RenderEngine::Ok ? image.convertToFormat(QImage::Format_ARGB32)
+                                                  : QImage();
+}
+
+// The largest difference of one channel between two pictures of one size.
+static int largestDifference(const QImage &a, const QImage &b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            for (int d : { qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q),
+                     qAlpha(p) - qAlpha(q) })
+                largest = qMax(largest, qAbs(d));
+        }
+    return largest;
+}
+
+// Renders @p map in a child process (this program again: a fork would inherit Qt's thread
+// pool without its threads); its exit status, and through @p rss its peak resident memory.
+static int renderInChild(const PropertyMap &map, long *rss)
+{
+    const QString mapFile = QStringLiteral("/tmp/child-map");
+    if (!writeAll(mapFile, Utils::PropertiesToByteArray(map)))
+        return -1;
+    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+    QByteArray child = "--child";
+    QByteArray file = QFile::encodeName(mapFile);
+    char *argv[] = { self.data(), child.data(), file.data(), nullptr };
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    *rss = readAll(mapFile + QStringLiteral(".rss")).toLong();
+    return WEXITSTATUS(status);
 }
 
 static PropertyMap logoMap(const QString &path)
@@ -171,5 +226,115 @@ void TestHostile::decompressionBomb()
     QVERIFY(maxRssMiB() < 512);
 }
 
-QTEST_MAIN(TestHostile)
+void TestHostile::largeSourcesByParts()
+{
+    // Above the size that is decoded whole: the same picture as PNG (decoded by parts or
+    // reduced) and as PPM (decoded whole) give the same backgrounds.
+    QImage detail(5000, 4000, QImage::Format_RGB32);
+    QImage gradient(5000, 4000, QImage::Format_RGB32);
+    for (int y = 0; y < detail.height(); ++y) {
+        QRgb *a = reinterpret_cast<QRgb *>(detail.scanLine(y));
+        QRgb *b = reinterpret_cast<QRgb *>(gradient.scanLine(y));
+        for (int x = 0; x < detail.width(); ++x) {
+            a[x] = qRgb((x * 7 + y) & 255, (x ^ y) & 255, (x * y >> 8) & 255);
+            b[x] = qRgb(x * 255 / 5000, y * 255 / 4000, (x + y) * 255 / 9000);
+        }
+    }
+    const QImage palette = detail.convertToFormat(QImage::Format_Indexed8);
+    QVERIFY(detail.save(QStringLiteral("/tmp/detail.png")));
+    QVERIFY(detail.save(QStringLiteral("/tmp/detail.ppm")));
+    QVERIFY(palette.save(QStringLiteral("/tmp/palette.png")));
+    QVERIFY(palette.convertToFormat(QImage::Format_RGB32).save(QStringLiteral("/tmp/palette.ppm")));
+    QVERIFY(gradient.save(QStringLiteral("/tmp/gradient.png")));
+    QVERIFY(gradient.save(QStringLiteral("/tmp/gradient.ppm")));
+    const QSize screen(1280, 800);
+    for (const QString &name : { QStringLiteral("detail"), QStringLiteral("palette") }) {
+        for (int position : { int(WallPaperPosition::Center), int(WallPaperPosition::Tile) }) {
+            const QImage parts
+                = rendered(wallpaperMap(QStringLiteral("/tmp/%1.png").arg(name), position, screen));
+            QVERIFY(!parts.isNull());
+            QCOMPARE(parts,
+                rendered(wallpaperMap(QStringLiteral("/tmp/%1.ppm").arg(name), position, screen)));
+        }
+        PropertyMap logo = logoMap(QStringLiteral("/tmp/%1.png").arg(name));
+        const QImage logoParts = rendered(logo);
+        logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/%1.ppm").arg(name);
+        QVERIFY(!logoParts.isNull());
+        QCOMPARE(logoParts, rendered(logo));
+    }
+    for (int position : { int(WallPaperPosition::Stretch), int(WallPaperPosition::Crop) }) {
+        const QImage reduced
+            = rendered(wallpaperMap(QStringLiteral("/tmp/gradient.png"), position, screen));
+        const QImage whole
+            = rendered(wallpaperMap(QStringLiteral("/tmp/gradient.ppm"), position, screen));
+        QCOMPARE(reduced.size(), screen);
+        QVERIFY(largestDifference(reduced, whole) <= 3);
+    }
+}
+
+void TestHostile::largestSourcesBounded()
+{
+    // The largest PNG the limits let through, for every placement on a 3840x2160 screen and
+    // as a logo: each render stays within a bound far below the decoded size (512 MiB).
+    const QString path = QStringLiteral("/tmp/largest.png");
+    QVERIFY(writeAll(path, png(16384, 8192, 8192)));
+    const QSize screen(3840, 2160);
+    long worst = 0;
+    for (int position = 0; position < 4; ++position) {
+        long rss = 0;
+        QCOMPARE(renderInChild(wallpaperMap(path, position, screen), &rss), 0);
+        qInfo("placement %d: %ld MiB", position, rss);
+        worst = qMax(worst, rss);
+    }
+    PropertyMap logo = logoMap(path);
+    logo[QLatin1String(Keys::LogoScreen)] = QRect(QPoint(0, 0), screen);
+    long rss = 0;
+    QCOMPARE(renderInChild(logo, &rss), 0);
+    qInfo("PNG logo: %ld MiB", rss);
+    worst = qMax(worst, rss);
+
+    // JPEG: a baseline one as logo is decoded by parts; a progressive one that large is refused
+    // (its decoder holds every coefficient).
+    QImage photo(8192, 4200, QImage::Format_RGB32);
+    photo.fill(QColor(90, 120, 60));
+    QImageWriter baseline(QStringLiteral("/tmp/large.jpg"));
+    QVERIFY(baseline.write(photo));
+    QImageWriter progressive(QStringLiteral("/tmp/progressive.jpg"));
+    progressive.setProgressiveScanWrite(true);
+    QVERIFY(progressive.write(photo));
+    photo = QImage();
+    logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/large.jpg");
+    QCOMPARE(renderInChild(logo, &rss), 0);
+    worst = qMax(worst, rss);
+    MessageLog log;
+    logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/progressive.jpg");
+    RenderEngine engine;
+    engine.render(logo);
+    QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+    QVERIFY(log.contains(QStringLiteral("Error image is too large:")));
+    qInfo("16384x8192 PNG in every placement and as logo, 8192x4200 JPEG logo on 3840x2160: "
+          "peak RSS of the rendering process %ld MiB",
+        worst);
+    QVERIFY(worst < 400);
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {
+        RenderEngine engine;
+        engine.render(Utils::ByteArrayToProperties(readAll(QFile::decodeName(argv[2]))));
+        // The peak of this process alone (a spawned child's rusage counts its parent's too).
+        const QList<QByteArray> lines = readAll(QStringLiteral("/proc/self/status")).split('\n');
+        for (const QByteArray &line : lines)
+            if (line.startsWith("VmHWM:"))
+                writeAll(QFile::decodeName(argv[2]) + QStringLiteral(".rss"),
+                    QByteArray::number(
+                        qlonglong(line.mid(6).trimmed().split(' ').first().toLongLong() / 1024)));
+        return engine.getStatus() == RenderEngine::Ok ? 0 : 1;
+    }
+    TestHostile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_hostile.moc"

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPixmap>
 #include <QXmlStreamReader>
 
 #include <zlib.h>
@@ -125,7 +126,17 @@ ImageFile::ImageFile(const QString &path)
         m_bytes = inflated;
         m_formatHint = "svg";
     }
-    const QByteArray found = format();
+    // As for a file read by name: the suffix picks the decoder when that decoder accepts the
+    // content; otherwise the content decides.
+    if (!m_formatHint.isEmpty() && !BufferReader(m_bytes, m_formatHint).canRead())
+        m_formatHint.clear();
+    QBuffer content;
+    content.setData(m_bytes);
+    content.open(QIODevice::ReadOnly);
+    m_format = QImageReader::imageFormat(&content);
+    if (m_format.isEmpty() && BufferReader(m_bytes, m_formatHint).canRead())
+        m_format = m_formatHint == "jpg" ? QByteArray("jpeg") : m_formatHint;
+    const QByteArray found = m_format;
     if (found == "svg" || found == "svgz") {
         if (m_bytes.size() > SharedFiles::MaxSvgSize) {
             qWarning() << "Error image is too large:" << path << m_bytes.size() << "bytes";
@@ -155,9 +166,7 @@ QSize ImageFile::size() const
 
 QByteArray ImageFile::format() const
 {
-    // As for a file read by name: the suffix picks the decoder, which must accept the content.
-    const std::unique_ptr<QImageReader> decoder = reader();
-    return decoder->canRead() ? decoder->format() : QByteArray();
+    return m_valid ? m_format : QByteArray();
 }
 
 bool ImageFile::withinLimits() const
@@ -165,8 +174,11 @@ bool ImageFile::withinLimits() const
     const QSize announced = size();
     if (!announced.isValid())
         return true; // unknown size: the decoder fails on its own
+    const qint64 pixels = qint64(announced.width()) * announced.height();
     if (announced.width() > MaxImageDimension || announced.height() > MaxImageDimension
-        || qint64(announced.width()) * announced.height() > MaxImagePixels) {
+        || pixels > MaxImagePixels
+        || (pixels > MaxProgressiveJpegPixels && format() == "jpeg"
+            && isProgressiveJpeg(m_bytes))) {
         qWarning() << "Error image is too large:" << m_path << announced;
         return false;
     }
@@ -181,6 +193,78 @@ QImage ImageFile::read(const QSize &scaledSize) const
     if (scaledSize.isValid())
         decoder->setScaledSize(scaledSize);
     return decoder->read();
+}
+
+bool ImageFile::isLarge() const
+{
+    const QSize announced = size();
+    return announced.isValid()
+        && qint64(announced.width()) * announced.height() > LargeSourcePixels;
+}
+
+QImage ImageFile::readRegion(const QRect &clip) const
+{
+    if (!m_valid || clip.isEmpty())
+        return QImage();
+    if (isLarge()) {
+        const QByteArray found = format();
+        if (found == "png") {
+            const QImage part = decodePngRegion(m_bytes, clip, 1);
+            if (!part.isNull())
+                return part;
+        } else if (found == "jpeg") {
+            const std::unique_ptr<QImageReader> decoder = reader();
+            decoder->setClipRect(clip);
+            const QImage part = decoder->read();
+            if (part.size() == clip.size())
+                return part;
+        }
+    }
+    return read().copy(clip);
+}
+
+QImage ImageFile::readCovering(const QSize &size) const
+{
+    const QSize source = this->size();
+    const QByteArray found = format();
+    if (source.isValid() && !size.isEmpty()) {
+        const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
+        if (found == "jpeg" && target.width() < source.width()
+            && target.height() < source.height()) {
+            const QImage image = read(target);
+            if (image.size() == target)
+                return image;
+        }
+        const int shrink = qMin(
+            source.width() / qMax(1, target.width()), source.height() / qMax(1, target.height()));
+        if (found == "png" && isLarge() && shrink >= 2) {
+            const QImage reduced = decodePngRegion(m_bytes, QRect(QPoint(0, 0), source), shrink);
+            if (!reduced.isNull())
+                return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+    }
+    return QPixmap::fromImage(read())
+        .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+        .toImage();
+}
+
+bool isProgressiveJpeg(const QByteArray &data)
+{
+    // Markers from the start of the image to the first frame header.
+    int at = 2;
+    while (at + 4 <= data.size()) {
+        if (uchar(data[at]) != 0xff)
+            return false;
+        const uchar marker = uchar(data[at + 1]);
+        if (marker == 0xff) {
+            ++at;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce;
+        at += 2 + (int(uchar(data[at + 2])) << 8 | uchar(data[at + 3]));
+    }
+    return false;
 }
 
 } // namespace VokImage

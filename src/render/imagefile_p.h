@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -39,6 +40,20 @@ public:
     bool withinLimits() const;
     /// The picture, at @p scaledSize when that is valid; null when it cannot be decoded.
     QImage read(const QSize &scaledSize = QSize()) const;
+    /**
+     * The part @p clip of the picture, the same pixels as read().copy(clip). A large PNG or
+     * JPEG is decoded a few rows at a time, keeping only that part.
+     */
+    QImage readRegion(const QRect &clip) const;
+    /**
+     * The picture scaled smoothly to cover @p size, keeping its aspect ratio. A large PNG or
+     * JPEG is decoded at a reduced size first (libjpeg's M/8 scaling; PNG rows averaged in
+     * blocks), which takes a fraction of the time and memory and differs from the full decode
+     * by a few levels per channel at most.
+     */
+    QImage readCovering(const QSize &size) const;
+    /// True when the picture is larger than what is decoded whole (LargeSourcePixels).
+    bool isLarge() const;
 
 private:
     std::unique_ptr<QImageReader> reader() const;
@@ -46,8 +61,24 @@ private:
     QString m_path;
     QByteArray m_bytes;
     QByteArray m_formatHint;
+    QByteArray m_format;
     bool m_valid = false;
 };
+
+/// Sources with more pixels than this are decoded by parts or at a reduced size.
+constexpr qint64 LargeSourcePixels = qint64(16) << 20;
+/// Largest progressive JPEG decoded: libjpeg keeps all its coefficients while decoding.
+constexpr qint64 MaxProgressiveJpegPixels = qint64(32) << 20;
+
+/**
+ * The part @p clip of the PNG @p data, shrunk @p shrink times by averaging blocks, read row by
+ * row: ARGB32 or RGB32 as Qt's reader gives them when @p shrink is 1, premultiplied otherwise.
+ * Null for interlaced or damaged data.
+ */
+QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink);
+
+/// True when the JPEG @p data is progressive.
+bool isProgressiveJpeg(const QByteArray &data);
 
 /// The gzip stream @p data inflated, or false when it is damaged or inflates beyond @p limit.
 bool inflateGzip(const QByteArray &data, qint64 limit, QByteArray *out);

@@ -121,9 +121,24 @@ ImagePassReuse *ImagePassReuse::current()
 
 void RenderImage::Private::centre(const ImageFile &file) const
 {
-    const QImage image = file.read();
-    const double x = double(screen.width() - image.width()) / ratio * 0.5;
-    const double y = double(screen.height() - image.height()) / ratio * 0.5;
+    // A large picture is decoded only where it meets the surface.
+    const QSize full = file.size();
+    QRect part(QPoint(0, 0), full);
+    if (file.isLarge()) {
+        const double x = double(screen.width() - full.width()) / ratio * 0.5;
+        const double y = double(screen.height() - full.height()) / ratio * 0.5;
+        part &= QRect(int(std::floor(-x)) - 1, int(std::floor(-y)) - 1, pixmap->width() + 2,
+            pixmap->height() + 2);
+        if (part.isEmpty())
+            return;
+    }
+    const QImage image = file.isLarge() ? file.readRegion(part) : file.read();
+    const double x
+        = double(screen.width() - (file.isLarge() ? full : image.size()).width()) / ratio * 0.5
+        + part.x();
+    const double y
+        = double(screen.height() - (file.isLarge() ? full : image.size()).height()) / ratio * 0.5
+        + part.y();
     QPainter painter(pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QPointF(x, y), image);
@@ -131,11 +146,16 @@ void RenderImage::Private::centre(const ImageFile &file) const
 
 void RenderImage::Private::tile(const ImageFile &file) const
 {
-    const QPixmap source = QPixmap::fromImage(file.read());
-    const int stepX = int(std::floor(source.width() / ratio));
-    const int stepY = int(std::floor(source.height() / ratio));
+    // Of a picture larger than the surface only its top left corner is seen.
+    const QSize full = file.size();
+    const bool large = file.isLarge() && full.isValid();
+    const QPixmap source = QPixmap::fromImage(
+        large ? file.readRegion(QRect(QPoint(0, 0), full.boundedTo(pixmap->size()))) : file.read());
+    const QSize size = large ? full : source.size();
+    const int stepX = int(std::floor(size.width() / ratio));
+    const int stepY = int(std::floor(size.height() / ratio));
     // An undecodable image has no size: nothing to repeat.
-    if (stepX <= 0 || stepY <= 0)
+    if (stepX <= 0 || stepY <= 0 || source.isNull())
         return;
     const QImage image = source.toImage();
     QPainter painter(pixmap);
@@ -150,34 +170,16 @@ void RenderImage::Private::stretch(const ImageFile &file) const
 {
     QPainter painter(pixmap);
     const QRectF target(painter.viewport());
-    painter.drawPixmap(target, QPixmap::fromImage(file.read()), QRectF());
-}
-
-// The file scaled smoothly to cover @p size, keeping its aspect ratio. A JPEG larger than that
-// is decoded at a reduced size by its decoder first (libjpeg's M/8 scaling, then a smooth
-// scale), which takes a fraction of the time and memory and differs from the full decode by a
-// few levels per channel at most.
-static QImage scaledToCover(const ImageFile &file, const QSize &size)
-{
-    const QSize source = file.size();
-    if (file.format() == "jpeg" && source.isValid()) {
-        const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
-        if (target.width() < source.width() && target.height() < source.height()) {
-            QImage image = file.read(target);
-            if (image.size() == target)
-                return image;
-        }
-    }
-    return QPixmap::fromImage(file.read())
-        .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
-        .toImage();
+    // A large picture is decoded at a reduced size that still covers the surface.
+    const QImage image = file.isLarge() ? file.readCovering(target.size().toSize()) : file.read();
+    painter.drawPixmap(target, QPixmap::fromImage(image), QRectF());
 }
 
 void RenderImage::Private::crop(const ImageFile &file) const
 {
     const double sw = screen.width();
     const double sh = screen.height();
-    const QImage image = scaledToCover(file, screen.size());
+    const QImage image = file.readCovering(screen.size());
     const double iw = image.width();
     const double ih = image.height();
     double k = iw / sw;

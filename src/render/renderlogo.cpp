@@ -78,11 +78,22 @@ void RenderLogo::render()
 
     const QRect area = getLogoArea(screen, TaskbarPosition(taskbarPosition), taskbarHeight);
     const QPoint point = getLogoPosition(size, area, LogoPosition(position));
-    const QImage image = file.read(size);
+    QPoint at = area.topLeft() + point;
+    QImage image;
+    if (file.isLarge() && size == file.size()) {
+        // Only the part of a large logo that meets the surface is decoded.
+        const QRect part = QRect(-at, pixmap()->size()) & QRect(QPoint(0, 0), size);
+        if (part.isEmpty())
+            return;
+        image = file.readRegion(part);
+        at += part.topLeft();
+    } else {
+        image = file.read(size);
+    }
 
     QPainter painter(pixmap());
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(QPointF(area.topLeft() + point), image);
+    painter.drawImage(QPointF(at), image);
 }
 
 } // namespace VokImage
