@@ -1,5 +1,7 @@
 #include "png_p.h"
 
+#include "utils/pngmemory_p.h"
+
 #include <png.h>
 
 #include <QtEndian>
@@ -101,13 +103,8 @@ void appendToArray(png_structp png, png_bytep data, png_size_t length)
 void noFlush(png_structp)
 { }
 
-void ignoreWarning(png_structp, png_const_charp)
-{ }
-
-[[noreturn]] void fail(png_structp png, png_const_charp)
-{
-    png_longjmp(png, 1);
-}
+using PngMemory::fail;
+using PngMemory::ignoreWarning;
 
 // Writes the rows with libpng; no C++ object lives across the jump of an error. @p rows holds
 // chunkRows() packed rows.
@@ -145,28 +142,12 @@ bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, 
     return true;
 }
 
-struct Source
-{
-    const unsigned char *data;
-    size_t size;
-    size_t offset;
-};
-
-void readFromSource(png_structp png, png_bytep data, png_size_t length)
-{
-    auto *source = static_cast<Source *>(png_get_io_ptr(png));
-    if (length > source->size - source->offset)
-        png_error(png, "truncated");
-    memcpy(data, source->data + source->offset, length);
-    source->offset += length;
-}
-
 enum class ReadResult { Decoded, Unsupported, Failed };
 
 // Decodes 8-bit RGB and RGBA without interlacing straight into @p image, in the layout Qt's
 // reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader.
 ReadResult readRows(
-    Source *source, const QSize &expected, QImage *image, std::vector<png_bytep> *rows)
+    PngMemory::Source *source, const QSize &expected, QImage *image, std::vector<png_bytep> *rows)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (!png)
@@ -176,7 +157,7 @@ ReadResult readRows(
         png_destroy_read_struct(&png, &info, nullptr);
         return ReadResult::Failed;
     }
-    png_set_read_fn(png, source, readFromSource);
+    png_set_read_fn(png, source, PngMemory::read);
     png_set_user_limits(png, png_uint_32(expected.width()), png_uint_32(expected.height()));
     png_read_info(png, info);
     const int colorType = png_get_color_type(png, info);
@@ -255,7 +236,7 @@ QSize pngSize(const char *data, qint64 size)
 
 QImage decodePng(const char *data, qint64 size, const QSize &expected)
 {
-    Source source { reinterpret_cast<const unsigned char *>(data), size_t(size), 0 };
+    PngMemory::Source source { reinterpret_cast<const unsigned char *>(data), size_t(size), 0 };
     QImage image;
     std::vector<png_bytep> rows;
     switch (readRows(&source, expected, &image, &rows)) {

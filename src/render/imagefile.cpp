@@ -14,24 +14,22 @@
 
 namespace VokImage {
 
-namespace {
-
-// A reader with the buffer it reads from.
-class BufferReader : public QImageReader
+// A reader with the buffer it reads from; the reader goes first.
+struct ImageFile::Decoder
 {
-public:
-    BufferReader(const QByteArray &bytes, const QByteArray &format)
+    Decoder(const QByteArray &bytes, const QByteArray &format)
     {
-        m_buffer.setData(bytes);
-        m_buffer.open(QIODevice::ReadOnly);
-        setDevice(&m_buffer);
-        setFormat(format);
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.setFormat(format);
     }
-    ~BufferReader() { setDevice(nullptr); }
 
-private:
-    QBuffer m_buffer;
+    QBuffer buffer;
+    QImageReader reader;
 };
+
+namespace {
 
 bool isGzip(const QByteArray &data)
 {
@@ -128,13 +126,13 @@ ImageFile::ImageFile(const QString &path)
     }
     // As for a file read by name: the suffix picks the decoder when that decoder accepts the
     // content; otherwise the content decides.
-    if (!m_formatHint.isEmpty() && !BufferReader(m_bytes, m_formatHint).canRead())
+    if (!m_formatHint.isEmpty() && !Decoder(m_bytes, m_formatHint).reader.canRead())
         m_formatHint.clear();
     QBuffer content;
     content.setData(m_bytes);
     content.open(QIODevice::ReadOnly);
     m_format = QImageReader::imageFormat(&content);
-    if (m_format.isEmpty() && BufferReader(m_bytes, m_formatHint).canRead())
+    if (m_format.isEmpty() && Decoder(m_bytes, m_formatHint).reader.canRead())
         m_format = m_formatHint == "jpg" ? QByteArray("jpeg") : m_formatHint;
     const QByteArray found = m_format;
     if (found == "svg" || found == "svgz") {
@@ -154,14 +152,14 @@ ImageFile::ImageFile(const QString &path)
 
 ImageFile::~ImageFile() = default;
 
-std::unique_ptr<QImageReader> ImageFile::reader() const
+std::unique_ptr<ImageFile::Decoder> ImageFile::decoder() const
 {
-    return std::make_unique<BufferReader>(m_bytes, m_formatHint);
+    return std::make_unique<Decoder>(m_bytes, m_formatHint);
 }
 
 QSize ImageFile::size() const
 {
-    return m_valid ? reader()->size() : QSize();
+    return m_valid ? decoder()->reader.size() : QSize();
 }
 
 QByteArray ImageFile::format() const
@@ -189,10 +187,10 @@ QImage ImageFile::read(const QSize &scaledSize) const
 {
     if (!m_valid)
         return QImage();
-    const std::unique_ptr<QImageReader> decoder = reader();
+    const std::unique_ptr<Decoder> part = decoder();
     if (scaledSize.isValid())
-        decoder->setScaledSize(scaledSize);
-    return decoder->read();
+        part->reader.setScaledSize(scaledSize);
+    return part->reader.read();
 }
 
 bool ImageFile::isLarge() const
@@ -213,9 +211,9 @@ QImage ImageFile::readRegion(const QRect &clip) const
             if (!part.isNull())
                 return part;
         } else if (found == "jpeg") {
-            const std::unique_ptr<QImageReader> decoder = reader();
-            decoder->setClipRect(clip);
-            const QImage part = decoder->read();
+            const std::unique_ptr<Decoder> region = decoder();
+            region->reader.setClipRect(clip);
+            const QImage part = region->reader.read();
             if (part.size() == clip.size())
                 return part;
         }

@@ -8,8 +8,6 @@
 
 #include <memory>
 
-class QImageReader;
-
 namespace VokImage {
 
 /**
@@ -56,7 +54,8 @@ public:
     bool isLarge() const;
 
 private:
-    std::unique_ptr<QImageReader> reader() const;
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder() const;
 
     QString m_path;
     QByteArray m_bytes;

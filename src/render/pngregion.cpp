@@ -1,7 +1,6 @@
 #include "imagefile_p.h"
 #include "render_p.h"
-
-#include <png.h>
+#include "utils/pngmemory_p.h"
 
 #include <csetjmp>
 #include <cstring>
@@ -10,30 +9,6 @@
 namespace VokImage {
 
 namespace {
-
-struct Source
-{
-    const unsigned char *data;
-    size_t size;
-    size_t offset;
-};
-
-void readFromSource(png_structp png, png_bytep data, png_size_t length)
-{
-    auto *source = static_cast<Source *>(png_get_io_ptr(png));
-    if (length > source->size - source->offset)
-        png_error(png, "truncated");
-    memcpy(data, source->data + source->offset, length);
-    source->offset += length;
-}
-
-void fail(png_structp png, png_const_charp)
-{
-    png_longjmp(png, 1);
-}
-
-void ignoreWarning(png_structp, png_const_charp)
-{ }
 
 // Rows are read one at a time; what a shrunk picture needs is summed per output column.
 bool readRows(png_structp png, png_infop info, const QRect &clip, int shrink, QImage *out,
@@ -116,19 +91,20 @@ QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink)
 {
     if (shrink < 1 || clip.isEmpty())
         return QImage();
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
+    png_structp png = png_create_read_struct(
+        PNG_LIBPNG_VER_STRING, nullptr, PngMemory::fail, PngMemory::ignoreWarning);
     if (!png)
         return QImage();
     png_infop info = png_create_info_struct(png);
-    Source source { reinterpret_cast<const unsigned char *>(data.constData()), size_t(data.size()),
-        0 };
+    PngMemory::Source source { reinterpret_cast<const unsigned char *>(data.constData()),
+        size_t(data.size()), 0 };
     // Locals that live across the jump are kept outside the jump's frame.
     QImage image;
     std::vector<unsigned char> row;
     std::vector<quint32> sums;
     bool ok = false;
     if (info && !setjmp(png_jmpbuf(png))) {
-        png_set_read_fn(png, &source, readFromSource);
+        png_set_read_fn(png, &source, PngMemory::read);
         png_set_user_limits(png, MaxImageDimension, MaxImageDimension);
         png_read_info(png, info);
         ok = readRows(png, info, clip, shrink, &image, &row, &sums);
