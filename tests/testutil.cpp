@@ -126,3 +126,12 @@ bool writeConfig(const QString &path, const QByteArray &data)
     static time_t stamp = 1500000000;
     return writeAll(path, data) && setMtime(path, ++stamp);
 }
+
+long peakResidentMiB()
+{
+    const QList<QByteArray> lines = readAll(QStringLiteral("/proc/self/status")).split('\n');
+    for (const QByteArray &line : lines)
+        if (line.startsWith("VmHWM:"))
+            return long(line.mid(6).trimmed().split(' ').first().toLongLong() / 1024);
+    return -1;
+}

@@ -43,3 +43,7 @@ bool setMtime(const QString &path, time_t seconds);
 // As writeAll, then gives the file a modification time of its own: QSettings keeps a file it
 // has read while its size and time stay the same, and two writes can fall in one millisecond.
 bool writeConfig(const QString &path, const QByteArray &data);
+
+// The peak resident memory of this process in MiB (VmHWM, which a new program starts afresh;
+// the rusage of a spawned child also counts what its parent held when it was spawned).
+long peakResidentMiB();

@@ -324,13 +324,8 @@ int main(int argc, char **argv)
     if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {
         RenderEngine engine;
         engine.render(Utils::ByteArrayToProperties(readAll(QFile::decodeName(argv[2]))));
-        // The peak of this process alone (a spawned child's rusage counts its parent's too).
-        const QList<QByteArray> lines = readAll(QStringLiteral("/proc/self/status")).split('\n');
-        for (const QByteArray &line : lines)
-            if (line.startsWith("VmHWM:"))
-                writeAll(QFile::decodeName(argv[2]) + QStringLiteral(".rss"),
-                    QByteArray::number(
-                        qlonglong(line.mid(6).trimmed().split(' ').first().toLongLong() / 1024)));
+        writeAll(QFile::decodeName(argv[2]) + QStringLiteral(".rss"),
+            QByteArray::number(qlonglong(peakResidentMiB())));
         return engine.getStatus() == RenderEngine::Ok ? 0 : 1;
     }
     TestHostile test;
