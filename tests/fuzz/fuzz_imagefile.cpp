@@ -5,6 +5,7 @@
 #include <vokimage/vokimage.h>
 
 #include <QFile>
+#include <QGuiApplication>
 
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
+    // The layers paint on pixmaps, which need the application object.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "fuzz_imagefile";
+    static char *argv[] = { name, nullptr };
+    static QGuiApplication application(argc, argv);
     qputenv("QT_LOGGING_RULES", "*.warning=false");
     fuzzQuiet();
     QDir().mkpath(QStringLiteral("/tmp/fuzz"));
