@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QDebug>
 #include <QFileInfo>
+#include <QImageIOHandler>
 #include <QImageReader>
 #include <QPixmap>
 #include <QXmlStreamReader>
@@ -23,7 +24,12 @@ struct ImageFile::Decoder
         buffer.open(QIODevice::ReadOnly);
         reader.setDevice(&buffer);
         reader.setFormat(format);
+        // Pictures are shown the way their orientation tag says.
+        reader.setAutoTransform(true);
     }
+
+    // True when the picture is shown turned a quarter: its stored width is its height.
+    bool turned() { return reader.transformation() & QImageIOHandler::TransformationRotate90; }
 
     QBuffer buffer;
     QImageReader reader;
@@ -159,7 +165,11 @@ std::unique_ptr<ImageFile::Decoder> ImageFile::decoder() const
 
 QSize ImageFile::size() const
 {
-    return m_valid ? decoder()->reader.size() : QSize();
+    if (!m_valid)
+        return QSize();
+    const std::unique_ptr<Decoder> header = decoder();
+    const QSize stored = header->reader.size();
+    return header->turned() ? stored.transposed() : stored;
 }
 
 QByteArray ImageFile::format() const
@@ -188,9 +198,15 @@ QImage ImageFile::read(const QSize &scaledSize) const
     if (!m_valid)
         return QImage();
     const std::unique_ptr<Decoder> part = decoder();
+    // The decoder scales before it turns the picture upright.
     if (scaledSize.isValid())
-        part->reader.setScaledSize(scaledSize);
+        part->reader.setScaledSize(part->turned() ? scaledSize.transposed() : scaledSize);
     return part->reader.read();
+}
+
+bool ImageFile::upright() const
+{
+    return m_valid && decoder()->reader.transformation() == QImageIOHandler::TransformationNone;
 }
 
 bool ImageFile::isLarge() const
@@ -204,7 +220,8 @@ QImage ImageFile::readRegion(const QRect &clip) const
 {
     if (!m_valid || clip.isEmpty())
         return QImage();
-    if (isLarge()) {
+    // Parts are cut from the stored picture: one with an orientation is decoded whole.
+    if (isLarge() && upright()) {
         const QByteArray found = format();
         if (found == "png") {
             const QImage part = decodePngRegion(m_bytes, clip, 1);
@@ -235,7 +252,7 @@ QImage ImageFile::readCovering(const QSize &size) const
         }
         const int shrink = qMin(
             source.width() / qMax(1, target.width()), source.height() / qMax(1, target.height()));
-        if (found == "png" && isLarge() && shrink >= 2) {
+        if (found == "png" && isLarge() && shrink >= 2 && upright()) {
             const QImage reduced = decodePngRegion(m_bytes, QRect(QPoint(0, 0), source), shrink);
             if (!reduced.isNull())
                 return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

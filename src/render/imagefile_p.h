@@ -27,8 +27,10 @@ public:
 
     /// True when the file was read and accepted.
     bool isValid() const { return m_valid; }
-    /// The size the file announces; invalid when it announces none.
+    /// The size the picture is shown at (its orientation tag applied); invalid when unknown.
     QSize size() const;
+    /// True when the picture is stored the way it is shown (no orientation tag, or "normal").
+    bool upright() const;
     /// The format found in the file ("jpeg", "png", "svg"...).
     QByteArray format() const;
     /**
@@ -36,7 +38,8 @@ public:
      * beyond the dimension and pixel limits.
      */
     bool withinLimits() const;
-    /// The picture, at @p scaledSize when that is valid; null when it cannot be decoded.
+    /// The picture turned upright, at @p scaledSize when that is valid (both in the shown
+    /// orientation); null when it cannot be decoded.
     QImage read(const QSize &scaledSize = QSize()) const;
     /**
      * The part @p clip of the picture, the same pixels as read().copy(clip). A large PNG or
