@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <sys/stat.h>
@@ -148,6 +149,27 @@ const QCommandLineOption &outputOption()
     return option;
 }
 
+const QCommandLineOption &scaleOption()
+{
+    static const QCommandLineOption option(QStringLiteral("scale"),
+        QStringLiteral("Device pixel ratio of the screen (HiDPI): the picture is rendered at "
+                       "GEOMETRY x RATIO device pixels."),
+        QStringLiteral("RATIO"), QStringLiteral("1"));
+    return option;
+}
+
+// The --scale value; false, with a usage message, when it is not a usable ratio.
+bool parseScale(QCommandLineParser &parser, qreal *scale, int *code)
+{
+    bool ok = false;
+    *scale = parser.value(scaleOption()).toDouble(&ok);
+    if (!ok || !std::isfinite(*scale) || *scale <= 0 || *scale > 8) {
+        *code = usage(parser, QStringLiteral("--scale needs a ratio above 0 and at most 8"));
+        return false;
+    }
+    return true;
+}
+
 const QCommandLineOption &greeterOption()
 {
     static const QCommandLineOption option(QStringLiteral("greeter"),
@@ -186,9 +208,13 @@ int renderCommand(const QStringList &arguments)
         QStringLiteral("Render a property map given by options (no cache, no configuration)."),
         { screenOption(), wallpaperOption, positionOption, logoOption, logoPositionOption,
             taskbarOption, taskbarHeightOption, blurOption, logoBlurOption, overlayOption,
-            outputOption() });
+            scaleOption(), outputOption() });
     if (code >= 0)
         return code;
+    qreal scale = 1;
+    int scaleError = 0;
+    if (!parseScale(parser, &scale, &scaleError))
+        return scaleError;
 
     const QRect screen = parseScreen(parser.value(screenOption()));
     if (!screen.isValid())
@@ -231,6 +257,18 @@ int renderCommand(const QStringList &arguments)
             properties[QLatin1String(Keys::LogoBlur)] = parser.value(logoBlurOption).toDouble();
     }
 
+    if (scale != 1) {
+        const QRect device(qRound(screen.x() * scale), qRound(screen.y() * scale),
+            qRound(screen.width() * scale), qRound(screen.height() * scale));
+        if (properties.contains(QLatin1String(Keys::ImagePath))) {
+            properties[QLatin1String(Keys::ImageScreen)] = device;
+            properties[QLatin1String(Keys::ImageDevicePixelRatio)] = double(scale);
+        }
+        if (properties.contains(QLatin1String(Keys::LogoPath))) {
+            properties[QLatin1String(Keys::LogoScreen)] = device;
+            properties[QLatin1String(Keys::LogoDevicePixelRatio)] = double(scale);
+        }
+    }
     RenderEngine engine;
     const QImage image = engine.render(properties).toImage();
     if (engine.getStatus() != RenderEngine::Ok) {
@@ -424,13 +462,14 @@ int imageCommand(const QString &name, const QStringList &arguments)
                        "directory.")
             .arg(name),
         QStringLiteral("FILE"), name + QStringLiteral(".png"));
-    const int code = parseCommand(
-        parser, arguments, name, description, { greeterOption(), screenOption(), output });
+    const int code = parseCommand(parser, arguments, name, description,
+        { greeterOption(), screenOption(), scaleOption(), output });
     if (code >= 0)
         return code;
     QList<QRect> screens;
     int error = 0;
-    if (!parseScreens(parser, &screens, &error))
+    qreal scale = 1;
+    if (!parseScreens(parser, &screens, &error) || !parseScale(parser, &scale, &error))
         return error;
     if (parser.positionalArguments().size() > 1)
         return usage(
@@ -439,7 +478,7 @@ int imageCommand(const QString &name, const QStringList &arguments)
         return usage(parser, QStringLiteral("-o - takes one screen"));
     toStandardOutput = parser.value(output) == QLatin1String("-");
     const bool greeter = parser.isSet(greeterOption());
-    using Function = VokImage::Image (*)(const QRect &, VokImage::Cache::Origin *);
+    using Function = VokImage::Image (*)(const QRect &, qreal, VokImage::Cache::Origin *);
     Function function = nullptr;
     if (name == QLatin1String("background"))
         function
@@ -461,7 +500,7 @@ int imageCommand(const QString &name, const QStringList &arguments)
         QElapsedTimer timer;
         timer.start();
         VokImage::Cache::Origin origin = VokImage::Cache::Origin::None;
-        const VokImage::Image record = function(screens.at(i), &origin);
+        const VokImage::Image record = function(screens.at(i), scale, &origin);
         const qint64 elapsed = timer.elapsed();
         if (record.image.isNull()) {
             err() << "vokimage: no " << name << " could be produced for " << geometry(screens.at(i))
@@ -532,12 +571,13 @@ int propertiesCommand(const QStringList &arguments)
     QCommandLineParser parser;
     const int code = parseCommand(parser, arguments, QStringLiteral("properties"),
         QStringLiteral("Print the wallpaper and logo property maps of each screen as JSON."),
-        { greeterOption(), screenOption() });
+        { greeterOption(), screenOption(), scaleOption() });
     if (code >= 0)
         return code;
     QList<QRect> screens;
     int error = 0;
-    if (!parseScreens(parser, &screens, &error))
+    qreal scale = 1;
+    if (!parseScreens(parser, &screens, &error) || !parseScale(parser, &scale, &error))
         return error;
     const bool greeter = parser.isSet(greeterOption());
     QJsonArray list;
@@ -545,11 +585,11 @@ int propertiesCommand(const QStringList &arguments)
         list.append(QJsonObject {
             { QStringLiteral("screen"), geometry(screen) },
             { QStringLiteral("wallpaper"),
-                toJson(greeter ? VokImage::getWallpaperOrvProperties(screen)
-                               : VokImage::getWallpaperProperties(screen)) },
+                toJson(greeter ? VokImage::getWallpaperOrvProperties(screen, scale)
+                               : VokImage::getWallpaperProperties(screen, scale)) },
             { QStringLiteral("logo"),
-                toJson(greeter ? VokImage::getLogoOrvProperties(screen)
-                               : VokImage::getLogoProperties(screen)) },
+                toJson(greeter ? VokImage::getLogoOrvProperties(screen, scale)
+                               : VokImage::getLogoProperties(screen, scale)) },
         });
     }
     out() << QJsonDocument(list).toJson(QJsonDocument::Indented);

@@ -65,17 +65,52 @@ VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen);
 VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen);
 
 /**
- * @name Lookups that tell their source
- * As the functions of the same name without @p origin, and tell through @p origin (may be
- * null) whether the picture was rendered, or read from the shared or the private cache.
+ * @name HiDPI screens
+ * As the functions of the same name, for a screen whose panel has @p devicePixelRatio device
+ * pixels per logical pixel. The screen rectangle stays in device-independent pixels, as
+ * QScreen::geometry() gives it; the picture is round(size x ratio) device pixels with
+ * QImage::devicePixelRatio() equal to the ratio, so that painting it over the screen's geometry
+ * maps it 1:1. The wallpaper is rendered from its source at device resolution; the logo keeps
+ * its logical size and place (a raster logo's "@2x" file is preferred when there is one). The
+ * maps hold device rectangles and the ratio (Keys::ImageDevicePixelRatio,
+ * Keys::LogoDevicePixelRatio). A ratio of 1 gives exactly the functions without it; a ratio
+ * that is not finite, not positive, above 8 or that would make a side larger than 16384 pixels
+ * is taken as 1, with a warning.
  */
 ///@{
-VOKIMAGE_EXPORT Image getWallpaper(const QRect &screen, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getLogo(const QRect &screen, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getBackground(const QRect &screen, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen, Cache::Origin *origin);
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(
+    const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoProperties(
+    const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getWallpaper(const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getLogo(const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getBackground(const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperOrvProperties(
+    const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoOrvProperties(
+    const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen, qreal devicePixelRatio);
+VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen, qreal devicePixelRatio);
+///@}
+
+/**
+ * @name Lookups that tell their source
+ * As the image functions above, and tell through @p origin (may be null) whether the picture
+ * was rendered, or read from the shared or the private cache.
+ */
+///@{
+VOKIMAGE_EXPORT Image getWallpaper(
+    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getBackground(
+    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvWallpaper(
+    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvLogo(
+    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+VOKIMAGE_EXPORT Image getOrvBackground(
+    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
 ///@}
 
 } // namespace VokImage

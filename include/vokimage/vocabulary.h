@@ -29,6 +29,14 @@ inline constexpr char LogoPosition[] = "LogoProperty.position";
 inline constexpr char LogoBlur[] = "LogoProperty.blur";
 inline constexpr char TaskbarPosition[] = "TaskbarProperty.position";
 inline constexpr char TaskbarHeight[] = "TaskbarProperty.height";
+/**
+ * The device pixel ratio of a picture for a HiDPI screen (a double). Present only when the
+ * ratio is not 1, together with screen rectangles in device pixels: a map for another ratio
+ * therefore always differs from every ratio-1 map, and never shares its cache file.
+ */
+inline constexpr char ImageDevicePixelRatio[] = "ImageProperty.devicePixelRatio";
+/// The same for the logo: its logical size and position are scaled by the ratio.
+inline constexpr char LogoDevicePixelRatio[] = "LogoProperty.devicePixelRatio";
 } // namespace Keys
 
 /// How a wallpaper fills the screen. The numbers are part of cache keys and never change.

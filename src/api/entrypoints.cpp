@@ -2,6 +2,12 @@
 #include <vokimage/config.h>
 #include <vokimage/utils.h>
 
+#include "render/render_p.h"
+
+#include <QDebug>
+
+#include <cmath>
+
 namespace VokImage {
 
 namespace {
@@ -35,6 +41,44 @@ PropertyMap merged(PropertyMap base, const PropertyMap &over)
     for (auto it = over.constBegin(); it != over.constEnd(); ++it)
         base.insert(it.key(), it.value());
     return base;
+}
+
+// Device pixel ratios beyond this are taken for mistakes.
+constexpr qreal MaxDevicePixelRatio = 8;
+
+// @p ratio when it can be used for @p screen; otherwise 1, with a warning.
+qreal checkedRatio(qreal ratio, const QRect &screen)
+{
+    if (ratio == 1)
+        return 1;
+    if (!std::isfinite(ratio) || ratio <= 0 || ratio > MaxDevicePixelRatio
+        || screen.width() * ratio > MaxImageDimension
+        || screen.height() * ratio > MaxImageDimension) {
+        qWarning() << "Error device pixel ratio is not usable, 1 is used:" << ratio;
+        return 1;
+    }
+    return ratio;
+}
+
+// A map for a device pixel ratio: its screen in device pixels and the ratio beside it. A ratio
+// of 1 leaves the map as it is.
+PropertyMap scaled(PropertyMap map, const QRect &screen, qreal ratio, const char *screenKey,
+    const char *ratioKey)
+{
+    if (ratio == 1)
+        return map;
+    map[key(screenKey)] = QRect(qRound(screen.x() * ratio), qRound(screen.y() * ratio),
+        qRound(screen.width() * ratio), qRound(screen.height() * ratio));
+    map[key(ratioKey)] = double(ratio);
+    return map;
+}
+
+// The record's picture marked with its device pixel ratio.
+Image withRatio(Image record, qreal ratio)
+{
+    if (ratio != 1 && !record.image.isNull())
+        record.image.setDevicePixelRatio(ratio);
+    return record;
 }
 
 } // namespace
@@ -80,33 +124,53 @@ PropertyMap getLogoProperties(const QRect &screen)
 
 Image getWallpaper(const QRect &screen)
 {
-    return getWallpaper(screen, nullptr);
+    return getWallpaper(screen, 1.0, nullptr);
 }
 
-Image getWallpaper(const QRect &screen, Cache::Origin *origin)
+Image getWallpaper(const QRect &screen, qreal devicePixelRatio)
 {
-    return Cache::getImageCache(getWallpaperProperties(screen), false, origin);
+    return getWallpaper(screen, devicePixelRatio, nullptr);
+}
+
+Image getWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    return withRatio(Cache::getImageCache(getWallpaperProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getLogo(const QRect &screen)
 {
-    return getLogo(screen, nullptr);
+    return getLogo(screen, 1.0, nullptr);
 }
 
-Image getLogo(const QRect &screen, Cache::Origin *origin)
+Image getLogo(const QRect &screen, qreal devicePixelRatio)
 {
-    return Cache::getImageCache(getLogoProperties(screen), false, origin);
+    return getLogo(screen, devicePixelRatio, nullptr);
+}
+
+Image getLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    return withRatio(Cache::getImageCache(getLogoProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getBackground(const QRect &screen)
 {
-    return getBackground(screen, nullptr);
+    return getBackground(screen, 1.0, nullptr);
 }
 
-Image getBackground(const QRect &screen, Cache::Origin *origin)
+Image getBackground(const QRect &screen, qreal devicePixelRatio)
 {
-    const PropertyMap wallpaper = getWallpaperProperties(screen);
-    return Cache::getImageCache(merged(getLogoProperties(screen), wallpaper), true, origin);
+    return getBackground(screen, devicePixelRatio, nullptr);
+}
+
+Image getBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    const PropertyMap wallpaper = getWallpaperProperties(screen, ratio);
+    return withRatio(
+        Cache::getImageCache(merged(getLogoProperties(screen, ratio), wallpaper), true, origin),
+        ratio);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
@@ -160,33 +224,77 @@ PropertyMap getLogoOrvProperties(const QRect &screen)
 
 Image getOrvWallpaper(const QRect &screen)
 {
-    return getOrvWallpaper(screen, nullptr);
+    return getOrvWallpaper(screen, 1.0, nullptr);
 }
 
-Image getOrvWallpaper(const QRect &screen, Cache::Origin *origin)
+Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
 {
-    return Cache::getImageCache(getWallpaperOrvProperties(screen), false, origin);
+    return getOrvWallpaper(screen, devicePixelRatio, nullptr);
+}
+
+Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    return withRatio(Cache::getImageCache(getWallpaperOrvProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getOrvLogo(const QRect &screen)
 {
-    return getOrvLogo(screen, nullptr);
+    return getOrvLogo(screen, 1.0, nullptr);
 }
 
-Image getOrvLogo(const QRect &screen, Cache::Origin *origin)
+Image getOrvLogo(const QRect &screen, qreal devicePixelRatio)
 {
-    return Cache::getImageCache(getLogoOrvProperties(screen), false, origin);
+    return getOrvLogo(screen, devicePixelRatio, nullptr);
+}
+
+Image getOrvLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    return withRatio(Cache::getImageCache(getLogoOrvProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getOrvBackground(const QRect &screen)
 {
-    return getOrvBackground(screen, nullptr);
+    return getOrvBackground(screen, 1.0, nullptr);
 }
 
-Image getOrvBackground(const QRect &screen, Cache::Origin *origin)
+Image getOrvBackground(const QRect &screen, qreal devicePixelRatio)
 {
-    const PropertyMap wallpaper = getWallpaperOrvProperties(screen);
-    return Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen)), false, origin);
+    return getOrvBackground(screen, devicePixelRatio, nullptr);
+}
+
+Image getOrvBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    const PropertyMap wallpaper = getWallpaperOrvProperties(screen, ratio);
+    return withRatio(
+        Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen, ratio)), false, origin),
+        ratio);
+}
+
+PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
+{
+    return scaled(getWallpaperProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::ImageScreen,
+        Keys::ImageDevicePixelRatio);
+}
+
+PropertyMap getLogoProperties(const QRect &screen, qreal devicePixelRatio)
+{
+    return scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::LogoScreen,
+        Keys::LogoDevicePixelRatio);
+}
+
+PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRatio)
+{
+    return scaled(getWallpaperOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::ImageScreen,
+        Keys::ImageDevicePixelRatio);
+}
+
+PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
+{
+    return scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::LogoScreen,
+        Keys::LogoDevicePixelRatio);
 }
 
 } // namespace VokImage

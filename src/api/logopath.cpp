@@ -51,11 +51,15 @@ QString getLogoPath(QString logoPath, bool white)
 
 QString getCurrentLogoPath(const QString &logoPath, LogoPosition position, const QImage &background)
 {
+    // A HiDPI background is measured in logical pixels: the size class of its logical width,
+    // the logo at its logical size.
+    const qreal ratio = background.devicePixelRatioF();
+    const int logicalWidth = qRound(background.width() / ratio);
     QString path = logoPath;
     if (!QFileInfo::exists(path)) {
         path.clear();
         for (const QString &variant : AllColors) {
-            path = findLogoPath(logoPath, background.width(), variant);
+            path = findLogoPath(logoPath, logicalWidth, variant);
             if (!path.isEmpty() && QFileInfo::exists(path))
                 break;
             path.clear();
@@ -70,7 +74,8 @@ QString getCurrentLogoPath(const QString &logoPath, LogoPosition position, const
         qWarning() << "Can't read logo: " << path;
         return logoPath;
     }
-    const QSize size = file.size();
+    const QSize natural = file.size();
+    const QSize size(qRound(natural.width() * ratio), qRound(natural.height() * ratio));
     const QRect logoRect(getLogoPosition(size, background.rect(), position), size);
     const bool white = isTextWhiteFor(background, logoRect) != 0;
     return getLogoPath(path, white);

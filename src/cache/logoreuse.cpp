@@ -104,6 +104,8 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         qWarning() << "Error render image" << wallpaper;
         return Image();
     }
+    // The logo is judged over the same logical area at every device pixel ratio.
+    background.setDevicePixelRatio(devicePixelRatioOf(properties, Keys::LogoDevicePixelRatio));
 
     QMap<QString, QVariant> copy = properties;
     const LogoPosition position

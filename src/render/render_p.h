@@ -34,6 +34,13 @@ private:
     ImagePassReuse *m_outer;
 };
 
+/// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
+/// vector files and names without a suffix.
+QString highResolutionPath(const QString &path);
+
+/// The device pixel ratio a map asks for under @p key; 1 when it names none.
+qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, const char *key);
+
 /// The size of the surface a render of @p properties paints: the union of its screen sizes.
 QSize surfaceSize(const QMap<QString, QVariant> &properties);
 

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include <cmath>
+
 namespace VokImage {
 
 RenderLogo::RenderLogo(RenderEngine *engine, const QMap<QString, QVariant> &properties)
@@ -13,6 +15,24 @@ RenderLogo::RenderLogo(RenderEngine *engine, const QMap<QString, QVariant> &prop
 { }
 
 RenderLogo::~RenderLogo() = default;
+
+QString highResolutionPath(const QString &path)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash + 1)
+        return QString();
+    const QString suffix = path.mid(dot + 1).toLower();
+    if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))
+        return QString();
+    return path.left(dot) + QLatin1String("@2x") + path.mid(dot);
+}
+
+qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, const char *key)
+{
+    const qreal ratio = properties.value(QLatin1String(key), 1.0).toDouble();
+    return std::isfinite(ratio) && ratio > 0 ? ratio : 1.0;
+}
 
 QRect RenderLogo::getLogoArea(const QRect &screen, TaskbarPosition position, int height)
 {
@@ -41,8 +61,12 @@ void RenderLogo::render()
     const int taskbarPosition = m_properties.contains(taskbarPositionKey)
         ? m_properties[taskbarPositionKey].toInt()
         : int(TaskbarPosition::Bottom);
-    const int taskbarHeight
-        = m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt() : 48;
+    // On a HiDPI surface the logo keeps its logical size and place: sizes are scaled by the
+    // ratio, and the taskbar band is measured in logical pixels.
+    const qreal ratio = devicePixelRatioOf(m_properties, Keys::LogoDevicePixelRatio);
+    const int taskbarHeight = qRound(
+        (m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt() : 48)
+        * ratio);
 
     if (screen.width() < 1 || screen.height() < 1) {
         setStatus(RenderEngine::Error);
@@ -56,13 +80,19 @@ void RenderLogo::render()
 
     // A logo that cannot be used (refused or beyond the limits) is left out, with the
     // warning, and the rest of the picture is drawn.
-    const ImageFile file(path);
+    // Above ratio 1 a raster logo's "@2x" file is drawn when there is one.
+    const QString sharp = ratio > 1 ? highResolutionPath(path) : QString();
+    const bool useSharp = !sharp.isEmpty() && QFileInfo::exists(sharp);
+    const ImageFile file(useSharp ? sharp : path);
     if (!file.isValid())
         return;
     QSize size = file.size();
     if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
         const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
         size = size.scaled(QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
+    } else if (ratio != 1 || useSharp) {
+        const qreal scale = ratio / (useSharp ? 2 : 1);
+        size = QSize(qRound(size.width() * scale), qRound(size.height() * scale));
     }
     if (size.width() == 0 || size.height() == 0) {
         setStatus(RenderEngine::Error);
