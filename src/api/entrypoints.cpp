@@ -62,8 +62,8 @@ qreal checkedRatio(qreal ratio, const QRect &screen)
 
 // A map for a device pixel ratio: its screen in device pixels and the ratio beside it. A ratio
 // of 1 leaves the map as it is.
-PropertyMap scaled(PropertyMap map, const QRect &screen, qreal ratio, const char *screenKey,
-    const char *ratioKey)
+PropertyMap scaled(
+    PropertyMap map, const QRect &screen, qreal ratio, const char *screenKey, const char *ratioKey)
 {
     if (ratio == 1)
         return map;
@@ -135,7 +135,8 @@ Image getWallpaper(const QRect &screen, qreal devicePixelRatio)
 Image getWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
     const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(Cache::getImageCache(getWallpaperProperties(screen, ratio), false, origin), ratio);
+    return withRatio(
+        Cache::getImageCache(getWallpaperProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getLogo(const QRect &screen)
@@ -235,7 +236,8 @@ Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
 Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
     const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(Cache::getImageCache(getWallpaperOrvProperties(screen, ratio), false, origin), ratio);
+    return withRatio(
+        Cache::getImageCache(getWallpaperOrvProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getOrvLogo(const QRect &screen)
@@ -251,7 +253,8 @@ Image getOrvLogo(const QRect &screen, qreal devicePixelRatio)
 Image getOrvLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
     const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(Cache::getImageCache(getLogoOrvProperties(screen, ratio), false, origin), ratio);
+    return withRatio(
+        Cache::getImageCache(getLogoOrvProperties(screen, ratio), false, origin), ratio);
 }
 
 Image getOrvBackground(const QRect &screen)
@@ -275,26 +278,26 @@ Image getOrvBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origi
 
 PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getWallpaperProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::ImageScreen,
-        Keys::ImageDevicePixelRatio);
+    return scaled(getWallpaperProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+        Keys::ImageScreen, Keys::ImageDevicePixelRatio);
 }
 
 PropertyMap getLogoProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::LogoScreen,
-        Keys::LogoDevicePixelRatio);
+    return scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+        Keys::LogoScreen, Keys::LogoDevicePixelRatio);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getWallpaperOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::ImageScreen,
-        Keys::ImageDevicePixelRatio);
+    return scaled(getWallpaperOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+        Keys::ImageScreen, Keys::ImageDevicePixelRatio);
 }
 
 PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen), Keys::LogoScreen,
-        Keys::LogoDevicePixelRatio);
+    return scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+        Keys::LogoScreen, Keys::LogoDevicePixelRatio);
 }
 
 } // namespace VokImage

@@ -1,0 +1,258 @@
+// Backgrounds for HiDPI screens: the entry points with a device pixel ratio.
+
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QPainter>
+#include <QProcess>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace VokImage;
+
+namespace {
+
+const QString Home = QStringLiteral("/tmp/home");
+const QRect Screen(0, 0, 640, 400);
+
+bool theme(const QByteArray &lines)
+{
+    return writeConfig(Home + QStringLiteral("/.vok/theme/current.themerc"), lines);
+}
+
+QImage argb(const QImage &image)
+{
+    QImage copy = image.convertToFormat(QImage::Format_ARGB32);
+    copy.setDevicePixelRatio(1);
+    return copy;
+}
+
+// The rectangle of the pixels more than half opaque.
+QRect opaqueBox(const QImage &image)
+{
+    QRect box;
+    const QImage pixels = argb(image);
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x)
+            if (qAlpha(pixels.pixel(x, y)) > 128)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// Pixels neither clear nor opaque: the width of an edge.
+int blurredPixels(const QImage &image)
+{
+    int count = 0;
+    const QImage pixels = argb(image);
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x) {
+            const int alpha = qAlpha(pixels.pixel(x, y));
+            count += alpha > 24 && alpha < 232 ? 1 : 0;
+        }
+    return count;
+}
+
+bool near(const QRect &a, const QRect &b, int slack)
+{
+    return qAbs(a.left() - b.left()) <= slack && qAbs(a.top() - b.top()) <= slack
+        && qAbs(a.right() - b.right()) <= slack && qAbs(a.bottom() - b.bottom()) <= slack;
+}
+
+} // namespace
+
+class TestHiDpi : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void wallpaperAtDeviceResolution();
+    void ratioOneAndOthers();
+    void logoKeepsItsLogicalPlace();
+    void sharpLogoFiles();
+    void toolScale();
+};
+
+void TestHiDpi::initTestCase()
+{
+    QVERIFY(insideSandbox());
+    QVERIFY(QDir().mkpath(Home));
+    qputenv("HOME", Home.toLocal8Bit());
+    // A fine pattern: any resampling of a ratio-1 picture shows in it.
+    QImage pattern(1500, 1000, QImage::Format_RGB32);
+    for (int y = 0; y < pattern.height(); ++y)
+        for (int x = 0; x < pattern.width(); ++x)
+            pattern.setPixel(x, y, qRgb((x * 3) & 255, (y * 5) & 255, ((x ^ y) & 1) * 255));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/pattern.png"), pattern));
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/logos")));
+    QVERIFY(writeAll(QStringLiteral("/tmp/logos/ring.svg"),
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"32\">"
+        "<ellipse cx=\"32\" cy=\"16\" rx=\"30\" ry=\"14\" fill=\"#f0f0f0\"/></svg>"));
+}
+
+void TestHiDpi::init()
+{
+    QDir(CacheDir).removeRecursively();
+}
+
+void TestHiDpi::wallpaperAtDeviceResolution()
+{
+    for (const char *mode : { "Center", "Title", "Stretch", "Crop" }) {
+        QVERIFY(theme(QByteArray("WallPaper=/tmp/pattern.png\nWallPaperPos=") + mode + "\n"));
+        const Image high = getWallpaper(QRect(0, 0, 1920, 1080), 2.0);
+        QCOMPARE(high.image.size(), QSize(3840, 2160));
+        QCOMPARE(high.image.devicePixelRatioF(), 2.0);
+        // The wallpaper a ratio-1 request for the device size gives.
+        const Image device = getWallpaper(QRect(0, 0, 3840, 2160));
+        QVERIFY2(argb(high.image) == argb(device.image), mode);
+    }
+    QCOMPARE(getWallpaper(Screen, 1.25).image.size(), QSize(800, 500));
+    QCOMPARE(getWallpaper(QRect(0, 0, 1366, 768), 1.5).image.size(), QSize(2049, 1152));
+    // Unusable ratios are taken as 1.
+    for (qreal ratio : { 0.0, -2.0, std::numeric_limits<qreal>::quiet_NaN(),
+             std::numeric_limits<qreal>::infinity(), 1000.0 }) {
+        MessageLog log;
+        const Image image = getWallpaper(Screen, ratio);
+        QCOMPARE(image.image.size(), Screen.size());
+        QCOMPARE(image.image.devicePixelRatioF(), 1.0);
+        QVERIFY(log.contains(QStringLiteral("Error device pixel ratio is not usable")));
+    }
+    QCOMPARE(getWallpaper(QRect(0, 0, 9000, 5000), 2.0).image.size(), QSize(9000, 5000));
+}
+
+void TestHiDpi::ratioOneAndOthers()
+{
+    QVERIFY(theme("WallPaper=/tmp/pattern.png\nLogoPixmap=/tmp/logos/ring.svg\n"));
+    QVERIFY(writeAll(QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini"),
+        "[background]\npath=/tmp/pattern.png\n[background][logo]\npath=/tmp/logos/ring.svg\n"));
+    // Ratio 1 through both forms: the same maps, cache file names and bytes.
+    using Builder = QMap<QString, QVariant> (*)(const QRect &, qreal);
+    using Plain = QMap<QString, QVariant> (*)(const QRect &);
+    const QList<QPair<Builder, Plain>> builders {
+        { getWallpaperProperties, getWallpaperProperties },
+        { getLogoProperties, getLogoProperties },
+        { getWallpaperOrvProperties, getWallpaperOrvProperties },
+        { getLogoOrvProperties, getLogoOrvProperties },
+    };
+    for (const auto &builder : builders) {
+        const QMap<QString, QVariant> one = builder.first(Screen, 1.0);
+        QCOMPARE(one, builder.second(Screen));
+        QCOMPARE(Utils::PropertiesToByteArray(one),
+            Utils::PropertiesToByteArray(builder.second(Screen)));
+        const QMap<QString, QVariant> two = builder.first(Screen, 2.0);
+        QVERIFY(Cache::getFileName(two) != Cache::getFileName(one));
+        QVERIFY(
+            Cache::getFileName(two) != Cache::getFileName(builder.second(QRect(0, 0, 1280, 800))));
+    }
+    const Image plain = getBackground(Screen);
+    const Image one = getBackground(Screen, 1.0);
+    QCOMPARE(one.properties, plain.properties);
+    QCOMPARE(argb(one.image), argb(plain.image));
+    QCOMPARE(one.image.devicePixelRatioF(), 1.0);
+    // Ratio 2 has a file of its own, not the ratio-1 one of either size.
+    Cache::Origin origin = Cache::Origin::None;
+    const Image two = getBackground(Screen, 2.0, &origin);
+    QCOMPARE(origin, Cache::Origin::Rendered);
+    QCOMPARE(two.image.size(), QSize(1280, 800));
+    getBackground(QRect(0, 0, 1280, 800));
+    getBackground(Screen, 2.0, &origin);
+    QCOMPARE(origin, Cache::Origin::SharedCache);
+    const Image greeter = getOrvBackground(Screen, 2.0);
+    QCOMPARE(greeter.image.size(), QSize(1280, 800));
+    QCOMPARE(greeter.image.devicePixelRatioF(), 2.0);
+}
+
+void TestHiDpi::logoKeepsItsLogicalPlace()
+{
+    const QByteArray base = "WallPaper=#203040\nLogoPixmap=/tmp/logos/ring.svg\nTaskbarHeight=60\n";
+    for (const char *edge : { "Top", "Left", "Right", "Bottom" }) {
+        for (const char *anchor : { "BottomRight", "TopLeft", "Center" }) {
+            QVERIFY(theme(base + "TaskbarPosition=" + edge + "\nLogoPosition=" + anchor + "\n"));
+            const QImage one = getLogo(Screen).image;
+            const QImage two = getLogo(Screen, 2.0).image;
+            QCOMPARE(two.size(), Screen.size() * 2);
+            const QRect logical = opaqueBox(one);
+            const QRect device = opaqueBox(two);
+            QVERIFY(!logical.isEmpty());
+            const QRect halved(device.left() / 2, device.top() / 2,
+                (device.right() + 1) / 2 - device.left() / 2,
+                (device.bottom() + 1) / 2 - device.top() / 2);
+            QVERIFY2(
+                near(halved, logical, 1), QByteArray(QByteArray(edge) + " " + anchor).constData());
+        }
+    }
+    // Drawn at device resolution: its edge is as thin as at ratio 1, where the ratio-1 logo
+    // scaled up has an edge twice as wide.
+    QVERIFY(theme(base + "LogoPosition=Center\n"));
+    const QImage one = getLogo(Screen).image;
+    const QImage two = getLogo(Screen, 2.0).image;
+    const QImage upscaled
+        = argb(one).scaled(two.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QVERIFY(blurredPixels(two) * 3 < blurredPixels(upscaled) * 2);
+
+    // The light or dark variant is chosen over the same logical area at every ratio.
+    for (const char *wallpaper : { "#101010", "#f0f0f0" }) {
+        QVERIFY(theme(QByteArray("WallPaper=") + wallpaper
+            + "\nLogoPixmap=/usr/share/wallpapers/logo/selka_logo_dark.svg\n"));
+        const QString chosen
+            = getBackground(Screen).properties.value(QLatin1String(Keys::LogoPath)).toString();
+        QCOMPARE(
+            getBackground(Screen, 2.0).properties.value(QLatin1String(Keys::LogoPath)).toString(),
+            chosen);
+        QCOMPARE(chosen.contains(QLatin1String("white")), QByteArray(wallpaper) == "#101010");
+    }
+}
+
+void TestHiDpi::sharpLogoFiles()
+{
+    QVERIFY(
+        writeTestImage(QStringLiteral("/tmp/logos/badge.png"), solidImage(QSize(40, 20), Qt::red)));
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/logos/badge@2x.png"), solidImage(QSize(80, 40), Qt::blue)));
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/logos/plain.png"), solidImage(QSize(40, 20), Qt::green)));
+    QVERIFY(theme("WallPaper=#203040\nLogoPixmap=/tmp/logos/badge.png\nLogoPosition=Center\n"));
+    const QImage one = argb(getLogo(Screen).image);
+    const QImage two = argb(getLogo(Screen, 2.0).image);
+    QCOMPARE(opaqueBox(one).size(), QSize(40, 20));
+    QCOMPARE(opaqueBox(two).size(), QSize(80, 40));
+    QCOMPARE(one.pixel(opaqueBox(one).center()), QColor(Qt::red).rgb());
+    QCOMPARE(two.pixel(opaqueBox(two).center()), QColor(Qt::blue).rgb());
+    // Without an @2x file the logo is scaled to its logical size.
+    QVERIFY(theme("WallPaper=#203040\nLogoPixmap=/tmp/logos/plain.png\nLogoPosition=Center\n"));
+    const QImage scaled = argb(getLogo(Screen, 2.0).image);
+    QCOMPARE(opaqueBox(scaled).size(), QSize(80, 40));
+    QCOMPARE(scaled.pixel(opaqueBox(scaled).center()), QColor(Qt::green).rgb());
+}
+
+void TestHiDpi::toolScale()
+{
+    QVERIFY(theme("WallPaper=/tmp/pattern.png\n"));
+    QProcess tool;
+    tool.start(QStringLiteral(VOKIMAGE_TOOL),
+        { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+            QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("-o"),
+            QStringLiteral("/tmp/scaled.png") });
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(QImage(QStringLiteral("/tmp/scaled.png")).size(), QSize(640, 400));
+    tool.start(QStringLiteral(VOKIMAGE_TOOL),
+        { QStringLiteral("properties"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+            QStringLiteral("--scale"), QStringLiteral("1.5") });
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    QVERIFY(tool.readAllStandardOutput().contains("ImageProperty.devicePixelRatio"));
+    tool.start(QStringLiteral(VOKIMAGE_TOOL),
+        { QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+            QStringLiteral("--scale"), QStringLiteral("abc") });
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 2);
+}
+
+QTEST_MAIN(TestHiDpi)
+#include "tst_hidpi.moc"
