@@ -179,11 +179,10 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
             const QRect logical = opaqueBox(one);
             const QRect device = opaqueBox(two);
             QVERIFY(!logical.isEmpty());
-            const QRect halved(device.left() / 2, device.top() / 2,
-                (device.right() + 1) / 2 - device.left() / 2,
-                (device.bottom() + 1) / 2 - device.top() / 2);
+            // The same logical rectangle, within a device pixel.
+            const QRect doubled(logical.topLeft() * 2, logical.size() * 2);
             QVERIFY2(
-                near(halved, logical, 1), QByteArray(QByteArray(edge) + " " + anchor).constData());
+                near(device, doubled, 1), QByteArray(QByteArray(edge) + " " + anchor).constData());
         }
     }
     // Drawn at device resolution: its edge is as thin as at ratio 1, where the ratio-1 logo

@@ -81,6 +81,21 @@ Image withRatio(Image record, qreal ratio)
     return record;
 }
 
+using Builder = PropertyMap (*)(const QRect &, qreal);
+
+// The picture of the wallpaper map and the logo map (either may be missing) for @p screen,
+// built in that order and merged: the wallpaper's entries win for the desktop
+// (@p overloadLogo), the logo's for the greeter.
+Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin, Builder wallpaper,
+    Builder logo, bool overloadLogo)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    PropertyMap map = wallpaper ? wallpaper(screen, ratio) : PropertyMap();
+    if (logo)
+        map = overloadLogo ? merged(logo(screen, ratio), map) : merged(map, logo(screen, ratio));
+    return withRatio(Cache::getImageCache(map, overloadLogo, origin), ratio);
+}
+
 } // namespace
 
 PropertyMap getWallpaperProperties(const QRect &screen)
@@ -134,9 +149,7 @@ Image getWallpaper(const QRect &screen, qreal devicePixelRatio)
 
 Image getWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(
-        Cache::getImageCache(getWallpaperProperties(screen, ratio), false, origin), ratio);
+    return lookup(screen, devicePixelRatio, origin, getWallpaperProperties, nullptr, false);
 }
 
 Image getLogo(const QRect &screen)
@@ -151,8 +164,7 @@ Image getLogo(const QRect &screen, qreal devicePixelRatio)
 
 Image getLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(Cache::getImageCache(getLogoProperties(screen, ratio), false, origin), ratio);
+    return lookup(screen, devicePixelRatio, origin, nullptr, getLogoProperties, false);
 }
 
 Image getBackground(const QRect &screen)
@@ -167,11 +179,9 @@ Image getBackground(const QRect &screen, qreal devicePixelRatio)
 
 Image getBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    const PropertyMap wallpaper = getWallpaperProperties(screen, ratio);
-    return withRatio(
-        Cache::getImageCache(merged(getLogoProperties(screen, ratio), wallpaper), true, origin),
-        ratio);
+    // The desktop background: wallpaper entries win, the logo variant is chosen.
+    return lookup(
+        screen, devicePixelRatio, origin, getWallpaperProperties, getLogoProperties, true);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
@@ -235,9 +245,7 @@ Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
 
 Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(
-        Cache::getImageCache(getWallpaperOrvProperties(screen, ratio), false, origin), ratio);
+    return lookup(screen, devicePixelRatio, origin, getWallpaperOrvProperties, nullptr, false);
 }
 
 Image getOrvLogo(const QRect &screen)
@@ -252,9 +260,7 @@ Image getOrvLogo(const QRect &screen, qreal devicePixelRatio)
 
 Image getOrvLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return withRatio(
-        Cache::getImageCache(getLogoOrvProperties(screen, ratio), false, origin), ratio);
+    return lookup(screen, devicePixelRatio, origin, nullptr, getLogoOrvProperties, false);
 }
 
 Image getOrvBackground(const QRect &screen)
@@ -269,11 +275,9 @@ Image getOrvBackground(const QRect &screen, qreal devicePixelRatio)
 
 Image getOrvBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    const PropertyMap wallpaper = getWallpaperOrvProperties(screen, ratio);
-    return withRatio(
-        Cache::getImageCache(merged(wallpaper, getLogoOrvProperties(screen, ratio)), false, origin),
-        ratio);
+    // The greeter background: logo entries win, the configured logo as it is.
+    return lookup(
+        screen, devicePixelRatio, origin, getWallpaperOrvProperties, getLogoOrvProperties, false);
 }
 
 PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
