@@ -163,13 +163,21 @@ std::unique_ptr<ImageFile::Decoder> ImageFile::decoder() const
     return std::make_unique<Decoder>(m_bytes, m_formatHint);
 }
 
-QSize ImageFile::size() const
+void ImageFile::readHeader() const
 {
-    if (!m_valid)
-        return QSize();
+    if (m_headerRead || !m_valid)
+        return;
+    m_headerRead = true;
     const std::unique_ptr<Decoder> header = decoder();
     const QSize stored = header->reader.size();
-    return header->turned() ? stored.transposed() : stored;
+    m_size = header->turned() ? stored.transposed() : stored;
+    m_upright = header->reader.transformation() == QImageIOHandler::TransformationNone;
+}
+
+QSize ImageFile::size() const
+{
+    readHeader();
+    return m_size;
 }
 
 QByteArray ImageFile::format() const
@@ -206,7 +214,8 @@ QImage ImageFile::read(const QSize &scaledSize) const
 
 bool ImageFile::upright() const
 {
-    return m_valid && decoder()->reader.transformation() == QImageIOHandler::TransformationNone;
+    readHeader();
+    return m_upright;
 }
 
 bool ImageFile::isLarge() const

@@ -59,12 +59,17 @@ public:
 private:
     struct Decoder;
     std::unique_ptr<Decoder> decoder() const;
+    // Reads the size and orientation from the header once.
+    void readHeader() const;
 
     QString m_path;
     QByteArray m_bytes;
     QByteArray m_formatHint;
     QByteArray m_format;
     bool m_valid = false;
+    mutable bool m_headerRead = false;
+    mutable QSize m_size;
+    mutable bool m_upright = true;
 };
 
 /// Sources with more pixels than this are decoded by parts or at a reduced size.
