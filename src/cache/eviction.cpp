@@ -22,25 +22,22 @@ namespace {
 // caller may remove (every one for root); links are not followed.
 template <typename Visit> void forEachEvictable(const QString &dir, Visit visit)
 {
-    const int fd = ::open(
-        QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const SharedFiles::FileDescriptor fd(::open(
+        QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const std::unique_ptr<DIR, SharedFiles::DirectoryCloser> listing
+        = fd.isValid() ? SharedFiles::listEntries(fd.get()) : nullptr;
+    if (!listing)
         return;
-    DIR *listing = ::fdopendir(fd);
-    if (!listing) {
-        ::close(fd);
-        return;
-    }
     const uid_t self = geteuid();
-    while (const struct dirent *entry = ::readdir(listing)) {
+    while (const struct dirent *entry = ::readdir(listing.get())) {
         struct stat st;
-        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        if (::fstatat(fd.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(st.st_mode))
             continue;
         if (self != 0 && st.st_uid != self)
             continue;
         visit(entry->d_name, st);
     }
-    ::closedir(listing);
 }
 
 } // namespace

@@ -194,16 +194,16 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
     return WriteResult::Written;
 }
 
-// Reads the whole regular file open on @p fd, at most @p maxSize bytes; closes @p fd.
-static bool readOpened(int fd, qint64 maxSize, QByteArray *data, struct stat *st, QString *error)
+// Reads the whole regular file open on @p fd, at most @p maxSize bytes.
+static bool readOpened(
+    const FileDescriptor &fd, qint64 maxSize, QByteArray *data, struct stat *st, QString *error)
 {
-    auto fail = [&](const QString &why) {
-        ::close(fd);
+    auto fail = [error](const QString &why) {
         if (error)
             *error = why;
         return false;
     };
-    if (::fstat(fd, st) != 0)
+    if (::fstat(fd.get(), st) != 0)
         return fail(QString::fromLocal8Bit(strerror(errno)));
     if (!S_ISREG(st->st_mode))
         return fail(QStringLiteral("not a regular file"));
@@ -212,7 +212,7 @@ static bool readOpened(int fd, qint64 maxSize, QByteArray *data, struct stat *st
     QByteArray bytes(qsizetype(st->st_size), Qt::Uninitialized);
     qint64 done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        const ssize_t n = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -221,7 +221,6 @@ static bool readOpened(int fd, qint64 maxSize, QByteArray *data, struct stat *st
             return fail(QStringLiteral("changed while read"));
         done += n;
     }
-    ::close(fd);
     *data = bytes;
     return true;
 }
@@ -232,11 +231,20 @@ static int openForReading(const QString &path, bool follow)
         O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
 }
 
+std::unique_ptr<DIR, DirectoryCloser> listEntries(int directoryFd)
+{
+    const int listFd = ::dup(directoryFd);
+    DIR *directory = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!directory && listFd >= 0)
+        ::close(listFd);
+    return std::unique_ptr<DIR, DirectoryCloser>(directory);
+}
+
 bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *owner)
 {
-    const int fd = openForReading(path, false);
+    const FileDescriptor fd(openForReading(path, false));
     struct stat st;
-    if (fd < 0 || !readOpened(fd, maxSize, data, &st, nullptr))
+    if (!fd.isValid() || !readOpened(fd, maxSize, data, &st, nullptr))
         return false;
     if (owner)
         *owner = st.st_uid;
@@ -246,8 +254,8 @@ bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *
 bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *error)
 {
     const bool shared = inSharedLocation(path);
-    const int fd = openForReading(path, !shared);
-    if (fd < 0) {
+    const FileDescriptor fd(openForReading(path, !shared));
+    if (!fd.isValid()) {
         if (error)
             *error = errno == ELOOP ? QStringLiteral("a link in a folder others can write to")
                                     : QString::fromLocal8Bit(strerror(errno));
@@ -269,8 +277,8 @@ bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *er
 
 bool settingsFileReadable(const QString &path)
 {
-    const int fd = openForReading(path, true);
-    if (fd < 0) {
+    const FileDescriptor fd(openForReading(path, true));
+    if (!fd.isValid()) {
         if (errno != ENOENT)
             qWarning() << "Error settings file refused:" << path
                        << QString::fromLocal8Bit(strerror(errno));
@@ -278,8 +286,7 @@ bool settingsFileReadable(const QString &path)
     }
     struct stat st;
     const bool ok
-        = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize;
-    ::close(fd);
+        = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize;
     if (!ok)
         qWarning() << "Error settings file refused:" << path << "is not a regular file of at most"
                    << MaxSettingsFileSize << "bytes";
@@ -288,15 +295,11 @@ bool settingsFileReadable(const QString &path)
 
 static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
 {
-    const int listFd = ::dup(dirFd);
-    DIR *dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
+    const std::unique_ptr<DIR, DirectoryCloser> directory = listEntries(dirFd);
+    if (!directory)
         return;
-    }
     const uid_t self = geteuid();
-    while (const struct dirent *entry = ::readdir(dir)) {
+    while (const struct dirent *entry = ::readdir(directory.get())) {
         const char *name = entry->d_name;
         if (!strcmp(name, ".") || !strcmp(name, ".."))
             continue;
@@ -309,29 +312,25 @@ static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
             else
                 ++count->kept;
         } else if (S_ISDIR(st.st_mode) && subdirectories) {
-            const int sub = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0)
-                continue;
+            const FileDescriptor sub(
+                ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             struct stat subSt;
-            if (::fstat(sub, &subSt) == 0 && trustedOwner(subSt.st_uid))
-                removeIn(sub, false, count);
-            ::close(sub);
+            if (sub.isValid() && ::fstat(sub.get(), &subSt) == 0 && trustedOwner(subSt.st_uid))
+                removeIn(sub.get(), false, count);
         }
     }
-    ::closedir(dir);
 }
 
 bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count)
 {
-    const int fd = ::open(
-        QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const FileDescriptor fd(::open(
+        QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.isValid())
         return errno == ENOENT;
     struct stat st;
-    const bool trusted = ::fstat(fd, &st) == 0 && trustedOwner(st.st_uid);
+    const bool trusted = ::fstat(fd.get(), &st) == 0 && trustedOwner(st.st_uid);
     if (trusted)
-        removeIn(fd, subdirectories, count);
-    ::close(fd);
+        removeIn(fd.get(), subdirectories, count);
     return trusted;
 }
 

@@ -6,7 +6,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <dirent.h>
+#include <memory>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace VokImage {
 namespace SharedFiles {
@@ -17,6 +20,36 @@ constexpr qint64 MaxImageFileSize = qint64(128) << 20;
 constexpr qint64 MaxSvgSize = qint64(16) << 20;
 /// Largest theme, palette, desktop-entry or greeter settings file that is read.
 constexpr qint64 MaxSettingsFileSize = qint64(1) << 20;
+
+/// A file descriptor, closed when it goes out of scope.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    { }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+struct DirectoryCloser
+{
+    void operator()(DIR *directory) const { ::closedir(directory); }
+};
+
+/// The entries of the directory open on @p directoryFd (which stays open); null on failure.
+std::unique_ptr<DIR, DirectoryCloser> listEntries(int directoryFd);
 
 enum class DirectoryState { Missing, Trusted, Untrusted };
 
