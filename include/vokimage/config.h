@@ -131,6 +131,8 @@ public:
     static QString getVokDesktopDir();
     /// The theme directory (the system one in a kiosk session started from it).
     static QString getVokThemeDir();
+    /// The theme file the constructor reads: "current.themerc" in the theme directory.
+    static QString getVokThemeFile();
     /// The file-name suffix of session-specific configuration, such as ".vok-tablet".
     static QString getVokSessionConfigSuffix(WhatVokSession session);
 
@@ -151,6 +153,8 @@ class VOKIMAGE_EXPORT VokOrvPathFactory : public PathFactory
 public:
     /// Opens @p path, or the default settings file when it is empty.
     explicit VokOrvPathFactory(const QString &path);
+    /// The default settings file, "/etc/X11/vok-dm/vok-modern/settings.ini".
+    static QString defaultSettingsPath();
     ~VokOrvPathFactory() override;
     VokOrvPathFactory(const VokOrvPathFactory &) = delete;
     VokOrvPathFactory &operator=(const VokOrvPathFactory &) = delete;

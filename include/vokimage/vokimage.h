@@ -8,4 +8,5 @@
 #include <vokimage/export.h>
 #include <vokimage/render.h>
 #include <vokimage/utils.h>
+#include <vokimage/version.h>
 #include <vokimage/vocabulary.h>

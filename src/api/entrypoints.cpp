@@ -43,9 +43,6 @@ PropertyMap merged(PropertyMap base, const PropertyMap &over)
     return base;
 }
 
-// Device pixel ratios beyond this are taken for mistakes.
-constexpr qreal MaxDevicePixelRatio = 8;
-
 // @p ratio when it can be used for @p screen; otherwise 1, with a warning.
 qreal checkedRatio(qreal ratio, const QRect &screen)
 {

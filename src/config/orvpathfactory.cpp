@@ -55,6 +55,11 @@ VokOrvPathFactory::VokOrvPathFactory(const QString &path)
 
 VokOrvPathFactory::~VokOrvPathFactory() = default;
 
+QString VokOrvPathFactory::defaultSettingsPath()
+{
+    return DefaultSettingsPath;
+}
+
 QVariant VokOrvPathFactory::getProperty(const QString &key)
 {
     const QVariantMap defaults = defaultSettings();

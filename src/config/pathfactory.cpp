@@ -39,9 +39,7 @@ PathFactory::~PathFactory() = default;
 
 VokPathFactory::VokPathFactory()
 {
-    const QString themeFile = getVokThemeDir() + QLatin1Char('/') + QLatin1String("current.themerc")
-        + getVokSessionConfigSuffix(SessionOther);
-    m_themeSettings = std::make_unique<VokSettings>(themeFile);
+    m_themeSettings = std::make_unique<VokSettings>(getVokThemeFile());
     m_themeSettings->sync(true);
     m_paletteSettings = std::make_unique<VokSettings>(getVokPalette());
     m_paletteSettings->sync(true);
@@ -247,6 +245,12 @@ QString VokPathFactory::getVokThemeDir()
     if (isVokKioskSession() && !rcFile.isEmpty() && rcFile.contains(SystemWmDir))
         return SystemWmDir + QLatin1Char('/') + QLatin1String("theme");
     return base + QLatin1Char('/') + QLatin1String("theme");
+}
+
+QString VokPathFactory::getVokThemeFile()
+{
+    return getVokThemeDir() + QLatin1Char('/') + QLatin1String("current.themerc")
+        + getVokSessionConfigSuffix(SessionOther);
 }
 
 QString VokPathFactory::getVokSessionConfigSuffix(WhatVokSession session)

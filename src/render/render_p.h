@@ -12,6 +12,8 @@ namespace VokImage {
 constexpr int MaxImageDimension = 16384;
 /// Largest number of pixels of a wallpaper or logo file that is decoded.
 constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
+/// Device pixel ratios beyond this are taken for mistakes.
+constexpr qreal MaxDevicePixelRatio = 8;
 
 /// While one lives on a thread, the wallpaper pass keeps what it paints, and the next identical
 /// pass on that thread (same file, screen, position and surface) paints that again instead of

@@ -275,22 +275,32 @@ bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *er
     return true;
 }
 
-bool settingsFileReadable(const QString &path)
+bool settingsFileState(const QString &path, QString *reason)
 {
+    reason->clear();
     const FileDescriptor fd(openForReading(path, true));
     if (!fd.isValid()) {
         if (errno != ENOENT)
-            qWarning() << "Error settings file refused:" << path
-                       << QString::fromLocal8Bit(strerror(errno));
+            *reason = QString::fromLocal8Bit(strerror(errno));
         return false;
     }
     struct stat st;
-    const bool ok
-        = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize;
-    if (!ok)
-        qWarning() << "Error settings file refused:" << path << "is not a regular file of at most"
-                   << MaxSettingsFileSize << "bytes";
-    return ok;
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize)
+        return true;
+    *reason = QStringLiteral("is not a regular file of at most %1 bytes").arg(MaxSettingsFileSize);
+    return false;
+}
+
+bool settingsFileReadable(const QString &path)
+{
+    QString reason;
+    if (settingsFileState(path, &reason))
+        return true;
+    if (reason.startsWith(QLatin1String("is not")))
+        qWarning() << "Error settings file refused:" << path << qPrintable(reason);
+    else if (!reason.isEmpty())
+        qWarning() << "Error settings file refused:" << path << reason;
+    return false;
 }
 
 static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)

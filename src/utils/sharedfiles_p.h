@@ -130,6 +130,9 @@ bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *er
  */
 bool settingsFileReadable(const QString &path);
 
+/// As settingsFileReadable(), silently: @p reason says why a present file is refused.
+bool settingsFileState(const QString &path, QString *reason);
+
 /// What removeOwnFiles() did.
 struct RemoveCount
 {

@@ -1,0 +1,245 @@
+// apply: the backgrounds of the monitors as the X root window's background, once or as a
+// daemon that follows the monitor layout and the configuration files.
+
+#include "cli.h"
+#include "commands.h"
+#include "x11.h"
+
+#include "utils/sharedfiles_p.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QPainter>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Tool {
+
+using namespace VokImage;
+
+namespace {
+
+// Composes the backgrounds of @p monitors into one root-sized picture and sets it. False when
+// no background could be produced or the root window could not be set.
+bool applyOnce(const X11::Connection &connection, const QList<X11::Monitor> &monitors, bool greeter)
+{
+    const QSize rootSize = connection.rootSize();
+    QImage canvas(rootSize, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
+    int drawn = 0;
+    for (const X11::Monitor &monitor : monitors) {
+        const Rendered rendered = renderScreen(background, monitor.rect, 1);
+        const bool failed = rendered.record.image.isNull();
+        releaseMessages(failed);
+        if (failed) {
+            err() << "vokimage: no background could be produced for " << monitor.name << " "
+                  << geometryText(monitor.rect) << "\n";
+            continue;
+        }
+        painter.drawImage(monitor.rect.topLeft(), rendered.record.image);
+        ++drawn;
+        printResult(QStringLiteral("root:") + monitor.name, monitor.rect, rendered, true, greeter);
+    }
+    painter.end();
+    if (drawn == 0)
+        return false;
+    QString error;
+    if (!X11::setRootBackground(canvas, &error)) {
+        err() << "vokimage: cannot set the root window's background: " << error << "\n";
+        return false;
+    }
+    return drawn == monitors.size();
+}
+
+QList<X11::Monitor> monitorsFor(const X11::Connection &connection, const QList<QRect> &screens)
+{
+    if (screens.isEmpty())
+        return connection.monitors();
+    QList<X11::Monitor> list;
+    for (const QRect &screen : screens)
+        list.append({ geometryText(screen), screen });
+    return list;
+}
+
+// The configuration files whose changes the daemon follows.
+QStringList configurationFiles(bool greeter)
+{
+    if (greeter)
+        return { VokOrvPathFactory::defaultSettingsPath() };
+    return { VokPathFactory::getVokThemeFile(), VokPathFactory::getVokPalette(),
+        VokPathFactory::getVokDesktopDir() + QLatin1String("/.directory") };
+}
+
+// What the files hold now: reading them touches nothing, and a change of their times alone
+// (the library touches the theme file when it reads it) is not a change.
+QByteArray fingerprint(const QStringList &files)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &file : files) {
+        hash.addData(file.toUtf8());
+        QByteArray data;
+        QString reason;
+        if (SharedFiles::settingsFileState(file, &reason)
+            && SharedFiles::readFile(file, SharedFiles::MaxSettingsFileSize, &data))
+            hash.addData(data);
+        else
+            hash.addData("\0missing", 8);
+    }
+    return hash.result();
+}
+
+// Watches each file and the nearest existing directory above it, so that a file made later
+// is seen too.
+void watch(QFileSystemWatcher *watcher, const QStringList &files)
+{
+    if (!watcher->files().isEmpty())
+        watcher->removePaths(watcher->files());
+    if (!watcher->directories().isEmpty())
+        watcher->removePaths(watcher->directories());
+    for (const QString &file : files) {
+        if (QFileInfo(file).isFile())
+            watcher->addPath(file);
+        QString dir = QFileInfo(file).absolutePath();
+        while (!QFileInfo(dir).isDir() && dir != QLatin1String("/"))
+            dir = QFileInfo(dir).absolutePath();
+        watcher->addPath(dir);
+    }
+}
+
+int signalPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool greeter)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        err() << "vokimage: cannot watch for signals\n";
+        return Failure;
+    }
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [] {
+        char byte = 0;
+        while (::read(signalPipe[0], &byte, 1) > 0) { }
+        QCoreApplication::quit();
+    });
+
+    const QStringList files = configurationFiles(greeter);
+    QByteArray applied = fingerprint(files);
+    QList<QRect> layout;
+    for (const X11::Monitor &monitor : connection.monitors())
+        layout.append(monitor.rect);
+
+    QTimer debounce;
+    debounce.setSingleShot(true);
+    debounce.setInterval(300);
+    QFileSystemWatcher watcher;
+    watch(&watcher, files);
+    QObject::connect(&debounce, &QTimer::timeout, [&] {
+        connection.takeLayoutChange();
+        QList<QRect> now;
+        for (const X11::Monitor &monitor : connection.monitors())
+            now.append(monitor.rect);
+        const QByteArray contents = fingerprint(files);
+        watch(&watcher, files);
+        if (now == layout && contents == applied)
+            return;
+        layout = now;
+        applied = contents;
+        applyOnce(connection, monitorsFor(connection, screens), greeter);
+        // What the library read while rendering may have touched the files again.
+        applied = fingerprint(files);
+    });
+    const auto schedule = [&debounce] { debounce.start(); };
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, schedule);
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, schedule);
+    QSocketNotifier display(connection.watchLayout(), QSocketNotifier::Read);
+    QObject::connect(&display, &QSocketNotifier::activated, [&connection, schedule] {
+        if (connection.takeLayoutChange())
+            schedule();
+    });
+    // Events Xlib has already read do not wake the notifier: look now and then.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&connection, schedule] {
+        if (connection.takeLayoutChange())
+            schedule();
+    });
+    poll.start(1000);
+
+    report() << "watching the monitors and " << files.join(QStringLiteral(", ")) << "\n";
+    report().flush();
+    QCoreApplication::exec();
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    report() << "stopped\n";
+    return Success;
+}
+
+} // namespace
+
+int applyCommand(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("apply"),
+        QStringLiteral("Set the X root window's background: each monitor's background (the "
+                       "desktop's, or the greeter's with --greeter), published for compositors "
+                       "and terminals as _XROOTPMAP_ID and ESETROOT_PMAP_ID."));
+    const QCommandLineOption daemonOption(QStringLiteral("daemon"),
+        QStringLiteral("Stay running and apply again when the monitor layout or a configuration "
+                       "file changes; stop on SIGTERM or SIGINT."));
+    const int code = line.parse(arguments, { greeterOption(), screenOption(), daemonOption });
+    if (code >= 0)
+        return code;
+    if (!line.positional().isEmpty())
+        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
+    QList<QRect> screens;
+    int error = 0;
+    if (line.isSet(screenOption()) && !parseScreens(line, 1, &screens, &error))
+        return error;
+    X11::Connection connection;
+    if (!connection.isOpen()) {
+        err() << "vokimage: cannot open the X display "
+              << QString::fromLocal8Bit(qgetenv("DISPLAY")) << "\n";
+        return Failure;
+    }
+    const bool greeter = line.isSet(greeterOption());
+    const QList<X11::Monitor> monitors = monitorsFor(connection, screens);
+    const QSize root = connection.rootSize();
+    const QString rootLimit = renderLimitError(QRect(QPoint(0, 0), root), 1);
+    if (!rootLimit.isEmpty()) {
+        err() << "vokimage: the root window is too large: " << rootLimit << "\n";
+        return Failure;
+    }
+    for (const X11::Monitor &monitor : qAsConst(monitors)) {
+        const QString limit = renderLimitError(monitor.rect, 1);
+        if (!limit.isEmpty())
+            return line.usageError(limit);
+        if (!QRect(QPoint(0, 0), root).intersects(monitor.rect))
+            return line.usageError(QStringLiteral("%1 lies outside the root window (%2x%3)")
+                                       .arg(geometryText(monitor.rect))
+                                       .arg(root.width())
+                                       .arg(root.height()));
+    }
+    const bool ok = applyOnce(connection, monitors, greeter);
+    if (!line.isSet(daemonOption))
+        return ok ? Success : Failure;
+    return runDaemon(connection, screens, greeter);
+}
+
+} // namespace Tool

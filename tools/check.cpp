@@ -1,0 +1,349 @@
+// check: the configuration as the library reads it, and what will not show as configured.
+
+#include "cli.h"
+#include "commands.h"
+#include "x11.h"
+
+#include "utils/sharedfiles_p.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QJsonArray>
+
+namespace Tool {
+
+using namespace VokImage;
+
+namespace {
+
+enum class Status { Ok, Note, Problem };
+
+struct Finding
+{
+    QString topic;
+    Status status;
+    QString message;
+};
+
+class Findings
+{
+public:
+    void add(const QString &topic, Status status, const QString &message)
+    {
+        m_list.append({ topic, status, message });
+    }
+    int problems() const
+    {
+        return int(std::count_if(m_list.cbegin(), m_list.cend(),
+            [](const Finding &finding) { return finding.status == Status::Problem; }));
+    }
+    const QList<Finding> &list() const { return m_list; }
+
+private:
+    QList<Finding> m_list;
+};
+
+QString statusText(Status status)
+{
+    switch (status) {
+    case Status::Ok:
+        return QStringLiteral("ok");
+    case Status::Note:
+        return QStringLiteral("note");
+    default:
+        return QStringLiteral("problem");
+    }
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A settings file: read, missing (the defaults apply) or refused.
+void checkSettingsFile(Findings *findings, const QString &role, const QString &path)
+{
+    QString reason;
+    const QString topic = role + QLatin1Char(' ') + path;
+    if (SharedFiles::settingsFileState(path, &reason))
+        findings->add(topic, Status::Ok, QStringLiteral("read"));
+    else if (reason.isEmpty())
+        findings->add(topic, Status::Note, QStringLiteral("missing; the defaults apply"));
+    else
+        findings->add(topic, Status::Problem,
+            QStringLiteral("refused: %1; read as missing, the defaults apply").arg(reason));
+}
+
+// A configuration word of @p names; a word that is not one is reported with what is used
+// instead and the word that was probably meant.
+template <typename Names>
+void checkWord(Findings *findings, const QString &topic, const QString &word, const Names &names,
+    const QString &kind, const QString &instead)
+{
+    if (names.contains(word)) {
+        findings->add(topic, Status::Ok, quoted(word));
+        return;
+    }
+    QString hint;
+    for (auto it = names.constBegin(); it != names.constEnd(); ++it)
+        if (it.key().compare(word, Qt::CaseInsensitive) == 0)
+            hint = QStringLiteral("; the word is ") + it.key();
+    if (hint.isEmpty() && names.contains(QStringLiteral("Title"))
+        && word.startsWith(QLatin1String("til"), Qt::CaseInsensitive))
+        hint = QStringLiteral("; the word for tiling is Title");
+    if (hint.isEmpty())
+        hint = QStringLiteral("; the words are ") + names.keys().join(QStringLiteral(", "));
+    findings->add(topic, Status::Problem,
+        QStringLiteral("%1 is not a %2 word; %3%4").arg(quoted(word), kind, instead, hint));
+}
+
+// A wallpaper file or #colour: present and decodable.
+void checkWallpaper(Findings *findings, const QString &topic, const QString &path)
+{
+    if (path.isEmpty()) {
+        findings->add(topic, Status::Problem,
+            QStringLiteral("no wallpaper file could be made: ")
+                + heldMessages().join(QStringLiteral("; ")));
+        return;
+    }
+    if (path.startsWith(QLatin1Char('#'))) {
+        findings->add(topic, Utils::getColor(path).isValid() ? Status::Ok : Status::Problem,
+            Utils::getColor(path).isValid()
+                ? QStringLiteral("the colour %1").arg(path)
+                : QStringLiteral("%1 is not a colour").arg(quoted(path)));
+        return;
+    }
+    if (!QFileInfo(path).isFile()) {
+        findings->add(topic, Status::Problem,
+            QStringLiteral("%1 is not a file: no wallpaper is drawn").arg(path));
+        return;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (!reader.canRead() || !size.isValid()) {
+        findings->add(topic, Status::Problem,
+            QStringLiteral("%1 cannot be decoded: %2").arg(path, reader.errorString()));
+        return;
+    }
+    findings->add(topic, Status::Ok,
+        QStringLiteral("%1 (%2, %3x%4)")
+            .arg(path, QString::fromLatin1(reader.format()))
+            .arg(size.width())
+            .arg(size.height()));
+}
+
+// The logo of one screen: the file for its size class, the variant drawn.
+void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVariant> &map,
+    const QRect &screen, ImageFunction background, bool defaultLogo)
+{
+    const QString path = map.value(QLatin1String(Keys::LogoPath)).toString();
+    if (map.value(QLatin1String(Keys::LogoPosition)).toInt() == int(LogoPosition::NotShow)) {
+        findings->add(topic, Status::Note, QStringLiteral("not shown (NotShow)"));
+        return;
+    }
+    const QString sizeClass = determineLogoSize(screen.width());
+    QString file = QFileInfo(path).isFile() ? path : QString();
+    for (const QString &variant : AllColors)
+        if (file.isEmpty())
+            file = findLogoPath(path, screen.width(), variant);
+    if (file.isEmpty()) {
+        if (defaultLogo)
+            findings->add(topic, Status::Note,
+                QStringLiteral("none configured (the default %1 names no file)").arg(quoted(path)));
+        else
+            findings->add(topic, Status::Problem,
+                QStringLiteral("%1 is neither a file nor the stem of one for size class %2 "
+                               "(such as %1_%2_white.png): no logo is drawn")
+                    .arg(path, sizeClass));
+        return;
+    }
+    QImageReader reader(file);
+    if (!reader.canRead() || !reader.size().isValid()) {
+        findings->add(topic, Status::Problem,
+            QStringLiteral("%1 cannot be decoded: %2").arg(file, reader.errorString()));
+        return;
+    }
+    // The variant drawn depends on the wallpaper under the logo: render as the library does.
+    const Rendered rendered = renderScreen(background, screen, 1);
+    const QString drawn
+        = rendered.record.properties.value(QLatin1String(Keys::LogoPath)).toString();
+    const QString variant = !containsColor(drawn, LightColors).isEmpty() ? QStringLiteral("light")
+        : !containsColor(drawn, DarkColors).isEmpty()                    ? QStringLiteral("dark")
+                                                                         : QStringLiteral("only");
+    findings->add(topic, Status::Ok,
+        QStringLiteral("size class %1: %2; drawn: %3 (%4 variant)")
+            .arg(sizeClass, file, drawn.isEmpty() ? file : drawn, variant));
+}
+
+void checkDesktop(Findings *findings)
+{
+    const QString themeFile = VokPathFactory::getVokThemeFile();
+    const QString paletteFile = VokPathFactory::getVokPalette();
+    checkSettingsFile(findings, QStringLiteral("theme"), themeFile);
+    checkSettingsFile(findings, QStringLiteral("palette"), paletteFile);
+    checkSettingsFile(findings, QStringLiteral("desktop folder entry"),
+        VokPathFactory::getVokDesktopDir() + QLatin1String("/.directory"));
+
+    FileSystemEngine engine(FileSystemEngine::DesktopSession);
+    checkWord(findings, QStringLiteral("WallPaperPos"),
+        engine.getProperty(QStringLiteral("Options.Wallpaper.Position")).toString(),
+        WallPaperPositionNames, QStringLiteral("placement"), QStringLiteral("Crop is used"));
+    checkWord(findings, QStringLiteral("LogoPosition"),
+        engine.getProperty(QStringLiteral("Options.Logo.Position")).toString(), LogoPositionNames,
+        QStringLiteral("logo placement"), QStringLiteral("no logo is drawn"));
+    checkWord(findings, QStringLiteral("TaskbarPosition"),
+        engine.getProperty(QStringLiteral("Options.Taskbar.Position")).toString(),
+        TaskbarPositionNames, QStringLiteral("taskbar edge"),
+        QStringLiteral("the logo keeps no room for a taskbar"));
+
+    VokSettings theme(themeFile);
+    const QVariant height = theme.value(QStringLiteral("TaskbarHeight"));
+    if (height.isValid() && (height.userType() != QMetaType::Int || height.toInt() <= 0))
+        findings->add(QStringLiteral("TaskbarHeight"), Status::Problem,
+            QStringLiteral("%1 is not a number of pixels above 0; 48 is used")
+                .arg(quoted(height.toString())));
+    VokSettings palette(paletteFile);
+    const QVariant primary = palette.value(QStringLiteral("PrimaryColor"));
+    if (primary.isValid() && !QColor::isValidColor(primary.toString()))
+        findings->add(QStringLiteral("PrimaryColor"), Status::Problem,
+            QStringLiteral("%1 is not a colour; #5a91bd is used").arg(quoted(primary.toString())));
+    else
+        findings->add(QStringLiteral("PrimaryColor"), Status::Ok,
+            colourText(engine.getProperty(QStringLiteral("PrimaryColor")).value<QColor>()));
+}
+
+void checkGreeter(Findings *findings)
+{
+    checkSettingsFile(
+        findings, QStringLiteral("greeter settings"), VokOrvPathFactory::defaultSettingsPath());
+    FileSystemEngine engine(FileSystemEngine::DisplayManager);
+    const QString overlay
+        = engine.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString();
+    if (Utils::getColor(overlay).isValid())
+        findings->add(
+            QStringLiteral("color_overlay"), Status::Ok, colourText(Utils::getColor(overlay)));
+    else
+        findings->add(QStringLiteral("color_overlay"), Status::Problem,
+            QStringLiteral(
+                "%1 is not a colour (#rrggbb, a name or r, g, b, a): no overlay is drawn")
+                .arg(quoted(overlay)));
+    if (engine.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")).toBool()) {
+        const int radius
+            = engine.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt();
+        findings->add(QStringLiteral("blur"), radius > 0 ? Status::Ok : Status::Problem,
+            radius > 0
+                ? QStringLiteral("radius %1").arg(radius)
+                : QStringLiteral("enabled, but the radius is not a number above 0: no blur"));
+    }
+}
+
+void checkCache(Findings *findings)
+{
+    const SharedFiles::DirectoryState shared = SharedFiles::directoryState(CacheDir);
+    findings->add(QStringLiteral("shared cache ") + CacheDir,
+        shared == SharedFiles::DirectoryState::Untrusted ? Status::Note : Status::Ok,
+        shared == SharedFiles::DirectoryState::Untrusted
+            ? QStringLiteral("not trusted (another user's, open to others or a link); "
+                             "pictures are kept in the private cache")
+            : shared == SharedFiles::DirectoryState::Missing ? QStringLiteral("not created yet")
+                                                             : QStringLiteral("in use"));
+    const QString own = Cache::privateCacheDir();
+    const SharedFiles::DirectoryState state = own.isEmpty()
+        ? SharedFiles::DirectoryState::Untrusted
+        : SharedFiles::privateDirectoryState(own);
+    findings->add(
+        QStringLiteral("private cache ") + (own.isEmpty() ? QStringLiteral("(none)") : own),
+        state == SharedFiles::DirectoryState::Untrusted ? Status::Note : Status::Ok,
+        state == SharedFiles::DirectoryState::Untrusted
+            ? QStringLiteral("not used: not this user's own closed directory")
+            : state == SharedFiles::DirectoryState::Missing ? QStringLiteral("not created yet")
+                                                            : QStringLiteral("in use"));
+}
+
+} // namespace
+
+int checkCommand(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("check"),
+        QStringLiteral("Explain the configuration as the library reads it: the files read or "
+                       "refused, each value and whether it is a word of its table, the wallpaper "
+                       "and logo files, the logo each screen gets, and the caches. Exit status 1 "
+                       "when something will not show as configured."));
+    const int code = line.parse(arguments, { greeterOption(), screenOption(), jsonOption() });
+    if (code >= 0)
+        return code;
+    if (!line.positional().isEmpty())
+        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
+    QList<QRect> screens;
+    for (const QString &value : line.values(screenOption())) {
+        const QRect screen = parseGeometry(value);
+        if (!screen.isValid())
+            return line.usageError(QStringLiteral("not a geometry: ") + value);
+        screens.append(screen);
+    }
+    if (screens.isEmpty()) {
+        const X11::Connection connection;
+        if (connection.isOpen())
+            for (const X11::Monitor &monitor : connection.monitors())
+                screens.append(monitor.rect);
+        else
+            screens.append(QRect(0, 0, 1920, 1080));
+    }
+
+    const bool greeter = line.isSet(greeterOption());
+    Findings findings;
+    if (greeter)
+        checkGreeter(&findings);
+    else
+        checkDesktop(&findings);
+    const bool defaultLogo = !greeter
+        && FileSystemEngine(FileSystemEngine::DesktopSession)
+                .getProperty(QStringLiteral("Options.Logo.Path"))
+                .toString()
+            == QLatin1String("fictive")
+        && !VokSettings(VokPathFactory::getVokThemeFile())
+                .value(QStringLiteral("LogoPixmap"))
+                .isValid();
+    for (const QRect &screen : qAsConst(screens)) {
+        const QString name = QStringLiteral("screen ") + geometryText(screen);
+        const QMap<QString, QVariant> wallpaper
+            = greeter ? getWallpaperOrvProperties(screen) : getWallpaperProperties(screen);
+        checkWallpaper(&findings, name + QStringLiteral(" wallpaper"),
+            wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>().path);
+        checkLogo(&findings, name + QStringLiteral(" logo"),
+            greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen), screen,
+            imageFunction(QStringLiteral("background"), greeter), defaultLogo);
+    }
+    checkCache(&findings);
+    // The library's own messages are explained by the findings.
+    releaseMessages(false);
+
+    const int problems = findings.problems();
+    if (line.isSet(jsonOption())) {
+        QJsonArray list;
+        for (const Finding &finding : findings.list())
+            list.append(QJsonObject { { QStringLiteral("topic"), finding.topic },
+                { QStringLiteral("status"), statusText(finding.status) },
+                { QStringLiteral("message"), finding.message } });
+        printJson(QJsonObject {
+            { QStringLiteral("configuration"),
+                greeter ? QStringLiteral("greeter") : QStringLiteral("desktop") },
+            { QStringLiteral("ok"), problems == 0 },
+            { QStringLiteral("problems"), problems },
+            { QStringLiteral("findings"), list },
+        });
+    } else {
+        out() << (greeter ? "greeter" : "desktop") << " configuration\n";
+        for (const Finding &finding : findings.list())
+            out() << "  " << statusText(finding.status).leftJustified(8) << finding.topic << ": "
+                  << finding.message << "\n";
+        out() << (problems == 0 ? QStringLiteral("all is well\n")
+                                : QStringLiteral("%1 problem(s): the background will not show as "
+                                                 "configured\n")
+                                      .arg(problems));
+    }
+    return problems == 0 ? Success : Failure;
+}
+
+} // namespace Tool

@@ -1,0 +1,214 @@
+// config and cache: what the configuration answers, and the picture caches.
+
+#include "cli.h"
+#include "commands.h"
+
+#include "utils/sharedfiles_p.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+
+namespace Tool {
+
+using namespace VokImage;
+
+namespace {
+
+const QStringList &desktopKeys()
+{
+    static const QStringList keys = { QStringLiteral("Options.Wallpaper.Path"),
+        QStringLiteral("Options.Wallpaper.Position"), QStringLiteral("Options.Logo.Path"),
+        QStringLiteral("Options.Logo.Position"), QStringLiteral("Options.Taskbar.Height"),
+        QStringLiteral("Options.Taskbar.Position"), QStringLiteral("PrimaryColor") };
+    return keys;
+}
+
+const QStringList &greeterKeys()
+{
+    static const QStringList keys
+        = { QStringLiteral("Options.Wallpaper.Path"), QStringLiteral("Options.Wallpaper.Position"),
+              QStringLiteral("Options.Wallpaper.ColorOverlay"),
+              QStringLiteral("Options.Wallpaper.Blur.Enable"),
+              QStringLiteral("Options.Wallpaper.Blur.Radius"), QStringLiteral("Options.Logo.Path"),
+              QStringLiteral("Options.Logo.Position"), QStringLiteral("Options.Logo.Blur") };
+    return keys;
+}
+
+QString describe(const QVariant &value)
+{
+    if (!value.isValid())
+        return QStringLiteral("(none)");
+    if (value.userType() == QMetaType::QColor)
+        return colourText(value.value<QColor>());
+    if (value.userType() == QMetaType::QStringList)
+        return QLatin1Char('[') + value.toStringList().join(QStringLiteral(", "))
+            + QLatin1Char(']');
+    return value.toString() + QStringLiteral(" (") + QString::fromLatin1(value.typeName())
+        + QLatin1Char(')');
+}
+
+} // namespace
+
+int configCommand(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("config"),
+        QStringLiteral("Print what the configuration answers for property keys."));
+    line.addPositional(QStringLiteral("keys"),
+        QStringLiteral("Property keys such as Options.Wallpaper.Path; none prints the usual ones."),
+        QStringLiteral("[KEY...]"));
+    const int code = line.parse(arguments, { greeterOption(), jsonOption() });
+    if (code >= 0)
+        return code;
+    const bool greeter = line.isSet(greeterOption());
+    QStringList keys = line.positional();
+    if (keys.isEmpty())
+        keys = greeter ? greeterKeys() : desktopKeys();
+    FileSystemEngine engine(
+        greeter ? FileSystemEngine::DisplayManager : FileSystemEngine::DesktopSession);
+    QJsonObject object;
+    for (const QString &key : qAsConst(keys)) {
+        const QVariant value = engine.getProperty(key);
+        if (line.isSet(jsonOption()))
+            object.insert(key, toJson(key, value));
+        else
+            out() << key << " = " << describe(value) << "\n";
+    }
+    releaseMessages(false);
+    if (line.isSet(jsonOption()))
+        printJson(object);
+    return Success;
+}
+
+namespace {
+
+// The regular files of @p dir: pictures directly in it, generated wallpapers in its ratio
+// subdirectories. Links are not followed.
+struct Census
+{
+    int pictures = 0;
+    quint64 pictureBytes = 0;
+    int wallpapers = 0;
+    quint64 wallpaperBytes = 0;
+};
+
+Census census(const QString &dir)
+{
+    Census total;
+    QDirIterator it(dir, QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const quint64 size = quint64(it.fileInfo().size());
+        if (it.fileInfo().path() == dir) {
+            ++total.pictures;
+            total.pictureBytes += size;
+        } else {
+            ++total.wallpapers;
+            total.wallpaperBytes += size;
+        }
+    }
+    return total;
+}
+
+QJsonObject directoryJson(const QString &dir, const QString &state, const Census &count)
+{
+    return QJsonObject {
+        { QStringLiteral("directory"), dir.isEmpty() ? QJsonValue() : QJsonValue(dir) },
+        { QStringLiteral("state"), state },
+        { QStringLiteral("pictures"), count.pictures },
+        { QStringLiteral("pictureBytes"), double(count.pictureBytes) },
+        { QStringLiteral("generatedWallpapers"), count.wallpapers },
+        { QStringLiteral("generatedWallpaperBytes"), double(count.wallpaperBytes) },
+    };
+}
+
+void printDirectory(
+    const QString &title, const QString &dir, const QString &state, const Census &count)
+{
+    out() << title.leftJustified(11) << (dir.isEmpty() ? QStringLiteral("(none)") : dir) << " ("
+          << state << ")\n"
+          << "  pictures             " << count.pictures << " (" << count.pictureBytes
+          << " bytes)\n"
+          << "  generated wallpapers " << count.wallpapers << " (" << count.wallpaperBytes
+          << " bytes)\n";
+}
+
+QString stateText(SharedFiles::DirectoryState state)
+{
+    switch (state) {
+    case SharedFiles::DirectoryState::Trusted:
+        return QStringLiteral("in use");
+    case SharedFiles::DirectoryState::Missing:
+        return QStringLiteral("not created yet");
+    default:
+        return QStringLiteral("not trusted: owned by another user, open to others or a link");
+    }
+}
+
+} // namespace
+
+int cacheCommand(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("cache"),
+        QStringLiteral("Inspect or clear the shared and the private picture cache."));
+    line.addPositional(QStringLiteral("action"),
+        QStringLiteral("info: directories, pictures, generated wallpapers, size and limit; "
+                       "clear: remove the files this user may remove, generated wallpapers "
+                       "included."),
+        QStringLiteral("info|clear"));
+    const int code = line.parse(arguments, { jsonOption() });
+    if (code >= 0)
+        return code;
+    const QStringList positional = line.positional();
+    const QString action = positional.size() == 1 ? positional.first() : QString();
+    if (action != QLatin1String("info") && action != QLatin1String("clear"))
+        return line.usageError(QStringLiteral("give info or clear"));
+    const QString privateDir = Cache::privateCacheDir();
+    const SharedFiles::DirectoryState sharedState = SharedFiles::directoryState(CacheDir);
+    const SharedFiles::DirectoryState privateState = privateDir.isEmpty()
+        ? SharedFiles::DirectoryState::Untrusted
+        : SharedFiles::privateDirectoryState(privateDir);
+    const bool sharedTrusted = sharedState != SharedFiles::DirectoryState::Untrusted;
+    const bool privateTrusted = privateState == SharedFiles::DirectoryState::Trusted;
+    if (action == QLatin1String("info")) {
+        const Census shared = sharedTrusted ? census(CacheDir) : Census();
+        const Census own = privateTrusted ? census(privateDir) : Census();
+        const quint64 removable = Cache::getCacheSize();
+        releaseMessages(false);
+        if (line.isSet(jsonOption())) {
+            QJsonObject sharedObject = directoryJson(CacheDir, stateText(sharedState), shared);
+            sharedObject.insert(QStringLiteral("removableBytes"), double(removable));
+            printJson(QJsonObject {
+                { QStringLiteral("shared"), sharedObject },
+                { QStringLiteral("private"),
+                    directoryJson(privateDir, stateText(privateState), own) },
+                { QStringLiteral("limitBytes"), double(Cache::MaxCacheSize) },
+            });
+            return Success;
+        }
+        printDirectory(QStringLiteral("shared"), CacheDir, stateText(sharedState), shared);
+        out() << "  size                 " << removable << " bytes this user may remove\n";
+        printDirectory(QStringLiteral("private"), privateDir, stateText(privateState), own);
+        out() << "limit      " << Cache::MaxCacheSize << " bytes each\n";
+        return Success;
+    }
+    SharedFiles::RemoveCount shared;
+    SharedFiles::RemoveCount own;
+    const bool sharedCleared = SharedFiles::removeOwnFiles(CacheDir, true, &shared);
+    if (privateTrusted)
+        SharedFiles::removeOwnFiles(privateDir, true, &own);
+    releaseMessages(!sharedCleared);
+    out() << "removed " << shared.removed << " file(s) from " << CacheDir;
+    if (shared.kept > 0)
+        out() << "; kept " << shared.kept << " of other users";
+    out() << "\nremoved " << own.removed << " file(s) from "
+          << (privateDir.isEmpty() ? QStringLiteral("(no private cache)") : privateDir) << "\n";
+    if (!sharedCleared) {
+        err() << "vokimage: " << CacheDir
+              << " is not a directory of root or this user; it is not used\n";
+        return Failure;
+    }
+    return Success;
+}
+
+} // namespace Tool

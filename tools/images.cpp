@@ -1,0 +1,171 @@
+// background, wallpaper, logo and properties: what the library serves for screens.
+
+#include "cli.h"
+#include "commands.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+
+namespace Tool {
+
+using namespace VokImage;
+
+ImageFunction imageFunction(const QString &name, bool greeter)
+{
+    if (name == QLatin1String("background"))
+        return greeter ? ImageFunction(getOrvBackground) : ImageFunction(getBackground);
+    if (name == QLatin1String("wallpaper"))
+        return greeter ? ImageFunction(getOrvWallpaper) : ImageFunction(getWallpaper);
+    return greeter ? ImageFunction(getOrvLogo) : ImageFunction(getLogo);
+}
+
+Rendered renderScreen(ImageFunction function, const QRect &screen, qreal scale)
+{
+    Rendered rendered;
+    QElapsedTimer timer;
+    timer.start();
+    rendered.record = function(screen, scale, &rendered.origin);
+    rendered.milliseconds = timer.elapsed();
+    return rendered;
+}
+
+namespace {
+
+QString originText(Cache::Origin origin)
+{
+    switch (origin) {
+    case Cache::Origin::SharedCache:
+        return QStringLiteral("from cache");
+    case Cache::Origin::PrivateCache:
+        return QStringLiteral("from private cache");
+    default:
+        return QStringLiteral("rendered");
+    }
+}
+
+} // namespace
+
+void printResult(const QString &destination, const QRect &screen, const Rendered &rendered,
+    bool background, bool greeter)
+{
+    report() << destination << "  " << geometryText(screen) << "  " << originText(rendered.origin)
+             << "  " << rendered.milliseconds << " ms";
+    const QString logo = rendered.record.properties.value(QLatin1String(Keys::LogoPath)).toString();
+    if (background && !logo.isEmpty()) {
+        const QString configured
+            = (greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen))
+                  .value(QLatin1String(Keys::LogoPath))
+                  .toString();
+        report() << "  logo " << logo;
+        if (!QFileInfo::exists(logo))
+            report() << " (no such file: none drawn)";
+        else if (logo != configured)
+            report() << " (the other variant of " << configured << ", chosen by brightness)";
+    }
+    report() << "\n";
+    report().flush();
+}
+
+namespace {
+
+// The output file of screen @p index of @p count: FILE itself for one screen, FILE with
+// "-N" before its suffix for several.
+QString outputFor(const QString &file, int index, int count)
+{
+    if (count == 1)
+        return file;
+    const QFileInfo info(file);
+    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return base + QLatin1Char('-') + QString::number(index + 1) + suffix;
+}
+
+} // namespace
+
+int imageCommand(const QString &name, const QStringList &arguments)
+{
+    const QString description = name == QLatin1String("background")
+        ? QStringLiteral("Render the whole background (wallpaper and logo) for each screen.")
+        : name == QLatin1String("wallpaper")
+        ? QStringLiteral("Render the wallpaper alone for each screen.")
+        : QStringLiteral("Render the logo alone (on a transparent picture) for each screen.");
+    CommandLine line(name, description);
+    const QCommandLineOption output({ QStringLiteral("o"), QStringLiteral("output") },
+        QStringLiteral("Output file (- for PNG on standard output); with several screens -1, "
+                       "-2... is added before the suffix. Default: %1.png in the working "
+                       "directory.")
+            .arg(name),
+        QStringLiteral("FILE"), name + QStringLiteral(".png"));
+    int code = line.parse(
+        arguments, { greeterOption(), screenOption(), scaleOption(), output, formatOption() });
+    if (code >= 0)
+        return code;
+    if (!line.positional().isEmpty())
+        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
+    qreal scale = 1;
+    QList<QRect> screens;
+    QByteArray format;
+    const QString file = line.value(output);
+    if (!parseScale(line, &scale, &code) || !pictureFormat(line, file, &format, &code)
+        || !parseScreens(line, scale, &screens, &code))
+        return code;
+    if (file == QLatin1String("-") && screens.size() > 1)
+        return line.usageError(QStringLiteral("-o - takes one screen"));
+    setReportToStandardError(file == QLatin1String("-"));
+    const bool greeter = line.isSet(greeterOption());
+    const ImageFunction function = imageFunction(name, greeter);
+
+    int status = Success;
+    for (int i = 0; i < screens.size(); ++i) {
+        const QString target = outputFor(file, i, screens.size());
+        const Rendered rendered = renderScreen(function, screens.at(i), scale);
+        const bool failed = rendered.record.image.isNull();
+        releaseMessages(failed);
+        if (failed) {
+            err() << "vokimage: no " << name << " could be produced for "
+                  << geometryText(screens.at(i)) << "\n";
+            status = Failure;
+            continue;
+        }
+        if (!writeImage(rendered.record.image, target, format)) {
+            status = Failure;
+            continue;
+        }
+        printResult(target, screens.at(i), rendered, name == QLatin1String("background"), greeter);
+    }
+    return status;
+}
+
+int propertiesCommand(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("properties"),
+        QStringLiteral("Print the wallpaper and logo property maps of each screen as JSON."));
+    int code = line.parse(arguments, { greeterOption(), screenOption(), scaleOption() });
+    if (code >= 0)
+        return code;
+    if (!line.positional().isEmpty())
+        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
+    qreal scale = 1;
+    QList<QRect> screens;
+    if (!parseScale(line, &scale, &code) || !parseScreens(line, scale, &screens, &code))
+        return code;
+    const bool greeter = line.isSet(greeterOption());
+    QJsonArray list;
+    for (const QRect &screen : qAsConst(screens)) {
+        list.append(QJsonObject {
+            { QStringLiteral("screen"), geometryText(screen) },
+            { QStringLiteral("wallpaper"),
+                toJson(greeter ? getWallpaperOrvProperties(screen, scale)
+                               : getWallpaperProperties(screen, scale)) },
+            { QStringLiteral("logo"),
+                toJson(greeter ? getLogoOrvProperties(screen, scale)
+                               : getLogoProperties(screen, scale)) },
+        });
+    }
+    releaseMessages(false);
+    printJson(list);
+    return Success;
+}
+
+} // namespace Tool

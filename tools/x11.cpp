@@ -1,0 +1,249 @@
+#include "x11.h"
+
+#include <QByteArray>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace Tool {
+namespace X11 {
+
+QRect parseGeometry(const QString &text)
+{
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0;
+    const QByteArray bytes = text.trimmed().toLatin1();
+    if (bytes.isEmpty() || bytes.startsWith('='))
+        return QRect();
+    const int mask = XParseGeometry(bytes.constData(), &x, &y, &width, &height);
+    if (!(mask & WidthValue) || !(mask & HeightValue) || width < 1 || height < 1 || width > 1u << 24
+        || height > 1u << 24)
+        return QRect();
+    // "-0" places the right edge; as a screen origin it is the root's own 0.
+    return QRect((mask & XValue) ? x : 0, (mask & YValue) ? y : 0, int(width), int(height));
+}
+
+Connection::Connection()
+    : m_display(XOpenDisplay(nullptr))
+{ }
+
+Connection::~Connection()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+QSize Connection::rootSize() const
+{
+    const int screen = DefaultScreen(m_display);
+    return QSize(DisplayWidth(m_display, screen), DisplayHeight(m_display, screen));
+}
+
+QList<Monitor> Connection::monitors() const
+{
+    QList<Monitor> list;
+    const Window root = DefaultRootWindow(m_display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    const bool randr = XRRQueryExtension(m_display, &event, &error)
+        && XRRQueryVersion(m_display, &major, &minor);
+    if (randr && (major > 1 || (major == 1 && minor >= 5))) {
+        int count = 0;
+        XRRMonitorInfo *info = XRRGetMonitors(m_display, root, True, &count);
+        for (int i = 0; info && i < count; ++i) {
+            char *name = XGetAtomName(m_display, info[i].name);
+            list.append({ QString::fromLatin1(name),
+                QRect(info[i].x, info[i].y, info[i].width, info[i].height) });
+            XFree(name);
+        }
+        if (info)
+            XRRFreeMonitors(info);
+    }
+    if (randr && list.isEmpty()) {
+        XRRScreenResources *resources = XRRGetScreenResourcesCurrent(m_display, root);
+        for (int i = 0; resources && i < resources->ncrtc; ++i) {
+            XRRCrtcInfo *crtc = XRRGetCrtcInfo(m_display, resources, resources->crtcs[i]);
+            if (crtc && crtc->mode != None && crtc->width > 0 && crtc->height > 0)
+                list.append({ QStringLiteral("crtc-%1").arg(i),
+                    QRect(crtc->x, crtc->y, int(crtc->width), int(crtc->height)) });
+            if (crtc)
+                XRRFreeCrtcInfo(crtc);
+        }
+        if (resources)
+            XRRFreeScreenResources(resources);
+    }
+    if (list.isEmpty())
+        list.append({ QStringLiteral("root"), QRect(QPoint(0, 0), rootSize()) });
+    return list;
+}
+
+int Connection::watchLayout()
+{
+    int error = 0;
+    if (XRRQueryExtension(m_display, &m_randrEvent, &error))
+        XRRSelectInput(m_display, DefaultRootWindow(m_display),
+            RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    XFlush(m_display);
+    return ConnectionNumber(m_display);
+}
+
+bool Connection::takeLayoutChange()
+{
+    bool changed = false;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (m_randrEvent >= 0
+            && (event.type == m_randrEvent + RRScreenChangeNotify
+                || event.type == m_randrEvent + RRNotify)) {
+            XRRUpdateConfiguration(&event);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+namespace {
+
+int ignoreErrors(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+Pixmap pixmapProperty(Display *display, Window root, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    Pixmap pixmap = None;
+    if (XGetWindowProperty(display, root, property, 0, 1, False, AnyPropertyType, &type, &format,
+            &items, &after, &data)
+            == Success
+        && type == XA_PIXMAP && format == 32 && items == 1 && data)
+        pixmap = *reinterpret_cast<Pixmap *>(data);
+    if (data)
+        XFree(data);
+    return pixmap;
+}
+
+// The position of a channel mask's lowest bit and its width.
+void maskShape(unsigned long mask, int *shift, int *bits)
+{
+    *shift = 0;
+    *bits = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++*shift;
+    }
+    while (mask & 1) {
+        mask >>= 1;
+        ++*bits;
+    }
+}
+
+unsigned long channel(int value, unsigned long mask)
+{
+    int shift = 0, bits = 0;
+    maskShape(mask, &shift, &bits);
+    if (bits == 0)
+        return 0;
+    return (static_cast<unsigned long>(value) >> (8 - qMin(bits, 8)))
+        << (shift + qMax(0, bits - 8));
+}
+
+// @p picture in the visual's pixel layout; null when the visual is not a true-colour one.
+XImage *toXImage(Display *display, Visual *visual, int depth, const QImage &picture)
+{
+    if (visual->c_class != TrueColor && visual->c_class != DirectColor)
+        return nullptr;
+    XImage *image = XCreateImage(display, visual, unsigned(depth), ZPixmap, 0, nullptr,
+        unsigned(picture.width()), unsigned(picture.height()), 32, 0);
+    if (!image)
+        return nullptr;
+    image->data = static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * image->height));
+    if (!image->data) {
+        XDestroyImage(image);
+        return nullptr;
+    }
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+    const bool native = image->bits_per_pixel == 32 && image->red_mask == 0xff0000
+        && image->green_mask == 0xff00 && image->blue_mask == 0xff
+        && image->byte_order
+            == (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? LSBFirst : MSBFirst);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        if (native) {
+            std::memcpy(
+                image->data + size_t(y) * image->bytes_per_line, line, size_t(rgb.width()) * 4);
+            continue;
+        }
+        for (int x = 0; x < rgb.width(); ++x)
+            XPutPixel(image, x, y,
+                channel(qRed(line[x]), image->red_mask)
+                    | channel(qGreen(line[x]), image->green_mask)
+                    | channel(qBlue(line[x]), image->blue_mask));
+    }
+    return image;
+}
+
+} // namespace
+
+bool setRootBackground(const QImage &picture, QString *error)
+{
+    // A connection of its own: closed with RetainPermanent, its pixmap outlives this process.
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        *error = QStringLiteral("cannot open the X display %1")
+                     .arg(QString::fromLocal8Bit(qgetenv("DISPLAY")));
+        return false;
+    }
+    const int screen = DefaultScreen(display);
+    const Window root = RootWindow(display, screen);
+    const int depth = DefaultDepth(display, screen);
+    XImage *image = toXImage(display, DefaultVisual(display, screen), depth, picture);
+    if (!image) {
+        XCloseDisplay(display);
+        *error = QStringLiteral("the root window's visual is not a true-colour one");
+        return false;
+    }
+    const Pixmap pixmap = XCreatePixmap(
+        display, root, unsigned(picture.width()), unsigned(picture.height()), unsigned(depth));
+    const GC gc = XCreateGC(display, pixmap, 0, nullptr);
+    XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, unsigned(picture.width()),
+        unsigned(picture.height()));
+    XFreeGC(display, gc);
+    XDestroyImage(image);
+
+    const Atom rootPixmap = XInternAtom(display, "_XROOTPMAP_ID", False);
+    const Atom setRootPixmap = XInternAtom(display, "ESETROOT_PMAP_ID", False);
+    // The previous setter's pixmap: when both properties name it, its client was kept only to
+    // hold it, and killing that client frees it.
+    XGrabServer(display);
+    const Pixmap previous = pixmapProperty(display, root, rootPixmap);
+    if (previous != None && previous == pixmapProperty(display, root, setRootPixmap)) {
+        XSync(display, False);
+        XErrorHandler handler = XSetErrorHandler(ignoreErrors);
+        XKillClient(display, previous);
+        XSync(display, False);
+        XSetErrorHandler(handler);
+    }
+    XChangeProperty(display, root, rootPixmap, XA_PIXMAP, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char *>(&pixmap), 1);
+    XChangeProperty(display, root, setRootPixmap, XA_PIXMAP, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char *>(&pixmap), 1);
+    XSetWindowBackgroundPixmap(display, root, pixmap);
+    XClearWindow(display, root);
+    XUngrabServer(display);
+    XSetCloseDownMode(display, RetainPermanent);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+} // namespace X11
+} // namespace Tool

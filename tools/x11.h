@@ -1,0 +1,61 @@
+// The tool's X11 side: geometry strings, the monitors of a display and the root window's
+// background. Only this file's implementation sees the X11 headers.
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <memory>
+
+struct _XDisplay;
+
+namespace Tool {
+namespace X11 {
+
+/// "WIDTHxHEIGHT[{+-}X{+-}Y]" through XParseGeometry; null unless both sizes are given and
+/// positive.
+QRect parseGeometry(const QString &text);
+
+struct Monitor
+{
+    QString name;
+    QRect rect;
+};
+
+/// A connection to the X display named by DISPLAY, closed by its destructor.
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    bool isOpen() const { return m_display != nullptr; }
+    _XDisplay *display() const { return m_display; }
+    /// The root window's size.
+    QSize rootSize() const;
+    /// RandR 1.5 monitors where the server has them, else the active CRTCs, else the root.
+    QList<Monitor> monitors() const;
+
+    /// Asks for RandR screen and CRTC change events; their file descriptor for a notifier.
+    int watchLayout();
+    /// True when a layout change event was waiting (all waiting events are consumed).
+    bool takeLayoutChange();
+
+private:
+    _XDisplay *m_display = nullptr;
+    int m_randrEvent = -1;
+};
+
+/**
+ * Makes @p picture (root-sized) the root window's background: a pixmap of the root's depth and
+ * visual that outlives this process, published as _XROOTPMAP_ID and ESETROOT_PMAP_ID. The
+ * resources of the previous such pixmap are freed. False, with @p error, when it fails.
+ */
+bool setRootBackground(const QImage &picture, QString *error);
+
+} // namespace X11
+} // namespace Tool
