@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTest>
 
 #include <sys/time.h>
@@ -30,7 +29,6 @@ private slots:
     void greeterSettings_data();
     void greeterSettings();
     void greeterBackground();
-    void tool();
 };
 
 static const QString Home = QStringLiteral("/tmp/home");
@@ -293,63 +291,6 @@ void TestApi::greeterBackground()
     QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
     QCOMPARE(getOrvWallpaper(Screen).image.size(), Screen.size());
     QCOMPARE(getOrvLogo(Screen).image.size(), Screen.size());
-}
-
-void TestApi::tool()
-{
-    const QString tool = QStringLiteral(VOKIMAGE_TOOL);
-    auto run = [&tool](const QStringList &arguments, QByteArray *output = nullptr) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(tool, arguments);
-        process.waitForFinished(120000);
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    };
-    QByteArray output;
-    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/out")));
-    QCOMPARE(
-        run({ QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-                QStringLiteral("--screen"), QStringLiteral("200x320+320+0"), QStringLiteral("-o"),
-                QStringLiteral("/tmp/out/bg.png") },
-            &output),
-        0);
-    QCOMPARE(QImage(QStringLiteral("/tmp/out/bg-1.png")).size(), QSize(320, 200));
-    QCOMPARE(QImage(QStringLiteral("/tmp/out/bg-2.png")).size(), QSize(200, 320));
-    QVERIFY(output.contains("rendered"));
-    QCOMPARE(
-        run({ QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-                QStringLiteral("-o"), QStringLiteral("/tmp/out/again.png") },
-            &output),
-        0);
-    QVERIFY(output.contains("from cache"));
-
-    QCOMPARE(run({ QStringLiteral("properties"), QStringLiteral("--greeter"),
-                     QStringLiteral("--screen"), QStringLiteral("320x200") },
-                 &output),
-        0);
-    QVERIFY(output.contains("\"ImageProperty.blur\": 5"));
-    QVERIFY(output.contains("\"LogoProperty.blur\": 5"));
-
-    QCOMPARE(run({ QStringLiteral("cache"), QStringLiteral("info") }, &output), 0);
-    QVERIFY(output.contains("limit      104857600 bytes"));
-    QCOMPARE(run({ QStringLiteral("cache"), QStringLiteral("clear") }, &output), 0);
-    QVERIFY(output.startsWith("removed "));
-    QVERIFY(QDir(CacheDir).entryList(QDir::Files).isEmpty());
-
-    // Failures: no empty file, status 1; usage errors: status 2.
-    QVERIFY(writeTheme("WallPaper=/tmp/missing.jpg\n"));
-    QCOMPARE(
-        run({ QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-            QStringLiteral("-o"), QStringLiteral("/tmp/out/missing.png") }),
-        1);
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/out/missing.png")));
-    QCOMPARE(
-        run({ QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("0x0") }), 2);
-    QCOMPARE(run({ QStringLiteral("wallpaper") }), 2);
-    QCOMPARE(run({ QStringLiteral("no-such-command") }), 2);
-    QCOMPARE(run({ QStringLiteral("--help") }), 0);
 }
 
 QTEST_MAIN(TestApi)

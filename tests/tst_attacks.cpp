@@ -680,7 +680,7 @@ void TestAttacks::settingsFilesThatBlock()
             QVERIFY(writeAs(Alice, theme, huge));
             QVERIFY(writeAll(DmSettings, "[background]\n" + huge));
         }
-        const Run desktop = tool(&Alice, { QStringLiteral("config") });
+        const Run desktop = tool(&Alice, { QStringLiteral("config"), QStringLiteral("-v") });
         const Run greeter
             = tool(nullptr, { QStringLiteral("config"), QStringLiteral("--greeter") });
         QVERIFY2(desktop.code == 0 && greeter.code == 0, kind ? "huge" : "fifo");

@@ -1,0 +1,608 @@
+// The vokimage tool: its commands, its command line, and apply under a real X server (Xvfb).
+
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace VokImage;
+
+namespace {
+
+const QString Home = QStringLiteral("/tmp/home");
+const QString Theme = Home + QStringLiteral("/.vok/theme/current.themerc");
+const QString Palette = Home + QStringLiteral("/.vok/paletterc");
+const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
+const QString Out = QStringLiteral("/tmp/out");
+
+struct Result
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QProcessEnvironment environment(const QString &display = QString())
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), Home);
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (display.isEmpty())
+        env.remove(QStringLiteral("DISPLAY"));
+    else
+        env.insert(QStringLiteral("DISPLAY"), display);
+    return env;
+}
+
+Result tool(const QStringList &arguments, const QString &display = QString())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment(display));
+    process.setWorkingDirectory(Out);
+    process.start(QStringLiteral(VOKIMAGE_TOOL), arguments);
+    Result result;
+    if (!process.waitForFinished(120000))
+        return result;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+// An Xvfb server of its own, stopped by the destructor.
+class XServer
+{
+public:
+    explicit XServer(const QSize &size)
+    {
+        for (int number = 40; number < 90; ++number) {
+            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+                || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            m_name = QStringLiteral(":%1").arg(number);
+            break;
+        }
+        m_process.start(QStringLiteral("Xvfb"),
+            { m_name, QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+                QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        if (!m_process.waitForStarted(10000))
+            return;
+        const QByteArray name = m_name.toLatin1();
+        for (int i = 0; i < 100 && !m_display; ++i) {
+            m_display = XOpenDisplay(name.constData());
+            if (!m_display)
+                QThread::msleep(100);
+        }
+    }
+    ~XServer()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+
+    Display *display() const { return m_display; }
+    QString name() const { return m_name; }
+    Window root() const { return DefaultRootWindow(m_display); }
+
+    // The root window's pixels.
+    QImage rootImage() const
+    {
+        const int screen = DefaultScreen(m_display);
+        const int width = DisplayWidth(m_display, screen), height = DisplayHeight(m_display, screen);
+        XImage *image = XGetImage(m_display, root(), 0, 0, unsigned(width), unsigned(height),
+            AllPlanes, ZPixmap);
+        if (!image)
+            return QImage();
+        QImage picture(width, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                picture.setPixel(x, y, 0xff000000u | (XGetPixel(image, x, y) & 0xffffff));
+        XDestroyImage(image);
+        return picture;
+    }
+
+    Pixmap pixmapProperty(const char *name) const
+    {
+        const Atom property = XInternAtom(m_display, name, False);
+        Atom type = None;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char *data = nullptr;
+        Pixmap pixmap = None;
+        if (XGetWindowProperty(m_display, root(), property, 0, 1, False, AnyPropertyType, &type,
+                &format, &items, &after, &data)
+                == Success
+            && items == 1 && data)
+            pixmap = *reinterpret_cast<Pixmap *>(data);
+        if (data)
+            XFree(data);
+        return pixmap;
+    }
+
+    // True when @p pixmap is a drawable of the server.
+    bool exists(Pixmap pixmap) const
+    {
+        static bool failed = false;
+        failed = false;
+        XSync(m_display, False);
+        const XErrorHandler previous
+            = XSetErrorHandler([](Display *, XErrorEvent *) { return failed = true, 0; });
+        Window root = 0;
+        int x = 0, y = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth);
+        XSync(m_display, False);
+        XSetErrorHandler(previous);
+        return !failed;
+    }
+
+    bool xrandr(const QStringList &arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_name);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral("xrandr"), arguments);
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    }
+
+private:
+    QString m_name;
+    QProcess m_process;
+    Display *m_display = nullptr;
+};
+
+// The part of @p image at @p rect equals @p expected, every pixel.
+bool samePixels(const QImage &image, const QRect &rect, const QImage &expected)
+{
+    const QImage part = image.copy(rect).convertToFormat(QImage::Format_RGB32);
+    return !expected.isNull() && part == expected.convertToFormat(QImage::Format_RGB32);
+}
+
+QJsonObject jsonObject(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+} // namespace
+
+class TestTool : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void commands();
+    void commandLine();
+    void diagnostics();
+    void json();
+    void check();
+    void applyOneScreen();
+    void applyMonitors();
+    void daemon();
+};
+
+void TestTool::init()
+{
+    QVERIFY(insideSandbox());
+    QDir(Home).removeRecursively();
+    QDir(Out).removeRecursively();
+    QDir(CacheDir).removeRecursively();
+    QFile::remove(DmSettings);
+    QVERIFY(QDir().mkpath(Home));
+    QVERIFY(QDir().mkpath(Out));
+}
+
+// The commands people run: pictures per screen, the caches, failures and usage errors.
+void TestTool::commands()
+{
+    Result result = tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("320x200"), QStringLiteral("--screen"), QStringLiteral("200x320+320+0"),
+        QStringLiteral("-o"), QStringLiteral("bg.png") });
+    QCOMPARE(result.code, 0);
+    QCOMPARE(QImage(Out + QStringLiteral("/bg-1.png")).size(), QSize(320, 200));
+    QCOMPARE(QImage(Out + QStringLiteral("/bg-2.png")).size(), QSize(200, 320));
+    QVERIFY(result.out.contains("rendered"));
+    result = tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("again.png") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.contains("from cache"));
+
+    result = tool({ QStringLiteral("properties"), QStringLiteral("--greeter"),
+        QStringLiteral("--screen"), QStringLiteral("320x200") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.contains("\"ImageProperty.blur\": 5"));
+    QVERIFY(result.out.contains("\"LogoProperty.blur\": 5"));
+
+    result = tool({ QStringLiteral("cache"), QStringLiteral("info") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.contains("limit      104857600 bytes"));
+    result = tool({ QStringLiteral("cache"), QStringLiteral("clear") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.startsWith("removed "));
+    QVERIFY(QDir(CacheDir).entryList(QDir::Files).isEmpty());
+
+    // The tool takes "Tile" for its own --position as well as the table's "Title".
+    for (const QString &word : { QStringLiteral("Tile"), QStringLiteral("Title") }) {
+        result = tool({ QStringLiteral("render"), QStringLiteral("--screen"),
+            QStringLiteral("64x64"), QStringLiteral("--wallpaper"), QStringLiteral("#204060"),
+            QStringLiteral("--position"), word, QStringLiteral("-o"), word + QStringLiteral(".png") });
+        QCOMPARE(result.code, 0);
+    }
+    QCOMPARE(readAll(Out + QStringLiteral("/Tile.png")), readAll(Out + QStringLiteral("/Title.png")));
+
+    // Failures leave no file and give 1; usage errors give 2.
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
+    result = tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"),
+        QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("missing.png") });
+    QCOMPARE(result.code, 1);
+    QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/missing.png")));
+    QCOMPARE(tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("0x0") }).code, 2);
+    QCOMPARE(tool({ QStringLiteral("no-such-command") }).code, 2);
+    QCOMPARE(tool({ QStringLiteral("--help") }).code, 0);
+}
+
+// The command line's defects, each one.
+void TestTool::commandLine()
+{
+    // --version names the version of the version header.
+    Result result = tool({ QStringLiteral("--version") });
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.out, QByteArray("vokimage " VOKIMAGE_VERSION_STRING "\n"));
+
+    // No command but apply connects to a display: a stale DISPLAY changes nothing.
+    const QString stale = QStringLiteral(":97");
+    QCOMPARE(tool({ QStringLiteral("--help") }, stale).code, 0);
+    result = tool({ QStringLiteral("palette"), QStringLiteral("red") }, stale);
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.startsWith("color900 "));
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                     QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("s.png") },
+                 stale)
+                 .code,
+        0);
+    // Without --screen and without a display: a usage error that says so.
+    result = tool({ QStringLiteral("wallpaper") });
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.contains("give --screen"));
+
+    // Per-command help with a clean usage line; a usage error is one line and a pointer.
+    result = tool({ QStringLiteral("cache"), QStringLiteral("--help") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.startsWith("Usage: vokimage cache [options] info|clear\n"));
+    result = tool({ QStringLiteral("cache"), QStringLiteral("sideways") });
+    QCOMPARE(result.code, 2);
+    QCOMPARE(result.err,
+        QByteArray("vokimage: give info or clear\nRun 'vokimage cache --help' for its usage.\n"));
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--bogus") }).code, 2);
+
+    // Option values are validated.
+    const QStringList render = { QStringLiteral("render"), QStringLiteral("--screen"),
+        QStringLiteral("32x32"), QStringLiteral("--wallpaper"), QStringLiteral("#336699"),
+        QStringLiteral("-o"), QStringLiteral("r.png") };
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--blur"), QStringLiteral("abc") }).code, 2);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--blur"), QStringLiteral("-3") }).code, 2);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("notacolour") }).code, 2);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--position"), QStringLiteral("Sideways") }).code, 2);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--taskbar-height"), QStringLiteral("x") }).code, 0);
+    QCOMPARE(tool(render
+                 + QStringList { QStringLiteral("--logo"), QStringLiteral("/none.png"),
+                     QStringLiteral("--taskbar-height"), QStringLiteral("x") })
+                 .code,
+        2);
+    // The library's own colour syntax, as the greeter's settings write it.
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("0,0,0,100") }).code, 0);
+    const QColor overlaid = QImage(Out + QStringLiteral("/r.png")).pixelColor(5, 5);
+    QVERIFY2(qAbs(overlaid.red() - 0x33 * 155 / 255) <= 1 && qAbs(overlaid.blue() - 0x99 * 155 / 255) <= 1,
+        qPrintable(overlaid.name()));
+    QCOMPARE(tool({ QStringLiteral("render"), QStringLiteral("--screen"), QStringLiteral("8x8"),
+                     QStringLiteral("--wallpaper"), QStringLiteral("#336699"), QStringLiteral("--scale"),
+                     QStringLiteral("0") })
+                 .code,
+        2);
+
+    // The format follows the suffix, or --format; an unknown one is named.
+    result = tool(QStringList(render.mid(0, 5)) + QStringList { QStringLiteral("-o"), QStringLiteral("out.xyz") });
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.contains("unknown picture format \"xyz\""));
+    QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/out.xyz")));
+    QCOMPARE(tool(QStringList(render.mid(0, 5)) + QStringList { QStringLiteral("-o"), QStringLiteral("out.jpg") }).code, 0);
+    QVERIFY(readAll(Out + QStringLiteral("/out.jpg")).startsWith("\xff\xd8\xff"));
+    QCOMPARE(tool(QStringList(render.mid(0, 5))
+                 + QStringList { QStringLiteral("-o"), QStringLiteral("forced.jpg"),
+                     QStringLiteral("--format"), QStringLiteral("png") })
+                 .code,
+        0);
+    QVERIFY(readAll(Out + QStringLiteral("/forced.jpg")).startsWith("\x89PNG"));
+
+    // A colour that is not one is a usage error, not "no picture".
+    QCOMPARE(tool({ QStringLiteral("palette"), QStringLiteral("notacolour") }).code, 2);
+
+    // Sizes beyond the render limits are refused before anything is allocated.
+    result = tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("99999x99999") });
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.contains("above the limit"));
+    QVERIFY(result.err.size() < 400);
+    QVERIFY(!result.err.contains("QImage"));
+    QCOMPARE(tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"),
+                     QStringLiteral("10000x10000"), QStringLiteral("--scale"), QStringLiteral("2") })
+                 .code,
+        2);
+}
+
+// Library messages: none on a normal run, the explanation of a failure, all with -v.
+void TestTool::diagnostics()
+{
+    const QStringList background = { QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("d.png") };
+    Result result = tool(background);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(result.out.count('\n'), 1);
+    result = tool(background);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.err, QByteArray());
+    QVERIFY(result.out.contains("from cache"));
+    QDir(CacheDir).removeRecursively();
+    result = tool(background + QStringList { QStringLiteral("-v") });
+    QVERIFY(result.err.contains("No such logo in file or directory"));
+
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
+    result = tool(background);
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.err.contains("path is empty or file not exists"));
+    QVERIFY(result.err.contains("vokimage: no background could be produced"));
+    result = tool(background + QStringList { QStringLiteral("-q") });
+    QCOMPARE(result.code, 1);
+    QCOMPARE(result.err, QByteArray("vokimage: no background could be produced for 320x200+0+0\n"));
+
+    // A generated wallpaper that cannot be written anywhere says why.
+    QVERIFY(writeConfig(Theme, "WallPaper=vok-default\n"));
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(writeAll(CacheDir, "not a directory"));
+    QVERIFY(writeAll(Home + QStringLiteral("/.cache/vokimage"), "not a directory"));
+    result = tool(background);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.err.count('\n') >= 2, result.err.constData());
+    QFile::remove(CacheDir);
+}
+
+// JSON that other programs read: colours #rrggbbaa, positions as number and word, times with
+// their offset; config and cache info too.
+void TestTool::json()
+{
+    QVERIFY(writeConfig(DmSettings, "[background]\ncolor_overlay=10, 20, 30, 100\n"));
+    Result result = tool({ QStringLiteral("properties"), QStringLiteral("--greeter"),
+        QStringLiteral("--screen"), QStringLiteral("320x200") });
+    QCOMPARE(result.code, 0);
+    const QJsonArray list = QJsonDocument::fromJson(result.out).array();
+    QCOMPARE(list.size(), 1);
+    const QJsonObject wallpaper = list.at(0).toObject().value(QStringLiteral("wallpaper")).toObject();
+    QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageColorOverlay)).toString(),
+        QStringLiteral("#0a141e64"));
+    const QJsonObject position = wallpaper.value(QLatin1String(Keys::ImagePosition)).toObject();
+    QCOMPARE(position.value(QStringLiteral("number")).toInt(), 3);
+    QCOMPARE(position.value(QStringLiteral("word")).toString(), QStringLiteral("Crop"));
+    const QString time = wallpaper.value(QLatin1String(Keys::ImagePath))
+                             .toObject()
+                             .value(QStringLiteral("lastModified"))
+                             .toString();
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                 .match(time)
+                 .hasMatch(),
+        qPrintable(time));
+
+    result = tool({ QStringLiteral("config"), QStringLiteral("--greeter"), QStringLiteral("--json") });
+    QCOMPARE(result.code, 0);
+    QCOMPARE(jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString(),
+        QStringLiteral("10, 20, 30, 100"));
+    QCOMPARE(jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt(), 5);
+
+    // cache info counts generated wallpapers and the private cache.
+    QCOMPARE(tool({ QStringLiteral("default-wallpaper"), QStringLiteral("--screen"),
+                     QStringLiteral("1920x1080"), QStringLiteral("--colour"), QStringLiteral("#112233") })
+                 .code,
+        0);
+    result = tool({ QStringLiteral("cache"), QStringLiteral("info"), QStringLiteral("--json") });
+    QCOMPARE(result.code, 0);
+    const QJsonObject info = jsonObject(result.out);
+    QCOMPARE(info.value(QStringLiteral("shared")).toObject().value(QStringLiteral("generatedWallpapers")).toInt(), 1);
+    QCOMPARE(info.value(QStringLiteral("private")).toObject().value(QStringLiteral("directory")).toString(),
+        Home + QStringLiteral("/.cache/vokimage"));
+    QCOMPARE(info.value(QStringLiteral("limitBytes")).toDouble(), double(Cache::MaxCacheSize));
+}
+
+// check: each kind of mistake found, named, and the exit status 1; a sound theme passes.
+void TestTool::check()
+{
+    Result result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+    QCOMPARE(result.code, 0);
+    QVERIFY(result.out.contains("all is well"));
+
+    const QString logo = QStringLiteral("/tmp/brand_dark.png");
+    QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
+    QVERIFY(writeConfig(Theme, "WallPaper=#101010\nLogoPixmap=" + logo.toUtf8() + "\n"));
+    result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+    QCOMPARE(result.code, 0);
+    QVERIFY2(result.out.contains("drawn: /tmp/brand_white.png (light variant)"), result.out.constData());
+    QVERIFY(result.out.contains("size class 1280"));
+
+    const struct
+    {
+        const char *theme;
+        const char *palette;
+        const char *expected;
+    } mistakes[] = {
+        { "WallPaperPos=Tile\n", "", "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
+        { "WallPaperPos=center\n", "", "the word is Center" },
+        { "LogoPosition=Middle\n", "", "\"Middle\" is not a logo placement word; no logo is drawn" },
+        { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
+        { "TaskbarHeight=tall\n", "", "\"tall\" is not a number of pixels above 0; 48 is used" },
+        { "WallPaper=/tmp/none.jpg\n", "", "/tmp/none.jpg is not a file" },
+        { "WallPaper=/tmp/broken.png\n", "", "/tmp/broken.png cannot be decoded" },
+        { "LogoPixmap=/tmp/nologo\n", "", "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
+        { "", "PrimaryColor=notacolour\n", "\"notacolour\" is not a colour; #5a91bd is used" },
+    };
+    QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
+    for (const auto &mistake : mistakes) {
+        QVERIFY(writeConfig(Theme, mistake.theme));
+        QVERIFY(writeConfig(Palette, mistake.palette));
+        result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+        QVERIFY2(result.code == 1, mistake.theme);
+        QVERIFY2(result.out.contains(mistake.expected), result.out.constData());
+        QVERIFY(result.out.contains("problem(s): the background will not show as configured"));
+    }
+    QFile::remove(Palette);
+
+    // A settings file that may not be read is named, with the reason.
+    QFile::remove(Theme);
+    QVERIFY(::mkfifo(QFile::encodeName(Theme).constData(), 0600) == 0);
+    result = tool({ QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("--screen"),
+        QStringLiteral("800x600") });
+    QCOMPARE(result.code, 1);
+    const QJsonObject report = jsonObject(result.out);
+    QCOMPARE(report.value(QStringLiteral("ok")).toBool(), false);
+    QCOMPARE(report.value(QStringLiteral("problems")).toInt(), 1);
+    bool refused = false;
+    for (const QJsonValue &finding : report.value(QStringLiteral("findings")).toArray())
+        refused |= finding.toObject().value(QStringLiteral("status")).toString() == QLatin1String("problem")
+            && finding.toObject().value(QStringLiteral("topic")).toString().endsWith(Theme)
+            && finding.toObject().value(QStringLiteral("message")).toString().startsWith(QLatin1String("refused: is not a regular file"));
+    QVERIFY2(refused, result.out.constData());
+    QFile::remove(Theme);
+
+    // The greeter's settings.
+    QVERIFY(writeConfig(DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
+    result = tool({ QStringLiteral("check"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
+        QStringLiteral("800x600") });
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.out.contains("\"dark-ish\" is not a colour"));
+    QVERIFY(result.out.contains("enabled, but the radius is not a number above 0: no blur"));
+}
+
+// apply on one screen: the root window shows what background writes, published as the
+// established properties; a second apply frees the first pixmap.
+void TestTool::applyOneScreen()
+{
+    const XServer server(QSize(800, 600));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    Result result = tool({ QStringLiteral("apply") }, server.name());
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.out.count('\n'), 1);
+    QVERIFY(result.out.startsWith("root:"));
+    QVERIFY(result.out.contains("800x600+0+0"));
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                     QStringLiteral("800x600"), QStringLiteral("-o"), QStringLiteral("one.png") })
+                 .code,
+        0);
+    QVERIFY(samePixels(server.rootImage(), QRect(0, 0, 800, 600), QImage(Out + QStringLiteral("/one.png"))));
+
+    const Pixmap first = server.pixmapProperty("_XROOTPMAP_ID");
+    QVERIFY(first != None);
+    QCOMPARE(server.pixmapProperty("ESETROOT_PMAP_ID"), first);
+    QVERIFY(server.exists(first));
+
+    QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
+    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+    const Pixmap second = server.pixmapProperty("_XROOTPMAP_ID");
+    QVERIFY(second != None && second != first);
+    QVERIFY(server.exists(second));
+    QVERIFY(!server.exists(first));
+    QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
+
+    // Without --screen, background renders each monitor of the display.
+    result = tool({ QStringLiteral("background"), QStringLiteral("-o"), QStringLiteral("mon.png") }, server.name());
+    QCOMPARE(result.code, 0);
+    QCOMPARE(QImage(Out + QStringLiteral("/mon.png")).size(), QSize(800, 600));
+}
+
+// apply on two monitors of different sizes side by side (RandR 1.5 monitors).
+void TestTool::applyMonitors()
+{
+    const XServer server(QSize(1664, 768));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    QVERIFY(server.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("left"),
+        QStringLiteral("1024/270x768/200+0+0"), QStringLiteral("screen") }));
+    QVERIFY(server.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("right"),
+        QStringLiteral("640/170x480/130+1024+0"), QStringLiteral("none") }));
+    const Result result = tool({ QStringLiteral("apply") }, server.name());
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.out.count('\n'), 2);
+    QVERIFY(result.out.contains("root:left  1024x768+0+0"));
+    QVERIFY(result.out.contains("root:right  640x480+1024+0"));
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("1024x768+0+0"),
+                     QStringLiteral("--screen"), QStringLiteral("640x480+1024+0"), QStringLiteral("-o"),
+                     QStringLiteral("pair.png") })
+                 .code,
+        0);
+    const QImage root = server.rootImage();
+    QVERIFY(samePixels(root, QRect(0, 0, 1024, 768), QImage(Out + QStringLiteral("/pair-1.png"))));
+    QVERIFY(samePixels(root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
+    // No monitor below the right one: black.
+    QCOMPARE(root.pixelColor(1300, 700), QColor(Qt::black));
+}
+
+// --daemon applies again after a theme change and after a monitor change, and stops on
+// SIGTERM.
+void TestTool::daemon()
+{
+    const XServer server(QSize(1024, 600));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
+    QProcess process;
+    process.setProcessEnvironment(environment(server.name()));
+    process.setWorkingDirectory(Out);
+    process.start(QStringLiteral(VOKIMAGE_TOOL), { QStringLiteral("apply"), QStringLiteral("--daemon") });
+    QVERIFY(process.waitForStarted());
+    QByteArray output;
+    const auto waitFor = [&](const QByteArray &text) {
+        for (int i = 0; i < 150 && !output.contains(text); ++i) {
+            process.waitForReadyRead(100);
+            output += process.readAllStandardOutput();
+        }
+        return output.contains(text);
+    };
+    QVERIFY2(waitFor("watching"), output.constData());
+    QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0x40, 0x80));
+
+    output.clear();
+    QVERIFY(writeConfig(Theme, "WallPaper=#20a040\n"));
+    QVERIFY2(waitFor("1024x600+0+0"), output.constData());
+    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0xa0, 0x40));
+
+    output.clear();
+    QVERIFY(server.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("half"),
+        QStringLiteral("512/135x600/160+0+0"), QStringLiteral("screen") }));
+    QVERIFY2(waitFor("root:half  512x600+0+0"), output.constData());
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
+}
+
+QTEST_GUILESS_MAIN(TestTool)
+#include "tst_tool.moc"
