@@ -108,9 +108,10 @@ public:
     QImage rootImage() const
     {
         const int screen = DefaultScreen(m_display);
-        const int width = DisplayWidth(m_display, screen), height = DisplayHeight(m_display, screen);
-        XImage *image = XGetImage(m_display, root(), 0, 0, unsigned(width), unsigned(height),
-            AllPlanes, ZPixmap);
+        const int width = DisplayWidth(m_display, screen),
+                  height = DisplayHeight(m_display, screen);
+        XImage *image = XGetImage(
+            m_display, root(), 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
         if (!image)
             return QImage();
         QImage picture(width, height, QImage::Format_RGB32);
@@ -246,10 +247,12 @@ void TestTool::commands()
     for (const QString &word : { QStringLiteral("Tile"), QStringLiteral("Title") }) {
         result = tool({ QStringLiteral("render"), QStringLiteral("--screen"),
             QStringLiteral("64x64"), QStringLiteral("--wallpaper"), QStringLiteral("#204060"),
-            QStringLiteral("--position"), word, QStringLiteral("-o"), word + QStringLiteral(".png") });
+            QStringLiteral("--position"), word, QStringLiteral("-o"),
+            word + QStringLiteral(".png") });
         QCOMPARE(result.code, 0);
     }
-    QCOMPARE(readAll(Out + QStringLiteral("/Tile.png")), readAll(Out + QStringLiteral("/Title.png")));
+    QCOMPARE(
+        readAll(Out + QStringLiteral("/Tile.png")), readAll(Out + QStringLiteral("/Title.png")));
 
     // Failures leave no file and give 1; usage errors give 2.
     QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
@@ -257,7 +260,10 @@ void TestTool::commands()
         QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("missing.png") });
     QCOMPARE(result.code, 1);
     QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/missing.png")));
-    QCOMPARE(tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("0x0") }).code, 2);
+    QCOMPARE(
+        tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("0x0") })
+            .code,
+        2);
     QCOMPARE(tool({ QStringLiteral("no-such-command") }).code, 2);
     QCOMPARE(tool({ QStringLiteral("--help") }).code, 0);
 }
@@ -277,7 +283,7 @@ void TestTool::commandLine()
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.startsWith("color900 "));
     QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
-                     QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("s.png") },
+                      QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("s.png") },
                  stale)
                  .code,
         0);
@@ -300,33 +306,48 @@ void TestTool::commandLine()
     const QStringList render = { QStringLiteral("render"), QStringLiteral("--screen"),
         QStringLiteral("32x32"), QStringLiteral("--wallpaper"), QStringLiteral("#336699"),
         QStringLiteral("-o"), QStringLiteral("r.png") };
-    QCOMPARE(tool(render + QStringList { QStringLiteral("--blur"), QStringLiteral("abc") }).code, 2);
+    QCOMPARE(
+        tool(render + QStringList { QStringLiteral("--blur"), QStringLiteral("abc") }).code, 2);
     QCOMPARE(tool(render + QStringList { QStringLiteral("--blur"), QStringLiteral("-3") }).code, 2);
-    QCOMPARE(tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("notacolour") }).code, 2);
-    QCOMPARE(tool(render + QStringList { QStringLiteral("--position"), QStringLiteral("Sideways") }).code, 2);
-    QCOMPARE(tool(render + QStringList { QStringLiteral("--taskbar-height"), QStringLiteral("x") }).code, 0);
+    QCOMPARE(
+        tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("notacolour") })
+            .code,
+        2);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--position"), QStringLiteral("Sideways") })
+                 .code,
+        2);
+    QCOMPARE(
+        tool(render + QStringList { QStringLiteral("--taskbar-height"), QStringLiteral("x") }).code,
+        0);
     QCOMPARE(tool(render
                  + QStringList { QStringLiteral("--logo"), QStringLiteral("/none.png"),
                      QStringLiteral("--taskbar-height"), QStringLiteral("x") })
                  .code,
         2);
     // The library's own colour syntax, as the greeter's settings write it.
-    QCOMPARE(tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("0,0,0,100") }).code, 0);
+    QCOMPARE(tool(render + QStringList { QStringLiteral("--overlay"), QStringLiteral("0,0,0,100") })
+                 .code,
+        0);
     const QColor overlaid = QImage(Out + QStringLiteral("/r.png")).pixelColor(5, 5);
-    QVERIFY2(qAbs(overlaid.red() - 0x33 * 155 / 255) <= 1 && qAbs(overlaid.blue() - 0x99 * 155 / 255) <= 1,
+    QVERIFY2(qAbs(overlaid.red() - 0x33 * 155 / 255) <= 1
+            && qAbs(overlaid.blue() - 0x99 * 155 / 255) <= 1,
         qPrintable(overlaid.name()));
     QCOMPARE(tool({ QStringLiteral("render"), QStringLiteral("--screen"), QStringLiteral("8x8"),
-                     QStringLiteral("--wallpaper"), QStringLiteral("#336699"), QStringLiteral("--scale"),
-                     QStringLiteral("0") })
+                      QStringLiteral("--wallpaper"), QStringLiteral("#336699"),
+                      QStringLiteral("--scale"), QStringLiteral("0") })
                  .code,
         2);
 
     // The format follows the suffix, or --format; an unknown one is named.
-    result = tool(QStringList(render.mid(0, 5)) + QStringList { QStringLiteral("-o"), QStringLiteral("out.xyz") });
+    result = tool(QStringList(render.mid(0, 5))
+        + QStringList { QStringLiteral("-o"), QStringLiteral("out.xyz") });
     QCOMPARE(result.code, 2);
     QVERIFY(result.err.contains("unknown picture format \"xyz\""));
     QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/out.xyz")));
-    QCOMPARE(tool(QStringList(render.mid(0, 5)) + QStringList { QStringLiteral("-o"), QStringLiteral("out.jpg") }).code, 0);
+    QCOMPARE(tool(QStringList(render.mid(0, 5))
+                 + QStringList { QStringLiteral("-o"), QStringLiteral("out.jpg") })
+                 .code,
+        0);
     QVERIFY(readAll(Out + QStringLiteral("/out.jpg")).startsWith("\xff\xd8\xff"));
     QCOMPARE(tool(QStringList(render.mid(0, 5))
                  + QStringList { QStringLiteral("-o"), QStringLiteral("forced.jpg"),
@@ -345,9 +366,10 @@ void TestTool::commandLine()
     QVERIFY(result.err.contains("above the limit"));
     QVERIFY(result.err.size() < 400);
     QVERIFY(!result.err.contains("QImage"));
-    QCOMPARE(tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"),
-                     QStringLiteral("10000x10000"), QStringLiteral("--scale"), QStringLiteral("2") })
-                 .code,
+    QCOMPARE(
+        tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"),
+                 QStringLiteral("10000x10000"), QStringLiteral("--scale"), QStringLiteral("2") })
+            .code,
         2);
 }
 
@@ -398,7 +420,8 @@ void TestTool::json()
     QCOMPARE(result.code, 0);
     const QJsonArray list = QJsonDocument::fromJson(result.out).array();
     QCOMPARE(list.size(), 1);
-    const QJsonObject wallpaper = list.at(0).toObject().value(QStringLiteral("wallpaper")).toObject();
+    const QJsonObject wallpaper
+        = list.at(0).toObject().value(QStringLiteral("wallpaper")).toObject();
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageColorOverlay)).toString(),
         QStringLiteral("#0a141e64"));
     const QJsonObject position = wallpaper.value(QLatin1String(Keys::ImagePosition)).toObject();
@@ -408,27 +431,40 @@ void TestTool::json()
                              .toObject()
                              .value(QStringLiteral("lastModified"))
                              .toString();
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral(
+                     "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
                  .match(time)
                  .hasMatch(),
         qPrintable(time));
 
-    result = tool({ QStringLiteral("config"), QStringLiteral("--greeter"), QStringLiteral("--json") });
+    result
+        = tool({ QStringLiteral("config"), QStringLiteral("--greeter"), QStringLiteral("--json") });
     QCOMPARE(result.code, 0);
-    QCOMPARE(jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString(),
+    QCOMPARE(
+        jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString(),
         QStringLiteral("10, 20, 30, 100"));
-    QCOMPARE(jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt(), 5);
+    QCOMPARE(
+        jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt(), 5);
 
     // cache info counts generated wallpapers and the private cache.
     QCOMPARE(tool({ QStringLiteral("default-wallpaper"), QStringLiteral("--screen"),
-                     QStringLiteral("1920x1080"), QStringLiteral("--colour"), QStringLiteral("#112233") })
+                      QStringLiteral("1920x1080"), QStringLiteral("--colour"),
+                      QStringLiteral("#112233") })
                  .code,
         0);
     result = tool({ QStringLiteral("cache"), QStringLiteral("info"), QStringLiteral("--json") });
     QCOMPARE(result.code, 0);
     const QJsonObject info = jsonObject(result.out);
-    QCOMPARE(info.value(QStringLiteral("shared")).toObject().value(QStringLiteral("generatedWallpapers")).toInt(), 1);
-    QCOMPARE(info.value(QStringLiteral("private")).toObject().value(QStringLiteral("directory")).toString(),
+    QCOMPARE(info.value(QStringLiteral("shared"))
+                 .toObject()
+                 .value(QStringLiteral("generatedWallpapers"))
+                 .toInt(),
+        1);
+    QCOMPARE(info.value(QStringLiteral("private"))
+                 .toObject()
+                 .value(QStringLiteral("directory"))
+                 .toString(),
         Home + QStringLiteral("/.cache/vokimage"));
     QCOMPARE(info.value(QStringLiteral("limitBytes")).toDouble(), double(Cache::MaxCacheSize));
 }
@@ -436,17 +472,21 @@ void TestTool::json()
 // check: each kind of mistake found, named, and the exit status 1; a sound theme passes.
 void TestTool::check()
 {
-    Result result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+    Result result
+        = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.contains("all is well"));
 
     const QString logo = QStringLiteral("/tmp/brand_dark.png");
     QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
-    QVERIFY(writeTestImage(QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
     QVERIFY(writeConfig(Theme, "WallPaper=#101010\nLogoPixmap=" + logo.toUtf8() + "\n"));
-    result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+    result
+        = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
     QCOMPARE(result.code, 0);
-    QVERIFY2(result.out.contains("drawn: /tmp/brand_white.png (light variant)"), result.out.constData());
+    QVERIFY2(
+        result.out.contains("drawn: /tmp/brand_white.png (light variant)"), result.out.constData());
     QVERIFY(result.out.contains("size class 1280"));
 
     const struct
@@ -455,21 +495,25 @@ void TestTool::check()
         const char *palette;
         const char *expected;
     } mistakes[] = {
-        { "WallPaperPos=Tile\n", "", "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
+        { "WallPaperPos=Tile\n", "",
+            "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
         { "WallPaperPos=center\n", "", "the word is Center" },
-        { "LogoPosition=Middle\n", "", "\"Middle\" is not a logo placement word; no logo is drawn" },
+        { "LogoPosition=Middle\n", "",
+            "\"Middle\" is not a logo placement word; no logo is drawn" },
         { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
         { "TaskbarHeight=tall\n", "", "\"tall\" is not a number of pixels above 0; 48 is used" },
         { "WallPaper=/tmp/none.jpg\n", "", "/tmp/none.jpg is not a file" },
         { "WallPaper=/tmp/broken.png\n", "", "/tmp/broken.png cannot be decoded" },
-        { "LogoPixmap=/tmp/nologo\n", "", "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
+        { "LogoPixmap=/tmp/nologo\n", "",
+            "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
         { "", "PrimaryColor=notacolour\n", "\"notacolour\" is not a colour; #5a91bd is used" },
     };
     QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
     for (const auto &mistake : mistakes) {
         QVERIFY(writeConfig(Theme, mistake.theme));
         QVERIFY(writeConfig(Palette, mistake.palette));
-        result = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
+        result = tool(
+            { QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
         QVERIFY2(result.code == 1, mistake.theme);
         QVERIFY2(result.out.contains(mistake.expected), result.out.constData());
         QVERIFY(result.out.contains("problem(s): the background will not show as configured"));
@@ -487,16 +531,21 @@ void TestTool::check()
     QCOMPARE(report.value(QStringLiteral("problems")).toInt(), 1);
     bool refused = false;
     for (const QJsonValue &finding : report.value(QStringLiteral("findings")).toArray())
-        refused |= finding.toObject().value(QStringLiteral("status")).toString() == QLatin1String("problem")
+        refused |= finding.toObject().value(QStringLiteral("status")).toString()
+                == QLatin1String("problem")
             && finding.toObject().value(QStringLiteral("topic")).toString().endsWith(Theme)
-            && finding.toObject().value(QStringLiteral("message")).toString().startsWith(QLatin1String("refused: is not a regular file"));
+            && finding.toObject()
+                   .value(QStringLiteral("message"))
+                   .toString()
+                   .startsWith(QLatin1String("refused: is not a regular file"));
     QVERIFY2(refused, result.out.constData());
     QFile::remove(Theme);
 
     // The greeter's settings.
-    QVERIFY(writeConfig(DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
-    result = tool({ QStringLiteral("check"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
-        QStringLiteral("800x600") });
+    QVERIFY(writeConfig(
+        DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
+    result = tool({ QStringLiteral("check"), QStringLiteral("--greeter"),
+        QStringLiteral("--screen"), QStringLiteral("800x600") });
     QCOMPARE(result.code, 1);
     QVERIFY(result.out.contains("\"dark-ish\" is not a colour"));
     QVERIFY(result.out.contains("enabled, but the radius is not a number above 0: no blur"));
@@ -514,10 +563,11 @@ void TestTool::applyOneScreen()
     QVERIFY(result.out.startsWith("root:"));
     QVERIFY(result.out.contains("800x600+0+0"));
     QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
-                     QStringLiteral("800x600"), QStringLiteral("-o"), QStringLiteral("one.png") })
+                      QStringLiteral("800x600"), QStringLiteral("-o"), QStringLiteral("one.png") })
                  .code,
         0);
-    QVERIFY(samePixels(server.rootImage(), QRect(0, 0, 800, 600), QImage(Out + QStringLiteral("/one.png"))));
+    QVERIFY(samePixels(
+        server.rootImage(), QRect(0, 0, 800, 600), QImage(Out + QStringLiteral("/one.png"))));
 
     const Pixmap first = server.pixmapProperty("_XROOTPMAP_ID");
     QVERIFY(first != None);
@@ -533,7 +583,8 @@ void TestTool::applyOneScreen()
     QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
 
     // Without --screen, background renders each monitor of the display.
-    result = tool({ QStringLiteral("background"), QStringLiteral("-o"), QStringLiteral("mon.png") }, server.name());
+    result = tool({ QStringLiteral("background"), QStringLiteral("-o"), QStringLiteral("mon.png") },
+        server.name());
     QCOMPARE(result.code, 0);
     QCOMPARE(QImage(Out + QStringLiteral("/mon.png")).size(), QSize(800, 600));
 }
@@ -552,14 +603,16 @@ void TestTool::applyMonitors()
     QCOMPARE(result.out.count('\n'), 2);
     QVERIFY(result.out.contains("root:left  1024x768+0+0"));
     QVERIFY(result.out.contains("root:right  640x480+1024+0"));
-    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("1024x768+0+0"),
-                     QStringLiteral("--screen"), QStringLiteral("640x480+1024+0"), QStringLiteral("-o"),
-                     QStringLiteral("pair.png") })
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                      QStringLiteral("1024x768+0+0"), QStringLiteral("--screen"),
+                      QStringLiteral("640x480+1024+0"), QStringLiteral("-o"),
+                      QStringLiteral("pair.png") })
                  .code,
         0);
     const QImage root = server.rootImage();
     QVERIFY(samePixels(root, QRect(0, 0, 1024, 768), QImage(Out + QStringLiteral("/pair-1.png"))));
-    QVERIFY(samePixels(root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
+    QVERIFY(
+        samePixels(root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
     // No monitor below the right one: black.
     QCOMPARE(root.pixelColor(1300, 700), QColor(Qt::black));
 }
@@ -574,7 +627,8 @@ void TestTool::daemon()
     QProcess process;
     process.setProcessEnvironment(environment(server.name()));
     process.setWorkingDirectory(Out);
-    process.start(QStringLiteral(VOKIMAGE_TOOL), { QStringLiteral("apply"), QStringLiteral("--daemon") });
+    process.start(
+        QStringLiteral(VOKIMAGE_TOOL), { QStringLiteral("apply"), QStringLiteral("--daemon") });
     QVERIFY(process.waitForStarted());
     QByteArray output;
     const auto waitFor = [&](const QByteArray &text) {

@@ -128,7 +128,7 @@ int CommandLine::parse(const QStringList &arguments, const QList<QCommandLineOpt
     m_parser.addOption(quiet);
     if (!m_parser.parse(QStringList { QStringLiteral("vokimage") } + arguments.mid(1)))
         return usageError(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help"))) {
+    if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"))) {
         out() << helpText();
         return Success;
     }
