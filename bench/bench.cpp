@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Benchmarks of the library's entry points, render passes and cache, beside Qt's default
 // stream form, vipsthumbnail and memcpy.
 //

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The libvokimage developers
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # The manual page is clean for a man page linter and names every command and option the tool
 # knows.
 set -eu

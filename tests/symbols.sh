@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The libvokimage developers
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # The library exports its public names and hides its internal helpers.
 set -eu
 lib=$1
@@ -42,7 +44,8 @@ for name in 'VokImage::File::File(' 'VokImage::File::operator==' 'VokImage::File
 done
 for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType SharedFiles \
     Cache::keyOf Cache::renderAndStore "Cache::load(" "Cache::save(" surfaceSize \
-    readSettingsFile writeSettingsFile VokDesktopEntry tryLoadImageCache; do
+    readSettingsFile writeSettingsFile VokDesktopEntry tryLoadImageCache "::Private::" ImageFile \
+    ImagePassReuse pngRegion; do
     if printf '%s\n' "$syms" | grep -qF "$name"; then
         echo "FAIL: internal $name is exported"
         status=1

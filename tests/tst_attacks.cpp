@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Local attackers against the backgrounds: real users made inside the sandbox run the tool
 // as victims (a user's desktop, the greeter as root) and as attackers.
 

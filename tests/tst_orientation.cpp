@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Photos whose pixels are stored turned, with an EXIF orientation tag saying how to show them.
 
 #include "testutil.h"

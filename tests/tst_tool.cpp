@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The vokimage tool: its commands, its command line, and apply under a real X server (Xvfb).
 
 #include "testutil.h"

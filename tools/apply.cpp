@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // apply: the backgrounds of the monitors as the X root window's background, once or as a
 // daemon that follows the monitor layout and the configuration files.
 

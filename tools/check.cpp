@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // check: the configuration as the library reads it, and what will not show as configured.
 
 #include "cli.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The command-line helpers every command of the vokimage tool shares: streams, exit codes,
 // option parsing with clean usage texts, message filtering, screens, pictures and JSON.
 #pragma once

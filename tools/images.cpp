@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // background, wallpaper, logo and properties: what the library serves for screens.
 
 #include "cli.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // vokimage: renders backgrounds, sets them on the X root window and answers questions about
 // them from the command line.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // render, palette and default-wallpaper: the render engine and the colour helpers directly.
 
 #include "cli.h"

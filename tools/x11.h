@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The tool's X11 side: geometry strings, the monitors of a display and the root window's
 // background. Only this file's implementation sees the X11 headers.
 #pragma once

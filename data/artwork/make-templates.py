@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The libvokimage developers
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Writes the default wallpaper templates, one composition per aspect ratio.
 
 Every colour that follows the theme is a palette placeholder (#color900 .. #color50);

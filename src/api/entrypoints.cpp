@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 #include <vokimage/api.h>
 #include <vokimage/config.h>
 #include <vokimage/utils.h>

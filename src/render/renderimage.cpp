@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 #include "imagefile_p.h"
 #include "render_p.h"
 
@@ -12,7 +15,7 @@
 
 namespace VokImage {
 
-class RenderImage::Private
+class Q_DECL_HIDDEN RenderImage::Private
 {
 public:
     void centre(const ImageFile &file) const;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 #pragma once
 
 // Files in directories that other local users can write to (the cache under /tmp), the private

@@ -1,9 +1,16 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // An outside program: renders a desktop background through the installed library.
 #include <vokimage/vokimage.h>
 
 #include <QGuiApplication>
 
 #include <cstdio>
+
+#if !defined(VOKIMAGE_VERSION) || VOKIMAGE_VERSION < VOKIMAGE_VERSION_CHECK(1, 0, 0)
+#error "the version header is missing or too old"
+#endif
 
 int main(int argc, char **argv)
 {
@@ -15,7 +22,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const bool cached = VokImage::Cache::isCacheExists(background.properties);
-    std::printf("consumer: %dx%d background, %s\n", background.image.width(),
+    std::printf("consumer %s: %dx%d background, %s\n", VOKIMAGE_VERSION_STRING, background.image.width(),
                 background.image.height(), cached ? "stored in the cache" : "not stored");
     return cached ? 0 : 1;
 }

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Fuzzes a cache file as loadImageCache reads it: the bytes are written at the file name of a
 // fixed map. Run inside the sandbox (it writes to /tmp/cache).
 #include "fuzzmap.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Fuzzes a wallpaper and logo file as the layers read it: the first byte picks the file name's
 // suffix and the placement, the rest is the file. Run inside the sandbox (it writes to /tmp).
 #include "fuzzmap.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 #pragma once
 // Shared pieces of the fuzz targets and their seed generator.
 #include <vokimage/vokimage.h>

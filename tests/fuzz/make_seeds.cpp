@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Writes the seed corpus of every fuzz target into the folder given, made by the library.
 #include "fuzzmap.h"
 

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The libvokimage developers
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Proves that what a command writes inside the sandbox never reaches the host.
 set -eu
 sandbox=$1
