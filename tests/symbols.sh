@@ -51,5 +51,13 @@ for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType Shared
         status=1
     fi
 done
+# Nothing but the API: no template code of the standard library or of Qt.
+stray=$(nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* . //' | grep -v -E \
+    '^(VokImage::|VokSettings::|(typeinfo|typeinfo name|vtable) for VokImage::|wallpaperSizeRatio\(QSize\)$|operator(<<|>>)\((QDebug|QDataStream&), VokImage::File( const)?&\)$|_edata$|_end$|__bss_start$)' || true)
+if [ -n "$stray" ]; then
+    echo "FAIL: names outside the API are exported:"
+    printf '%s\n' "$stray"
+    status=1
+fi
 [ $status -eq 0 ] && echo "PASS: exported names present, internal helpers hidden"
 exit $status

@@ -14,9 +14,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$work"
 for f in "$libdir/libvokimage.so.1" "$libdir/libvokimage.so" include/vokimage/vokimage.h \
     include/vokimage/version.h "$libdir/pkgconfig/vokimage.pc" \
-    "$libdir/cmake/VokImage/VokImageConfig.cmake" bin/vokimage share/man/man1/vokimage.1 \
+    "$libdir/cmake/VokImage/VokImageConfig.cmake" bin/vokimage share/man/man1/vokimage.1* \
     share/wallpapers/vok-default-light.jpg share/wallpapers/16:9/vok-default.svg.in; do
-    [ -e "$root/$f" ] || { echo "FAIL: $f is not installed under $root"; exit 1; }
+    # shellcheck disable=SC2086
+    [ -e "$root/"$f ] || { echo "FAIL: $f is not installed under $root"; exit 1; }
 done
 
 # The installed .pc file as it is: its prefix follows from where it lies.

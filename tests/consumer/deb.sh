@@ -1,0 +1,26 @@
+#!/bin/sh
+# SPDX-FileCopyrightText: 2026 The libvokimage developers
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# Unpacks the built Debian packages into a throw-away root, checks their dependencies, and
+# builds and runs the outside consumers against what they install.
+# usage: deb.sh DEB_DIR SANDBOX DATA_DIR
+set -eu
+debs=$1
+sandbox=$2
+data=$3
+here=$(cd "$(dirname "$0")" && pwd)
+work="$debs/consumer"
+rm -rf "$work"
+mkdir -p "$work/root"
+for deb in "$debs"/libvokimage1_*.deb "$debs"/libvokimage-dev_*.deb "$debs"/vokimage_*.deb \
+    "$debs"/vokimage-data_*.deb; do
+    [ -e "$deb" ] || { echo "FAIL: $deb was not built"; exit 1; }
+    dpkg-deb -x "$deb" "$work/root"
+done
+depends=$(dpkg-deb -f "$debs"/libvokimage1_*.deb Depends)
+case "$depends" in *libqt5svg5*) ;; *) echo "FAIL: libvokimage1 does not depend on libqt5svg5: $depends"; exit 1 ;; esac
+case "$(dpkg-deb -f "$debs"/vokimage-data_*.deb Architecture)" in all) ;; *) echo "FAIL: vokimage-data is not Architecture: all"; exit 1 ;; esac
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+"$here/build-and-run.sh" "$work/root/usr" "lib/$multiarch" "$sandbox" "$data" "$work/consumers"
+LD_LIBRARY_PATH="$work/root/usr/lib/$multiarch" "$work/root/usr/bin/vokimage" --version
+echo "PASS: consumers built against the contents of the Debian packages"
