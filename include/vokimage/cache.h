@@ -4,6 +4,7 @@
 #pragma once
 
 #include <vokimage/export.h>
+#include <vokimage/image.h>
 
 #include <QByteArray>
 #include <QImage>
@@ -12,23 +13,6 @@
 #include <QVariant>
 
 namespace VokImage {
-
-/// A rendered picture with the property map it was rendered from. Empty means failure.
-struct Image
-{
-    QMap<QString, QVariant> properties;
-    QImage image;
-};
-
-namespace Utils {
-
-/// The byte form of a property map: its QDataStream form, the key of the cache.
-VOKIMAGE_EXPORT QByteArray PropertiesToByteArray(const QMap<QString, QVariant> &properties);
-
-/// The map that @p data holds in byte form; an empty map for malformed data, never a part.
-VOKIMAGE_EXPORT QMap<QString, QVariant> ByteArrayToProperties(QByteArray data);
-
-} // namespace Utils
 
 /**
  * The on-disk picture cache in "/tmp/cache", shared by all processes. Files are named by

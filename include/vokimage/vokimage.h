@@ -9,6 +9,8 @@
 #include <vokimage/cache.h>
 #include <vokimage/config.h>
 #include <vokimage/export.h>
+#include <vokimage/image.h>
+#include <vokimage/logo.h>
 #include <vokimage/render.h>
 #include <vokimage/utils.h>
 #include <vokimage/version.h>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-#include <vokimage/cache.h>
+#include <vokimage/image.h>
 #include <vokimage/vocabulary.h>
 
 #include "vocabulary_p.h"

@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-#include <vokimage/api.h>
+#include <vokimage/logo.h>
 #include <vokimage/render.h>
 
-#include "render/imagefile_p.h"
+#include "imagefile_p.h"
 
 #include <QDebug>
 #include <QFileInfo>
