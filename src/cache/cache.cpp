@@ -184,13 +184,15 @@ bool save(const Image &image, const Key &key)
     return writeRecord(dir, key, record);
 }
 
-Image renderAndStore(
-    const QMap<QString, QVariant> &properties, const Key &key, RenderEngine *engine, Origin *origin)
+Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
+    RenderEngine *engine, Origin *origin, const QImage &wallpaperLayer)
 {
     RenderEngine own;
     if (!engine)
         engine = &own;
-    const QImage image = engine->render(properties).toImage();
+    const QImage image = wallpaperLayer.isNull()
+        ? engine->render(properties).toImage()
+        : renderWithWallpaper(*engine, properties, wallpaperLayer).toImage();
     if (engine->getStatus() != RenderEngine::Ok) {
         qWarning() << "Error render image" << properties;
         return Image();

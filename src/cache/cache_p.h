@@ -31,10 +31,12 @@ Image load(
 bool save(const Image &image, const Key &key);
 /**
  * Renders @p properties (with @p engine when given) and stores the record; the empty record,
- * with "Error render image", when rendering fails.
+ * with "Error render image", when rendering fails. A @p wallpaperLayer kept by an earlier render
+ * of the same wallpaper is painted instead of decoding the file again.
  */
 Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
-    RenderEngine *engine = nullptr, Origin *origin = nullptr);
+    RenderEngine *engine = nullptr, Origin *origin = nullptr,
+    const QImage &wallpaperLayer = QImage());
 
 /// The logo-choosing lookup of a whole background; @p origin (may be null) tells the source.
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin);

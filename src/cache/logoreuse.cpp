@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-#include <vokimage/logo.h>
 #include <vokimage/cache.h>
+#include <vokimage/logo.h>
 #include <vokimage/render.h>
 
 #include "cache_p.h"
@@ -77,8 +77,6 @@ Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
 
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 {
-    // The brightness analysis and the final render share one wallpaper pass.
-    ImagePassReuse reuse;
     Image record;
     if (tryLoadImageCache(properties, &record, origin))
         return record;
@@ -97,12 +95,15 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         if (it.key().contains(QLatin1String("ImageProperty")))
             wallpaper.insert(it.key(), it.value());
 
+    // The brightness under the logo is judged on the wallpaper alone; the final render paints
+    // the wallpaper layer this render kept instead of decoding the file again.
     RenderEngine engine;
     QImage background;
+    QImage wallpaperLayer;
     if (tryLoadImageCache(wallpaper, &record))
         background = record.image;
     else
-        background = engine.render(wallpaper).toImage();
+        background = renderKeepingWallpaper(engine, wallpaper, &wallpaperLayer).toImage();
     if (engine.getStatus() != RenderEngine::Ok) {
         qWarning() << "Error render image" << wallpaper;
         return Image();
@@ -120,7 +121,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         if (tryLoadImageCache(copy, &record, origin))
             return record;
     }
-    return renderAndStore(copy, keyOf(copy), &engine, origin);
+    return renderAndStore(copy, keyOf(copy), &engine, origin, wallpaperLayer);
 }
 
 } // namespace Cache

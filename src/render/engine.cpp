@@ -43,40 +43,74 @@ QSize surfaceSize(const QMap<QString, QVariant> &properties)
     return size;
 }
 
-QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
+namespace {
+
+// The wallpaper pass: the file in its placement (or @p replay, the same layer kept by an earlier
+// pass), then the wallpaper's own blur. @p keep receives the layer before the blur.
+QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &properties,
+    const QImage *replay, QImage *keep)
+{
+    QPixmap *surface = engine->pixmap();
+    Layers layers;
+    if (replay && replay->size() == surface->size()) {
+        // The surface is the one render() has just cleared: painting the kept layer gives it
+        // the pixels the file would.
+        QPainter painter(surface);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPointF(0, 0), *replay);
+    } else {
+        RenderImage(engine, properties).render();
+    }
+    if (keep)
+        *keep = surface->toImage();
+    const double radius = number(properties, ImageBlurKey);
+    if (properties.contains(ImageBlurKey) && !properties.contains(LogoBlurKey) && radius > 0)
+        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(engine, radius)));
+    runLayers(layers);
+
+    const QPixmap result = surface->copy();
+    surface->fill(Qt::transparent);
+    return result;
+}
+
+// RenderEngine::render(), with the wallpaper layer given (@p replay) or handed back (@p keep).
+QPixmap renderPicture(RenderEngine *engine, const QMap<QString, QVariant> &properties,
+    const QImage *replay, QImage *keep)
 {
     const QSize size = surfaceSize(properties);
 
     if (size.width() < 1 || size.height() < 1) {
-        setStatus(Error);
+        engine->setStatus(RenderEngine::Error);
         qWarning() << "RenderEngine::render() - screen size is empty";
         return QPixmap();
     }
     const bool hasImage = properties.contains(ImagePathKey);
     const bool hasLogo = properties.contains(LogoPathKey);
     if (!hasImage && !hasLogo) {
-        setStatus(Error);
+        engine->setStatus(RenderEngine::Error);
         qWarning() << "RenderEngine::render() - image and logo path is empty";
         return QPixmap();
     }
 
-    m_pixmap = QPixmap(size);
-    m_pixmap.fill(Qt::transparent);
+    QPixmap *surface = engine->pixmap();
+    *surface = QPixmap(size);
+    surface->fill(Qt::transparent);
 
-    const QPixmap wallpaper = hasImage ? drawWallpaper(properties) : QPixmap();
+    const QPixmap wallpaper
+        = hasImage ? wallpaperPass(engine, properties, replay, keep) : QPixmap();
     if (hasImage && wallpaper.isNull()) {
-        setStatus(Error);
+        engine->setStatus(RenderEngine::Error);
         return QPixmap();
     }
-    const QPixmap logo = hasLogo ? drawLogo(properties) : QPixmap();
+    const QPixmap logo = hasLogo ? engine->drawLogo(properties) : QPixmap();
     if (hasLogo && logo.isNull()) {
-        setStatus(Error);
+        engine->setStatus(RenderEngine::Error);
         return QPixmap();
     }
 
-    QPainter painter(&m_pixmap);
+    QPainter painter(surface);
     if (!painter.isActive()) {
-        setStatus(Error);
+        engine->setStatus(RenderEngine::Error);
         qWarning() << "RenderEngine::render() - painter is not active";
         return QPixmap();
     }
@@ -87,8 +121,27 @@ QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
         painter.drawPixmap(QPointF(0, 0), logo);
     painter.end();
 
-    addEffects(properties);
-    return QPixmap(m_pixmap);
+    engine->addEffects(properties);
+    return QPixmap(*surface);
+}
+
+} // namespace
+
+QPixmap renderKeepingWallpaper(
+    RenderEngine &engine, const QMap<QString, QVariant> &properties, QImage *wallpaperLayer)
+{
+    return renderPicture(&engine, properties, nullptr, wallpaperLayer);
+}
+
+QPixmap renderWithWallpaper(
+    RenderEngine &engine, const QMap<QString, QVariant> &properties, const QImage &wallpaperLayer)
+{
+    return renderPicture(&engine, properties, &wallpaperLayer, nullptr);
+}
+
+QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
+{
+    return renderPicture(this, properties, nullptr, nullptr);
 }
 
 QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
@@ -97,16 +150,7 @@ QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
         qWarning() << "RenderEngine::drawWallpaper() - image path is empty";
         return QPixmap();
     }
-    Layers layers;
-    layers.append(QSharedPointer<RenderFactory>(new RenderImage(this, properties)));
-    const double radius = number(properties, ImageBlurKey);
-    if (properties.contains(ImageBlurKey) && !properties.contains(LogoBlurKey) && radius > 0)
-        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
-    runLayers(layers);
-
-    const QPixmap result = m_pixmap.copy();
-    m_pixmap.fill(Qt::transparent);
-    return result;
+    return wallpaperPass(this, properties, nullptr, nullptr);
 }
 
 QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)

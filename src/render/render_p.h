@@ -18,26 +18,23 @@ constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
 /// Device pixel ratios beyond this are taken for mistakes.
 constexpr qreal MaxDevicePixelRatio = 8;
 
-/// While one lives on a thread, the wallpaper pass keeps what it paints, and the next identical
-/// pass on that thread (same file, screen, position and surface) paints that again instead of
-/// decoding the file: a logo chosen by the wallpaper's brightness needs the wallpaper twice.
-class ImagePassReuse
-{
-public:
-    ImagePassReuse();
-    ~ImagePassReuse();
-    ImagePassReuse(const ImagePassReuse &) = delete;
-    ImagePassReuse &operator=(const ImagePassReuse &) = delete;
+class RenderEngine;
 
-    /// The innermost one on this thread, or null.
-    static ImagePassReuse *current();
+/**
+ * RenderEngine::render() of @p properties that also hands back, in @p wallpaperLayer, the
+ * wallpaper file painted in its placement on the surface, before any effect: what a later
+ * render of the same wallpaper can paint again instead of decoding the file.
+ */
+QPixmap renderKeepingWallpaper(
+    RenderEngine &engine, const QMap<QString, QVariant> &properties, QImage *wallpaperLayer);
 
-    QByteArray key;
-    QImage layer;
-
-private:
-    ImagePassReuse *m_outer;
-};
+/**
+ * RenderEngine::render() of @p properties with @p wallpaperLayer, kept by
+ * renderKeepingWallpaper() for the same wallpaper entries, painted in place of the wallpaper
+ * file. A layer of another size than the surface is not used.
+ */
+QPixmap renderWithWallpaper(
+    RenderEngine &engine, const QMap<QString, QVariant> &properties, const QImage &wallpaperLayer);
 
 /// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
 /// vector files and names without a suffix.

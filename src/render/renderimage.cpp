@@ -6,7 +6,6 @@
 
 #include <vokimage/render.h>
 
-#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -61,20 +60,6 @@ void RenderImage::render()
         qWarning() << "RenderImage::render() path is empty or file not exists";
         return;
     }
-    // The surface is the one render() has just cleared; the same inputs paint the same layer.
-    ImagePassReuse *reuse = ImagePassReuse::current();
-    QByteArray key;
-    if (reuse) {
-        QDataStream stream(&key, QIODevice::WriteOnly);
-        stream << d->path << QFileInfo(d->path).lastModified() << d->screen << d->position
-               << d->pixmap->size() << d->ratio;
-        if (key == reuse->key && !reuse->layer.isNull()) {
-            QPainter painter(d->pixmap);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(QPointF(0, 0), reuse->layer);
-            return;
-        }
-    }
     const ImageFile file(d->path);
     if (!file.isValid() || !file.withinLimits()) {
         setStatus(RenderEngine::Error);
@@ -96,30 +81,6 @@ void RenderImage::render()
     default:
         break;
     }
-    if (reuse) {
-        reuse->key = key;
-        reuse->layer = d->pixmap->toImage();
-    }
-}
-
-namespace {
-thread_local ImagePassReuse *innermostReuse = nullptr;
-}
-
-ImagePassReuse::ImagePassReuse()
-    : m_outer(innermostReuse)
-{
-    innermostReuse = this;
-}
-
-ImagePassReuse::~ImagePassReuse()
-{
-    innermostReuse = m_outer;
-}
-
-ImagePassReuse *ImagePassReuse::current()
-{
-    return innermostReuse;
 }
 
 void RenderImage::Private::centre(const ImageFile &file) const
