@@ -8,6 +8,7 @@
 #include "x11.h"
 
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -140,8 +141,8 @@ void checkWallpaper(Findings *findings, const QString &topic, const QString &pat
 void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVariant> &map,
     const QRect &screen, ImageFunction background, bool defaultLogo)
 {
-    const QString path = map.value(QLatin1String(Keys::LogoPath)).toString();
-    if (map.value(QLatin1String(Keys::LogoPosition)).toInt() == int(LogoPosition::NotShow)) {
+    const QString path = map.value(PropertyKey::LogoPath).toString();
+    if (map.value(PropertyKey::LogoPosition).toInt() == int(LogoPosition::NotShow)) {
         findings->add(topic, Status::Note, QStringLiteral("not shown (NotShow)"));
         return;
     }
@@ -169,8 +170,7 @@ void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVa
     }
     // The variant drawn depends on the wallpaper under the logo: render as the library does.
     const Rendered rendered = renderScreen(background, screen, 1);
-    const QString drawn
-        = rendered.record.properties.value(QLatin1String(Keys::LogoPath)).toString();
+    const QString drawn = rendered.record.properties.value(PropertyKey::LogoPath).toString();
     const QString variant = !containsColor(drawn, LightColors).isEmpty() ? QStringLiteral("light")
         : !containsColor(drawn, DarkColors).isEmpty()                    ? QStringLiteral("dark")
                                                                          : QStringLiteral("only");
@@ -190,15 +190,14 @@ void checkDesktop(Findings *findings)
 
     FileSystemEngine engine(FileSystemEngine::DesktopSession);
     checkWord(findings, QStringLiteral("WallPaperPos"),
-        engine.getProperty(QStringLiteral("Options.Wallpaper.Position")).toString(),
-        WallPaperPositionNames, QStringLiteral("placement"), QStringLiteral("Crop is used"));
+        engine.getProperty(ConfigKey::WallpaperPosition).toString(), WallPaperPositionNames,
+        QStringLiteral("placement"), QStringLiteral("Crop is used"));
     checkWord(findings, QStringLiteral("LogoPosition"),
-        engine.getProperty(QStringLiteral("Options.Logo.Position")).toString(), LogoPositionNames,
+        engine.getProperty(ConfigKey::LogoPosition).toString(), LogoPositionNames,
         QStringLiteral("logo placement"), QStringLiteral("no logo is drawn"));
     checkWord(findings, QStringLiteral("TaskbarPosition"),
-        engine.getProperty(QStringLiteral("Options.Taskbar.Position")).toString(),
-        TaskbarPositionNames, QStringLiteral("taskbar edge"),
-        QStringLiteral("the logo keeps no room for a taskbar"));
+        engine.getProperty(ConfigKey::TaskbarPosition).toString(), TaskbarPositionNames,
+        QStringLiteral("taskbar edge"), QStringLiteral("the logo keeps no room for a taskbar"));
 
     VokSettings theme(themeFile);
     const QVariant height = theme.value(QStringLiteral("TaskbarHeight"));
@@ -221,8 +220,7 @@ void checkGreeter(Findings *findings)
     checkSettingsFile(
         findings, QStringLiteral("greeter settings"), VokOrvPathFactory::defaultSettingsPath());
     FileSystemEngine engine(FileSystemEngine::DisplayManager);
-    const QString overlay
-        = engine.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString();
+    const QString overlay = engine.getProperty(ConfigKey::WallpaperColorOverlay).toString();
     if (Utils::getColor(overlay).isValid())
         findings->add(
             QStringLiteral("color_overlay"), Status::Ok, colourText(Utils::getColor(overlay)));
@@ -231,9 +229,8 @@ void checkGreeter(Findings *findings)
             QStringLiteral(
                 "%1 is not a colour (#rrggbb, a name or r, g, b, a): no overlay is drawn")
                 .arg(quoted(overlay)));
-    if (engine.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")).toBool()) {
-        const int radius
-            = engine.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt();
+    if (engine.getProperty(ConfigKey::WallpaperBlurEnable).toBool()) {
+        const int radius = engine.getProperty(ConfigKey::WallpaperBlurRadius).toInt();
         findings->add(QStringLiteral("blur"), radius > 0 ? Status::Ok : Status::Problem,
             radius > 0
                 ? QStringLiteral("radius %1").arg(radius)
@@ -302,7 +299,7 @@ int checkCommand(const QStringList &arguments)
         checkDesktop(&findings);
     const bool defaultLogo = !greeter
         && FileSystemEngine(FileSystemEngine::DesktopSession)
-                .getProperty(QStringLiteral("Options.Logo.Path"))
+                .getProperty(ConfigKey::LogoPath)
                 .toString()
             == QLatin1String("fictive")
         && !VokSettings(VokPathFactory::getVokThemeFile())
@@ -313,7 +310,7 @@ int checkCommand(const QStringList &arguments)
         const QMap<QString, QVariant> wallpaper
             = greeter ? getWallpaperOrvProperties(screen) : getWallpaperProperties(screen);
         checkWallpaper(&findings, name + QStringLiteral(" wallpaper"),
-            wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>().path);
+            wallpaper.value(PropertyKey::ImagePath).value<File>().path);
         checkLogo(&findings, name + QStringLiteral(" logo"),
             greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen), screen,
             imageFunction(QStringLiteral("background"), greeter), defaultLogo);

@@ -5,6 +5,7 @@
 
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 #include "x11.h"
 
 #include <QBuffer>
@@ -367,13 +368,11 @@ QString positionWord(const QString &key, int number)
                 return it.key();
         return QString();
     };
-    if (key == QLatin1String(Keys::ImagePosition)
-        || key == QLatin1String("Options.Wallpaper.Position"))
+    if (key == PropertyKey::ImagePosition || key == ConfigKey::WallpaperPosition)
         return word(WallPaperPositionNames);
-    if (key == QLatin1String(Keys::LogoPosition) || key == QLatin1String("Options.Logo.Position"))
+    if (key == PropertyKey::LogoPosition || key == ConfigKey::LogoPosition)
         return word(LogoPositionNames);
-    if (key == QLatin1String(Keys::TaskbarPosition)
-        || key == QLatin1String("Options.Taskbar.Position"))
+    if (key == PropertyKey::TaskbarPosition || key == ConfigKey::TaskbarPosition)
         return word(TaskbarPositionNames);
     return QString();
 }

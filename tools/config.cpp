@@ -7,6 +7,7 @@
 #include "commands.h"
 
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -17,24 +18,12 @@ using namespace VokImage;
 
 namespace {
 
-const QStringList &desktopKeys()
+template <std::size_t N> QStringList keyList(const std::array<QLatin1String, N> &keys)
 {
-    static const QStringList keys = { QStringLiteral("Options.Wallpaper.Path"),
-        QStringLiteral("Options.Wallpaper.Position"), QStringLiteral("Options.Logo.Path"),
-        QStringLiteral("Options.Logo.Position"), QStringLiteral("Options.Taskbar.Height"),
-        QStringLiteral("Options.Taskbar.Position"), QStringLiteral("PrimaryColor") };
-    return keys;
-}
-
-const QStringList &greeterKeys()
-{
-    static const QStringList keys
-        = { QStringLiteral("Options.Wallpaper.Path"), QStringLiteral("Options.Wallpaper.Position"),
-              QStringLiteral("Options.Wallpaper.ColorOverlay"),
-              QStringLiteral("Options.Wallpaper.Blur.Enable"),
-              QStringLiteral("Options.Wallpaper.Blur.Radius"), QStringLiteral("Options.Logo.Path"),
-              QStringLiteral("Options.Logo.Position"), QStringLiteral("Options.Logo.Blur") };
-    return keys;
+    QStringList list;
+    for (const QLatin1String &key : keys)
+        list.append(key);
+    return list;
 }
 
 QString describe(const QVariant &value)
@@ -65,7 +54,7 @@ int configCommand(const QStringList &arguments)
     const bool greeter = line.isSet(greeterOption());
     QStringList keys = line.positional();
     if (keys.isEmpty())
-        keys = greeter ? greeterKeys() : desktopKeys();
+        keys = greeter ? keyList(ConfigKey::Greeter) : keyList(ConfigKey::Desktop);
     FileSystemEngine engine(
         greeter ? FileSystemEngine::DisplayManager : FileSystemEngine::DesktopSession);
     QJsonObject object;

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "vocabulary/keys_p.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -54,11 +55,11 @@ void printResult(const QString &destination, const QRect &screen, const Rendered
 {
     report() << destination << "  " << geometryText(screen) << "  " << originText(rendered.origin)
              << "  " << rendered.milliseconds << " ms";
-    const QString logo = rendered.record.properties.value(QLatin1String(Keys::LogoPath)).toString();
+    const QString logo = rendered.record.properties.value(PropertyKey::LogoPath).toString();
     if (background && !logo.isEmpty()) {
         const QString configured
             = (greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen))
-                  .value(QLatin1String(Keys::LogoPath))
+                  .value(PropertyKey::LogoPath)
                   .toString();
         report() << "  logo " << logo;
         if (!QFileInfo::exists(logo))

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "vocabulary/keys_p.h"
 
 #include <QFileInfo>
 
@@ -22,9 +23,9 @@ constexpr double MaxBlurRadius = 250;
 QMap<QString, QVariant> wallpaperMap(const QString &path, const QRect &screen, int position)
 {
     QMap<QString, QVariant> properties = DefaultWallpaperProperties;
-    properties[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(path));
-    properties[QLatin1String(Keys::ImageScreen)] = screen;
-    properties[QLatin1String(Keys::ImagePosition)] = position;
+    properties[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
+    properties[PropertyKey::ImageScreen] = screen;
+    properties[PropertyKey::ImagePosition] = position;
     return properties;
 }
 
@@ -142,17 +143,17 @@ int renderCommand(const QStringList &arguments)
             double radius = 0;
             if (!parseRadius(line, blurOption, &radius, &code))
                 return code;
-            properties[QLatin1String(Keys::ImageBlur)] = radius;
+            properties[PropertyKey::ImageBlur] = radius;
         }
         if (line.isSet(overlayOption)) {
             const QColor overlay = Utils::getColor(line.value(overlayOption));
             if (!overlay.isValid())
                 return line.usageError(
                     QStringLiteral("not a colour: \"%1\"").arg(line.value(overlayOption)));
-            properties[QLatin1String(Keys::ImageColorOverlay)] = overlay;
+            properties[PropertyKey::ImageColorOverlay] = overlay;
         }
         if (scale != 1)
-            properties[QLatin1String(Keys::ImageDevicePixelRatio)] = double(scale);
+            properties[PropertyKey::ImageDevicePixelRatio] = double(scale);
     }
     if (line.isSet(logoOption)) {
         int position = 0, taskbar = 0;
@@ -163,19 +164,19 @@ int renderCommand(const QStringList &arguments)
         const int height = line.value(taskbarHeightOption).toInt(&ok);
         if (!ok || height < 0 || height > 16384)
             return line.usageError(QStringLiteral("--taskbar-height needs pixels from 0 to 16384"));
-        properties[QLatin1String(Keys::LogoPath)] = line.value(logoOption);
-        properties[QLatin1String(Keys::LogoScreen)] = device;
-        properties[QLatin1String(Keys::LogoPosition)] = position;
-        properties[QLatin1String(Keys::TaskbarPosition)] = taskbar;
-        properties[QLatin1String(Keys::TaskbarHeight)] = height;
+        properties[PropertyKey::LogoPath] = line.value(logoOption);
+        properties[PropertyKey::LogoScreen] = device;
+        properties[PropertyKey::LogoPosition] = position;
+        properties[PropertyKey::TaskbarPosition] = taskbar;
+        properties[PropertyKey::TaskbarHeight] = height;
         if (line.isSet(logoBlurOption)) {
             double radius = 0;
             if (!parseRadius(line, logoBlurOption, &radius, &code))
                 return code;
-            properties[QLatin1String(Keys::LogoBlur)] = radius;
+            properties[PropertyKey::LogoBlur] = radius;
         }
         if (scale != 1)
-            properties[QLatin1String(Keys::LogoDevicePixelRatio)] = double(scale);
+            properties[PropertyKey::LogoDevicePixelRatio] = double(scale);
     }
     const QImage image = renderMap(properties);
     const QString file = line.value(outputOption);

@@ -6,6 +6,8 @@
 #include <vokimage/utils.h>
 
 #include "render/render_p.h"
+#include "vocabulary/keys_p.h"
+#include "vocabulary/vocabulary_p.h"
 
 #include <QDebug>
 
@@ -26,23 +28,10 @@ int lookup(const QMap<QString, Enum> &table, const QString &name, int fallback)
     return it == table.constEnd() ? fallback : int(*it);
 }
 
-QString key(const char *name)
-{
-    return QString::fromLatin1(name);
-}
-
-QColor toColour(QVariant value)
-{
-    if (value.userType() == QMetaType::QColor)
-        return value.value<QColor>();
-    return value.convert(QMetaType::QColor) ? value.value<QColor>() : QColor();
-}
-
 // @p base with every entry of @p over inserted: an entry of @p over wins.
 PropertyMap merged(PropertyMap base, const PropertyMap &over)
 {
-    for (auto it = over.constBegin(); it != over.constEnd(); ++it)
-        base.insert(it.key(), it.value());
+    base.insert(over);
     return base;
 }
 
@@ -62,14 +51,14 @@ qreal checkedRatio(qreal ratio, const QRect &screen)
 
 // A map for a device pixel ratio: its screen in device pixels and the ratio beside it. A ratio
 // of 1 leaves the map as it is.
-PropertyMap scaled(
-    PropertyMap map, const QRect &screen, qreal ratio, const char *screenKey, const char *ratioKey)
+PropertyMap scaled(PropertyMap map, const QRect &screen, qreal ratio, QLatin1String screenKey,
+    QLatin1String ratioKey)
 {
     if (ratio == 1)
         return map;
-    map[key(screenKey)] = QRect(qRound(screen.x() * ratio), qRound(screen.y() * ratio),
+    map[screenKey] = QRect(qRound(screen.x() * ratio), qRound(screen.y() * ratio),
         qRound(screen.width() * ratio), qRound(screen.height() * ratio));
-    map[key(ratioKey)] = double(ratio);
+    map[ratioKey] = double(ratio);
     return map;
 }
 
@@ -101,39 +90,35 @@ Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin,
 PropertyMap getWallpaperProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DesktopSession);
-    QString path = engine.getProperty(QStringLiteral("Options.Wallpaper.Path")).toString();
+    QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
     const int position = lookup(WallPaperPositionNames,
-        engine.getProperty(QStringLiteral("Options.Wallpaper.Position")).toString(),
-        int(WallPaperPosition::Crop));
+        engine.getProperty(ConfigKey::WallpaperPosition).toString(), int(WallPaperPosition::Crop));
     PropertyMap result = DefaultWallpaperProperties;
     if (path == DefaultWallpaper) {
-        const QColor colour = toColour(engine.getProperty(QStringLiteral("PrimaryColor")));
-        result[QStringLiteral("ImageProperty") + QLatin1Char('.') + QStringLiteral("PrimaryColor")]
-            = colour;
+        const QColor colour = toColour(engine.getProperty(ConfigKey::PrimaryColor));
+        result[PropertyKey::ImagePrimaryColor] = colour;
         path = Utils::getVokDefaultWallpaper(screen, colour);
     }
-    result[key(Keys::ImagePath)] = QVariant::fromValue(File(path));
-    result[key(Keys::ImagePosition)] = position;
-    result[key(Keys::ImageScreen)] = screen;
+    result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
+    result[PropertyKey::ImagePosition] = position;
+    result[PropertyKey::ImageScreen] = screen;
     return result;
 }
 
 PropertyMap getLogoProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DesktopSession);
-    const QString logoPath = engine.getProperty(QStringLiteral("Options.Logo.Path")).toString();
+    const QString logoPath = engine.getProperty(ConfigKey::LogoPath).toString();
     const int logoPosition = lookup(LogoPositionNames,
-        engine.getProperty(QStringLiteral("Options.Logo.Position")).toString(),
-        int(LogoPosition::NotShow));
+        engine.getProperty(ConfigKey::LogoPosition).toString(), int(LogoPosition::NotShow));
     PropertyMap result = DefaultLogoProperties;
-    result[key(Keys::LogoPath)] = logoPath;
-    result[key(Keys::LogoPosition)] = logoPosition;
-    result[key(Keys::LogoScreen)] = screen;
-    const QString taskbarName
-        = engine.getProperty(QStringLiteral("Options.Taskbar.Position")).toString();
-    const int taskbarHeight = engine.getProperty(QStringLiteral("Options.Taskbar.Height")).toInt();
-    result[key(Keys::TaskbarPosition)] = lookup(TaskbarPositionNames, taskbarName, -1);
-    result[key(Keys::TaskbarHeight)] = taskbarHeight;
+    result[PropertyKey::LogoPath] = logoPath;
+    result[PropertyKey::LogoPosition] = logoPosition;
+    result[PropertyKey::LogoScreen] = screen;
+    const QString taskbarName = engine.getProperty(ConfigKey::TaskbarPosition).toString();
+    const int taskbarHeight = engine.getProperty(ConfigKey::TaskbarHeight).toInt();
+    result[PropertyKey::TaskbarPosition] = lookup(TaskbarPositionNames, taskbarName, -1);
+    result[PropertyKey::TaskbarHeight] = taskbarHeight;
     return result;
 }
 
@@ -187,49 +172,43 @@ Image getBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DisplayManager);
-    const QString wallpaperKey = QStringLiteral("Options.Wallpaper");
-    QString path = engine.getProperty(wallpaperKey + QLatin1String(".Path")).toString();
+    QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
     const int position = lookup(WallPaperPositionNames,
-        engine.getProperty(wallpaperKey + QLatin1String(".Position")).toString(),
-        int(WallPaperPosition::Crop));
-    const QColor overlay = Utils::getColor(
-        engine.getProperty(wallpaperKey + QLatin1String(".ColorOverlay")).toString());
-    const bool blurEnabled
-        = engine.getProperty(wallpaperKey + QLatin1String(".Blur.Enable")).toBool();
+        engine.getProperty(ConfigKey::WallpaperPosition).toString(), int(WallPaperPosition::Crop));
+    const QColor overlay
+        = Utils::getColor(engine.getProperty(ConfigKey::WallpaperColorOverlay).toString());
+    const bool blurEnabled = engine.getProperty(ConfigKey::WallpaperBlurEnable).toBool();
     PropertyMap result = DefaultWallpaperProperties;
     if (blurEnabled) {
-        const double radius
-            = engine.getProperty(wallpaperKey + QLatin1String(".Blur.Radius")).toReal();
+        const double radius = engine.getProperty(ConfigKey::WallpaperBlurRadius).toReal();
         if (radius > 0)
-            result[key(Keys::ImageBlur)] = radius;
+            result[PropertyKey::ImageBlur] = radius;
     }
     if (path == DefaultWallpaper) {
         QColor colour;
         colour.setNamedColor(GreeterDefaultColour);
         path = Utils::getVokDefaultWallpaper(screen, colour);
     }
-    result[key(Keys::ImagePath)] = QVariant::fromValue(File(path));
-    result[key(Keys::ImagePosition)] = position;
-    result[key(Keys::ImageScreen)] = screen;
-    result[key(Keys::ImageColorOverlay)] = overlay;
+    result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
+    result[PropertyKey::ImagePosition] = position;
+    result[PropertyKey::ImageScreen] = screen;
+    result[PropertyKey::ImageColorOverlay] = overlay;
     return result;
 }
 
 PropertyMap getLogoOrvProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DisplayManager);
-    const QString logoKey = QStringLiteral("Options.Logo");
-    const QString logoPath = engine.getProperty(logoKey + QLatin1String(".Path")).toString();
+    const QString logoPath = engine.getProperty(ConfigKey::LogoPath).toString();
     const int position = lookup(LogoPositionNames,
-        engine.getProperty(logoKey + QLatin1String(".Position")).toString(),
-        int(LogoPosition::BottomRight));
-    const bool blur = engine.getProperty(logoKey + QLatin1String(".Blur")).toBool();
+        engine.getProperty(ConfigKey::LogoPosition).toString(), int(LogoPosition::BottomRight));
+    const bool blur = engine.getProperty(ConfigKey::LogoBlur).toBool();
     PropertyMap result = DefaultLogoProperties;
     if (blur)
-        result[key(Keys::LogoBlur)] = 5;
-    result[key(Keys::LogoPath)] = logoPath;
-    result[key(Keys::LogoPosition)] = position;
-    result[key(Keys::LogoScreen)] = screen;
+        result[PropertyKey::LogoBlur] = 5;
+    result[PropertyKey::LogoPath] = logoPath;
+    result[PropertyKey::LogoPosition] = position;
+    result[PropertyKey::LogoScreen] = screen;
     return result;
 }
 
@@ -283,25 +262,25 @@ Image getOrvBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origi
 PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
 {
     return scaled(getWallpaperProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        Keys::ImageScreen, Keys::ImageDevicePixelRatio);
+        PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
 }
 
 PropertyMap getLogoProperties(const QRect &screen, qreal devicePixelRatio)
 {
     return scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        Keys::LogoScreen, Keys::LogoDevicePixelRatio);
+        PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRatio)
 {
     return scaled(getWallpaperOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        Keys::ImageScreen, Keys::ImageDevicePixelRatio);
+        PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
 }
 
 PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
 {
     return scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        Keys::LogoScreen, Keys::LogoDevicePixelRatio);
+        PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
 }
 
 } // namespace VokImage

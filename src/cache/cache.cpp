@@ -7,6 +7,7 @@
 #include "cache_p.h"
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -255,7 +256,7 @@ Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo
 {
     if (origin)
         *origin = Origin::None;
-    if (overloadLogo && properties.contains(QLatin1String(Keys::ImagePath)))
+    if (overloadLogo && properties.contains(PropertyKey::ImagePath))
         return overloadedLookup(properties, origin);
     return plainLookup(properties, origin);
 }

@@ -7,6 +7,7 @@
 
 #include "cache_p.h"
 #include "render/render_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QDebug>
 
@@ -15,7 +16,7 @@ namespace Cache {
 
 namespace {
 
-const QString LogoPathKey = QString::fromLatin1(Keys::LogoPath);
+const QString LogoPathKey = PropertyKey::LogoPath;
 
 // The stored record of @p properties, if there is a loadable one.
 bool tryLoadImageCache(
@@ -81,8 +82,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
     if (tryLoadImageCache(properties, &record, origin))
         return record;
     const QString logoPath = properties.value(LogoPathKey).toString();
-    if (logoPath.isEmpty()
-        || wallpaperPath(properties.value(QString::fromLatin1(Keys::ImagePath))).isEmpty())
+    if (logoPath.isEmpty() || wallpaperPath(properties.value(PropertyKey::ImagePath)).isEmpty())
         return renderAndStore(properties, keyOf(properties), nullptr, origin);
 
     bool found = false;
@@ -109,11 +109,11 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         return Image();
     }
     // The logo is judged over the same logical area at every device pixel ratio.
-    background.setDevicePixelRatio(devicePixelRatioOf(properties, Keys::LogoDevicePixelRatio));
+    background.setDevicePixelRatio(
+        devicePixelRatioOf(properties, PropertyKey::LogoDevicePixelRatio));
 
     QMap<QString, QVariant> copy = properties;
-    const LogoPosition position
-        = LogoPosition(properties.value(QString::fromLatin1(Keys::LogoPosition)).toInt());
+    const LogoPosition position = LogoPosition(properties.value(PropertyKey::LogoPosition).toInt());
     const QString chosen = getCurrentLogoPath(logoPath, position, background);
     if (chosen != logoPath) {
         qWarning() << "Overloaded logo: " << chosen;

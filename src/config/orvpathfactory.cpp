@@ -7,6 +7,7 @@
 #include <KConfigGroup>
 
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -72,23 +73,23 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
         return QVariant();
     }
     const KConfigGroup background = m_settings->group("background");
-    if (key == QLatin1String("Options.Wallpaper.Path"))
+    if (key == ConfigKey::WallpaperPath)
         return readEntry(background, defaults, "path").toString();
-    if (key == QLatin1String("Options.Wallpaper.Position"))
+    if (key == ConfigKey::WallpaperPosition)
         return readEntry(background, defaults, "keep_proportions").toBool()
             ? QStringLiteral("Crop")
             : QStringLiteral("Stretch");
-    if (key == QLatin1String("Options.Wallpaper.ColorOverlay"))
+    if (key == ConfigKey::WallpaperColorOverlay)
         return readEntry(background, defaults, "color_overlay").toString();
 
-    if (key.startsWith(QLatin1String("Options.Wallpaper.Blur"))) {
+    if (key.startsWith(ConfigKey::WallpaperBlur)) {
         const KConfigGroup blur = background.group("blur");
         const QVariantMap blurDefaults = defaults.value(QStringLiteral("blur")).toMap();
-        if (key == QLatin1String("Options.Wallpaper.Blur"))
+        if (key == ConfigKey::WallpaperBlur)
             return blur.keyList();
-        if (key == QLatin1String("Options.Wallpaper.Blur.Enable"))
+        if (key == ConfigKey::WallpaperBlurEnable)
             return readEntry(blur, blurDefaults, "enable").toBool();
-        if (key == QLatin1String("Options.Wallpaper.Blur.Radius"))
+        if (key == ConfigKey::WallpaperBlurRadius)
             return readEntry(blur, blurDefaults, "radius").toInt();
         qWarning() << "Unknown property: " << key;
         return QVariant();
@@ -96,13 +97,13 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
     if (key.startsWith(QLatin1String("Options.Logo"))) {
         const KConfigGroup logo = background.group("logo");
         const QVariantMap logoDefaults = defaults.value(QStringLiteral("logo")).toMap();
-        if (key == QLatin1String("Options.Logo.Path"))
+        if (key == ConfigKey::LogoPath)
             return readEntry(logo, logoDefaults, "path").toString();
-        if (key == QLatin1String("Options.Logo.Enable"))
+        if (key == ConfigKey::LogoEnable)
             return readEntry(logo, logoDefaults, "enable").toBool();
-        if (key == QLatin1String("Options.Logo.Blur"))
+        if (key == ConfigKey::LogoBlur)
             return readEntry(logo, logoDefaults, "blur").toBool();
-        if (key == QLatin1String("Options.Logo.Position"))
+        if (key == ConfigKey::LogoPosition)
             return readEntry(logo, logoDefaults, "enable").toBool() ? QStringLiteral("BottomRight")
                                                                     : QStringLiteral("NotShow");
         qWarning() << "Unknown property: " << key;

@@ -6,6 +6,7 @@
 #include <vokdesktopentry.h>
 
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <QDebug>
 #include <QFile>
@@ -61,25 +62,23 @@ QVariant VokPathFactory::getProperty(const QString &key)
                    << ": m_themeSettings is nullptr";
         return QVariant();
     }
-    auto is = [&key](const char *name) {
-        return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-    };
-    if (is("Options.Wallpaper.Path"))
+    auto is = [&key](QLatin1String name) { return key.compare(name, Qt::CaseInsensitive) == 0; };
+    if (is(ConfigKey::WallpaperPath))
         return getCurrentWallpaperPath();
-    if (is("Options.Wallpaper.Position"))
+    if (is(ConfigKey::WallpaperPosition))
         return getWallPaperPosition();
-    if (is("Options.Logo.Path"))
+    if (is(ConfigKey::LogoPath))
         return getCurrenLogo();
-    if (is("Options.Logo.Position"))
+    if (is(ConfigKey::LogoPosition))
         return getLogoPosition();
-    if (is("Options.Taskbar.Height")) {
+    if (is(ConfigKey::TaskbarHeight)) {
         const int height
             = m_themeSettings->value(QStringLiteral("TaskbarHeight"), DefaultTaskbarHeight).toInt();
         return height > 0 ? height : DefaultTaskbarHeight;
     }
-    if (is("Options.Taskbar.Position"))
+    if (is(ConfigKey::TaskbarPosition))
         return m_themeSettings->value(QStringLiteral("TaskbarPosition"), QStringLiteral("Bottom"));
-    if (is("PrimaryColor"))
+    if (is(ConfigKey::PrimaryColor))
         return getCurrentPrimaryColor();
     return m_themeSettings->value(key, QVariant());
 }

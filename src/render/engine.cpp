@@ -4,6 +4,8 @@
 #include <vokimage/render.h>
 
 #include "render_p.h"
+#include "vocabulary/keys_p.h"
+#include "vocabulary/vocabulary_p.h"
 
 #include <QList>
 #include <QPainter>
@@ -13,11 +15,6 @@ namespace VokImage {
 
 namespace {
 using Layers = QList<QSharedPointer<RenderFactory>>;
-
-const QString ImagePathKey = QString::fromLatin1(Keys::ImagePath);
-const QString LogoPathKey = QString::fromLatin1(Keys::LogoPath);
-const QString ImageBlurKey = QString::fromLatin1(Keys::ImageBlur);
-const QString LogoBlurKey = QString::fromLatin1(Keys::LogoBlur);
 
 void runLayers(const Layers &layers)
 {
@@ -34,8 +31,8 @@ double number(const QMap<QString, QVariant> &properties, const QString &key)
 QSize surfaceSize(const QMap<QString, QVariant> &properties)
 {
     QSize size(-1, -1);
-    const QString imageScreen = QString::fromLatin1(Keys::ImageScreen);
-    const QString logoScreen = QString::fromLatin1(Keys::LogoScreen);
+    const QString imageScreen = PropertyKey::ImageScreen;
+    const QString logoScreen = PropertyKey::LogoScreen;
     if (properties.contains(imageScreen))
         size = size.expandedTo(properties.value(imageScreen).toRect().size());
     if (properties.contains(logoScreen))
@@ -63,8 +60,9 @@ QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &prope
     }
     if (keep)
         *keep = surface->toImage();
-    const double radius = number(properties, ImageBlurKey);
-    if (properties.contains(ImageBlurKey) && !properties.contains(LogoBlurKey) && radius > 0)
+    const double radius = number(properties, PropertyKey::ImageBlur);
+    if (properties.contains(PropertyKey::ImageBlur) && !properties.contains(PropertyKey::LogoBlur)
+        && radius > 0)
         layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(engine, radius)));
     runLayers(layers);
 
@@ -84,8 +82,8 @@ QPixmap renderPicture(RenderEngine *engine, const QMap<QString, QVariant> &prope
         qWarning() << "RenderEngine::render() - screen size is empty";
         return QPixmap();
     }
-    const bool hasImage = properties.contains(ImagePathKey);
-    const bool hasLogo = properties.contains(LogoPathKey);
+    const bool hasImage = properties.contains(PropertyKey::ImagePath);
+    const bool hasLogo = properties.contains(PropertyKey::LogoPath);
     if (!hasImage && !hasLogo) {
         engine->setStatus(RenderEngine::Error);
         qWarning() << "RenderEngine::render() - image and logo path is empty";
@@ -146,7 +144,7 @@ QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
 
 QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
 {
-    if (!properties.contains(ImagePathKey)) {
+    if (!properties.contains(PropertyKey::ImagePath)) {
         qWarning() << "RenderEngine::drawWallpaper() - image path is empty";
         return QPixmap();
     }
@@ -155,16 +153,16 @@ QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
 
 QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
 {
-    if (!properties.contains(LogoPathKey)) {
+    if (!properties.contains(PropertyKey::LogoPath)) {
         qWarning() << "RenderEngine::drawLogo() - logo path is empty";
         return QPixmap();
     }
     Layers layers;
     layers.append(QSharedPointer<RenderFactory>(new RenderLogo(this, properties)));
-    const bool imageBlurred
-        = properties.contains(ImageBlurKey) && number(properties, ImageBlurKey) > 0;
-    const double radius = number(properties, LogoBlurKey);
-    if (!imageBlurred && properties.contains(LogoBlurKey) && radius > 0)
+    const bool imageBlurred = properties.contains(PropertyKey::ImageBlur)
+        && number(properties, PropertyKey::ImageBlur) > 0;
+    const double radius = number(properties, PropertyKey::LogoBlur);
+    if (!imageBlurred && properties.contains(PropertyKey::LogoBlur) && radius > 0)
         layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
     runLayers(layers);
 
@@ -176,18 +174,13 @@ QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
 void RenderEngine::addEffects(const QMap<QString, QVariant> &properties)
 {
     Layers layers;
-    const double radius = number(properties, ImageBlurKey);
-    if (properties.contains(ImageBlurKey) && properties.contains(LogoBlurKey) && radius > 0)
+    const double radius = number(properties, PropertyKey::ImageBlur);
+    if (properties.contains(PropertyKey::ImageBlur) && properties.contains(PropertyKey::LogoBlur)
+        && radius > 0)
         layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
 
-    const QString overlayKey = QString::fromLatin1(Keys::ImageColorOverlay);
-    if (properties.contains(overlayKey)) {
-        QVariant value = properties.value(overlayKey);
-        QColor colour;
-        if (value.userType() == QMetaType::QColor)
-            colour = value.value<QColor>();
-        else if (value.convert(QMetaType::QColor))
-            colour = value.value<QColor>();
+    if (properties.contains(PropertyKey::ImageColorOverlay)) {
+        const QColor colour = toColour(properties.value(PropertyKey::ImageColorOverlay));
         if (colour.isValid())
             layers.append(
                 QSharedPointer<RenderFactory>(new RenderColorOverlayEffects(this, colour)));

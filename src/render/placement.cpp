@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace VokImage {
 
@@ -21,50 +22,50 @@ QPoint fitToScreen(QRect rect, QRect screen)
     return QPoint(x - screen.left(), y - screen.top());
 }
 
+namespace {
+
+// Where a logo's centre lies along one side of length d: at the first sixth, the half, or the
+// last sixth (measured from the far end, so that both edges keep the same margin).
+enum class Sixth { First, Half, Last };
+
+int along(Sixth sixth, int d)
+{
+    switch (sixth) {
+    case Sixth::First:
+        return d / 6;
+    case Sixth::Half:
+        return d / 2;
+    default:
+        return d - d / 6;
+    }
+}
+
+// The logo anchors in the order of LogoPosition's numbers 0 to 8.
+constexpr struct
+{
+    Sixth x, y;
+} Anchors[] = {
+    { Sixth::Last, Sixth::Last }, // BottomRight
+    { Sixth::First, Sixth::Last }, // BottomLeft
+    { Sixth::Half, Sixth::Last }, // Bottom
+    { Sixth::Last, Sixth::First }, // TopRight
+    { Sixth::First, Sixth::First }, // TopLeft
+    { Sixth::Half, Sixth::First }, // Top
+    { Sixth::Last, Sixth::Half }, // Right
+    { Sixth::Half, Sixth::Half }, // Center
+    { Sixth::First, Sixth::Half }, // Left
+};
+
+} // namespace
+
 QPoint getLogoPosition(QSize size, QRect area, LogoPosition position)
 {
-    const int W = area.width();
-    const int H = area.height();
-    const int left = W / 6, centre = W / 2, right = W - W / 6;
-    const int top = H / 6, middle = H / 2, bottom = H - H / 6;
-    int hx = 0, vy = 0;
-    bool anchored = true;
-    switch (position) {
-    case LogoPosition::BottomRight:
-        hx = right, vy = bottom;
-        break;
-    case LogoPosition::BottomLeft:
-        hx = left, vy = bottom;
-        break;
-    case LogoPosition::Bottom:
-        hx = centre, vy = bottom;
-        break;
-    case LogoPosition::TopRight:
-        hx = right, vy = top;
-        break;
-    case LogoPosition::TopLeft:
-        hx = left, vy = top;
-        break;
-    case LogoPosition::Top:
-        hx = centre, vy = top;
-        break;
-    case LogoPosition::Right:
-        hx = right, vy = middle;
-        break;
-    case LogoPosition::Center:
-        hx = centre, vy = middle;
-        break;
-    case LogoPosition::Left:
-        hx = left, vy = middle;
-        break;
-    default:
-        anchored = false;
-        break;
-    }
+    const auto index = static_cast<unsigned>(position);
     int x = 0, y = 0;
-    if (anchored) {
-        x = area.left() + hx - size.width() / 2;
-        y = area.top() + vy - size.height() / 2;
+    // NotShow and numbers outside the table are not anchored: the top-left corner.
+    if (index < std::size(Anchors)) {
+        x = area.left() + along(Anchors[index].x, area.width()) - size.width() / 2;
+        y = area.top() + along(Anchors[index].y, area.height()) - size.height() / 2;
     }
     return fitToScreen(QRect(x, y, size.width(), size.height()), area);
 }

@@ -41,7 +41,7 @@ QPixmap renderWithWallpaper(
 QString highResolutionPath(const QString &path);
 
 /// The device pixel ratio a map asks for under @p key; 1 when it names none.
-qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, const char *key);
+qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key);
 
 /// The size of the surface a render of @p properties paints: the union of its screen sizes.
 QSize surfaceSize(const QMap<QString, QVariant> &properties);

@@ -3,6 +3,7 @@
 
 #include "imagefile_p.h"
 #include "render_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <vokimage/render.h>
 
@@ -33,9 +34,9 @@ RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &pr
     : RenderFactory(engine, properties)
     , d(new Private)
 {
-    d->path = qvariant_cast<File>(properties.value(QString::fromLatin1(Keys::ImagePath))).path;
-    d->screen = properties.value(QString::fromLatin1(Keys::ImageScreen)).toRect();
-    d->position = properties.value(QString::fromLatin1(Keys::ImagePosition)).toInt();
+    d->path = qvariant_cast<File>(properties.value(PropertyKey::ImagePath)).path;
+    d->screen = properties.value(PropertyKey::ImageScreen).toRect();
+    d->position = properties.value(PropertyKey::ImagePosition).toInt();
     d->pixmap = pixmap();
 }
 

@@ -3,6 +3,7 @@
 
 #include "imagefile_p.h"
 #include "render_p.h"
+#include "vocabulary/keys_p.h"
 
 #include <vokimage/render.h>
 
@@ -31,9 +32,9 @@ QString highResolutionPath(const QString &path)
     return path.left(dot) + QLatin1String("@2x") + path.mid(dot);
 }
 
-qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, const char *key)
+qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key)
 {
-    const qreal ratio = properties.value(QLatin1String(key), 1.0).toDouble();
+    const qreal ratio = properties.value(key, 1.0).toDouble();
     return std::isfinite(ratio) && ratio > 0 ? ratio : 1.0;
 }
 
@@ -56,17 +57,17 @@ QRect RenderLogo::getLogoArea(const QRect &screen, TaskbarPosition position, int
 
 void RenderLogo::render()
 {
-    const QString path = m_properties[QString::fromLatin1(Keys::LogoPath)].toString();
-    const QRect screen = m_properties[QString::fromLatin1(Keys::LogoScreen)].toRect();
-    const int position = m_properties[QString::fromLatin1(Keys::LogoPosition)].toInt();
-    const QString taskbarPositionKey = QString::fromLatin1(Keys::TaskbarPosition);
-    const QString taskbarHeightKey = QString::fromLatin1(Keys::TaskbarHeight);
+    const QString path = m_properties[PropertyKey::LogoPath].toString();
+    const QRect screen = m_properties[PropertyKey::LogoScreen].toRect();
+    const int position = m_properties[PropertyKey::LogoPosition].toInt();
+    const QString taskbarPositionKey = PropertyKey::TaskbarPosition;
+    const QString taskbarHeightKey = PropertyKey::TaskbarHeight;
     const int taskbarPosition = m_properties.contains(taskbarPositionKey)
         ? m_properties[taskbarPositionKey].toInt()
         : int(TaskbarPosition::Bottom);
     // On a HiDPI surface the logo keeps its logical size and place: sizes are scaled by the
     // ratio, and the taskbar band is measured in logical pixels.
-    const qreal ratio = devicePixelRatioOf(m_properties, Keys::LogoDevicePixelRatio);
+    const qreal ratio = devicePixelRatioOf(m_properties, PropertyKey::LogoDevicePixelRatio);
     const int taskbarHeight = qRound(
         (m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt() : 48)
         * ratio);

@@ -48,6 +48,13 @@ bool File::operator<(const File &other) const
     return path < other.path;
 }
 
+QColor toColour(QVariant value)
+{
+    if (value.userType() == QMetaType::QColor)
+        return value.value<QColor>();
+    return value.convert(QMetaType::QColor) ? value.value<QColor>() : QColor();
+}
+
 } // namespace VokImage
 
 QDataStream &operator<<(QDataStream &stream, const VokImage::File &file)

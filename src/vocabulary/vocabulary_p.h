@@ -3,7 +3,14 @@
 
 #pragma once
 
+#include <QColor>
+#include <QVariant>
+
 namespace VokImage {
+
+/// The colour a property value holds: a QColor, or anything QVariant converts to one (a name,
+/// "#rrggbb"); invalid otherwise.
+QColor toColour(QVariant value);
 
 /// Registers VokImage::File with the meta-type system once per process.
 void ensureFileTypeRegistered();
