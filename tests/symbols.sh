@@ -51,6 +51,17 @@ for name in imageSizeAcceptable ensureFileTypeRegistered registerFileType Shared
         status=1
     fi
 done
+# The polymorphic classes keep their type information and virtual tables, so that callers
+# can derive from them and cast them.
+all=$(nm -D --defined-only -C "$lib")
+for class in RenderFactory RenderImage RenderLogo PathFactory VokPathFactory VokOrvPathFactory; do
+    for what in "typeinfo for" "vtable for"; do
+        if ! printf '%s\n' "$all" | grep -qF "$what VokImage::$class"; then
+            echo "FAIL: $what VokImage::$class is not exported"
+            status=1
+        fi
+    done
+done
 # Nothing but the API: no template code of the standard library or of Qt.
 stray=$(nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* . //' | grep -v -E \
     '^(VokImage::|VokSettings::|(typeinfo|typeinfo name|vtable) for VokImage::|wallpaperSizeRatio\(QSize\)$|operator(<<|>>)\((QDebug|QDataStream&), VokImage::File( const)?&\)$|_edata$|_end$|__bss_start$)' || true)
