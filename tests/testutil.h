@@ -27,7 +27,7 @@ public:
     void clear();
 };
 
-// Writes @p image to @p path; fails the test when it cannot.
+// Writes @p image to @p path; false when it cannot.
 bool writeTestImage(const QString &path, const QImage &image);
 // A solid image of @p size in @p colour.
 QImage solidImage(const QSize &size, const QColor &colour);

@@ -6,7 +6,6 @@
 #include <vokimage/export.h>
 
 #include <QColor>
-#include <QScopedPointer>
 #include <QString>
 #include <QVariant>
 
@@ -54,7 +53,7 @@ public:
 
 private:
     bool m_parsed = false;
-    QScopedPointer<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings;
     QString m_path;
 };
 
@@ -187,7 +186,7 @@ public:
     QVariant getProperty(const QString &key);
 
 private:
-    QScopedPointer<PathFactory> m_factory;
+    std::unique_ptr<PathFactory> m_factory;
 };
 
 } // namespace VokImage

@@ -11,11 +11,11 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
-#include <QScopedPointer>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
 
 namespace VokImage {
 
@@ -85,7 +85,7 @@ public:
     class Private;
 
 private:
-    const QScopedPointer<Private> d;
+    const std::unique_ptr<Private> d;
 };
 
 /// The logo layer: the logo at its anchor inside the area the taskbar leaves free.

@@ -74,7 +74,8 @@ using Builder = PropertyMap (*)(const QRect &, qreal);
 
 // The picture of the wallpaper map and the logo map (either may be missing) for @p screen,
 // built in that order and merged: the wallpaper's entries win for the desktop
-// (@p overloadLogo), the logo's for the greeter.
+// (@p overloadLogo), the logo's for the greeter. The two maps share no key today; the
+// order says which side a key added to both would take, and is kept as documented.
 Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin, Builder wallpaper,
     Builder logo, bool overloadLogo)
 {

@@ -230,7 +230,9 @@ Image loadImageCache(const QMap<QString, QVariant> &properties, bool *ok)
     return load(properties, keyOf(properties), ok);
 }
 
-static Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
+namespace {
+
+Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 {
     const Key key = keyOf(properties);
     bool ok = false;
@@ -241,6 +243,8 @@ static Image plainLookup(const QMap<QString, QVariant> &properties, Origin *orig
         return record;
     return renderAndStore(properties, key, nullptr, origin);
 }
+
+} // namespace
 
 Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties)
 {

@@ -35,9 +35,7 @@ QString wallpaperPath(const QVariant &value)
     return value.toString();
 }
 
-} // namespace
-
-static Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Origin *origin)
+Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Origin *origin)
 {
     auto answer = [ok](bool found, const Image &record) {
         if (ok)
@@ -65,6 +63,7 @@ static Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *o
     }
     return answer(false, Image());
 }
+} // namespace
 
 Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, bool *ok)
 {

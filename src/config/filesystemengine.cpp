@@ -9,10 +9,10 @@ FileSystemEngine::FileSystemEngine(FileSystemType type)
 {
     switch (type) {
     case DesktopSession:
-        m_factory.reset(new VokPathFactory());
+        m_factory = std::make_unique<VokPathFactory>();
         break;
     case DisplayManager:
-        m_factory.reset(new VokOrvPathFactory(QString()));
+        m_factory = std::make_unique<VokOrvPathFactory>(QString());
         break;
     }
 }

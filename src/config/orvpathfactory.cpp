@@ -67,6 +67,7 @@ QString VokOrvPathFactory::defaultSettingsPath()
 QVariant VokOrvPathFactory::getProperty(const QString &key)
 {
     const QVariantMap defaults = defaultSettings();
+    // The constructor always makes the settings; the check stays for its documented message.
     if (!m_settings) {
         qWarning() << "getProperty"
                    << ": m_settings is nullptr";

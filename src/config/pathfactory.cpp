@@ -27,6 +27,9 @@ const QString DefaultPrimaryColor = QStringLiteral("#5a91bd");
 const QString SystemWmDir = QStringLiteral("/usr/share/vok-wm");
 constexpr int DefaultTaskbarHeight = 48;
 
+// Names (user, session) are read in the locale's 8-bit encoding, paths and the session list
+// of the kiosk check in UTF-8, as the shell that sets them does; the two differ only for
+// non-ASCII values, and what the shell wrote must read back the same.
 QString localEnv(const char *name)
 {
     return QString::fromLocal8Bit(qgetenv(name));
@@ -57,6 +60,7 @@ VokPathFactory::~VokPathFactory()
 
 QVariant VokPathFactory::getProperty(const QString &key)
 {
+    // The constructor always makes the settings; the check stays for its documented message.
     if (!m_themeSettings) {
         qWarning() << "getProperty"
                    << ": m_themeSettings is nullptr";
@@ -89,6 +93,7 @@ QString VokPathFactory::getWallPaperPosition()
         .toString();
 }
 
+// The public name keeps its historical spelling; callers link against it.
 QString VokPathFactory::getCurrenLogo()
 {
     return m_themeSettings->value(QStringLiteral("LogoPixmap"), QStringLiteral("fictive"))
@@ -240,6 +245,8 @@ QString VokPathFactory::getVokDesktopDir()
 
 QString VokPathFactory::getVokThemeDir()
 {
+    // Deliberately not getVokDir(): with no home known the theme directory is "/theme", where
+    // getVokDir() would give "/.vok"; that is the documented answer callers expect.
     const QString home = getVokHomeDir();
     const QString base
         = home.isEmpty() ? QString() : home + QLatin1Char('/') + QLatin1String(".vok");

@@ -146,7 +146,7 @@ bool VokSettings::ParseConfigFile(const QString &path)
     if (!VokImage::SharedFiles::settingsFileReadable(path))
         return false;
     const QSettings::Format format = registeredFormat();
-    m_settings.reset(new QSettings(info.absoluteFilePath(), format, nullptr));
+    m_settings = std::make_unique<QSettings>(info.absoluteFilePath(), format, nullptr);
     m_settings->setIniCodec(QTextCodec::codecForLocale());
     if (m_settings->status() != QSettings::NoError) {
         qCritical("Cant register format!");

@@ -9,12 +9,14 @@
 
 #include <QList>
 #include <QPainter>
-#include <QSharedPointer>
+
+#include <memory>
+#include <vector>
 
 namespace VokImage {
 
 namespace {
-using Layers = QList<QSharedPointer<RenderFactory>>;
+using Layers = std::vector<std::unique_ptr<RenderFactory>>;
 
 void runLayers(const Layers &layers)
 {
@@ -63,7 +65,7 @@ QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &prope
     const double radius = number(properties, PropertyKey::ImageBlur);
     if (properties.contains(PropertyKey::ImageBlur) && !properties.contains(PropertyKey::LogoBlur)
         && radius > 0)
-        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(engine, radius)));
+        layers.push_back(std::make_unique<RenderBlurEffects>(engine, radius));
     runLayers(layers);
 
     const QPixmap result = surface->copy();
@@ -158,12 +160,12 @@ QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
         return QPixmap();
     }
     Layers layers;
-    layers.append(QSharedPointer<RenderFactory>(new RenderLogo(this, properties)));
+    layers.push_back(std::make_unique<RenderLogo>(this, properties));
     const bool imageBlurred = properties.contains(PropertyKey::ImageBlur)
         && number(properties, PropertyKey::ImageBlur) > 0;
     const double radius = number(properties, PropertyKey::LogoBlur);
     if (!imageBlurred && properties.contains(PropertyKey::LogoBlur) && radius > 0)
-        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
+        layers.push_back(std::make_unique<RenderBlurEffects>(this, radius));
     runLayers(layers);
 
     const QPixmap result = m_pixmap.copy();
@@ -177,13 +179,12 @@ void RenderEngine::addEffects(const QMap<QString, QVariant> &properties)
     const double radius = number(properties, PropertyKey::ImageBlur);
     if (properties.contains(PropertyKey::ImageBlur) && properties.contains(PropertyKey::LogoBlur)
         && radius > 0)
-        layers.append(QSharedPointer<RenderFactory>(new RenderBlurEffects(this, radius)));
+        layers.push_back(std::make_unique<RenderBlurEffects>(this, radius));
 
     if (properties.contains(PropertyKey::ImageColorOverlay)) {
         const QColor colour = toColour(properties.value(PropertyKey::ImageColorOverlay));
         if (colour.isValid())
-            layers.append(
-                QSharedPointer<RenderFactory>(new RenderColorOverlayEffects(this, colour)));
+            layers.push_back(std::make_unique<RenderColorOverlayEffects>(this, colour));
     }
     runLayers(layers);
 }

@@ -32,7 +32,7 @@ public:
 
 RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &properties)
     : RenderFactory(engine, properties)
-    , d(new Private)
+    , d(std::make_unique<Private>())
 {
     d->path = qvariant_cast<File>(properties.value(PropertyKey::ImagePath)).path;
     d->screen = properties.value(PropertyKey::ImageScreen).toRect();

@@ -27,10 +27,14 @@ QColor getColor(const QString &text)
     return QColor(red, green, blue, alpha);
 }
 
-static int shadeChannel(int channel, int target, double amount)
+namespace {
+
+int shadeChannel(int channel, int target, double amount)
 {
     return channel + static_cast<int>(std::floor((target - channel) * amount + 0.5));
 }
+
+} // namespace
 
 QColor CreateShadeColor(const QColor &color, double factor)
 {

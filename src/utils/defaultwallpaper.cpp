@@ -39,7 +39,9 @@ QPair<int, int> wallpaperSizeRatio(QSize size)
 namespace VokImage {
 namespace Utils {
 
-static QByteArray recoloured(const QString &templatePath, const QColor &color, bool *ok)
+namespace {
+
+QByteArray recoloured(const QString &templatePath, const QColor &color, bool *ok)
 {
     QByteArray bytes;
     *ok = SharedFiles::readNoFollow(templatePath, MaxTemplateSize, &bytes);
@@ -52,6 +54,8 @@ static QByteArray recoloured(const QString &templatePath, const QColor &color, b
             QStringLiteral("#%1").arg(shade.first), shade.second.name(), Qt::CaseSensitive);
     return text.toUtf8();
 }
+
+} // namespace
 
 QString getVokDefaultWallpaper(QRect screen, const QColor &color)
 {

@@ -23,10 +23,14 @@
 namespace VokImage {
 namespace SharedFiles {
 
-static bool trustedOwner(uid_t uid)
+namespace {
+
+bool trustedOwner(uid_t uid)
 {
     return uid == 0 || uid == geteuid();
 }
+
+} // namespace
 
 DirectoryState directoryState(const QString &path)
 {
@@ -71,7 +75,9 @@ bool isTrustedFile(const QString &path)
 }
 
 // True when users besides root and the caller may change what the folder @p dir holds.
-static bool folderOpenToOthers(const QString &dir)
+namespace {
+
+bool folderOpenToOthers(const QString &dir)
 {
     struct stat st;
     if (::lstat(QFile::encodeName(dir).constData(), &st) != 0 || S_ISLNK(st.st_mode))
@@ -82,7 +88,7 @@ static bool folderOpenToOthers(const QString &dir)
     return (st.st_mode & S_IWGRP) && st.st_gid != getegid();
 }
 
-static bool chainOpenToOthers(QString dir)
+bool chainOpenToOthers(QString dir)
 {
     while (!dir.isEmpty()) {
         if (folderOpenToOthers(dir))
@@ -94,6 +100,7 @@ static bool chainOpenToOthers(QString dir)
     }
     return false;
 }
+} // namespace
 
 bool inSharedLocation(const QString &path)
 {
@@ -155,7 +162,9 @@ bool ensurePrivateDirectory(const QString &path)
 }
 
 // The process's umask, read without changing it.
-static mode_t currentUmask()
+namespace {
+
+mode_t currentUmask()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
@@ -171,6 +180,8 @@ static mode_t currentUmask()
     }
     return 022;
 }
+
+} // namespace
 
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error)
 {
@@ -198,7 +209,9 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
 }
 
 // Reads the whole regular file open on @p fd, at most @p maxSize bytes.
-static bool readOpened(
+namespace {
+
+bool readOpened(
     const FileDescriptor &fd, qint64 maxSize, QByteArray *data, struct stat *st, QString *error)
 {
     auto fail = [error](const QString &why) {
@@ -228,18 +241,20 @@ static bool readOpened(
     return true;
 }
 
-static int openForReading(const QString &path, bool follow)
+int openForReading(const QString &path, bool follow)
 {
     return ::open(QFile::encodeName(path).constData(),
         O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
 }
+} // namespace
 
 std::unique_ptr<DIR, DirectoryCloser> listEntries(int directoryFd)
 {
-    const int listFd = ::dup(directoryFd);
-    DIR *directory = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!directory && listFd >= 0)
-        ::close(listFd);
+    // The listing owns a copy of the descriptor once fdopendir() has taken it.
+    FileDescriptor listFd(::dup(directoryFd));
+    DIR *directory = listFd.isValid() ? ::fdopendir(listFd.get()) : nullptr;
+    if (directory)
+        listFd.release();
     return std::unique_ptr<DIR, DirectoryCloser>(directory);
 }
 
@@ -306,7 +321,9 @@ bool settingsFileReadable(const QString &path)
     return false;
 }
 
-static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
+namespace {
+
+void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
 {
     const std::unique_ptr<DIR, DirectoryCloser> directory = listEntries(dirFd);
     if (!directory)
@@ -333,6 +350,8 @@ static void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
         }
     }
 }
+
+} // namespace
 
 bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count)
 {

@@ -41,6 +41,13 @@ public:
 
     int get() const { return m_fd; }
     bool isValid() const { return m_fd >= 0; }
+    /// Gives the descriptor up to a new owner.
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
 private:
     int m_fd;
