@@ -658,6 +658,7 @@ void TestTool::daemon()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardOutput().endsWith("stopped\n"));
     QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
 }
 

@@ -192,6 +192,7 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);
     report() << "stopped\n";
+    report().flush();
     return Success;
 }
 

@@ -86,6 +86,9 @@ QList<Monitor> Connection::monitors() const
 
 int Connection::watchLayout()
 {
+    // Monitors set or removed by a client (xrandr --setmonitor) announce themselves only as
+    // a ConfigureNotify of the root window; outputs and CRTCs as RandR events.
+    XSelectInput(m_display, DefaultRootWindow(m_display), StructureNotifyMask);
     int error = 0;
     if (XRRQueryExtension(m_display, &m_randrEvent, &error))
         XRRSelectInput(m_display, DefaultRootWindow(m_display),
@@ -100,9 +103,10 @@ bool Connection::takeLayoutChange()
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (m_randrEvent >= 0
-            && (event.type == m_randrEvent + RRScreenChangeNotify
-                || event.type == m_randrEvent + RRNotify)) {
+        if (event.type == ConfigureNotify
+            || (m_randrEvent >= 0
+                && (event.type == m_randrEvent + RRScreenChangeNotify
+                    || event.type == m_randrEvent + RRNotify))) {
             XRRUpdateConfiguration(&event);
             changed = true;
         }
