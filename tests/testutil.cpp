@@ -138,3 +138,8 @@ long peakResidentMiB()
             return long(line.mid(6).trimmed().split(' ').first().toLongLong() / 1024);
     return -1;
 }
+
+bool writeTheme(const QByteArray &lines)
+{
+    return writeConfig(TestPaths::Theme, lines);
+}

@@ -12,6 +12,19 @@
 #include <QStringList>
 #include <QVariant>
 
+// The paths the tests use inside the sandbox.
+namespace TestPaths {
+inline const QString Home = QStringLiteral("/tmp/home");
+inline const QString Theme = Home + QStringLiteral("/.vok/theme/current.themerc");
+inline const QString Palette = Home + QStringLiteral("/.vok/paletterc");
+inline const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
+inline const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
+inline const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
+} // namespace TestPaths
+
+// Writes the desktop theme file with @p lines (as writeConfig); false when it cannot.
+bool writeTheme(const QByteArray &lines);
+
 // Collects the messages that Qt's log receives while it lives.
 class MessageLog
 {

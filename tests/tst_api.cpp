@@ -13,6 +13,7 @@
 #include <sys/time.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 using PropertyMap = QMap<QString, QVariant>;
 
@@ -34,16 +35,7 @@ private slots:
     void greeterBackground();
 };
 
-static const QString Home = QStringLiteral("/tmp/home");
-static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
-static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
-static const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
 static const QRect Screen(0, 0, 640, 360);
-
-static bool writeTheme(const QByteArray &lines)
-{
-    return writeConfig(Home + QStringLiteral("/.vok/theme/current.themerc"), lines);
-}
 
 static QStringList keysWithPrefix(const PropertyMap &map, const QString &prefix)
 {

@@ -27,12 +27,12 @@
 #include <zlib.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 namespace {
 
 const QString Tool = QStringLiteral(VOKIMAGE_TOOL);
 const QString Users = QStringLiteral("/tmp/users");
-const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 const QString Colour = QStringLiteral("#5682a3");
 const QString Generated = QStringLiteral("/tmp/cache/16:9/vok-default#5682a3.svg");
 
@@ -57,7 +57,7 @@ struct Run
 QProcessEnvironment environmentOf(const User *user)
 {
     QProcessEnvironment env;
-    const QString home = user ? user->home() : QStringLiteral("/tmp/home");
+    const QString home = user ? user->home() : Home;
     env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("USER"), user ? user->name : QStringLiteral("root"));

@@ -31,9 +31,6 @@ class TestCache : public QObject
 private slots:
     void initTestCase();
     void init();
-    void byteForm();
-    void byteFormMalformed();
-    void fuzzRegressions();
     void storeAndHit();
     void pictureEncoding();
     void wallpaperChangeAndRenderFailure();
@@ -112,121 +109,6 @@ void TestCache::init()
     QFile::remove(CacheDir);
     QDir(CacheDir).removeRecursively();
     QVERIFY(writeTestImage(Wallpaper, solidImage(QSize(320, 240), QColor(30, 90, 160))));
-}
-
-void TestCache::byteForm()
-{
-    QCOMPARE(Utils::PropertiesToByteArray({}), QByteArray(4, '\0'));
-    QVERIFY(Utils::ByteArrayToProperties(QByteArray(4, '\0')).isEmpty());
-    QVERIFY(Utils::ByteArrayToProperties(QByteArray()).isEmpty());
-
-    PropertyMap forward;
-    forward.insert(QStringLiteral("a"), 1);
-    forward.insert(QStringLiteral("b"), QStringLiteral("two"));
-    forward.insert(QStringLiteral("c"), QVariant::fromValue(File(Wallpaper)));
-    PropertyMap backward;
-    backward.insert(QStringLiteral("c"), QVariant::fromValue(File(Wallpaper)));
-    backward.insert(QStringLiteral("b"), QStringLiteral("two"));
-    backward.insert(QStringLiteral("a"), 1);
-    const QByteArray bytes = Utils::PropertiesToByteArray(forward);
-    QCOMPARE(Utils::PropertiesToByteArray(backward), bytes);
-    QCOMPARE(Cache::getFileName(backward), Cache::getFileName(forward));
-    QVERIFY(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(Cache::getFileName(forward)));
-
-    // The last key comes first.
-    QDataStream stream(bytes);
-    qint32 count = 0;
-    QString firstKey;
-    stream >> count >> firstKey;
-    QCOMPARE(count, 3);
-    QCOMPARE(firstKey, QStringLiteral("c"));
-
-    const PropertyMap back = Utils::ByteArrayToProperties(bytes);
-    QCOMPARE(back.size(), 3);
-    QCOMPARE(back.value(QStringLiteral("c")).value<File>(), File(Wallpaper));
-    QVERIFY(!back.value(QStringLiteral("c")).value<File>().lastModified.isNull());
-    QCOMPARE(back.value(QStringLiteral("b")).toString(), QStringLiteral("two"));
-    QCOMPARE(Utils::ByteArrayToProperties(bytes + "trailing bytes"), back);
-}
-
-void TestCache::byteFormMalformed()
-{
-    PropertyMap map { { QStringLiteral("a"), 1 }, { QStringLiteral("b"), 2 } };
-    QByteArray bytes = Utils::PropertiesToByteArray(map);
-    // One entry more announced than present: nothing, not the complete entries.
-    qToBigEndian<qint32>(3, bytes.data());
-    QVERIFY(Utils::ByteArrayToProperties(bytes).isEmpty());
-    // Cut inside the last entry.
-    bytes = Utils::PropertiesToByteArray(map);
-    QVERIFY(Utils::ByteArrayToProperties(bytes.left(bytes.size() - 2)).isEmpty());
-    // A string that announces far more bytes than follow.
-    QByteArray huge;
-    QDataStream out(&huge, QIODevice::WriteOnly);
-    out << qint32(1) << quint32(0x7ffffff0);
-    QVERIFY(Utils::ByteArrayToProperties(huge).isEmpty());
-
-    // A list that announces billions of elements, and any value outside the vocabulary's
-    // types, read as malformed before anything is allocated for them.
-    QByteArray list;
-    QDataStream listOut(&list, QIODevice::WriteOnly);
-    listOut << qint32(1) << QStringLiteral("k") << quint32(QMetaType::QStringList) << qint8(0)
-            << quint32(0x7fffffff);
-    QVERIFY(Utils::ByteArrayToProperties(list).isEmpty());
-    QVERIFY(Utils::ByteArrayToProperties(
-        Utils::PropertiesToByteArray({ { QStringLiteral("k"), QStringList { "a" } } }))
-                .isEmpty());
-    QVERIFY(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray({ { QStringLiteral("k"),
-                                             QImage(4, 4, QImage::Format_RGB32) } }))
-                .isEmpty());
-    QByteArray bigCount;
-    QDataStream countOut(&bigCount, QIODevice::WriteOnly);
-    countOut << quint32(0xffffffff) << QStringLiteral("k") << QVariant(1);
-    QVERIFY(Utils::ByteArrayToProperties(bigCount).isEmpty());
-    const PropertyMap plain { { QStringLiteral("c"), QColor(1, 2, 3) },
-        { QStringLiteral("r"), QRect(1, 2, 3, 4) }, { QStringLiteral("d"), 2.5 },
-        { QStringLiteral("n"), QVariant() } };
-    QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(plain)), plain);
-
-    // The same key twice: both are kept and the later one is found.
-    QByteArray twice;
-    QDataStream dup(&twice, QIODevice::WriteOnly);
-    dup << qint32(2) << QStringLiteral("k") << QVariant(1) << QStringLiteral("k") << QVariant(2);
-    const PropertyMap both = Utils::ByteArrayToProperties(twice);
-    QCOMPARE(both.size(), 2);
-    QCOMPARE(both.value(QStringLiteral("k")).toInt(), 2);
-    QCOMPARE(both.count(QStringLiteral("k")), 2);
-    QCOMPARE(Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(both)), both);
-}
-
-// The inputs the fuzz targets once crashed on, replayed through the public functions.
-void TestCache::fuzzRegressions()
-{
-    const QString root = QStringLiteral(VOK_SOURCE_DIR "/tests/fuzz/regressions/");
-    int replayed = 0;
-    for (const QFileInfo &input :
-        QDir(root + QStringLiteral("byteform")).entryInfoList(QDir::Files)) {
-        // What was read writes back and reads again as a map of as many entries.
-        const PropertyMap map = Utils::ByteArrayToProperties(readAll(input.filePath()));
-        QCOMPARE(
-            Utils::ByteArrayToProperties(Utils::PropertiesToByteArray(map)).size(), map.size());
-        ++replayed;
-    }
-    for (const QFileInfo &input :
-        QDir(root + QStringLiteral("geometry")).entryInfoList(QDir::Files)) {
-        const QRect screen(0, 0, 1920, 1080);
-        const QPoint point = getLogoPositionX11(
-            QSize(120, 40), screen, QString::fromUtf8(readAll(input.filePath())));
-        QVERIFY(screen.contains(QRect(point, QSize(120, 40))));
-        ++replayed;
-    }
-    QVERIFY(replayed >= 2);
-    // A far offset lands on the screen's edge.
-    QCOMPARE(getLogoPositionX11(
-                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("+0+99999999999999999")),
-        QPoint(0, 1040));
-    QCOMPARE(getLogoPositionX11(
-                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("-2147483647-2147483647")),
-        QPoint(0, 0));
 }
 
 // A picture of @p kind: "noise", "gradient", "translucent", "rgb888" or "straight".

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 class TestConfig : public QObject
 {
@@ -43,9 +44,6 @@ private slots:
     void displayManagerFile();
     void engine();
 };
-
-static const QString Home = QStringLiteral("/tmp/home");
-static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 
 // What @p function writes to the standard error stream.
 static QByteArray captureStderr(const std::function<void()> &function)

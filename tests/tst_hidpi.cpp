@@ -16,16 +16,11 @@
 #include <limits>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 namespace {
 
-const QString Home = QStringLiteral("/tmp/home");
 const QRect Screen(0, 0, 640, 400);
-
-bool theme(const QByteArray &lines)
-{
-    return writeConfig(Home + QStringLiteral("/.vok/theme/current.themerc"), lines);
-}
 
 QImage argb(const QImage &image)
 {
@@ -106,7 +101,7 @@ void TestHiDpi::init()
 void TestHiDpi::wallpaperAtDeviceResolution()
 {
     for (const char *mode : { "Center", "Title", "Stretch", "Crop" }) {
-        QVERIFY(theme(QByteArray("WallPaper=/tmp/pattern.png\nWallPaperPos=") + mode + "\n"));
+        QVERIFY(writeTheme(QByteArray("WallPaper=/tmp/pattern.png\nWallPaperPos=") + mode + "\n"));
         const Image high = getWallpaper(QRect(0, 0, 1920, 1080), 2.0);
         QCOMPARE(high.image.size(), QSize(3840, 2160));
         QCOMPARE(high.image.devicePixelRatioF(), 2.0);
@@ -130,8 +125,8 @@ void TestHiDpi::wallpaperAtDeviceResolution()
 
 void TestHiDpi::ratioOneAndOthers()
 {
-    QVERIFY(theme("WallPaper=/tmp/pattern.png\nLogoPixmap=/tmp/logos/ring.svg\n"));
-    QVERIFY(writeAll(QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini"),
+    QVERIFY(writeTheme("WallPaper=/tmp/pattern.png\nLogoPixmap=/tmp/logos/ring.svg\n"));
+    QVERIFY(writeAll(DmSettings,
         "[background]\npath=/tmp/pattern.png\n[background][logo]\npath=/tmp/logos/ring.svg\n"));
     // Ratio 1 through both forms: the same maps, cache file names and bytes.
     using Builder = QMap<QString, QVariant> (*)(const QRect &, qreal);
@@ -175,7 +170,8 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
     const QByteArray base = "WallPaper=#203040\nLogoPixmap=/tmp/logos/ring.svg\nTaskbarHeight=60\n";
     for (const char *edge : { "Top", "Left", "Right", "Bottom" }) {
         for (const char *anchor : { "BottomRight", "TopLeft", "Center" }) {
-            QVERIFY(theme(base + "TaskbarPosition=" + edge + "\nLogoPosition=" + anchor + "\n"));
+            QVERIFY(
+                writeTheme(base + "TaskbarPosition=" + edge + "\nLogoPosition=" + anchor + "\n"));
             const QImage one = getLogo(Screen).image;
             const QImage two = getLogo(Screen, 2.0).image;
             QCOMPARE(two.size(), Screen.size() * 2);
@@ -190,7 +186,7 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
     }
     // Drawn at device resolution: its edge is as thin as at ratio 1, where the ratio-1 logo
     // scaled up has an edge twice as wide.
-    QVERIFY(theme(base + "LogoPosition=Center\n"));
+    QVERIFY(writeTheme(base + "LogoPosition=Center\n"));
     const QImage one = getLogo(Screen).image;
     const QImage two = getLogo(Screen, 2.0).image;
     const QImage upscaled
@@ -199,7 +195,7 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
 
     // The light or dark variant is chosen over the same logical area at every ratio.
     for (const char *wallpaper : { "#101010", "#f0f0f0" }) {
-        QVERIFY(theme(QByteArray("WallPaper=") + wallpaper
+        QVERIFY(writeTheme(QByteArray("WallPaper=") + wallpaper
             + "\nLogoPixmap=/usr/share/wallpapers/logo/selka_logo_dark.svg\n"));
         const QString chosen
             = getBackground(Screen).properties.value(QLatin1String(Keys::LogoPath)).toString();
@@ -218,7 +214,8 @@ void TestHiDpi::sharpLogoFiles()
         QStringLiteral("/tmp/logos/badge@2x.png"), solidImage(QSize(80, 40), Qt::blue)));
     QVERIFY(writeTestImage(
         QStringLiteral("/tmp/logos/plain.png"), solidImage(QSize(40, 20), Qt::green)));
-    QVERIFY(theme("WallPaper=#203040\nLogoPixmap=/tmp/logos/badge.png\nLogoPosition=Center\n"));
+    QVERIFY(
+        writeTheme("WallPaper=#203040\nLogoPixmap=/tmp/logos/badge.png\nLogoPosition=Center\n"));
     const QImage one = argb(getLogo(Screen).image);
     const QImage two = argb(getLogo(Screen, 2.0).image);
     QCOMPARE(opaqueBox(one).size(), QSize(40, 20));
@@ -226,7 +223,8 @@ void TestHiDpi::sharpLogoFiles()
     QCOMPARE(one.pixel(opaqueBox(one).center()), QColor(Qt::red).rgb());
     QCOMPARE(two.pixel(opaqueBox(two).center()), QColor(Qt::blue).rgb());
     // Without an @2x file the logo is scaled to its logical size.
-    QVERIFY(theme("WallPaper=#203040\nLogoPixmap=/tmp/logos/plain.png\nLogoPosition=Center\n"));
+    QVERIFY(
+        writeTheme("WallPaper=#203040\nLogoPixmap=/tmp/logos/plain.png\nLogoPosition=Center\n"));
     const QImage scaled = argb(getLogo(Screen, 2.0).image);
     QCOMPARE(opaqueBox(scaled).size(), QSize(80, 40));
     QCOMPARE(scaled.pixel(opaqueBox(scaled).center()), QColor(Qt::green).rgb());
@@ -234,7 +232,7 @@ void TestHiDpi::sharpLogoFiles()
 
 void TestHiDpi::toolScale()
 {
-    QVERIFY(theme("WallPaper=/tmp/pattern.png\n"));
+    QVERIFY(writeTheme("WallPaper=/tmp/pattern.png\n"));
     QProcess tool;
     tool.start(QStringLiteral(VOKIMAGE_TOOL),
         { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),

@@ -20,8 +20,7 @@ private slots:
     void brightness();
     void logoClearOfTaskbar();
     void svgLogoScaled();
-    void overlay();
-    void blurRules();
+    void geometryFuzzRegressions();
 };
 
 void TestLogo::placement()
@@ -129,63 +128,26 @@ void TestLogo::svgLogoScaled()
     }
 }
 
-void TestLogo::overlay()
+// The inputs the geometry fuzz target once crashed on, replayed; far offsets land on the edge.
+void TestLogo::geometryFuzzRegressions()
 {
-    QMap<QString, QVariant> map = DefaultWallpaperProperties;
-    map[QStringLiteral("ImageProperty.path")]
-        = QVariant::fromValue(File(QStringLiteral("#ffffff")));
-    map[QStringLiteral("ImageProperty.screen")] = QRect(0, 0, 20, 10);
-    map[QStringLiteral("ImageProperty.colorOverlay")] = QColor(0, 0, 0, 100);
-    map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 40, 10);
-    map[QStringLiteral("LogoProperty.path")] = QString();
-    RenderEngine engine;
-    const QImage image = engine.render(map).toImage().convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(image.pixelColor(5, 5), QColor(155, 155, 155));
-    const QColor outside = image.pixelColor(30, 5); // transparent before the overlay
-    QCOMPARE(outside.alpha(), 100);
-    QCOMPARE(outside.red(), 0);
-}
-
-void TestLogo::blurRules()
-{
-    // A sharp black/white edge in the wallpaper and a sharp logo square far from it.
-    QTemporaryDir dir;
-    QImage wall = solidImage(QSize(200, 100), Qt::white);
-    for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 50; ++x)
-            wall.setPixel(x, y, qRgb(0, 0, 0));
-    const QString wallPath = dir.filePath(QStringLiteral("wall.png"));
-    const QString logoPath = dir.filePath(QStringLiteral("logo.png"));
-    QVERIFY(writeTestImage(wallPath, wall));
-    QVERIFY(writeTestImage(logoPath, solidImage(QSize(40, 40), Qt::red)));
-
-    auto render = [&](QVariant imageBlur, QVariant logoBlur) {
-        QMap<QString, QVariant> map = DefaultWallpaperProperties;
-        map[QStringLiteral("ImageProperty.path")] = QVariant::fromValue(File(wallPath));
-        map[QStringLiteral("ImageProperty.screen")] = QRect(0, 0, 200, 100);
-        map[QStringLiteral("ImageProperty.position")] = 0;
-        map[QStringLiteral("ImageProperty.blur")] = imageBlur;
-        map[QStringLiteral("LogoProperty.path")] = logoPath;
-        map[QStringLiteral("LogoProperty.screen")] = QRect(0, 0, 200, 100);
-        map[QStringLiteral("LogoProperty.position")] = int(LogoPosition::Right);
-        map[QStringLiteral("TaskbarProperty.position")] = -1;
-        if (logoBlur.isValid())
-            map[QStringLiteral("LogoProperty.blur")] = logoBlur;
-        RenderEngine engine;
-        return engine.render(map).toImage();
-    };
-    // Wallpaper edge at x = 50; logo square spans x 146..185, y 30..69.
-    auto wallSharp = [](const QImage &i) { return i.pixelColor(48, 50) == QColor(Qt::black); };
-    auto logoSharp = [](const QImage &i) { return i.pixelColor(143, 50) == QColor(Qt::white); };
-
-    const QImage none = render(-1, QVariant());
-    QVERIFY(wallSharp(none) && logoSharp(none));
-    const QImage wallOnly = render(8.0, QVariant());
-    QVERIFY(!wallSharp(wallOnly) && logoSharp(wallOnly));
-    const QImage logoOnly = render(-1, 5);
-    QVERIFY(wallSharp(logoOnly) && !logoSharp(logoOnly));
-    const QImage both = render(8.0, 5);
-    QVERIFY(!wallSharp(both) && !logoSharp(both));
+    int replayed = 0;
+    for (const QFileInfo &input :
+        QDir(QStringLiteral(VOK_SOURCE_DIR "/tests/fuzz/regressions/geometry"))
+            .entryInfoList(QDir::Files)) {
+        const QRect screen(0, 0, 1920, 1080);
+        const QPoint point = getLogoPositionX11(
+            QSize(120, 40), screen, QString::fromUtf8(readAll(input.filePath())));
+        QVERIFY(screen.contains(QRect(point, QSize(120, 40))));
+        ++replayed;
+    }
+    QVERIFY(replayed >= 1);
+    QCOMPARE(getLogoPositionX11(
+                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("+0+99999999999999999")),
+        QPoint(0, 1040));
+    QCOMPARE(getLogoPositionX11(
+                 QSize(120, 40), QRect(0, 0, 1920, 1080), QStringLiteral("-2147483647-2147483647")),
+        QPoint(0, 0));
 }
 
 QTEST_MAIN(TestLogo)

@@ -14,6 +14,7 @@
 #include <sys/time.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 using PropertyMap = QMap<QString, QVariant>;
 
@@ -36,8 +37,6 @@ private slots:
 };
 
 static const QString Dir = QStringLiteral("/tmp/logos");
-static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
-static const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
 static const QSize Screen(800, 600);
 
 static bool touch(const QString &path)

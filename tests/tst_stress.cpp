@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 using PropertyMap = QMap<QString, QVariant>;
 
@@ -43,10 +44,7 @@ private slots:
     void hostileConfiguration();
 };
 
-static const QString Home = QStringLiteral("/tmp/home");
-static const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 static const QString Wallpaper = QStringLiteral("/tmp/stress/wallpaper.png");
-static const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_dark.svg");
 static const QRegularExpression CacheName(QStringLiteral("^[0-9a-f]{32}$"));
 
 static QImage rgb(const QImage &image)
@@ -182,8 +180,8 @@ void TestStress::init()
     qputenv("HOME", Home.toLocal8Bit());
     QDir(CacheDir).removeRecursively();
     QVERIFY(writeTestImage(Wallpaper, photoLike(QSize(1200, 800))));
-    QVERIFY(writeAll(Home + QStringLiteral("/.vok/theme/current.themerc"),
-        "WallPaper=" + Wallpaper.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+    QVERIFY(writeAll(
+        Theme, "WallPaper=" + Wallpaper.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
     QVERIFY(writeAll(DmSettings, "[background]\npath=" + Wallpaper.toUtf8() + "\n"));
 }
 
@@ -347,7 +345,7 @@ void TestStress::cacheDirectoryFaults()
 
 void TestStress::hostileConfiguration()
 {
-    const QString theme = Home + QStringLiteral("/.vok/theme/current.themerc");
+    const QString theme = Theme;
     const QString defaultWallpaper = QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg");
     auto wallpaperPath = []() {
         return getWallpaperProperties(QRect(0, 0, 64, 64))

@@ -25,13 +25,10 @@
 #include <unistd.h>
 
 using namespace VokImage;
+using namespace TestPaths;
 
 namespace {
 
-const QString Home = QStringLiteral("/tmp/home");
-const QString Theme = Home + QStringLiteral("/.vok/theme/current.themerc");
-const QString Palette = Home + QStringLiteral("/.vok/paletterc");
-const QString DmSettings = QStringLiteral("/etc/X11/vok-dm/vok-modern/settings.ini");
 const QString Out = QStringLiteral("/tmp/out");
 
 struct Result

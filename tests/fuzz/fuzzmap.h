@@ -23,3 +23,15 @@ inline void fuzzQuiet()
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QDir().mkpath(VokImage::CacheDir);
 }
+
+/// What the byte form reads from @p bytes writes back to bytes that read again as a map of as
+/// many entries. (Not byte for byte: Qt writes some invalid date-times in another form than it
+/// read them.)
+inline bool byteFormRoundTrips(const QByteArray &bytes)
+{
+    const QMap<QString, QVariant> map = VokImage::Utils::ByteArrayToProperties(bytes);
+    return map.isEmpty()
+        || VokImage::Utils::ByteArrayToProperties(VokImage::Utils::PropertiesToByteArray(map))
+               .size()
+        == map.size();
+}
