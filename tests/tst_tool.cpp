@@ -301,6 +301,10 @@ void TestTool::commandLine()
     QCOMPARE(result.err,
         QByteArray("vokimage: give info or clear\nRun 'vokimage cache --help' for its usage.\n"));
     QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--bogus") }).code, 2);
+    result = tool({ QStringLiteral("properties"), QStringLiteral("--screen"), QStringLiteral("8x8"),
+        QStringLiteral("extra") });
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.startsWith("vokimage: unexpected argument extra\n"));
 
     // Option values are validated.
     const QStringList render = { QStringLiteral("render"), QStringLiteral("--screen"),

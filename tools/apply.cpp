@@ -210,8 +210,6 @@ int applyCommand(const QStringList &arguments)
     const int code = line.parse(arguments, { greeterOption(), screenOption(), daemonOption });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     QList<QRect> screens;
     int error = 0;
     if (line.isSet(screenOption()) && !parseScreens(line, 1, &screens, &error))

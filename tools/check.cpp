@@ -273,8 +273,6 @@ int checkCommand(const QStringList &arguments)
     const int code = line.parse(arguments, { greeterOption(), screenOption(), jsonOption() });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     QList<QRect> screens;
     for (const QString &value : line.values(screenOption())) {
         const QRect screen = parseGeometry(value);

@@ -119,6 +119,7 @@ void CommandLine::addPositional(
     const QString &name, const QString &description, const QString &syntax)
 {
     m_parser.addPositionalArgument(name, description, syntax);
+    m_takesPositional = true;
 }
 
 int CommandLine::parse(const QStringList &arguments, const QList<QCommandLineOption> &options)
@@ -136,6 +137,9 @@ int CommandLine::parse(const QStringList &arguments, const QList<QCommandLineOpt
         out() << helpText();
         return Success;
     }
+    if (!m_takesPositional && !m_parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument ") + m_parser.positionalArguments().constFirst());
     if (m_parser.isSet(verbose) && m_parser.isSet(quiet))
         return usageError(QStringLiteral("-v and -q exclude each other"));
     setVerbosity(m_parser.isSet(verbose) ? Verbosity::Verbose

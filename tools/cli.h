@@ -46,7 +46,8 @@ public:
 
     void addPositional(const QString &name, const QString &description, const QString &syntax);
     /// Parses @p arguments (the command's name first). -1 to go on, otherwise the exit code
-    /// (help printed, or a usage error).
+    /// (help printed, or a usage error, such as an argument a command without positional
+    /// arguments does not take).
     int parse(const QStringList &arguments, const QList<QCommandLineOption> &options);
     /// Prints "vokimage: MESSAGE" and a pointer to --help; returns UsageError.
     int usageError(const QString &message) const;
@@ -62,6 +63,7 @@ private:
 
     QString m_name;
     QCommandLineParser m_parser;
+    bool m_takesPositional = false;
 };
 
 // Options shared by several commands.

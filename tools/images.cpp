@@ -105,8 +105,6 @@ int imageCommand(const QString &name, const QStringList &arguments)
         arguments, { greeterOption(), screenOption(), scaleOption(), output, formatOption() });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     qreal scale = 1;
     QList<QRect> screens;
     QByteArray format;
@@ -148,8 +146,6 @@ int propertiesCommand(const QStringList &arguments)
     int code = line.parse(arguments, { greeterOption(), screenOption(), scaleOption() });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     qreal scale = 1;
     QList<QRect> screens;
     if (!parseScale(line, &scale, &code) || !parseScreens(line, scale, &screens, &code))

@@ -115,8 +115,6 @@ int renderCommand(const QStringList &arguments)
             scaleOption(), outputOption, formatOption() });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     if (!line.isSet(outputOption))
         return line.usageError(QStringLiteral("-o FILE is required"));
     if (!line.isSet(wallpaperOption) && !line.isSet(logoOption))
@@ -229,8 +227,6 @@ int defaultWallpaperCommand(const QStringList &arguments)
         = line.parse(arguments, { screenOption(), colourOption, outputOption, formatOption() });
     if (code >= 0)
         return code;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("unexpected argument ") + line.positional().first());
     if (line.values(screenOption()).size() > 1)
         return line.usageError(QStringLiteral("default-wallpaper takes one --screen"));
     QList<QRect> screens;
