@@ -4,8 +4,10 @@
 // Benchmarks of the library's entry points, render passes and cache, beside Qt's default
 // stream form, vipsthumbnail and memcpy.
 //
-//   vokimage-bench --table [--workdir DIR] [--repetitions N]
-//       runs every case in its own process and prints medians, peak memory and ratios;
+//   vokimage-bench --table [--workdir DIR]
+//       measures the cases of each size in one warm process of its own (each repeated until
+//       its median is stable), the floors beside them, the peak memory of a cold background
+//       in a process of its own, and prints the targets with met or NOT MET;
 //   vokimage-bench [--workdir DIR] [benchmark flags]
 //       runs the cases in this process, as Google Benchmark does.
 //
@@ -21,19 +23,24 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPixmap>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include <sys/resource.h>
@@ -286,13 +293,13 @@ const std::vector<Case> &cases()
     static const std::vector<Case> list {
         { "baseline", "process baseline (Qt started, nothing done)", idle },
         { "cold_getBackground", "getBackground, empty cache",
-            std::bind(coldEntry, _1, _2, &getBackground) },
+            std::bind(coldEntry, _1, _2, static_cast<Entry>(&getBackground)) },
         { "cold_getOrvBackground", "getOrvBackground, empty cache",
-            std::bind(coldEntry, _1, _2, &getOrvBackground) },
+            std::bind(coldEntry, _1, _2, static_cast<Entry>(&getOrvBackground)) },
         { "warm_getBackground", "getBackground, hit",
-            std::bind(warmEntry, _1, _2, &getBackground) },
+            std::bind(warmEntry, _1, _2, static_cast<Entry>(&getBackground)) },
         { "warm_getOrvBackground", "getOrvBackground, hit",
-            std::bind(warmEntry, _1, _2, &getOrvBackground) },
+            std::bind(warmEntry, _1, _2, static_cast<Entry>(&getOrvBackground)) },
         { "render", "render alone (RenderEngine::render)", renderAlone },
         { "pass_crop_6000", "pass: crop from 6000x4000 JPEG",
             std::bind(wallpaperPass, _1, _2, "photo-6000x4000.jpg") },
@@ -328,156 +335,228 @@ void registerCases()
 
 // ---- the table
 
-struct Result
-{
-    double ms = -1;
-    double rssMb = -1;
-    double fileBytes = -1;
-    QString error;
-};
+// Times of one case: its median in ms once the median is stable.
+constexpr int MinRuns = 5;
+constexpr int MaxRuns = 31;
 
-Result runCase(const QByteArray &self, const QString &name, int repetitions)
+double median(std::vector<double> values)
 {
-    Result result;
-    int out[2];
-    if (pipe(out) != 0) {
-        result.error = QStringLiteral("pipe failed");
-        return result;
-    }
-    // The reported name carries a "/real_time" suffix.
-    const QByteArray filter = "--benchmark_filter=^" + name.toLatin1() + "(/|$)";
-    const QByteArray reps = "--benchmark_repetitions=" + QByteArray::number(repetitions);
-    const QByteArray dir = "--workdir=" + QFile::encodeName(workDir);
-    const char *argv[] = { self.constData(), dir.constData(), filter.constData(), reps.constData(),
-        "--benchmark_report_aggregates_only=true", "--benchmark_format=json",
-        "--benchmark_min_time=0.05", nullptr };
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execv(argv[0], const_cast<char **>(argv));
-        _exit(127);
-    }
-    close(out[1]);
-    QByteArray json;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            json.append(buffer, int(n));
-        else if (errno != EINTR)
-            break;
-    }
-    close(out[0]);
-    int status = 0;
-    struct rusage usage;
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)
-        || WEXITSTATUS(status) != 0) {
-        result.error = QStringLiteral("failed");
-        return result;
-    }
-    result.rssMb = usage.ru_maxrss / 1024.0;
-    const QJsonArray runs
-        = QJsonDocument::fromJson(json).object().value(QLatin1String("benchmarks")).toArray();
-    for (const QJsonValue &value : runs) {
-        const QJsonObject run = value.toObject();
-        if (run.value(QLatin1String("error_occurred")).toBool())
-            result.error = run.value(QLatin1String("error_message")).toString();
-        if (run.value(QLatin1String("aggregate_name")).toString() != QLatin1String("median"))
-            continue;
-        result.ms = run.value(QLatin1String("real_time")).toDouble();
-        if (run.contains(QLatin1String("file_bytes")))
-            result.fileBytes = run.value(QLatin1String("file_bytes")).toDouble();
-        if (run.contains(QLatin1String("child_rss_kb")))
-            result.rssMb = run.value(QLatin1String("child_rss_kb")).toDouble() / 1024.0;
-    }
-    if (result.ms < 0 && result.error.isEmpty())
-        result.error = QStringLiteral("no median reported");
-    if (!result.error.isEmpty())
-        result.ms = -1;
-    return result;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? -1 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
 }
 
-// @p value compared with @p limit; a missing measurement (negative) is reported as such.
-void printRatio(
-    const QString &what, double numerator, double denominator, double limit, const char *target)
+// Runs @p run (after @p prepare, untimed) until the median of all runs and the median without
+// the last three differ by less than 2 %, at least MinRuns and at most MaxRuns times.
+double stableMedian(const std::function<void()> &prepare, const std::function<void()> &run)
 {
-    if (numerator < 0 || denominator <= 0) {
-        printf("  %-62s %7s   target %-8s not measured\n", qPrintable(what), "-", target);
+    std::vector<double> times;
+    while (int(times.size()) < MaxRuns) {
+        if (prepare)
+            prepare();
+        QElapsedTimer timer;
+        timer.start();
+        run();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (int(times.size()) >= MinRuns) {
+            const double all = median(times);
+            const double earlier = median(std::vector<double>(times.begin(), times.end() - 3));
+            if (std::abs(all - earlier) < 0.02 * all)
+                break;
+        }
+    }
+    return median(times);
+}
+
+void clearPrivateCache()
+{
+    QDir(Cache::privateCacheDir()).removeRecursively();
+}
+
+// The smallest 1/8 step of the JPEG decoder that still covers @p screen, as the library reads.
+QSize reducedDecodeSize(const QSize &source, const QSize &screen)
+{
+    const double k = std::max(
+        double(screen.width()) / source.width(), double(screen.height()) / source.height());
+    const int eighths = std::min(8, int(std::ceil(k * 8 - 1e-9)));
+    return QSize(int(std::ceil(source.width() * eighths / 8.0)),
+        int(std::ceil(source.height() * eighths / 8.0)));
+}
+
+// Every case of one size, measured in this warm process; printed as JSON.
+int sizeRun(const QSize &size)
+{
+    const QRect screen(QPoint(), size);
+    const QString photo = input("photo-6000x4000.jpg");
+    QJsonObject out;
+    auto add = [&out](const char *name, double ms) { out.insert(QLatin1String(name), ms); };
+    // Warm: libraries loaded, plugins found, the page cache holding the inputs.
+    clearCache();
+    clearPrivateCache();
+    keep(getBackground(screen).image);
+    keep(getOrvBackground(screen).image);
+
+    add("floor_decode_scale", stableMedian(nullptr, [&] {
+        QImageReader reader(photo);
+        const QSize decoded = reducedDecodeSize(reader.size(), size);
+        reader.setScaledSize(decoded);
+        const QImage image = reader.read();
+        const QSize cover = decoded.scaled(size, Qt::KeepAspectRatioByExpanding);
+        const QImage scaled = image.scaled(cover, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        keep(scaled.copy(
+            QRect(QPoint((cover.width() - size.width()) / 2, (cover.height() - size.height()) / 2),
+                size)));
+    }));
+    Surface surface(size);
+    *surface.engine.pixmap() = QPixmap::fromImage(getWallpaper(screen).image);
+    add("blur_pass",
+        stableMedian(nullptr, [&] { RenderBlurEffects(&surface.engine, 5).render(); }));
+
+    const Image stored = getBackground(screen);
+    const QString file = CacheDir + QLatin1Char('/') + Cache::getFileName(stored.properties);
+    add("floor_read_expand", stableMedian(nullptr, [&] {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray bytes = in.readAll();
+        const qint64 need = qint64(size.width()) * size.height() * 3;
+        if (bytes.size() < need)
+            return;
+        const QImage rgb(reinterpret_cast<const uchar *>(bytes.constData() + bytes.size() - need),
+            size.width(), size.height(), size.width() * 3, QImage::Format_RGB888);
+        keep(rgb.convertToFormat(QImage::Format_RGB32));
+    }));
+
+    using Entry = Image (*)(const QRect &);
+    const struct
+    {
+        const char *name;
+        Entry entry;
+    } entries[]
+        = { { "getBackground", &getBackground }, { "getOrvBackground", &getOrvBackground } };
+    for (const auto &e : entries) {
+        const QByteArray name(e.name);
+        add(QByteArray("cold_" + name).constData(),
+            stableMedian(
+                [] {
+                    clearCache();
+                    clearPrivateCache();
+                },
+                [&] { keep(e.entry(screen).image); }));
+        keep(e.entry(screen).image);
+        add(QByteArray("hit_" + name).constData(),
+            stableMedian(nullptr, [&] { keep(e.entry(screen).image); }));
+        // After a reboot the temporary directory is empty and the private cache is kept.
+        add(QByteArray("reboot_" + name).constData(),
+            stableMedian(
+                [&] {
+                    keep(e.entry(screen).image);
+                    clearCache();
+                },
+                [&] { keep(e.entry(screen).image); }));
+    }
+    printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}
+
+long highWaterKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// The peak memory of one cold 3840x2160 background above this process's baseline, in MB.
+int peakRun()
+{
+    clearCache();
+    clearPrivateCache();
+    const long baseline = highWaterKb();
+    keep(getBackground(QRect(QPoint(), Sizes[2])).image);
+    printf("{\"peak_mb\": %.1f}\n", (highWaterKb() - baseline) / 1024.0);
+    return 0;
+}
+
+// Runs this program with @p arguments and reads the JSON object it prints.
+QJsonObject runChild(const QByteArray &self, const QByteArray &argument)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QFile::decodeName(self),
+        { QStringLiteral("--workdir=") + workDir, QString::fromLatin1(argument) });
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return QJsonObject();
+    return QJsonDocument::fromJson(child.readAllStandardOutput().trimmed()).object();
+}
+
+void printTarget(const QString &what, double value, double limit, const char *target)
+{
+    if (value < 0) {
+        printf("  %-66s %7s   target %-7s not measured\n", qPrintable(what), "-", target);
         return;
     }
-    const double value = numerator / denominator;
-    printf("  %-62s %7.2f   target %-8s %s\n", qPrintable(what), value, target,
+    printf("  %-66s %7.2f   target %-7s %s\n", qPrintable(what), value, target,
         value <= limit ? "met" : "NOT MET");
 }
 
-int table(const QByteArray &self, int repetitions)
+int table(const QByteArray &self)
 {
-    QMap<QString, Result> results;
-    for (const Case &c : cases()) {
-        for (const QSize &size : Sizes) {
-            const QString name = QLatin1String(c.name) + QLatin1Char('/') + sizeName(size);
-            fprintf(stderr, "running %s\n", qPrintable(name));
-            results.insert(name, runCase(self, name, repetitions));
-        }
+    std::vector<QJsonObject> runs;
+    for (const QSize &size : Sizes) {
+        fprintf(stderr, "measuring %s\n", qPrintable(sizeName(size)));
+        runs.push_back(runChild(self, "--size-run=" + sizeName(size).toLatin1()));
     }
-    auto at = [&results](const char *name, const QSize &size) {
-        return results.value(QLatin1String(name) + QLatin1Char('/') + sizeName(size));
+    const double peak = runChild(self, "--peak-run").value(QLatin1String("peak_mb")).toDouble(-1);
+    auto at = [&runs](int size, const char *name) {
+        return runs[size_t(size)].value(QLatin1String(name)).toDouble(-1);
     };
-    printf("Medians of %d repetitions in ms; peak memory (max RSS) of the case's process in MB "
-           "above the baseline process (vipsthumbnail: its own process, absolute).\n\n",
-        repetitions);
-    printf("%-46s", "case");
+    const struct
+    {
+        const char *name;
+        const char *label;
+    } rows[] = {
+        { "floor_decode_scale", "floor: JPEG decode at 1/8 steps, smooth scale, crop" },
+        { "blur_pass", "floor: blur pass, radius 5" },
+        { "floor_read_expand", "floor: read the cache file, RGB888 to RGB32" },
+        { "cold_getBackground", "getBackground, empty caches" },
+        { "hit_getBackground", "getBackground, hit" },
+        { "reboot_getBackground", "getBackground, /tmp emptied, private cache kept" },
+        { "cold_getOrvBackground", "getOrvBackground, empty caches" },
+        { "hit_getOrvBackground", "getOrvBackground, hit" },
+        { "reboot_getOrvBackground", "getOrvBackground, /tmp emptied, private cache kept" },
+    };
+    printf("Medians in ms, measured in one warm process per size, each repeated until its median "
+           "is stable (%d to %d runs).\n\n",
+        MinRuns, MaxRuns);
+    printf("%-56s", "case");
     for (const QSize &size : Sizes)
-        printf(" %20s", qPrintable(sizeName(size)));
+        printf(" %11s", qPrintable(sizeName(size)));
     printf("\n");
-    const double baseline = at("baseline", Sizes[0]).rssMb;
-    for (const Case &c : cases()) {
-        if (!strcmp(c.name, "baseline"))
-            continue;
-        printf("%-46s", c.label);
-        for (const QSize &size : Sizes) {
-            const Result r = at(c.name, size);
-            if (!r.error.isEmpty() || r.ms < 0) {
-                printf(" %20s", "error");
-                continue;
-            }
-            const double rss = !strcmp(c.name, "vipsthumbnail") ? r.rssMb : r.rssMb - baseline;
-            printf(" %9.2f ms %5.0f MB", r.ms, rss);
-        }
+    for (const auto &row : rows) {
+        printf("%-56s", row.label);
+        for (int i = 0; i < int(std::size(Sizes)); ++i)
+            printf(" %11.1f", at(i, row.name));
         printf("\n");
     }
-    printf("%-46s %20.0f MB\n", "baseline process (absolute)", baseline);
-    printf("\nCache file size per picture (MB):\n");
-    for (const char *name : { "store", "ref_store" }) {
-        printf("  %-44s", name);
-        for (const QSize &size : Sizes)
-            printf(" %20.2f", at(name, size).fileBytes / 1e6);
-        printf("\n");
-    }
-    for (const auto &r : results.toStdMap())
-        if (!r.second.error.isEmpty())
-            printf("error in %s: %s\n", qPrintable(r.first), qPrintable(r.second.error));
-
-    const QSize big = Sizes[2];
-    printf("\nTargets:\n");
-    const double cold = at("cold_getBackground", big).ms;
-    printRatio(QStringLiteral("cold getBackground / render alone, 3840x2160"), cold,
-        at("render", big).ms, 2, "<= 2");
-    // "< 1": faster than the peer; equal times do not count.
-    printRatio(QStringLiteral("cold getBackground / vipsthumbnail, 3840x2160"), cold,
-        at("vipsthumbnail", big).ms, 0.999999, "< 1");
-    for (const QSize &size : Sizes)
-        printRatio(QStringLiteral("warm getBackground / cold getBackground, ") + sizeName(size),
-            at("warm_getBackground", size).ms, at("cold_getBackground", size).ms, 0.5, "<= 0.5");
-    for (const QSize &size : Sizes)
-        printRatio(QStringLiteral("warm getBackground / render alone, ") + sizeName(size),
-            at("warm_getBackground", size).ms, at("render", size).ms, 0.5, "<= 0.5");
-    printRatio(QStringLiteral("warm getBackground / reference load, 3840x2160"),
-        at("warm_getBackground", big).ms, at("ref_load", big).ms, 0.5, "<= 0.5");
-    const Result coldRun = at("cold_getBackground", big);
-    printRatio(QStringLiteral("peak MB above baseline, cold getBackground 3840x2160"),
-        coldRun.error.isEmpty() && baseline > 0 ? coldRun.rssMb - baseline : -1, 1, 250, "<= 250");
+    const int big = 2;
+    printf("\nTargets at 3840x2160 (ratios of this run):\n");
+    printTarget(QStringLiteral("cold getBackground / decode-and-scale floor"),
+        at(big, "cold_getBackground") / at(big, "floor_decode_scale"), 1.3, "<= 1.3");
+    printTarget(QStringLiteral("cold getOrvBackground / (floor + blur pass)"),
+        at(big, "cold_getOrvBackground") / (at(big, "floor_decode_scale") + at(big, "blur_pass")),
+        1.3, "<= 1.3");
+    printTarget(QStringLiteral("hit getBackground / read-and-expand floor"),
+        at(big, "hit_getBackground") / at(big, "floor_read_expand"), 2, "<= 2");
+    printTarget(QStringLiteral("after a reboot, getBackground / hit"),
+        at(big, "reboot_getBackground") / at(big, "hit_getBackground"), 2, "<= 2");
+    printTarget(QStringLiteral("after a reboot, getOrvBackground / hit"),
+        at(big, "reboot_getOrvBackground") / at(big, "hit_getOrvBackground"), 2, "<= 2");
+    printTarget(QStringLiteral("peak MB above the baseline, cold getBackground (own process)"),
+        peak, 250, "<= 250");
     return 0;
 }
 
@@ -486,7 +565,8 @@ int table(const QByteArray &self, int repetitions)
 int main(int argc, char **argv)
 {
     bool tableMode = false;
-    int repetitions = 5;
+    QByteArray sizeArgument;
+    bool peakMode = false;
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -494,8 +574,10 @@ int main(int argc, char **argv)
             tableMode = true;
         else if (arg.startsWith("--workdir="))
             workDir = QFile::decodeName(arg.mid(10));
-        else if (arg.startsWith("--repetitions="))
-            repetitions = std::max(1, arg.mid(14).toInt());
+        else if (arg.startsWith("--size-run="))
+            sizeArgument = arg.mid(11);
+        else if (arg == "--peak-run")
+            peakMode = true;
         else
             rest.push_back(argv[i]);
     }
@@ -514,7 +596,13 @@ int main(int argc, char **argv)
         return 1;
     }
     if (tableMode)
-        return table(QFile::encodeName(QCoreApplication::applicationFilePath()), repetitions);
+        return table(QFile::encodeName(QCoreApplication::applicationFilePath()));
+    if (peakMode)
+        return peakRun();
+    if (!sizeArgument.isEmpty()) {
+        const QList<QByteArray> parts = sizeArgument.split('x');
+        return sizeRun(QSize(parts.value(0).toInt(), parts.value(1).toInt()));
+    }
 
     int benchArgc = int(rest.size());
     benchmark::Initialize(&benchArgc, rest.data());
