@@ -36,6 +36,7 @@ private slots:
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
     void cacheDirUnusable();
+    void keptAcrossReboot();
     void sizeLimit();
     void evictionOrder();
     void symlinkAtFileName();
@@ -350,6 +351,49 @@ void TestCache::cacheDirUnusable()
     QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
     QCOMPARE(entryCount(CacheDir), 0);
     QVERIFY(QFile::exists(privateFile));
+    QDir(Cache::privateCacheDir()).removeRecursively();
+}
+
+// Rendered backgrounds are also kept in the private cache: after a reboot (the temporary
+// directory emptied) the kept copy serves, and the shared directory gets it back.
+void TestCache::keptAcrossReboot()
+{
+    const PropertyMap map = wallpaperMap(QSize(48, 32));
+    const QString kept
+        = Cache::privateCacheDir() + QStringLiteral("/kept/") + Cache::getFileName(map);
+    QDir(Cache::privateCacheDir()).removeRecursively();
+    // A picture stored alone is not kept.
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(48, 32), Qt::red) }));
+    QVERIFY(!QFile::exists(kept));
+    QVERIFY(QDir(CacheDir).removeRecursively());
+
+    Cache::Origin origin = Cache::Origin::None;
+    const Image rendered = Cache::getImageCache(map, false, &origin);
+    QCOMPARE(origin, Cache::Origin::Rendered);
+    QVERIFY(QFile::exists(kept));
+    QVERIFY(QFile::exists(cachePath(map)));
+
+    QVERIFY(QDir(CacheDir).removeRecursively());
+    QVERIFY(QFile::remove(Wallpaper)); // nothing could be rendered now
+    {
+        MessageLog log;
+        const Image record = Cache::getImageCache(map, false, &origin);
+        QCOMPARE(origin, Cache::Origin::PrivateCache);
+        QCOMPARE(record.image.convertToFormat(QImage::Format_RGB32),
+            rendered.image.convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(log.messages().isEmpty(), qPrintable(log.messages().join(QLatin1Char('\n'))));
+        QVERIFY(QFile::exists(cachePath(map)));
+    }
+    Cache::getImageCache(map, false, &origin);
+    QCOMPARE(origin, Cache::Origin::SharedCache);
+
+    // A damaged shared file is not hidden by the kept copy: it is rendered again, as before.
+    QVERIFY(writeTestImage(Wallpaper, solidImage(QSize(320, 240), QColor(30, 90, 160))));
+    QVERIFY(writeAll(cachePath(map), "damaged"));
+    MessageLog log;
+    Cache::getImageCache(map, false, &origin);
+    QCOMPARE(origin, Cache::Origin::Rendered);
+    QVERIFY(!log.messages().isEmpty());
     QDir(Cache::privateCacheDir()).removeRecursively();
 }
 

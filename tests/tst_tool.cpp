@@ -208,6 +208,7 @@ void TestTool::init()
     QVERIFY(insideSandbox());
     QDir(Home).removeRecursively();
     QDir(Out).removeRecursively();
+    QFile::remove(CacheDir);
     QDir(CacheDir).removeRecursively();
     QFile::remove(DmSettings);
     QVERIFY(QDir().mkpath(Home));
@@ -391,6 +392,7 @@ void TestTool::diagnostics()
     QCOMPARE(result.err, QByteArray());
     QVERIFY(result.out.contains("from cache"));
     QDir(CacheDir).removeRecursively();
+    QDir(Home + QStringLiteral("/.cache")).removeRecursively();
     result = tool(background + QStringList { QStringLiteral("-v") });
     QVERIFY(result.err.contains("No such logo in file or directory"));
 
@@ -407,6 +409,7 @@ void TestTool::diagnostics()
     QVERIFY(writeConfig(Theme, "WallPaper=vok-default\n"));
     QDir(CacheDir).removeRecursively();
     QVERIFY(writeAll(CacheDir, "not a directory"));
+    QDir(Home + QStringLiteral("/.cache/vokimage")).removeRecursively();
     QVERIFY(writeAll(Home + QStringLiteral("/.cache/vokimage"), "not a directory"));
     result = tool(background);
     QCOMPARE(result.code, 1);
@@ -458,9 +461,19 @@ void TestTool::json()
                       QStringLiteral("#112233") })
                  .code,
         0);
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                      QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("k.png") })
+                 .code,
+        0);
     result = tool({ QStringLiteral("cache"), QStringLiteral("info"), QStringLiteral("--json") });
     QCOMPARE(result.code, 0);
     const QJsonObject info = jsonObject(result.out);
+    // The rendered background is also kept in the private cache, across reboots.
+    QCOMPARE(info.value(QStringLiteral("private"))
+                 .toObject()
+                 .value(QStringLiteral("keptBackgrounds"))
+                 .toInt(),
+        1);
     QCOMPARE(info.value(QStringLiteral("shared"))
                  .toObject()
                  .value(QStringLiteral("generatedWallpapers"))

@@ -73,12 +73,14 @@ int configCommand(const QStringList &arguments)
 
 namespace {
 
-// The regular files of @p dir: pictures directly in it, generated wallpapers in its ratio
-// subdirectories. Links are not followed.
+// The regular files of @p dir: pictures directly in it, backgrounds kept across reboots in its
+// "kept" folder, generated wallpapers in its ratio subdirectories. Links are not followed.
 struct Census
 {
     int pictures = 0;
     quint64 pictureBytes = 0;
+    int kept = 0;
+    quint64 keptBytes = 0;
     int wallpapers = 0;
     quint64 wallpaperBytes = 0;
 };
@@ -94,6 +96,9 @@ Census census(const QString &dir)
         if (it.fileInfo().path() == dir) {
             ++total.pictures;
             total.pictureBytes += size;
+        } else if (it.fileInfo().path() == dir + QLatin1String("/kept")) {
+            ++total.kept;
+            total.keptBytes += size;
         } else {
             ++total.wallpapers;
             total.wallpaperBytes += size;
@@ -109,6 +114,8 @@ QJsonObject directoryJson(const QString &dir, const QString &state, const Census
         { QStringLiteral("state"), state },
         { QStringLiteral("pictures"), count.pictures },
         { QStringLiteral("pictureBytes"), double(count.pictureBytes) },
+        { QStringLiteral("keptBackgrounds"), count.kept },
+        { QStringLiteral("keptBackgroundBytes"), double(count.keptBytes) },
         { QStringLiteral("generatedWallpapers"), count.wallpapers },
         { QStringLiteral("generatedWallpaperBytes"), double(count.wallpaperBytes) },
     };
@@ -120,8 +127,10 @@ void printDirectory(
     out() << title.leftJustified(11) << (dir.isEmpty() ? QStringLiteral("(none)") : dir) << " ("
           << state << ")\n"
           << "  pictures             " << count.pictures << " (" << count.pictureBytes
-          << " bytes)\n"
-          << "  generated wallpapers " << count.wallpapers << " (" << count.wallpaperBytes
+          << " bytes)\n";
+    if (count.kept > 0)
+        out() << "  kept backgrounds     " << count.kept << " (" << count.keptBytes << " bytes)\n";
+    out() << "  generated wallpapers " << count.wallpapers << " (" << count.wallpaperBytes
           << " bytes)\n";
 }
 

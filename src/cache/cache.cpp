@@ -49,9 +49,10 @@ void warn(QString message)
     qWarning().noquote() << message;
 }
 
-// The record in @p dir; on failure @p why holds the warning.
+// The record in @p dir; on failure @p why holds the warning. @p bytes (may be null) receives
+// the file's contents.
 Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &properties,
-    const Key &key, QString *why)
+    const Key &key, QString *why, QByteArray *bytes = nullptr)
 {
     QByteArray data;
     uid_t owner = 0;
@@ -65,6 +66,8 @@ Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &p
         return Image();
     }
     const QImage image = decodeRecord(data, key, properties, surfaceSize(properties), why);
+    if (bytes)
+        *bytes = data;
     return image.isNull() ? Image() : Image { properties, image };
 }
 
@@ -108,7 +111,50 @@ bool saveShared(const Key &key, const QByteArray &record)
     return writeRecord(CacheDir, key, record);
 }
 
+// The folder of the kept copies in the private cache; null without a private cache.
+QString keptDir()
+{
+    const QString dir = privateCacheDir();
+    return dir.isEmpty() ? QString() : dir + QLatin1String("/kept");
+}
+
+// A background stored in the shared directory, also kept where it outlives the temporary
+// directory. Best effort and silent: the shared copy is stored.
+void keepCopy(const Key &key, const QByteArray &record)
+{
+    const QString dir = keptDir();
+    if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)
+        || SharedFiles::privateDirectoryState(privateCacheDir())
+            != SharedFiles::DirectoryState::Trusted)
+        return;
+    makeRoomQuietly(dir, quint64(record.size()));
+    SharedFiles::writeAtomically(filePath(dir, key.name), record);
+}
+
 } // namespace
+
+bool loadKept(
+    const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin)
+{
+    const QString dir = keptDir();
+    if (dir.isEmpty()
+        || SharedFiles::directoryState(CacheDir) == SharedFiles::DirectoryState::Untrusted
+        || usablePrivateDir().isEmpty()
+        || SharedFiles::privateDirectoryState(dir) != SharedFiles::DirectoryState::Trusted
+        || !exists(filePath(dir, key.name)))
+        return false;
+    QString why;
+    QByteArray bytes;
+    Image kept = loadFrom(dir, false, properties, key, &why, &bytes);
+    if (kept.image.isNull())
+        return false;
+    // The shared directory gets the file back, as a render would have stored it.
+    saveShared(key, bytes);
+    *record = std::move(kept);
+    if (origin)
+        *origin = Origin::PrivateCache;
+    return true;
+}
 
 QString privateCacheDir()
 {
@@ -166,15 +212,18 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, 
     return record;
 }
 
-bool save(const Image &image, const Key &key)
+bool save(const Image &image, const Key &key, bool keep)
 {
     QByteArray record;
     if (!encodeRecord(key, image.image, &record)) {
         qWarning() << "Error encode image" << key.name;
         return false;
     }
-    if (saveShared(key, record))
+    if (saveShared(key, record)) {
+        if (keep)
+            keepCopy(key, record);
         return true;
+    }
     // Another user's directory or file, or no room: the private directory serves this user.
     const QString dir = privateCacheDir();
     if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)) {
@@ -199,7 +248,7 @@ Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
         return Image();
     }
     const Image record { properties, image };
-    if (!save(record, key))
+    if (!save(record, key, true))
         qWarning() << "Error save image cache";
     if (origin)
         *origin = Origin::Rendered;
@@ -239,6 +288,8 @@ Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
     Image record;
     if (exists(key))
         record = load(properties, key, &ok, origin);
+    else
+        ok = loadKept(properties, key, &record, origin);
     if (ok)
         return record;
     return renderAndStore(properties, key, nullptr, origin);

@@ -27,8 +27,19 @@ bool exists(const Key &key);
  */
 Image load(
     const QMap<QString, QVariant> &properties, const Key &key, bool *ok, Origin *origin = nullptr);
-/// Stores the record in the shared directory, or in the private one when that cannot be used.
-bool save(const Image &image, const Key &key);
+/**
+ * Stores the record in the shared directory, or in the private one when that cannot be used.
+ * With @p keep a record stored in the shared directory is also kept in the private cache's
+ * "kept" folder, which outlives the temporary directory.
+ */
+bool save(const Image &image, const Key &key, bool keep = false);
+/**
+ * The kept copy of the record for @p properties, for a lookup that found no file under the key
+ * in the shared or the private directory (after a reboot the temporary directory is empty).
+ * Not used while the shared directory is untrusted; silent when there is none.
+ */
+bool loadKept(
+    const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin);
 /**
  * Renders @p properties (with @p engine when given) and stores the record; the empty record,
  * with "Error render image", when rendering fails. A @p wallpaperLayer kept by an earlier render
@@ -63,6 +74,8 @@ quint64 evictableSize(const QString &dir);
 void removeOldest(const QString &dir);
 /// Before a store into @p dir: above the limit, warns and removes the oldest file.
 void makeRoom(const QString &dir);
+/// Removes the oldest files of @p dir, silently, until @p incoming more bytes fit the limit.
+void makeRoomQuietly(const QString &dir, quint64 incoming);
 
 } // namespace Cache
 } // namespace VokImage

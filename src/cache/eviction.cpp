@@ -86,6 +86,17 @@ void makeRoom(const QString &dir)
     }
 }
 
+void makeRoomQuietly(const QString &dir, quint64 incoming)
+{
+    for (quint64 size = evictableSize(dir); size + incoming > MaxCacheSize;) {
+        removeOldest(dir);
+        const quint64 after = evictableSize(dir);
+        if (after >= size)
+            break;
+        size = after;
+    }
+}
+
 quint64 getCacheSize()
 {
     if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)

@@ -24,7 +24,10 @@ bool tryLoadImageCache(
 {
     bool ok = false;
     const Key key = keyOf(properties);
-    *record = exists(key) ? load(properties, key, &ok, origin) : Image();
+    if (exists(key))
+        *record = load(properties, key, &ok, origin);
+    else
+        ok = loadKept(properties, key, record, origin);
     return ok;
 }
 
