@@ -23,6 +23,12 @@ namespace VokImage {
  * (another user owns it, or planted something there), the caller's private directory
  * privateCacheDir() serves instead, with the same file names, format and size limit.
  * Lookups read the shared directory first, then the private one.
+ *
+ * A background the lookups render and store in the shared directory is also kept in the
+ * private directory's "kept" folder, which outlives the temporary directory: when neither
+ * directory has a file under the name (after a reboot), and the shared directory is not
+ * untrusted, the kept copy serves (Origin::PrivateCache) and is put back into the shared
+ * directory. saveImageCache() alone keeps no copy.
  */
 namespace Cache {
 
