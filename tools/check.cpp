@@ -240,25 +240,20 @@ void checkGreeter(Findings *findings)
 
 void checkCache(Findings *findings)
 {
-    const SharedFiles::DirectoryState shared = SharedFiles::directoryState(CacheDir);
+    using State = SharedFiles::DirectoryState;
+    const State shared = SharedFiles::directoryState(CacheDir);
     findings->add(QStringLiteral("shared cache ") + CacheDir,
-        shared == SharedFiles::DirectoryState::Untrusted ? Status::Note : Status::Ok,
-        shared == SharedFiles::DirectoryState::Untrusted
-            ? QStringLiteral("not trusted (another user's, open to others or a link); "
-                             "pictures are kept in the private cache")
-            : shared == SharedFiles::DirectoryState::Missing ? QStringLiteral("not created yet")
-                                                             : QStringLiteral("in use"));
+        shared == State::Untrusted ? Status::Note : Status::Ok,
+        stateText(shared)
+            + (shared == State::Untrusted
+                    ? QStringLiteral("; pictures are kept in the private cache")
+                    : QString()));
     const QString own = Cache::privateCacheDir();
-    const SharedFiles::DirectoryState state = own.isEmpty()
-        ? SharedFiles::DirectoryState::Untrusted
-        : SharedFiles::privateDirectoryState(own);
+    const State state = own.isEmpty() ? State::Untrusted : SharedFiles::privateDirectoryState(own);
     findings->add(
         QStringLiteral("private cache ") + (own.isEmpty() ? QStringLiteral("(none)") : own),
-        state == SharedFiles::DirectoryState::Untrusted ? Status::Note : Status::Ok,
-        state == SharedFiles::DirectoryState::Untrusted
-            ? QStringLiteral("not used: not this user's own closed directory")
-            : state == SharedFiles::DirectoryState::Missing ? QStringLiteral("not created yet")
-                                                            : QStringLiteral("in use"));
+        state == State::Untrusted ? Status::Note : Status::Ok,
+        stateText(state) + (state == State::Untrusted ? QStringLiteral("; not used") : QString()));
 }
 
 } // namespace

@@ -363,6 +363,18 @@ QString colourText(const QColor &colour)
         "#%02x%02x%02x%02x", colour.red(), colour.green(), colour.blue(), colour.alpha());
 }
 
+QString stateText(VokImage::SharedFiles::DirectoryState state)
+{
+    switch (state) {
+    case VokImage::SharedFiles::DirectoryState::Trusted:
+        return QStringLiteral("in use");
+    case VokImage::SharedFiles::DirectoryState::Missing:
+        return QStringLiteral("not created yet");
+    default:
+        return QStringLiteral("not trusted: owned by another user, open to others or a link");
+    }
+}
+
 QString positionWord(const QString &key, int number)
 {
     using namespace VokImage;

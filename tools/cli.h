@@ -7,6 +7,8 @@
 
 #include <vokimage/vokimage.h>
 
+#include "utils/sharedfiles_p.h"
+
 #include <QCommandLineParser>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -109,6 +111,10 @@ QJsonObject toJson(const QMap<QString, QVariant> &map);
 QString isoTime(const QDateTime &time);
 QString colourText(const QColor &colour);
 void printJson(const QJsonValue &value);
+
+/// What a cache directory's state means for the user: "in use", "not created yet", or why it
+/// is not trusted.
+QString stateText(VokImage::SharedFiles::DirectoryState state);
 
 /// The word of a position number for the key @p key (wallpaper, logo or taskbar); null when
 /// the key holds no position or the number has no word.

@@ -134,18 +134,6 @@ void printDirectory(
           << " bytes)\n";
 }
 
-QString stateText(SharedFiles::DirectoryState state)
-{
-    switch (state) {
-    case SharedFiles::DirectoryState::Trusted:
-        return QStringLiteral("in use");
-    case SharedFiles::DirectoryState::Missing:
-        return QStringLiteral("not created yet");
-    default:
-        return QStringLiteral("not trusted: owned by another user, open to others or a link");
-    }
-}
-
 } // namespace
 
 int cacheCommand(const QStringList &arguments)
