@@ -13,6 +13,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +133,15 @@ void keepCopy(const Key &key, const QByteArray &record)
     SharedFiles::writeAtomically(filePath(dir, key.name), record);
 }
 
+// Removes the kept copy under the key, if there is one of this user's.
+void removeKept(const Key &key)
+{
+    const QString dir = keptDir();
+    if (!dir.isEmpty()
+        && SharedFiles::privateDirectoryState(dir) == SharedFiles::DirectoryState::Trusted)
+        ::unlink(QFile::encodeName(filePath(dir, key.name)).constData());
+}
+
 } // namespace
 
 bool loadKept(
@@ -219,11 +230,18 @@ bool save(const Image &image, const Key &key, bool keep)
         qWarning() << "Error encode image" << key.name;
         return false;
     }
-    if (saveShared(key, record)) {
-        if (keep)
-            keepCopy(key, record);
+    // The kept copy is written on another thread while the shared one is stored; it stays only
+    // beside a stored shared copy.
+    std::thread keeper;
+    if (keep)
+        keeper = std::thread([&key, &record] { keepCopy(key, record); });
+    const bool shared = saveShared(key, record);
+    if (keeper.joinable())
+        keeper.join();
+    if (shared)
         return true;
-    }
+    if (keep)
+        removeKept(key);
     // Another user's directory or file, or no room: the private directory serves this user.
     const QString dir = privateCacheDir();
     if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)) {
@@ -234,16 +252,13 @@ bool save(const Image &image, const Key &key, bool keep)
     return writeRecord(dir, key, record);
 }
 
-Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
-    RenderEngine *engine, Origin *origin, const QImage &wallpaperLayer)
+Image renderAndStore(
+    const QMap<QString, QVariant> &properties, const Key &key, Origin *origin, StagedRender *staged)
 {
     RenderEngine own;
-    if (!engine)
-        engine = &own;
-    const QImage image = wallpaperLayer.isNull()
-        ? engine->render(properties).toImage()
-        : renderWithWallpaper(*engine, properties, wallpaperLayer).toImage();
-    if (engine->getStatus() != RenderEngine::Ok) {
+    StagedRender fresh(own);
+    const QImage image = (staged ? staged : &fresh)->finish(properties).toImage();
+    if ((staged ? staged->engine() : own).getStatus() != RenderEngine::Ok) {
         qWarning() << "Error render image" << properties;
         return Image();
     }
@@ -292,7 +307,7 @@ Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
         ok = loadKept(properties, key, &record, origin);
     if (ok)
         return record;
-    return renderAndStore(properties, key, nullptr, origin);
+    return renderAndStore(properties, key, origin);
 }
 
 } // namespace

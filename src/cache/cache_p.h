@@ -7,7 +7,7 @@
 
 namespace VokImage {
 
-class RenderEngine;
+class StagedRender;
 
 namespace Cache {
 
@@ -41,13 +41,11 @@ bool save(const Image &image, const Key &key, bool keep = false);
 bool loadKept(
     const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin);
 /**
- * Renders @p properties (with @p engine when given) and stores the record; the empty record,
- * with "Error render image", when rendering fails. A @p wallpaperLayer kept by an earlier render
- * of the same wallpaper is painted instead of decoding the file again.
+ * Renders @p properties and stores the record; the empty record, with "Error render image",
+ * when rendering fails. @p staged, when given, has painted the map's wallpaper entries already.
  */
 Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
-    RenderEngine *engine = nullptr, Origin *origin = nullptr,
-    const QImage &wallpaperLayer = QImage());
+    Origin *origin = nullptr, StagedRender *staged = nullptr);
 
 /// The logo-choosing lookup of a whole background; @p origin (may be null) tells the source.
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin);

@@ -38,6 +38,22 @@ QString wallpaperPath(const QVariant &value)
     return value.toString();
 }
 
+// The logo variant for the brightness of @p background under it. A HiDPI background is judged
+// over the same logical area as at ratio 1.
+QString chosenLogo(const QMap<QString, QVariant> &properties, const QImage &background)
+{
+    const qreal ratio = devicePixelRatioOf(properties, PropertyKey::LogoDevicePixelRatio);
+    QImage view = background;
+    if (ratio != 1 && !background.isNull()) {
+        // A view of the same pixels, so that marking its ratio copies nothing.
+        view = QImage(const_cast<uchar *>(background.constBits()), background.width(),
+            background.height(), background.bytesPerLine(), background.format());
+        view.setDevicePixelRatio(ratio);
+    }
+    return getCurrentLogoPath(properties.value(LogoPathKey).toString(),
+        LogoPosition(properties.value(PropertyKey::LogoPosition).toInt()), view);
+}
+
 Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Origin *origin)
 {
     auto answer = [ok](bool found, const Image &record) {
@@ -85,7 +101,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         return record;
     const QString logoPath = properties.value(LogoPathKey).toString();
     if (logoPath.isEmpty() || wallpaperPath(properties.value(PropertyKey::ImagePath)).isEmpty())
-        return renderAndStore(properties, keyOf(properties), nullptr, origin);
+        return renderAndStore(properties, keyOf(properties), origin);
 
     bool found = false;
     record = searchOtherLogos(properties, &found, origin);
@@ -97,33 +113,39 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
         if (it.key().contains(QLatin1String("ImageProperty")))
             wallpaper.insert(it.key(), it.value());
 
-    // The brightness under the logo is judged on the wallpaper alone; the final render paints
-    // the wallpaper layer this render kept instead of decoding the file again.
+    // The brightness under the logo is judged on the picture of the wallpaper alone; the
+    // final render goes on from the wallpaper painted for it.
     RenderEngine engine;
-    QImage background;
-    QImage wallpaperLayer;
-    if (tryLoadImageCache(wallpaper, &record))
-        background = record.image;
-    else
-        background = renderKeepingWallpaper(engine, wallpaper, &wallpaperLayer).toImage();
-    if (engine.getStatus() != RenderEngine::Ok) {
-        qWarning() << "Error render image" << wallpaper;
-        return Image();
+    StagedRender staged(engine);
+    QString chosen;
+    if (tryLoadImageCache(wallpaper, &record)) {
+        chosen = chosenLogo(properties, record.image);
+    } else {
+        // A map whose logo screen is larger than its wallpaper's has a surface of another
+        // size: the wallpaper alone is rendered apart.
+        QImage background;
+        RenderEngine alone;
+        if (surfaceSize(wallpaper) == surfaceSize(properties)) {
+            staged.paintWallpaper(properties);
+            background = staged.wallpaperPicture(wallpaper);
+        } else {
+            background = alone.render(wallpaper).toImage();
+        }
+        if (engine.getStatus() != RenderEngine::Ok || alone.getStatus() != RenderEngine::Ok) {
+            qWarning() << "Error render image" << wallpaper;
+            return Image();
+        }
+        chosen = chosenLogo(properties, background);
     }
-    // The logo is judged over the same logical area at every device pixel ratio.
-    background.setDevicePixelRatio(
-        devicePixelRatioOf(properties, PropertyKey::LogoDevicePixelRatio));
 
     QMap<QString, QVariant> copy = properties;
-    const LogoPosition position = LogoPosition(properties.value(PropertyKey::LogoPosition).toInt());
-    const QString chosen = getCurrentLogoPath(logoPath, position, background);
     if (chosen != logoPath) {
         qWarning() << "Overloaded logo: " << chosen;
         copy[LogoPathKey] = chosen;
         if (tryLoadImageCache(copy, &record, origin))
             return record;
     }
-    return renderAndStore(copy, keyOf(copy), &engine, origin, wallpaperLayer);
+    return renderAndStore(copy, keyOf(copy), origin, &staged);
 }
 
 } // namespace Cache

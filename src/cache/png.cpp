@@ -10,8 +10,13 @@
 #include <QtEndian>
 #include <zlib.h>
 
+#include <atomic>
 #include <csetjmp>
+#include <thread>
 #include <vector>
+
+// Exported by Qt Gui: the row converter behind QImage's RGB888 to RGB32 conversion.
+Q_DECL_IMPORT void QT_FASTCALL qt_convert_rgb888_to_rgb32(quint32 *dst, const uchar *src, int len);
 
 namespace VokImage {
 namespace Cache {
@@ -25,16 +30,21 @@ constexpr int SampleBands = 16;
 constexpr int SampleRowsPerBand = 8;
 // One IDAT chunk per this many bytes.
 constexpr size_t ChunkBytes = 1 << 20;
+// Pictures from this many pixels are judged on another thread while they are written.
+constexpr qint64 ParallelPixels = qint64(1) << 20;
 
 bool opaque(const QImage &image)
 {
     if (!image.hasAlphaChannel())
         return true;
+    const int width = image.width();
     for (int y = 0; y < image.height(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(line[x]) != 255)
-                return false;
+        QRgb all = 0xff000000;
+        for (int x = 0; x < width; ++x)
+            all &= line[x];
+        if (qAlpha(all) != 255)
+            return false;
     }
     return true;
 }
@@ -55,15 +65,24 @@ bool packRows(const QImage &image, int y, int count, bool alpha, unsigned char *
         rows = rows.convertToFormat(QImage::Format_ARGB32);
     if (rows.isNull())
         return false;
+    const int width = rows.width();
     for (int i = 0; i < count; ++i) {
         const auto *line = reinterpret_cast<const QRgb *>(rows.constScanLine(i));
-        for (int x = 0; x < rows.width(); ++x) {
-            const QRgb c = line[x];
-            *out++ = qRed(c);
-            *out++ = qGreen(c);
-            *out++ = qBlue(c);
-            if (alpha)
-                *out++ = qAlpha(c);
+        if (alpha) {
+            for (int x = 0; x < width; ++x, out += 4) {
+                const QRgb c = line[x];
+                out[0] = qRed(c);
+                out[1] = qGreen(c);
+                out[2] = qBlue(c);
+                out[3] = qAlpha(c);
+            }
+        } else {
+            for (int x = 0; x < width; ++x, out += 3) {
+                const QRgb c = line[x];
+                out[0] = qRed(c);
+                out[1] = qGreen(c);
+                out[2] = qBlue(c);
+            }
         }
     }
     return true;
@@ -110,8 +129,9 @@ using PngMemory::fail;
 using PngMemory::ignoreWarning;
 
 // Writes the rows with libpng; no C++ object lives across the jump of an error. @p rows holds
-// chunkRows() packed rows.
-bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows)
+// chunkRows() packed rows. The writing stops, failing, once @p stop (may be null) is set.
+bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows,
+    const std::atomic<bool> *stop)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (!png)
@@ -135,6 +155,8 @@ bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, 
     const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
     for (int y = 0; y < image->height(); y += chunkRows(width)) {
         const int count = qMin(chunkRows(width), image->height() - y);
+        if (stop && *stop)
+            png_error(png, "stopped");
         if (!packRows(*image, y, count, alpha, rows))
             png_error(png, "out of memory");
         for (int i = 0; i < count; ++i)
@@ -148,9 +170,11 @@ bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, 
 enum class ReadResult { Decoded, Unsupported, Failed };
 
 // Decodes 8-bit RGB and RGBA without interlacing straight into @p image, in the layout Qt's
-// reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader.
+// reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader. The chunks' CRCs and
+// the stream's checksum are not computed here: the caller verifies the CRCs, which cover every
+// byte of the stream. @p row holds one packed row.
 ReadResult readRows(
-    PngMemory::Source *source, const QSize &expected, QImage *image, std::vector<png_bytep> *rows)
+    PngMemory::Source *source, const QSize &expected, QImage *image, unsigned char *row)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (!png)
@@ -161,6 +185,8 @@ ReadResult readRows(
         return ReadResult::Failed;
     }
     png_set_read_fn(png, source, PngMemory::read);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_user_limits(png, png_uint_32(expected.width()), png_uint_32(expected.height()));
     png_read_info(png, info);
     const int colorType = png_get_color_type(png, info);
@@ -176,23 +202,89 @@ ReadResult readRows(
     *image = QImage(expected, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image->isNull())
         png_error(png, "out of memory");
-    // Qt's 32-bit formats are BGRA in memory on little-endian machines.
-    if (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
-        png_set_bgr(png);
-    else if (alpha)
-        png_set_swap_alpha(png);
-    if (!alpha)
-        png_set_filler(png, 0xff,
-            QSysInfo::ByteOrder == QSysInfo::LittleEndian ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
-    png_read_update_info(png, info);
-    rows->resize(size_t(expected.height()));
-    for (int y = 0; y < expected.height(); ++y)
-        (*rows)[size_t(y)] = image->scanLine(y);
-    png_read_image(png, rows->data());
+    const int width = expected.width();
+    if (alpha) {
+        // Qt's 32-bit formats are BGRA in memory on little-endian machines.
+        if (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+            png_set_bgr(png);
+        else
+            png_set_swap_alpha(png);
+        png_read_update_info(png, info);
+        for (int y = 0; y < expected.height(); ++y)
+            png_read_row(png, image->scanLine(y), nullptr);
+    } else {
+        // RGB rows are expanded by Qt's own converter.
+        png_read_update_info(png, info);
+        for (int y = 0; y < expected.height(); ++y) {
+            png_read_row(png, row, nullptr);
+            qt_convert_rgb888_to_rgb32(reinterpret_cast<quint32 *>(image->scanLine(y)), row, width);
+        }
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return ReadResult::Decoded;
 }
+
+// Checks the CRC of every chunk of a PNG, on this thread and one more for large data.
+class CrcCheck
+{
+public:
+    CrcCheck(const unsigned char *data, size_t size)
+    {
+        // Chunks: length, type, data, CRC; after the eight bytes of the signature, up to the
+        // end chunk.
+        size_t at = 8;
+        while (at + 12 <= size) {
+            const size_t length = qFromBigEndian<quint32>(data + at);
+            if (length > size - at - 12) {
+                m_bad = true;
+                return;
+            }
+            m_chunks.push_back({ data + at + 4, length + 4 });
+            at += length + 12;
+            if (memcmp(data + at - length - 8, "IEND", 4) == 0)
+                break;
+        }
+        if (size >= ParallelBytes)
+            m_helper = std::thread([this] { run(); });
+    }
+    CrcCheck(const CrcCheck &) = delete;
+    CrcCheck &operator=(const CrcCheck &) = delete;
+    ~CrcCheck() { passed(); }
+
+    // True when every CRC matches; waits for the helper.
+    bool passed()
+    {
+        run();
+        if (m_helper.joinable())
+            m_helper.join();
+        return !m_bad;
+    }
+
+private:
+    static constexpr size_t ParallelBytes = size_t(4) << 20;
+
+    struct Chunk
+    {
+        const unsigned char *typeAndData;
+        size_t length;
+    };
+
+    void run()
+    {
+        for (size_t i = m_next++; i < m_chunks.size(); i = m_next++) {
+            const Chunk &chunk = m_chunks[i];
+            const uLong crc = crc32_z(crc32(0, nullptr, 0), chunk.typeAndData, chunk.length);
+            if (crc != qFromBigEndian<quint32>(chunk.typeAndData + chunk.length))
+                m_bad = true;
+        }
+    }
+
+    std::vector<Chunk> m_chunks;
+    std::atomic<size_t> m_next { 0 };
+    std::atomic<bool> m_bad { false };
+    std::thread m_helper;
+};
 
 } // namespace
 
@@ -211,14 +303,31 @@ bool appendPng(const QImage &picture, QByteArray *out)
     if (image.isNull())
         return false;
     const bool alpha = !opaque(image);
-    const bool compress = compressible(image, alpha);
     std::vector<unsigned char> rows(size_t(image.width()) * 4 * size_t(chunkRows(image.width())));
     const int start = out->size();
-    out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
-        start
-            + (compress ? qint64(image.width()) * image.height()
+    auto write = [&](bool compress, const std::atomic<bool> *stop) {
+        out->truncate(start);
+        out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
+            start
+                + (compress
+                        ? qint64(image.width()) * image.height()
                         : qint64(image.width() * (alpha ? 4 : 3) + 1) * image.height() + 65536))));
-    if (!writeRows(&image, alpha, compress, out, rows.data())) {
+        return writeRows(&image, alpha, compress, out, rows.data(), stop);
+    };
+    bool written = false;
+    if (qint64(image.width()) * image.height() < ParallelPixels) {
+        written = write(compressible(image, alpha), nullptr);
+    } else {
+        // Most large pictures are photographs, stored: they are written while another thread
+        // judges them, and written again, compressed, when the judgement says so.
+        std::atomic<bool> compress { false };
+        std::thread judge([&] { compress = compressible(image, alpha); });
+        written = write(false, &compress);
+        judge.join();
+        if (compress)
+            written = write(true, nullptr);
+    }
+    if (!written) {
         out->truncate(start);
         return false;
     }
@@ -239,18 +348,20 @@ QSize pngSize(const char *data, qint64 size)
 
 QImage decodePng(const char *data, qint64 size, const QSize &expected)
 {
-    PngMemory::Source source { reinterpret_cast<const unsigned char *>(data), size_t(size), 0 };
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    CrcCheck crcs(bytes, size_t(size));
+    PngMemory::Source source { bytes, size_t(size), 0 };
     QImage image;
-    std::vector<png_bytep> rows;
-    switch (readRows(&source, expected, &image, &rows)) {
+    std::vector<unsigned char> row(size_t(expected.width()) * 3);
+    switch (readRows(&source, expected, &image, row.data())) {
     case ReadResult::Decoded:
-        return image;
+        return crcs.passed() ? image : QImage();
     case ReadResult::Failed:
         return QImage();
     case ReadResult::Unsupported:
         break;
     }
-    image = QImage::fromData(reinterpret_cast<const uchar *>(data), int(size), "PNG");
+    image = QImage::fromData(bytes, int(size), "PNG");
     return image.size() == expected ? image : QImage();
 }
 

@@ -20,17 +20,19 @@ RenderBlurEffects::~RenderBlurEffects() = default;
 
 void RenderBlurEffects::render()
 {
-    QImage source = pixmap()->toImage();
-    if (source.isNull())
+    QImage blurred = pixmap()->toImage();
+    if (blurred.isNull())
         return;
-    QImage blurred(source.size(), QImage::Format_ARGB32_Premultiplied);
-    blurred.fill(0);
-    QPainter blurPainter(&blurred);
-    qt_blurImage(&blurPainter, source, 2 * m_radius, true, false, 0);
-    blurPainter.end();
-
+    // Qt's routine blurs a copy (at half size for larger radii), which is drawn over the
+    // surface as the routine draws it when given a painter. Called without one, the copy no
+    // longer shares the surface when the painter starts, so the surface is not copied.
+    const QSize full = blurred.size();
+    qt_blurImage(nullptr, blurred, 2 * m_radius, true, false, 0);
+    const qreal scale = blurred.size() == full ? 1 : 2;
     QPainter painter(pixmap());
-    painter.drawImage(QPointF(0, 0), blurred);
+    painter.scale(scale, scale);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), blurred.size() / blurred.devicePixelRatioF()), blurred);
 }
 
 RenderColorOverlayEffects::RenderColorOverlayEffects(RenderEngine *engine, QColor color)

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QPainter>
 
+#include <cstdlib>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -44,104 +46,146 @@ QSize surfaceSize(const QMap<QString, QVariant> &properties)
 
 namespace {
 
-// The wallpaper pass: the file in its placement (or @p replay, the same layer kept by an earlier
-// pass), then the wallpaper's own blur. @p keep receives the layer before the blur.
-QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &properties,
-    const QImage *replay, QImage *keep)
+// Where the blurs of a map apply: to the wallpaper before the logo is drawn, to the logo's own
+// layer, or to the whole picture after both.
+struct Blurs
+{
+    explicit Blurs(const QMap<QString, QVariant> &properties)
+    {
+        const bool hasImageBlur = properties.contains(PropertyKey::ImageBlur);
+        const bool hasLogoBlur = properties.contains(PropertyKey::LogoBlur);
+        imageRadius = number(properties, PropertyKey::ImageBlur);
+        logoRadius = number(properties, PropertyKey::LogoBlur);
+        wallpaper = hasImageBlur && !hasLogoBlur && imageRadius > 0;
+        logo = !(hasImageBlur && imageRadius > 0) && hasLogoBlur && logoRadius > 0;
+        whole = hasImageBlur && hasLogoBlur && imageRadius > 0;
+    }
+    double imageRadius = 0;
+    double logoRadius = 0;
+    bool wallpaper = false;
+    bool logo = false;
+    bool whole = false;
+};
+
+// The wallpaper pass alone: the file in its placement, then the wallpaper's own blur.
+QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &properties)
 {
     QPixmap *surface = engine->pixmap();
-    Layers layers;
-    if (replay && replay->size() == surface->size()) {
-        // The surface is the one render() has just cleared: painting the kept layer gives it
-        // the pixels the file would.
-        QPainter painter(surface);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(QPointF(0, 0), *replay);
-    } else {
-        RenderImage(engine, properties).render();
-    }
-    if (keep)
-        *keep = surface->toImage();
-    const double radius = number(properties, PropertyKey::ImageBlur);
-    if (properties.contains(PropertyKey::ImageBlur) && !properties.contains(PropertyKey::LogoBlur)
-        && radius > 0)
-        layers.push_back(std::make_unique<RenderBlurEffects>(engine, radius));
-    runLayers(layers);
-
+    RenderImage(engine, properties).render();
+    const Blurs blurs(properties);
+    if (blurs.wallpaper)
+        RenderBlurEffects(engine, blurs.imageRadius).render();
     const QPixmap result = surface->copy();
     surface->fill(Qt::transparent);
     return result;
 }
 
-// RenderEngine::render(), with the wallpaper layer given (@p replay) or handed back (@p keep).
-QPixmap renderPicture(RenderEngine *engine, const QMap<QString, QVariant> &properties,
-    const QImage *replay, QImage *keep)
+void freeSurface(void *data)
 {
-    const QSize size = surfaceSize(properties);
+    free(data);
+}
 
-    if (size.width() < 1 || size.height() < 1) {
-        engine->setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - screen size is empty";
-        return QPixmap();
+// A transparent surface of @p size; null when there is no memory for it.
+QPixmap transparentSurface(const QSize &size)
+{
+    if (qint64(size.width()) * size.height() * 4 > std::numeric_limits<int>::max()) {
+        // Beyond what a QImage holds: the pixmap fails as it always did.
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        return pixmap;
     }
-    const bool hasImage = properties.contains(PropertyKey::ImagePath);
-    const bool hasLogo = properties.contains(PropertyKey::LogoPath);
-    if (!hasImage && !hasLogo) {
-        engine->setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - image and logo path is empty";
+    // Fresh memory from the system is already zero: no pass fills it.
+    void *data = calloc(size_t(size.height()), size_t(size.width()) * 4);
+    if (!data)
         return QPixmap();
-    }
-
-    QPixmap *surface = engine->pixmap();
-    *surface = QPixmap(size);
-    surface->fill(Qt::transparent);
-
-    const QPixmap wallpaper
-        = hasImage ? wallpaperPass(engine, properties, replay, keep) : QPixmap();
-    if (hasImage && wallpaper.isNull()) {
-        engine->setStatus(RenderEngine::Error);
-        return QPixmap();
-    }
-    const QPixmap logo = hasLogo ? engine->drawLogo(properties) : QPixmap();
-    if (hasLogo && logo.isNull()) {
-        engine->setStatus(RenderEngine::Error);
-        return QPixmap();
-    }
-
-    QPainter painter(surface);
-    if (!painter.isActive()) {
-        engine->setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - painter is not active";
-        return QPixmap();
-    }
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (!wallpaper.isNull())
-        painter.drawPixmap(QPointF(0, 0), wallpaper);
-    if (!logo.isNull())
-        painter.drawPixmap(QPointF(0, 0), logo);
-    painter.end();
-
-    engine->addEffects(properties);
-    return QPixmap(*surface);
+    return QPixmap::fromImage(QImage(static_cast<uchar *>(data), size.width(), size.height(),
+        size.width() * 4, QImage::Format_ARGB32_Premultiplied, freeSurface, data));
 }
 
 } // namespace
 
-QPixmap renderKeepingWallpaper(
-    RenderEngine &engine, const QMap<QString, QVariant> &properties, QImage *wallpaperLayer)
+StagedRender::StagedRender(RenderEngine &engine)
+    : m_engine(engine)
+{ }
+
+bool StagedRender::paintWallpaper(const QMap<QString, QVariant> &properties)
 {
-    return renderPicture(&engine, properties, nullptr, wallpaperLayer);
+    const QSize size = surfaceSize(properties);
+    if (size.width() < 1 || size.height() < 1) {
+        m_engine.setStatus(RenderEngine::Error);
+        qWarning() << "RenderEngine::render() - screen size is empty";
+        return false;
+    }
+    if (!properties.contains(PropertyKey::ImagePath)
+        && !properties.contains(PropertyKey::LogoPath)) {
+        m_engine.setStatus(RenderEngine::Error);
+        qWarning() << "RenderEngine::render() - image and logo path is empty";
+        return false;
+    }
+    *m_engine.pixmap() = transparentSurface(size);
+    if (m_engine.pixmap()->isNull()) {
+        m_engine.setStatus(RenderEngine::Error);
+        qWarning() << "RenderEngine::render() - painter is not active";
+        return false;
+    }
+    // The layers are painted on the surface itself: the wallpaper over a transparent surface
+    // and the logo over the wallpaper give the pixels that composing their separate layers
+    // gives.
+    if (properties.contains(PropertyKey::ImagePath))
+        RenderImage(&m_engine, properties).render();
+    m_painted = true;
+    return true;
 }
 
-QPixmap renderWithWallpaper(
-    RenderEngine &engine, const QMap<QString, QVariant> &properties, const QImage &wallpaperLayer)
+QImage StagedRender::wallpaperPicture(const QMap<QString, QVariant> &wallpaper) const
 {
-    return renderPicture(&engine, properties, &wallpaperLayer, nullptr);
+    const QPixmap *surface = m_engine.pixmap();
+    if (!m_painted || surfaceSize(wallpaper) != surface->size())
+        return QImage();
+    const Blurs blurs(wallpaper);
+    const bool overlay = wallpaper.contains(PropertyKey::ImageColorOverlay)
+        && toColour(wallpaper.value(PropertyKey::ImageColorOverlay)).isValid();
+    if (!blurs.wallpaper && !overlay)
+        return surface->toImage();
+    RenderEngine alone;
+    *alone.pixmap() = surface->copy();
+    if (blurs.wallpaper)
+        RenderBlurEffects(&alone, blurs.imageRadius).render();
+    alone.addEffects(wallpaper);
+    return alone.pixmap()->toImage();
+}
+
+QPixmap StagedRender::finish(const QMap<QString, QVariant> &properties)
+{
+    if (!m_painted && !paintWallpaper(properties))
+        return QPixmap();
+    m_painted = false;
+    QPixmap *surface = m_engine.pixmap();
+    const Blurs blurs(properties);
+    if (properties.contains(PropertyKey::ImagePath) && blurs.wallpaper)
+        RenderBlurEffects(&m_engine, blurs.imageRadius).render();
+    if (properties.contains(PropertyKey::LogoPath)) {
+        if (blurs.logo) {
+            // A blurred logo is blurred on a layer of its own, then composed.
+            QPixmap wallpaper = std::move(*surface);
+            *surface = transparentSurface(wallpaper.size());
+            RenderLogo(&m_engine, properties).render();
+            RenderBlurEffects(&m_engine, blurs.logoRadius).render();
+            const QPixmap logo = std::move(*surface);
+            *surface = std::move(wallpaper);
+            QPainter painter(surface);
+            painter.drawPixmap(QPointF(0, 0), logo);
+        } else {
+            RenderLogo(&m_engine, properties).render();
+        }
+    }
+    m_engine.addEffects(properties);
+    return *surface;
 }
 
 QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
 {
-    return renderPicture(this, properties, nullptr, nullptr);
+    return StagedRender(*this).finish(properties);
 }
 
 QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
@@ -150,7 +194,7 @@ QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
         qWarning() << "RenderEngine::drawWallpaper() - image path is empty";
         return QPixmap();
     }
-    return wallpaperPass(this, properties, nullptr, nullptr);
+    return wallpaperPass(this, properties);
 }
 
 QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)

@@ -21,20 +21,37 @@ constexpr qreal MaxDevicePixelRatio = 8;
 class RenderEngine;
 
 /**
- * RenderEngine::render() of @p properties that also hands back, in @p wallpaperLayer, the
- * wallpaper file painted in its placement on the surface, before any effect: what a later
- * render of the same wallpaper can paint again instead of decoding the file.
+ * RenderEngine::render() in two stages, so that the picture of the wallpaper entries alone can
+ * be looked at before the rest is drawn, with the same wallpaper and perhaps another logo.
  */
-QPixmap renderKeepingWallpaper(
-    RenderEngine &engine, const QMap<QString, QVariant> &properties, QImage *wallpaperLayer);
+class StagedRender
+{
+public:
+    explicit StagedRender(RenderEngine &engine);
 
-/**
- * RenderEngine::render() of @p properties with @p wallpaperLayer, kept by
- * renderKeepingWallpaper() for the same wallpaper entries, painted in place of the wallpaper
- * file. A layer of another size than the surface is not used.
- */
-QPixmap renderWithWallpaper(
-    RenderEngine &engine, const QMap<QString, QVariant> &properties, const QImage &wallpaperLayer);
+    /**
+     * Paints the wallpaper entries of @p properties on a new surface of the map's size; false,
+     * with status Error, when nothing can be rendered. A failing layer sets status Error and
+     * returns true, as render() goes on with an incomplete picture.
+     */
+    bool paintWallpaper(const QMap<QString, QVariant> &properties);
+    /**
+     * The picture RenderEngine::render() gives for @p wallpaper, a map of wallpaper entries
+     * alone (the same as those painted); null when the surface is not of its size.
+     */
+    QImage wallpaperPicture(const QMap<QString, QVariant> &wallpaper) const;
+    /**
+     * The picture of @p properties, which has the painted wallpaper entries (painted now when
+     * paintWallpaper() was not called): what RenderEngine::render() returns.
+     */
+    QPixmap finish(const QMap<QString, QVariant> &properties);
+    /// The engine painted with.
+    RenderEngine &engine() const { return m_engine; }
+
+private:
+    RenderEngine &m_engine;
+    bool m_painted = false;
+};
 
 /// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
 /// vector files and names without a suffix.
