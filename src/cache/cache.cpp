@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QFile>
 
+#include <functional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -51,15 +52,17 @@ void warn(QString message)
     qWarning().noquote() << message;
 }
 
-// The record in @p dir; on failure @p why holds the warning. @p bytes (may be null) receives
-// the file's contents.
+// The record in @p dir; on failure @p why holds the warning. @p beside (may be empty) is given
+// the file's contents once they are trusted, and runs on another thread while they decode.
 Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &properties,
-    const Key &key, QString *why, QByteArray *bytes = nullptr)
+    const Key &key, QString *why,
+    const std::function<void(const QByteArray &)> &beside
+    = std::function<void(const QByteArray &)>())
 {
-    QByteArray data;
+    SharedFiles::MappedFile file;
     uid_t owner = 0;
-    if (!SharedFiles::readNoFollow(
-            filePath(dir, key.name), largestRecord(key, surfaceSize(properties)), &data, &owner)) {
+    if (!SharedFiles::mapNoFollow(
+            filePath(dir, key.name), largestRecord(key, surfaceSize(properties)), &file, &owner)) {
         QDebug(why) << "Error open file for read" << key.name;
         return Image();
     }
@@ -67,9 +70,13 @@ Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &p
         QDebug(why) << "Error file is not trusted" << key.name;
         return Image();
     }
-    const QImage image = decodeRecord(data, key, properties, surfaceSize(properties), why);
-    if (bytes)
-        *bytes = data;
+    const QByteArray bytes = file.bytes();
+    std::thread helper;
+    if (beside)
+        helper = std::thread([&beside, &bytes] { beside(bytes); });
+    const QImage image = decodeRecord(bytes, key, properties, surfaceSize(properties), why);
+    if (helper.joinable())
+        helper.join();
     return image.isNull() ? Image() : Image { properties, image };
 }
 
@@ -154,13 +161,17 @@ bool loadKept(
         || SharedFiles::privateDirectoryState(dir) != SharedFiles::DirectoryState::Trusted
         || !exists(filePath(dir, key.name)))
         return false;
+    // The shared directory gets the file back, as a render would have stored it: written while
+    // the copy decodes, and taken away again when it does not.
     QString why;
-    QByteArray bytes;
-    Image kept = loadFrom(dir, false, properties, key, &why, &bytes);
-    if (kept.image.isNull())
+    bool restored = false;
+    Image kept = loadFrom(dir, false, properties, key, &why,
+        [&key, &restored](const QByteArray &bytes) { restored = saveShared(key, bytes); });
+    if (kept.image.isNull()) {
+        if (restored)
+            ::unlink(QFile::encodeName(filePath(CacheDir, key.name)).constData());
         return false;
-    // The shared directory gets the file back, as a render would have stored it.
-    saveShared(key, bytes);
+    }
     *record = std::move(kept);
     if (origin)
         *origin = Origin::PrivateCache;

@@ -30,7 +30,8 @@ constexpr int SampleBands = 16;
 constexpr int SampleRowsPerBand = 8;
 // One IDAT chunk per this many bytes.
 constexpr size_t ChunkBytes = 1 << 20;
-// Pictures from this many pixels are judged on another thread while they are written.
+// Pictures from this many pixels are judged on another thread while they are encoded, and
+// encoded in two bands on two threads.
 constexpr qint64 ParallelPixels = qint64(1) << 20;
 
 bool opaque(const QImage &image)
@@ -128,10 +129,83 @@ void noFlush(png_structp)
 using PngMemory::fail;
 using PngMemory::ignoreWarning;
 
-// Writes the rows with libpng; no C++ object lives across the jump of an error. @p rows holds
-// chunkRows() packed rows. The writing stops, failing, once @p stop (may be null) is set.
-bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, unsigned char *rows,
-    const std::atomic<bool> *stop)
+// A band of rows, filtered and deflated on its own into raw deflate data that ends on a byte
+// boundary (the last band ends the stream), so that the bands of a picture concatenate into one
+// stream.
+struct Band
+{
+    int first = 0;
+    int count = 0;
+    bool last = true;
+    std::vector<unsigned char> deflated;
+    uLong adler = adler32(0, nullptr, 0);
+    uLong length = 0;
+};
+
+// Packs, filters and deflates the rows of @p band: UP-filtered at level 1 when @p compress (the
+// row above the band is packed again for its first row), stored blocks otherwise. False on
+// failure or once @p stop (may be null) is set.
+bool deflateBand(
+    const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop, Band *band)
+{
+    const int width = image.width();
+    const size_t packed = size_t(width) * (alpha ? 4 : 3);
+    const size_t rowBytes = packed + 1;
+    const int batch = chunkRows(width);
+    std::vector<unsigned char> current(packed * size_t(batch));
+    std::vector<unsigned char> rows(rowBytes * size_t(batch));
+    std::vector<unsigned char> above(packed, 0);
+    if (compress && band->first > 0 && !packRows(image, band->first - 1, 1, alpha, above.data()))
+        return false;
+    z_stream stream {};
+    if (deflateInit2(&stream, compress ? 1 : 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
+        != Z_OK)
+        return false;
+    band->length = uLong(rowBytes * size_t(band->count));
+    band->deflated.resize(deflateBound(&stream, band->length) + 64);
+    stream.next_out = band->deflated.data();
+    stream.avail_out = uInt(band->deflated.size());
+    const int end = band->first + band->count;
+    bool ok = true;
+    for (int y = band->first; ok && y < end; y += batch) {
+        const int count = qMin(batch, end - y);
+        if ((stop && *stop) || !packRows(image, y, count, alpha, current.data())) {
+            ok = false;
+            break;
+        }
+        for (int i = 0; i < count; ++i) {
+            const unsigned char *row = current.data() + packed * size_t(i);
+            unsigned char *out = rows.data() + rowBytes * size_t(i);
+            out[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
+            if (compress) {
+                const unsigned char *prior = i > 0 ? row - packed : above.data();
+                for (size_t b = 0; b < packed; ++b)
+                    out[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
+            } else {
+                memcpy(out + 1, row, packed);
+            }
+        }
+        if (compress)
+            memcpy(above.data(), current.data() + packed * size_t(count - 1), packed);
+        const size_t bytes = rowBytes * size_t(count);
+        band->adler = adler32_z(band->adler, rows.data(), bytes);
+        stream.next_in = rows.data();
+        stream.avail_in = uInt(bytes);
+        const bool done = y + count >= end;
+        const int flush = !done ? Z_NO_FLUSH : band->last ? Z_FINISH : Z_SYNC_FLUSH;
+        const int status = deflate(&stream, flush);
+        ok = stream.avail_in == 0 && status == (flush == Z_FINISH ? Z_STREAM_END : Z_OK);
+    }
+    band->deflated.resize(band->deflated.size() - stream.avail_out);
+    deflateEnd(&stream);
+    return ok;
+}
+
+// Writes the PNG of the deflated @p bands with libpng's chunk writer: its header, IDAT chunks of
+// the zlib stream (header, bands, Adler-32) and the end; no C++ object lives across the jump of
+// an error.
+bool writeBands(
+    const QImage *image, bool alpha, const Band *bands, int count, uLong adler, QByteArray *out)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (!png)
@@ -142,28 +216,85 @@ bool writeRows(const QImage *image, bool alpha, bool compress, QByteArray *out, 
         return false;
     }
     png_set_write_fn(png, out, appendToArray, noFlush);
-    png_set_compression_buffer_size(png, ChunkBytes);
-    // Stored deflate blocks for pictures that hardly compress; the UP filter and level 1
-    // otherwise, which inflates quickly.
-    png_set_compression_level(png, compress ? 1 : 0);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, compress ? PNG_FILTER_UP : PNG_FILTER_NONE);
-    const int width = image->width();
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(image->height()), 8,
+    png_set_IHDR(png, info, png_uint_32(image->width()), png_uint_32(image->height()), 8,
         alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
         PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     png_write_info(png, info);
-    const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
-    for (int y = 0; y < image->height(); y += chunkRows(width)) {
-        const int count = qMin(chunkRows(width), image->height() - y);
-        if (stop && *stop)
-            png_error(png, "stopped");
-        if (!packRows(*image, y, count, alpha, rows))
-            png_error(png, "out of memory");
-        for (int i = 0; i < count; ++i)
-            png_write_row(png, rows + rowBytes * i);
+    // The zlib stream: a header for a 32 KiB window at the fastest levels, the bands, the
+    // checksum of the filtered rows.
+    const unsigned char header[2] = { 0x78, 0x01 };
+    unsigned char trailer[4];
+    png_save_uint_32(trailer, png_uint_32(adler));
+    size_t total = sizeof header + sizeof trailer;
+    for (int i = 0; i < count; ++i)
+        total += bands[i].deflated.size();
+    // Pieces in order: the header, the bands, the trailer; cut into chunks of ChunkBytes.
+    int piece = -1;
+    size_t offset = 0;
+    while (total > 0) {
+        const size_t length = total < ChunkBytes ? total : ChunkBytes;
+        png_write_chunk_start(png, reinterpret_cast<png_const_bytep>("IDAT"), png_uint_32(length));
+        size_t left = length;
+        while (left > 0) {
+            const unsigned char *data = piece < 0 ? header
+                : piece < count                   ? bands[piece].deflated.data()
+                                                  : trailer;
+            const size_t size = piece < 0 ? sizeof header
+                : piece < count               ? bands[piece].deflated.size()
+                                              : sizeof trailer;
+            const size_t take = size - offset < left ? size - offset : left;
+            png_write_chunk_data(png, data + offset, take);
+            offset += take;
+            left -= take;
+            if (offset == size) {
+                ++piece;
+                offset = 0;
+            }
+        }
+        png_write_chunk_end(png);
+        total -= length;
     }
-    png_write_end(png, info);
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Appends the PNG of @p image to @p out, its rows deflated in bands: two, on two threads, for
+// a large picture. False on failure or once @p stop (may be null) is set.
+bool encode(
+    const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop, QByteArray *out)
+{
+    const int height = image.height();
+    const int count = qint64(image.width()) * height >= ParallelPixels && height >= 2 ? 2 : 1;
+    Band bands[2];
+    for (int i = 0; i < count; ++i) {
+        bands[i].first = height * i / count;
+        bands[i].count = height * (i + 1) / count - bands[i].first;
+        bands[i].last = i == count - 1;
+    }
+    bool ok[2] = { false, false };
+    std::thread helper;
+    if (count == 2)
+        helper = std::thread(
+            [&] { ok[1] = deflateBand(image, alpha, compress, stop, &bands[1]); });
+    ok[0] = deflateBand(image, alpha, compress, stop, &bands[0]);
+    if (helper.joinable())
+        helper.join();
+    if (!ok[0] || (count == 2 && !ok[1]))
+        return false;
+    uLong adler = bands[0].adler;
+    for (int i = 1; i < count; ++i)
+        adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].length));
+    const int start = out->size();
+    size_t bytes = 0;
+    for (int i = 0; i < count; ++i)
+        bytes += bands[i].deflated.size();
+    out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
+        start + qint64(bytes) + qint64(bytes / ChunkBytes + 4) * 12 + 1024)));
+    if (!writeBands(&image, alpha, bands, count, adler, out)) {
+        out->truncate(start);
+        return false;
+    }
     return true;
 }
 
@@ -303,29 +434,21 @@ bool appendPng(const QImage &picture, QByteArray *out)
     if (image.isNull())
         return false;
     const bool alpha = !opaque(image);
-    std::vector<unsigned char> rows(size_t(image.width()) * 4 * size_t(chunkRows(image.width())));
     const int start = out->size();
-    auto write = [&](bool compress, const std::atomic<bool> *stop) {
-        out->truncate(start);
-        out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
-            start
-                + (compress
-                        ? qint64(image.width()) * image.height()
-                        : qint64(image.width() * (alpha ? 4 : 3) + 1) * image.height() + 65536))));
-        return writeRows(&image, alpha, compress, out, rows.data(), stop);
-    };
     bool written = false;
     if (qint64(image.width()) * image.height() < ParallelPixels) {
-        written = write(compressible(image, alpha), nullptr);
+        written = encode(image, alpha, compressible(image, alpha), nullptr, out);
     } else {
-        // Most large pictures are photographs, stored: they are written while another thread
-        // judges them, and written again, compressed, when the judgement says so.
+        // Most large pictures are photographs, stored: they are encoded while another thread
+        // judges them, and encoded again, compressed, when the judgement says so.
         std::atomic<bool> compress { false };
         std::thread judge([&] { compress = compressible(image, alpha); });
-        written = write(false, &compress);
+        written = encode(image, alpha, false, &compress, out);
         judge.join();
-        if (compress)
-            written = write(true, nullptr);
+        if (compress) {
+            out->truncate(start);
+            written = encode(image, alpha, true, nullptr, out);
+        }
     }
     if (!written) {
         out->truncate(start);

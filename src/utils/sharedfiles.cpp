@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <limits>
+#include <utility>
 #include <vector>
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,6 +267,52 @@ bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *
     struct stat st;
     if (!fd.isValid() || !readOpened(fd, maxSize, data, &st, nullptr))
         return false;
+    if (owner)
+        *owner = st.st_uid;
+    return true;
+}
+
+MappedFile::~MappedFile()
+{
+    if (m_data)
+        ::munmap(m_data, m_size);
+}
+
+MappedFile::MappedFile(MappedFile &&other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr))
+    , m_size(std::exchange(other.m_size, 0))
+{ }
+
+MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
+{
+    MappedFile old(std::move(*this));
+    m_data = std::exchange(other.m_data, nullptr);
+    m_size = std::exchange(other.m_size, 0);
+    return *this;
+}
+
+QByteArray MappedFile::bytes() const
+{
+    return m_data ? QByteArray::fromRawData(static_cast<const char *>(m_data), int(m_size))
+                  : QByteArray();
+}
+
+bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner)
+{
+    const FileDescriptor fd(openForReading(path, false));
+    struct stat st;
+    if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)
+        || st.st_size > maxSize || st.st_size > std::numeric_limits<int>::max())
+        return false;
+    MappedFile mapped;
+    if (st.st_size > 0) {
+        void *data = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+        if (data == MAP_FAILED)
+            return false;
+        mapped.m_data = data;
+        mapped.m_size = size_t(st.st_size);
+    }
+    *file = std::move(mapped);
     if (owner)
         *owner = st.st_uid;
     return true;

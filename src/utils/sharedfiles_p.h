@@ -119,6 +119,32 @@ enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
  */
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
 
+/// A file's contents mapped read-only into memory; unmapped when it goes out of scope.
+class MappedFile
+{
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(MappedFile &&other) noexcept;
+    MappedFile &operator=(MappedFile &&other) noexcept;
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+
+    /// The contents, without a copy: valid while this mapping lives.
+    QByteArray bytes() const;
+
+private:
+    friend bool mapNoFollow(const QString &, qint64, MappedFile *, uid_t *);
+    void *m_data = nullptr;
+    size_t m_size = 0;
+};
+
+/**
+ * As readNoFollow(), but maps the file instead of copying it: for the cache's own files, which
+ * are replaced by renaming and never changed in place.
+ */
+bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner = nullptr);
+
 /**
  * Reads at most @p maxSize bytes of the regular file @p path without following a link.
  * False when the file cannot be opened, is not regular, or is larger than @p maxSize.
