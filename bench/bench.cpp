@@ -357,26 +357,43 @@ double median(std::vector<double> values)
     return n == 0 ? -1 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
 }
 
-// Runs @p run (after @p prepare, untimed) until the median of all runs and the median without
-// the last three differ by less than 2 %, at least MinRuns and at most MaxRuns times.
-double stableMedian(const std::function<void()> &prepare, const std::function<void()> &run)
+// One timed step of a round: run, after prepare (untimed).
+struct Step
 {
-    std::vector<double> times;
-    while (int(times.size()) < MaxRuns) {
-        if (prepare)
-            prepare();
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-        if (int(times.size()) >= MinRuns) {
-            const double all = median(times);
-            const double earlier = median(std::vector<double>(times.begin(), times.end() - 3));
-            if (std::abs(all - earlier) < 0.02 * all)
-                break;
+    const char *name;
+    std::function<void()> prepare;
+    std::function<void()> run;
+};
+
+// Runs the steps in rounds, one after another in each round, so that a floor and the cases
+// compared with it meet the same state of the machine. Stops once, for every step, the median
+// of all rounds and the median without the last three differ by less than 2 %, after at least
+// MinRuns and at most MaxRuns rounds. Adds each step's median in ms to @p out.
+void interleaved(const std::vector<Step> &steps, QJsonObject *out)
+{
+    std::vector<std::vector<double>> times(steps.size());
+    for (int round = 0; round < MaxRuns; ++round) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i].prepare)
+                steps[i].prepare();
+            QElapsedTimer timer;
+            timer.start();
+            steps[i].run();
+            times[i].push_back(timer.nsecsElapsed() / 1e6);
         }
+        if (round + 1 < MinRuns)
+            continue;
+        bool stable = true;
+        for (const std::vector<double> &t : times) {
+            const double all = median(t);
+            const double earlier = median(std::vector<double>(t.begin(), t.end() - 3));
+            stable = stable && std::abs(all - earlier) < 0.02 * all;
+        }
+        if (stable)
+            break;
     }
-    return median(times);
+    for (size_t i = 0; i < steps.size(); ++i)
+        out->insert(QLatin1String(steps[i].name), median(times[i]));
 }
 
 // The smallest 1/8 step of the JPEG decoder that still covers @p screen, as the library reads.
@@ -395,83 +412,83 @@ int sizeRun(const QSize &size)
     const QRect screen(QPoint(), size);
     const QString photo = input("photo-6000x4000.jpg");
     QJsonObject out;
-    auto add = [&out](const char *name, double ms) { out.insert(QLatin1String(name), ms); };
     // Warm: libraries loaded, plugins found, the page cache holding the inputs.
     clearCache();
     clearPrivateCache();
     keep(getBackground(screen).image);
     keep(getOrvBackground(screen).image);
+    const auto emptyCaches = [] {
+        clearCache();
+        clearPrivateCache();
+    };
+    const auto call
+        = [screen](Entry entry) { return [screen, entry] { keep(entry(screen).image); }; };
+    // After a reboot the temporary directory is empty and the private cache is kept.
+    const auto rebooted = [screen](Entry entry) {
+        return [screen, entry] {
+            keep(entry(screen).image);
+            clearCache();
+        };
+    };
 
-    add("floor_decode_scale", stableMedian(nullptr, [&] {
-        QImageReader reader(photo);
-        const QSize decoded = reducedDecodeSize(reader.size(), size);
-        reader.setScaledSize(decoded);
-        const QImage image = reader.read();
-        const QSize cover = decoded.scaled(size, Qt::KeepAspectRatioByExpanding);
-        const QImage scaled = image.scaled(cover, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        keep(scaled.copy(
-            QRect(QPoint((cover.width() - size.width()) / 2, (cover.height() - size.height()) / 2),
-                size)));
-    }));
     // Qt's blur routine at the greeter's default radius (5, which the routine takes doubled) on
     // the frame, and the blurred picture drawn back over it.
     const QImage frame
         = getWallpaper(screen).image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QImage target;
-    add("blur_pass",
-        stableMedian([&] { target = frame.copy(); },
-            [&] {
-                QImage blurred = target;
-                qt_blurImage(nullptr, blurred, 10, true, false, 0);
-                QPainter painter(&target);
-                painter.scale(2, 2);
-                painter.setRenderHint(QPainter::SmoothPixmapTransform);
-                painter.drawImage(QRect(QPoint(), blurred.size()), blurred);
-            }));
-
-    const Image stored = getBackground(screen);
-    const QString file = CacheDir + QLatin1Char('/') + Cache::getFileName(stored.properties);
-    add("floor_read_expand", stableMedian(nullptr, [&] {
-        QFile in(file);
-        if (!in.open(QIODevice::ReadOnly))
-            return;
-        const QByteArray bytes = in.readAll();
-        const qint64 need = qint64(size.width()) * size.height() * 3;
-        if (bytes.size() < need)
-            return;
-        const QImage rgb(reinterpret_cast<const uchar *>(bytes.constData() + bytes.size() - need),
-            size.width(), size.height(), size.width() * 3, QImage::Format_RGB888);
-        keep(rgb.convertToFormat(QImage::Format_RGB32));
-    }));
-
-    using Entry = Image (*)(const QRect &);
-    const struct
-    {
-        const char *name;
-        Entry entry;
-    } entries[]
-        = { { "getBackground", &getBackground }, { "getOrvBackground", &getOrvBackground } };
-    for (const auto &e : entries) {
-        const QByteArray name(e.name);
-        add(QByteArray("cold_" + name).constData(),
-            stableMedian(
-                [] {
-                    clearCache();
-                    clearPrivateCache();
-                },
-                [&] { keep(e.entry(screen).image); }));
-        keep(e.entry(screen).image);
-        add(QByteArray("hit_" + name).constData(),
-            stableMedian(nullptr, [&] { keep(e.entry(screen).image); }));
-        // After a reboot the temporary directory is empty and the private cache is kept.
-        add(QByteArray("reboot_" + name).constData(),
-            stableMedian(
+    interleaved(
+        {
+            { "floor_decode_scale", nullptr,
                 [&] {
-                    keep(e.entry(screen).image);
-                    clearCache();
-                },
-                [&] { keep(e.entry(screen).image); }));
-    }
+                    QImageReader reader(photo);
+                    const QSize decoded = reducedDecodeSize(reader.size(), size);
+                    reader.setScaledSize(decoded);
+                    const QImage image = reader.read();
+                    const QSize cover = decoded.scaled(size, Qt::KeepAspectRatioByExpanding);
+                    const QImage scaled
+                        = image.scaled(cover, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                    keep(scaled.copy(QRect(QPoint((cover.width() - size.width()) / 2,
+                                               (cover.height() - size.height()) / 2),
+                        size)));
+                } },
+            { "blur_pass", [&] { target = frame.copy(); },
+                [&] {
+                    QImage blurred = target;
+                    qt_blurImage(nullptr, blurred, 10, true, false, 0);
+                    QPainter painter(&target);
+                    painter.scale(2, 2);
+                    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                    painter.drawImage(QRect(QPoint(), blurred.size()), blurred);
+                } },
+            { "cold_getBackground", emptyCaches, call(&getBackground) },
+            { "cold_getOrvBackground", emptyCaches, call(&getOrvBackground) },
+        },
+        &out);
+
+    const QString file
+        = CacheDir + QLatin1Char('/') + Cache::getFileName(getBackground(screen).properties);
+    interleaved(
+        {
+            { "floor_read_expand", call(&getBackground),
+                [&] {
+                    QFile in(file);
+                    if (!in.open(QIODevice::ReadOnly))
+                        return;
+                    const QByteArray bytes = in.readAll();
+                    const qint64 need = qint64(size.width()) * size.height() * 3;
+                    if (bytes.size() < need)
+                        return;
+                    const QImage rgb(
+                        reinterpret_cast<const uchar *>(bytes.constData() + bytes.size() - need),
+                        size.width(), size.height(), size.width() * 3, QImage::Format_RGB888);
+                    keep(rgb.convertToFormat(QImage::Format_RGB32));
+                } },
+            { "hit_getBackground", call(&getBackground), call(&getBackground) },
+            { "reboot_getBackground", rebooted(&getBackground), call(&getBackground) },
+            { "hit_getOrvBackground", call(&getOrvBackground), call(&getOrvBackground) },
+            { "reboot_getOrvBackground", rebooted(&getOrvBackground), call(&getOrvBackground) },
+        },
+        &out);
     printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     return 0;
 }
@@ -546,8 +563,10 @@ int table(const QByteArray &self)
         { "hit_getOrvBackground", "getOrvBackground, hit" },
         { "reboot_getOrvBackground", "getOrvBackground, /tmp emptied, private cache kept" },
     };
-    printf("Medians in ms, measured in one warm process per size, each repeated until its median "
-           "is stable (%d to %d runs).\n\n",
+    printf(
+        "Medians in ms, measured in one warm process per size. Each floor runs in the same rounds "
+        "as the cases\ncompared with it, repeated until every median is stable (%d to %d "
+        "rounds).\n\n",
         MinRuns, MaxRuns);
     printf("%-56s", "case");
     for (const QSize &size : Sizes)

@@ -28,11 +28,15 @@ class TestCache : public QObject
 {
     Q_OBJECT
 
+private:
+    void encodings(const QSize &size);
+
 private slots:
     void initTestCase();
     void init();
     void storeAndHit();
     void pictureEncoding();
+    void damagedPixels();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
     void cacheDirUnusable();
@@ -136,7 +140,15 @@ static QImage testPicture(const QString &kind, const QSize &size)
 
 void TestCache::pictureEncoding()
 {
-    const QSize size(203, 151);
+    // A small picture is encoded in one band; one of a million pixels in two, on two threads.
+    for (const QSize &size : { QSize(203, 151), QSize(1291, 823) }) {
+        QDir(CacheDir).removeRecursively();
+        encodings(size);
+    }
+}
+
+void TestCache::encodings(const QSize &size)
+{
     const qint64 raw = qint64(size.width()) * size.height() * 3;
     for (const QString kind : { "noise", "gradient", "translucent", "rgb888", "straight" }) {
         const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/") + kind);
@@ -356,6 +368,46 @@ void TestCache::cacheDirUnusable()
 
 // Rendered backgrounds are also kept in the private cache: after a reboot (the temporary
 // directory emptied) the kept copy serves, and the shared directory gets it back.
+void TestCache::damagedPixels()
+{
+    // One changed byte among the stored pixel rows still decodes: the chunks' CRCs find it, for
+    // files small and large (checked on a second thread), shared and kept.
+    for (const QSize &size : { QSize(64, 48), QSize(1400, 1000) }) {
+        const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/noise"));
+        const QImage picture = testPicture(QStringLiteral("noise"), size);
+        QVERIFY(Cache::saveImageCache(Image { map, picture }));
+        QByteArray data = readAll(cachePath(map));
+        QVERIFY(data.size() >= size.width() * size.height() * 3);
+        const int at = data.size() / 2;
+        data[at] = char(data[at] ^ 0x10);
+        QVERIFY(writeAll(cachePath(map), data));
+        MessageLog log;
+        bool ok = true;
+        QVERIFY(Cache::loadImageCache(map, &ok).image.isNull());
+        QVERIFY(!ok);
+        QVERIFY(log.contains(QStringLiteral("Error image is null")));
+
+        // The same damage in a kept copy: not served, and not put back into the shared directory
+        // (the map's file does not exist, so nothing is rendered and stored either).
+        const QString kept
+            = Cache::privateCacheDir() + QStringLiteral("/kept/") + Cache::getFileName(map);
+        QVERIFY(writeAll(kept, data));
+        QVERIFY(QFile::remove(cachePath(map)));
+        QVERIFY(Cache::getImageCache(map, false).image.isNull());
+        QVERIFY(log.contains(QStringLiteral("Error render image")));
+        QVERIFY(!QFile::exists(cachePath(map)));
+
+        // Undamaged, the kept copy is served and put back.
+        QVERIFY(writeAll(kept, readAll(kept).replace(at, 1, QByteArray(1, char(data[at] ^ 0x10)))));
+        Cache::Origin origin = Cache::Origin::None;
+        QCOMPARE(Cache::getImageCache(map, false, &origin).image,
+            picture.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(origin, Cache::Origin::PrivateCache);
+        QVERIFY(QFile::exists(cachePath(map)));
+        QDir(Cache::privateCacheDir()).removeRecursively();
+    }
+}
+
 void TestCache::keptAcrossReboot()
 {
     const PropertyMap map = wallpaperMap(QSize(48, 32));

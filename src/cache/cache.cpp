@@ -81,10 +81,10 @@ Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &p
 }
 
 // Writes @p record into @p dir as the key's file; false with the warning on failure.
-bool writeRecord(const QString &dir, const Key &key, const QByteArray &record)
+bool writeRecord(const QString &dir, const Key &key, const QByteArrayList &record)
 {
     QString reason;
-    switch (SharedFiles::writeAtomically(filePath(dir, key.name), record, &reason)) {
+    switch (SharedFiles::writeAtomically(filePath(dir, key.name), record, false, &reason)) {
     case SharedFiles::WriteResult::Written:
         return true;
     case SharedFiles::WriteResult::OpenFailed:
@@ -101,7 +101,7 @@ bool writeRecord(const QString &dir, const Key &key, const QByteArray &record)
 }
 
 // Stores in the shared directory; false, with a warning, when it cannot be used.
-bool saveShared(const Key &key, const QByteArray &record)
+bool saveShared(const Key &key, const QByteArrayList &record)
 {
     makeRoom(CacheDir);
     switch (SharedFiles::directoryState(CacheDir)) {
@@ -129,15 +129,18 @@ QString keptDir()
 
 // A background stored in the shared directory, also kept where it outlives the temporary
 // directory. Best effort and silent: the shared copy is stored.
-void keepCopy(const Key &key, const QByteArray &record)
+void keepCopy(const Key &key, const QByteArrayList &record)
 {
     const QString dir = keptDir();
     if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)
         || SharedFiles::privateDirectoryState(privateCacheDir())
             != SharedFiles::DirectoryState::Trusted)
         return;
-    makeRoomQuietly(dir, quint64(record.size()));
-    SharedFiles::writeAtomically(filePath(dir, key.name), record);
+    quint64 size = 0;
+    for (const QByteArray &piece : record)
+        size += quint64(piece.size());
+    makeRoomQuietly(dir, size);
+    SharedFiles::writeAtomically(filePath(dir, key.name), record, false);
 }
 
 // Removes the kept copy under the key, if there is one of this user's.
@@ -166,7 +169,7 @@ bool loadKept(
     QString why;
     bool restored = false;
     Image kept = loadFrom(dir, false, properties, key, &why,
-        [&key, &restored](const QByteArray &bytes) { restored = saveShared(key, bytes); });
+        [&key, &restored](const QByteArray &bytes) { restored = saveShared(key, { bytes }); });
     if (kept.image.isNull()) {
         if (restored)
             ::unlink(QFile::encodeName(filePath(CacheDir, key.name)).constData());
@@ -236,7 +239,7 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, 
 
 bool save(const Image &image, const Key &key, bool keep)
 {
-    QByteArray record;
+    QByteArrayList record;
     if (!encodeRecord(key, image.image, &record)) {
         qWarning() << "Error encode image" << key.name;
         return false;

@@ -50,8 +50,9 @@ Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
 /// The logo-choosing lookup of a whole background; @p origin (may be null) tells the source.
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin);
 
-/// A cache file's contents: the key's byte form, then the image in QDataStream's form.
-bool encodeRecord(const Key &key, const QImage &image, QByteArray *record);
+/// A cache file's contents, in pieces to be written one after another: the key's byte form,
+/// then the image in QDataStream's form.
+bool encodeRecord(const Key &key, const QImage &image, QByteArrayList *record);
 /**
  * The image of a cache file's contents @p data when they begin with the key's byte form and
  * hold a PNG of exactly @p expected size; otherwise null, with @p why telling the failure in

@@ -22,13 +22,14 @@ constexpr qint64 MaxPngOverhead = 1 << 20;
 
 } // namespace
 
-bool encodeRecord(const Key &key, const QImage &image, QByteArray *record)
+bool encodeRecord(const Key &key, const QImage &image, QByteArrayList *record)
 {
-    *record = key.bytes;
+    QByteArray head = key.bytes;
     // QDataStream's QImage form: a marker, then a PNG.
     const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
-    record->append(marker, 4);
-    return image.isNull() || appendPng(image, record);
+    head.append(marker, 4);
+    *record = QByteArrayList { head };
+    return image.isNull() || encodePng(image, record);
 }
 
 qint64 largestRecord(const Key &key, const QSize &surface)

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <csetjmp>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -109,12 +110,27 @@ bool compressible(const QImage &image, bool alpha)
                 row[b] = static_cast<unsigned char>(row[b] - row[b - rowBytes]);
         }
     }
-    const uLong in = uLong(sample.size());
-    uLongf out = compressBound(in);
-    std::vector<unsigned char> packed(out);
-    if (compress2(packed.data(), &out, sample.data(), in, 1) != Z_OK)
+    // Deflated a band at a time: once the output passes the share, the rest cannot bring it
+    // back under it.
+    const double limit = CompressibleShare * double(sample.size());
+    z_stream stream {};
+    if (deflateInit(&stream, 1) != Z_OK)
         return false;
-    return double(out) <= CompressibleShare * double(in);
+    std::vector<unsigned char> packed(deflateBound(&stream, uLong(sample.size())));
+    stream.next_out = packed.data();
+    stream.avail_out = uInt(packed.size());
+    const size_t bandBytes = rowBytes * bandRows;
+    int status = Z_OK;
+    for (int band = 0; band < bands && status == Z_OK && double(stream.total_out) <= limit;
+         ++band) {
+        stream.next_in = sample.data() + bandBytes * band;
+        stream.avail_in = uInt(bandBytes);
+        status = deflate(&stream, band == bands - 1 ? Z_FINISH : Z_NO_FLUSH);
+    }
+    const bool judged = status == Z_STREAM_END || (status == Z_OK && stream.avail_in == 0);
+    const double out = double(stream.total_out);
+    deflateEnd(&stream);
+    return judged && out <= limit;
 }
 
 void appendToArray(png_structp png, png_bytep data, png_size_t length)
@@ -129,22 +145,66 @@ void noFlush(png_structp)
 using PngMemory::fail;
 using PngMemory::ignoreWarning;
 
+// A libpng writer that appends to a byte array; each call reports libpng's errors as false,
+// and no C++ object lives across their jump.
+class PngWriter
+{
+public:
+    explicit PngWriter(QByteArray *out)
+        : m_png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning))
+    {
+        if (m_png)
+            m_info = png_create_info_struct(m_png);
+        if (m_info)
+            png_set_write_fn(m_png, out, appendToArray, noFlush);
+    }
+    ~PngWriter() { png_destroy_write_struct(&m_png, &m_info); }
+    PngWriter(const PngWriter &) = delete;
+    PngWriter &operator=(const PngWriter &) = delete;
+
+    bool isValid() const { return m_info; }
+
+    // The signature and the header of a @p width x @p height RGB or RGBA picture.
+    bool header(int width, int height, bool alpha)
+    {
+        if (setjmp(png_jmpbuf(m_png)))
+            return false;
+        png_set_IHDR(m_png, m_info, png_uint_32(width), png_uint_32(height), 8,
+            alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+            PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+        png_write_info(m_png, m_info);
+        return true;
+    }
+
+    bool chunk(const char *name, const unsigned char *data, size_t length)
+    {
+        if (setjmp(png_jmpbuf(m_png)))
+            return false;
+        png_write_chunk(m_png, reinterpret_cast<png_const_bytep>(name), data, length);
+        return true;
+    }
+
+private:
+    png_structp m_png;
+    png_infop m_info = nullptr;
+};
+
 // A band of rows, filtered and deflated on its own into raw deflate data that ends on a byte
 // boundary (the last band ends the stream), so that the bands of a picture concatenate into one
-// stream.
+// zlib stream; written as the IDAT chunks of its part of the PNG.
 struct Band
 {
     int first = 0;
     int count = 0;
     bool last = true;
-    std::vector<unsigned char> deflated;
+    QByteArray png;
     uLong adler = adler32(0, nullptr, 0);
     uLong length = 0;
 };
 
 // Packs, filters and deflates the rows of @p band: UP-filtered at level 1 when @p compress (the
-// row above the band is packed again for its first row), stored blocks otherwise. False on
-// failure or once @p stop (may be null) is set.
+// row above the band is packed again for its first row), stored blocks otherwise. The first
+// band begins the PNG and the zlib stream. False on failure or once @p stop (may be null) is set.
 bool deflateBand(
     const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop, Band *band)
 {
@@ -152,19 +212,48 @@ bool deflateBand(
     const size_t packed = size_t(width) * (alpha ? 4 : 3);
     const size_t rowBytes = packed + 1;
     const int batch = chunkRows(width);
+    band->length = uLong(rowBytes * size_t(band->count));
+    if (!compress)
+        band->png.reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
+            qint64(band->length) + qint64(band->length / 65535 + 1) * 5
+                + qint64(band->length / ChunkBytes + 2) * 12 + 64)));
+    PngWriter writer(&band->png);
+    if (!writer.isValid() || (band->first == 0 && !writer.header(width, image.height(), alpha)))
+        return false;
     std::vector<unsigned char> current(packed * size_t(batch));
     std::vector<unsigned char> rows(rowBytes * size_t(batch));
     std::vector<unsigned char> above(packed, 0);
+    const std::unique_ptr<unsigned char[]> out(new unsigned char[ChunkBytes]);
+    size_t used = 0;
+    if (band->first == 0) {
+        // The zlib header: a 32 KiB window, the fastest levels.
+        out[used++] = 0x78;
+        out[used++] = 0x01;
+    }
     if (compress && band->first > 0 && !packRows(image, band->first - 1, 1, alpha, above.data()))
         return false;
     z_stream stream {};
     if (deflateInit2(&stream, compress ? 1 : 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
         != Z_OK)
         return false;
-    band->length = uLong(rowBytes * size_t(band->count));
-    band->deflated.resize(deflateBound(&stream, band->length) + 64);
-    stream.next_out = band->deflated.data();
-    stream.avail_out = uInt(band->deflated.size());
+    // Deflates what is in the stream's input, writing a chunk each time the buffer fills.
+    auto pump = [&](int flush) {
+        for (;;) {
+            stream.next_out = out.get() + used;
+            stream.avail_out = uInt(ChunkBytes - used);
+            const int status = deflate(&stream, flush);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return false;
+            used = ChunkBytes - stream.avail_out;
+            if (stream.avail_out == 0) {
+                if (!writer.chunk("IDAT", out.get(), used))
+                    return false;
+                used = 0;
+                continue;
+            }
+            return flush == Z_FINISH ? status == Z_STREAM_END : stream.avail_in == 0;
+        }
+    };
     const int end = band->first + band->count;
     bool ok = true;
     for (int y = band->first; ok && y < end; y += batch) {
@@ -175,14 +264,14 @@ bool deflateBand(
         }
         for (int i = 0; i < count; ++i) {
             const unsigned char *row = current.data() + packed * size_t(i);
-            unsigned char *out = rows.data() + rowBytes * size_t(i);
-            out[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
+            unsigned char *filtered = rows.data() + rowBytes * size_t(i);
+            filtered[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
             if (compress) {
                 const unsigned char *prior = i > 0 ? row - packed : above.data();
                 for (size_t b = 0; b < packed; ++b)
-                    out[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
+                    filtered[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
             } else {
-                memcpy(out + 1, row, packed);
+                memcpy(filtered + 1, row, packed);
             }
         }
         if (compress)
@@ -191,78 +280,18 @@ bool deflateBand(
         band->adler = adler32_z(band->adler, rows.data(), bytes);
         stream.next_in = rows.data();
         stream.avail_in = uInt(bytes);
-        const bool done = y + count >= end;
-        const int flush = !done ? Z_NO_FLUSH : band->last ? Z_FINISH : Z_SYNC_FLUSH;
-        const int status = deflate(&stream, flush);
-        ok = stream.avail_in == 0 && status == (flush == Z_FINISH ? Z_STREAM_END : Z_OK);
+        ok = pump(Z_NO_FLUSH);
     }
-    band->deflated.resize(band->deflated.size() - stream.avail_out);
+    ok = ok && pump(band->last ? Z_FINISH : Z_SYNC_FLUSH)
+        && (used == 0 || writer.chunk("IDAT", out.get(), used));
     deflateEnd(&stream);
     return ok;
 }
 
-// Writes the PNG of the deflated @p bands with libpng's chunk writer: its header, IDAT chunks of
-// the zlib stream (header, bands, Adler-32) and the end; no C++ object lives across the jump of
-// an error.
-bool writeBands(
-    const QImage *image, bool alpha, const Band *bands, int count, uLong adler, QByteArray *out)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
-    if (!png)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, out, appendToArray, noFlush);
-    png_set_IHDR(png, info, png_uint_32(image->width()), png_uint_32(image->height()), 8,
-        alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-        PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    png_write_info(png, info);
-    // The zlib stream: a header for a 32 KiB window at the fastest levels, the bands, the
-    // checksum of the filtered rows.
-    const unsigned char header[2] = { 0x78, 0x01 };
-    unsigned char trailer[4];
-    png_save_uint_32(trailer, png_uint_32(adler));
-    size_t total = sizeof header + sizeof trailer;
-    for (int i = 0; i < count; ++i)
-        total += bands[i].deflated.size();
-    // Pieces in order: the header, the bands, the trailer; cut into chunks of ChunkBytes.
-    int piece = -1;
-    size_t offset = 0;
-    while (total > 0) {
-        const size_t length = total < ChunkBytes ? total : ChunkBytes;
-        png_write_chunk_start(png, reinterpret_cast<png_const_bytep>("IDAT"), png_uint_32(length));
-        size_t left = length;
-        while (left > 0) {
-            const unsigned char *data = piece < 0 ? header
-                : piece < count                   ? bands[piece].deflated.data()
-                                                  : trailer;
-            const size_t size = piece < 0 ? sizeof header
-                : piece < count               ? bands[piece].deflated.size()
-                                              : sizeof trailer;
-            const size_t take = size - offset < left ? size - offset : left;
-            png_write_chunk_data(png, data + offset, take);
-            offset += take;
-            left -= take;
-            if (offset == size) {
-                ++piece;
-                offset = 0;
-            }
-        }
-        png_write_chunk_end(png);
-        total -= length;
-    }
-    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-// Appends the PNG of @p image to @p out, its rows deflated in bands: two, on two threads, for
-// a large picture. False on failure or once @p stop (may be null) is set.
-bool encode(
-    const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop, QByteArray *out)
+// Appends the PNG of @p image to @p pieces, its rows deflated in bands: two, on two threads,
+// for a large picture. False on failure or once @p stop (may be null) is set.
+bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop,
+    QByteArrayList *pieces)
 {
     const int height = image.height();
     const int count = qint64(image.width()) * height >= ParallelPixels && height >= 2 ? 2 : 1;
@@ -275,26 +304,26 @@ bool encode(
     bool ok[2] = { false, false };
     std::thread helper;
     if (count == 2)
-        helper = std::thread(
-            [&] { ok[1] = deflateBand(image, alpha, compress, stop, &bands[1]); });
+        helper = std::thread([&] { ok[1] = deflateBand(image, alpha, compress, stop, &bands[1]); });
     ok[0] = deflateBand(image, alpha, compress, stop, &bands[0]);
     if (helper.joinable())
         helper.join();
     if (!ok[0] || (count == 2 && !ok[1]))
         return false;
+    // The end of the zlib stream, the checksum of all the filtered rows, and of the PNG.
     uLong adler = bands[0].adler;
     for (int i = 1; i < count; ++i)
         adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].length));
-    const int start = out->size();
-    size_t bytes = 0;
-    for (int i = 0; i < count; ++i)
-        bytes += bands[i].deflated.size();
-    out->reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
-        start + qint64(bytes) + qint64(bytes / ChunkBytes + 4) * 12 + 1024)));
-    if (!writeBands(&image, alpha, bands, count, adler, out)) {
-        out->truncate(start);
+    unsigned char trailer[4];
+    png_save_uint_32(trailer, png_uint_32(adler));
+    QByteArray tail;
+    PngWriter writer(&tail);
+    if (!writer.isValid() || !writer.chunk("IDAT", trailer, sizeof trailer)
+        || !writer.chunk("IEND", nullptr, 0))
         return false;
-    }
+    for (int i = 0; i < count; ++i)
+        pieces->append(bands[i].png);
+    pieces->append(tail);
     return true;
 }
 
@@ -419,7 +448,7 @@ private:
 
 } // namespace
 
-bool appendPng(const QImage &picture, QByteArray *out)
+bool encodePng(const QImage &picture, QByteArrayList *pieces)
 {
     if (picture.isNull())
         return false;
@@ -434,26 +463,20 @@ bool appendPng(const QImage &picture, QByteArray *out)
     if (image.isNull())
         return false;
     const bool alpha = !opaque(image);
-    const int start = out->size();
-    bool written = false;
-    if (qint64(image.width()) * image.height() < ParallelPixels) {
-        written = encode(image, alpha, compressible(image, alpha), nullptr, out);
-    } else {
-        // Most large pictures are photographs, stored: they are encoded while another thread
-        // judges them, and encoded again, compressed, when the judgement says so.
-        std::atomic<bool> compress { false };
-        std::thread judge([&] { compress = compressible(image, alpha); });
-        written = encode(image, alpha, false, &compress, out);
-        judge.join();
-        if (compress) {
-            out->truncate(start);
-            written = encode(image, alpha, true, nullptr, out);
-        }
-    }
-    if (!written) {
-        out->truncate(start);
+    if (qint64(image.width()) * image.height() < ParallelPixels)
+        return encode(image, alpha, compressible(image, alpha), nullptr, pieces);
+    // Most large pictures are photographs, stored: they are encoded while another thread judges
+    // them, and encoded again, compressed, when the judgement says so.
+    std::atomic<bool> compress { false };
+    std::thread judge([&] { compress = compressible(image, alpha); });
+    QByteArrayList stored;
+    const bool written = encode(image, alpha, false, &compress, &stored);
+    judge.join();
+    if (compress)
+        return encode(image, alpha, true, nullptr, pieces);
+    if (!written)
         return false;
-    }
+    pieces->append(stored);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QImage>
 
 namespace VokImage {
@@ -11,8 +12,9 @@ namespace Cache {
 
 /// A PNG of @p image that Qt's reader decodes to the same pixels: 8-bit RGB when every pixel
 /// is opaque, unpremultiplied RGBA otherwise; compressed only when that pays off on reading.
-/// Appends it to @p out; false, leaving @p out as it was, on failure.
-bool appendPng(const QImage &image, QByteArray *out);
+/// Appends its bytes to @p pieces, in pieces to be joined in order; false, leaving @p pieces as
+/// they were, on failure.
+bool encodePng(const QImage &image, QByteArrayList *pieces);
 
 /// The size a PNG's header announces; invalid when @p data does not begin like a PNG.
 QSize pngSize(const char *data, qint64 size);

@@ -188,6 +188,12 @@ mode_t currentUmask()
 
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error)
 {
+    return writeAtomically(path, QByteArrayList { data }, true, error);
+}
+
+WriteResult writeAtomically(
+    const QString &path, const QByteArrayList &pieces, bool sync, QString *error)
+{
     const QFileInfo target(path);
     QTemporaryFile file(
         target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1String(".XXXXXX"));
@@ -200,9 +206,12 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
         return fail(WriteResult::OpenFailed, file.errorString());
     if (::fchmod(file.handle(), 0644 & ~currentUmask()) != 0)
         return fail(WriteResult::OpenFailed, QString::fromLocal8Bit(strerror(errno)));
-    if (file.write(data) != data.size() || !file.flush())
+    for (const QByteArray &piece : pieces)
+        if (file.write(piece) != piece.size())
+            return fail(WriteResult::WriteFailed, file.errorString());
+    if (!file.flush())
         return fail(WriteResult::WriteFailed, file.errorString());
-    if (::fsync(file.handle()) != 0)
+    if (sync && ::fsync(file.handle()) != 0)
         return fail(WriteResult::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
     const QByteArray from = QFile::encodeName(file.fileName());
     if (::rename(from.constData(), QFile::encodeName(path).constData()) != 0)
@@ -301,8 +310,8 @@ bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *o
 {
     const FileDescriptor fd(openForReading(path, false));
     struct stat st;
-    if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)
-        || st.st_size > maxSize || st.st_size > std::numeric_limits<int>::max())
+    if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxSize
+        || st.st_size > std::numeric_limits<int>::max())
         return false;
     MappedFile mapped;
     if (st.st_size > 0) {

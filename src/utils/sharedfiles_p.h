@@ -7,6 +7,7 @@
 // per-user cache, and bounded reads of files the library is handed.
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <dirent.h>
@@ -118,6 +119,14 @@ enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
  * the umask). On failure @p error holds the reason and the old file is intact.
  */
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
+
+/**
+ * As writeAtomically(), for a file made of @p pieces written one after another. Without
+ * @p sync the data is not forced to the disk before the rename: for cache files, whose damage
+ * after a crash is found when they are read.
+ */
+WriteResult writeAtomically(
+    const QString &path, const QByteArrayList &pieces, bool sync, QString *error = nullptr);
 
 /// A file's contents mapped read-only into memory; unmapped when it goes out of scope.
 class MappedFile
