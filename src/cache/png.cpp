@@ -32,8 +32,10 @@ constexpr int SampleRowsPerBand = 8;
 // One IDAT chunk per this many bytes.
 constexpr size_t ChunkBytes = 1 << 20;
 // Pictures from this many pixels are judged on another thread while they are encoded, and
-// encoded in two bands on two threads.
+// encoded on two threads.
 constexpr qint64 ParallelPixels = qint64(1) << 20;
+// Rows deflated as one band; bands are taken in turn by the encoding threads.
+constexpr int BandRows = 256;
 
 bool opaque(const QImage &image)
 {
@@ -288,31 +290,38 @@ bool deflateBand(
     return ok;
 }
 
-// Appends the PNG of @p image to @p pieces, its rows deflated in bands: two, on two threads,
-// for a large picture. False on failure or once @p stop (may be null) is set.
+// Appends the PNG of @p image to @p pieces, its rows deflated in bands of BandRows rows, which
+// this thread and, for a large picture, one more take in turn. False on failure or once @p stop
+// (may be null) is set.
 bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop,
     QByteArrayList *pieces)
 {
     const int height = image.height();
-    const int count = qint64(image.width()) * height >= ParallelPixels && height >= 2 ? 2 : 1;
-    Band bands[2];
+    const int count = qMax(1, (height + BandRows / 2) / BandRows);
+    std::vector<Band> bands(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        bands[i].first = height * i / count;
-        bands[i].count = height * (i + 1) / count - bands[i].first;
-        bands[i].last = i == count - 1;
+        bands[size_t(i)].first = int(qint64(height) * i / count);
+        bands[size_t(i)].count = int(qint64(height) * (i + 1) / count) - bands[size_t(i)].first;
+        bands[size_t(i)].last = i == count - 1;
     }
-    bool ok[2] = { false, false };
+    std::atomic<int> next { 0 };
+    std::atomic<bool> failed { false };
+    auto work = [&] {
+        for (int i = next++; i < count && !failed; i = next++)
+            if (!deflateBand(image, alpha, compress, stop, &bands[size_t(i)]))
+                failed = true;
+    };
     std::thread helper;
-    if (count == 2)
-        helper = std::thread([&] { ok[1] = deflateBand(image, alpha, compress, stop, &bands[1]); });
-    ok[0] = deflateBand(image, alpha, compress, stop, &bands[0]);
+    if (count > 1 && qint64(image.width()) * height >= ParallelPixels)
+        helper = std::thread(work);
+    work();
     if (helper.joinable())
         helper.join();
-    if (!ok[0] || (count == 2 && !ok[1]))
+    if (failed)
         return false;
     // The end of the zlib stream, the checksum of all the filtered rows, and of the PNG.
     uLong adler = bands[0].adler;
-    for (int i = 1; i < count; ++i)
+    for (size_t i = 1; i < bands.size(); ++i)
         adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].length));
     unsigned char trailer[4];
     png_save_uint_32(trailer, png_uint_32(adler));
@@ -321,8 +330,8 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     if (!writer.isValid() || !writer.chunk("IDAT", trailer, sizeof trailer)
         || !writer.chunk("IEND", nullptr, 0))
         return false;
-    for (int i = 0; i < count; ++i)
-        pieces->append(bands[i].png);
+    for (const Band &band : bands)
+        pieces->append(band.png);
     pieces->append(tail);
     return true;
 }
