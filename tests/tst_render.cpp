@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -376,6 +377,40 @@ void TestRender::cropReducedJpeg()
         QVERIFY2(difference <= 24, qPrintable(QString::number(difference)));
         QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
     }
+    // The decoded picture drawn in Source mode over the transparent surface, exactly: also
+    // where the surface is a view of the picture's rows (a crop of whole rows at a whole
+    // offset), with a logo drawn over it.
+    for (const QSize screen : { QSize(1280, 720), QSize(1280, 719), QSize(1000, 900) }) {
+        const QSize cover = photo.size().scaled(screen, Qt::KeepAspectRatioByExpanding);
+        QImageReader reader(path);
+        reader.setScaledSize(cover);
+        const QImage decoded = reader.read();
+        QCOMPARE(decoded.size(), cover);
+        QImage expected(screen, QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        QPainter painter(&expected);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        const QPointF offset(
+            (cover.width() - screen.width()) * 0.5, (cover.height() - screen.height()) * 0.5);
+        painter.drawImage(
+            QRectF(QPointF(), QSizeF(screen)), decoded, QRectF(offset, QSizeF(screen)));
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawImage(
+            getLogoPosition(QSize(100, 100), QRect(QPoint(), screen), LogoPosition::TopLeft),
+            QImage(m_coords100));
+        painter.end();
+        QMap<QString, QVariant> map = wallpaperMap(path, QRect(QPoint(), screen), 3);
+        map[QStringLiteral("LogoProperty.path")] = m_coords100;
+        map[QStringLiteral("LogoProperty.screen")] = QRect(QPoint(), screen);
+        map[QStringLiteral("LogoProperty.position")] = int(LogoPosition::TopLeft);
+        map[QStringLiteral("TaskbarProperty.position")] = -1;
+        RenderEngine engine;
+        const QImage image = engine.render(map).toImage();
+        QCOMPARE(image.format(), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(image.bytesPerLine(), screen.width() * 4);
+        QCOMPARE(image, expected);
+    }
+
     // A file smaller than the screen is decoded whole: the same pixels.
     RenderEngine engine;
     const QSize big(3840, 2160);

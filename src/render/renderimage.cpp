@@ -22,6 +22,7 @@ public:
     void tile(const ImageFile &file) const;
     void stretch(const ImageFile &file) const;
     void crop(const ImageFile &file) const;
+    bool replaceSurface(const QImage &image, const QRectF &source, const QRectF &target) const;
 
     double ratio = 1.0;
     QString path;
@@ -140,6 +141,43 @@ void RenderImage::Private::stretch(const ImageFile &file) const
     painter.drawPixmap(target, QPixmap::fromImage(image), QRectF());
 }
 
+bool RenderImage::Private::replaceSurface(
+    const QImage &image, const QRectF &source, const QRectF &target) const
+{
+    // Drawing an opaque picture over the whole surface in Source mode replaces every pixel by
+    // the picture's: the surface can be a view of the picture's rows instead of a copy. Only
+    // whole rows are viewed, so that the picture keeps the layout of a surface of its own.
+    const QRect part = source.toRect();
+    if (image.format() != QImage::Format_RGB32 || target != QRectF(pixmap->rect())
+        || QRectF(part) != source || part.size() != pixmap->size() || !image.rect().contains(part)
+        || part.width() != image.width() || image.bytesPerLine() != part.width() * 4
+        || pixmap->isNull())
+        return false;
+    const int width = part.width();
+    for (int y = part.top(); y <= part.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y)) + part.left();
+        QRgb all = 0xff000000;
+        for (int x = 0; x < width; ++x)
+            all &= line[x];
+        if (qAlpha(all) != 255)
+            return false;
+    }
+    // The view owns a reference to the picture's pixels, given up when the view goes.
+    auto owner = std::make_unique<QImage>(image);
+    QImage view(
+        const_cast<uchar *>(owner->constScanLine(part.top())) + part.left() * 4, width,
+        part.height(), owner->bytesPerLine(), QImage::Format_ARGB32_Premultiplied,
+        [](void *info) { delete static_cast<QImage *>(info); }, owner.get());
+    if (view.isNull())
+        return false;
+    owner.release();
+    const QPixmap replaced = QPixmap::fromImage(std::move(view), Qt::NoOpaqueDetection);
+    if (replaced.isNull())
+        return false;
+    *pixmap = replaced;
+    return true;
+}
+
 void RenderImage::Private::crop(const ImageFile &file) const
 {
     const double sw = screen.width();
@@ -156,6 +194,8 @@ void RenderImage::Private::crop(const ImageFile &file) const
     const double srcW = sw * k;
     const QRectF source((iw - srcW) * 0.5, (ih - srcH) * 0.5, srcW, srcH);
     const QRectF target(0, 0, sw / ratio, sh / ratio);
+    if (replaceSurface(image, source, target))
+        return;
     QPainter painter(pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(target, image, source, Qt::AutoColor);
