@@ -28,7 +28,7 @@ namespace {
 // (photographs) are stored, since inflating them costs several times a render on a hit.
 constexpr double CompressibleShare = 0.2;
 constexpr int SampleBands = 16;
-constexpr int SampleRowsPerBand = 8;
+constexpr int SampleRowsPerBand = 4;
 // One IDAT chunk per this many bytes.
 constexpr size_t ChunkBytes = 1 << 20;
 // Pictures from this many pixels are judged on another thread while they are encoded, and
@@ -60,9 +60,11 @@ int chunkRows(int width)
     return qMax(1, 16383 / qMax(1, width));
 }
 
-// Packs @p count rows from @p y into the PNG's bytes: RGB or RGBA. Premultiplied rows are
-// converted as Qt's writer converts them.
-bool packRows(const QImage &image, int y, int count, bool alpha, unsigned char *out)
+// Packs @p count rows from @p y into the PNG's bytes, RGB or RGBA, each @p stride bytes after
+// the one before (0: right after it). Premultiplied rows are converted as Qt's writer converts
+// them.
+bool packRows(
+    const QImage &image, int y, int count, bool alpha, unsigned char *out, size_t stride = 0)
 {
     QImage rows(image.constScanLine(y), image.width(), count, image.bytesPerLine(), image.format());
     if (alpha && image.format() == QImage::Format_ARGB32_Premultiplied)
@@ -70,7 +72,8 @@ bool packRows(const QImage &image, int y, int count, bool alpha, unsigned char *
     if (rows.isNull())
         return false;
     const int width = rows.width();
-    for (int i = 0; i < count; ++i) {
+    const size_t gap = stride == 0 ? 0 : stride - size_t(width) * (alpha ? 4 : 3);
+    for (int i = 0; i < count; ++i, out += gap) {
         const auto *line = reinterpret_cast<const QRgb *>(rows.constScanLine(i));
         if (alpha) {
             for (int x = 0; x < width; ++x, out += 4) {
@@ -101,6 +104,7 @@ bool compressible(const QImage &image, bool alpha)
     const int bandRows = qMin(image.height(), SampleRowsPerBand);
     const int bands = qMin(SampleBands, image.height() / bandRows);
     std::vector<unsigned char> sample(rowBytes * bandRows * bands);
+    std::vector<unsigned char> above(rowBytes);
     for (int band = 0; band < bands; ++band) {
         unsigned char *first = sample.data() + rowBytes * bandRows * band;
         const int y0 = int(qint64(image.height() - bandRows) * band / qMax(1, bands - 1));
@@ -110,6 +114,14 @@ bool compressible(const QImage &image, bool alpha)
             unsigned char *row = first + rowBytes * i;
             for (size_t b = 0; b < rowBytes; ++b)
                 row[b] = static_cast<unsigned char>(row[b] - row[b - rowBytes]);
+        }
+        // The band's first row is filtered against the picture's row above it, as it is
+        // written.
+        if (y0 > 0) {
+            if (!packRows(image, y0 - 1, 1, alpha, above.data()))
+                return false;
+            for (size_t b = 0; b < rowBytes; ++b)
+                first[b] = static_cast<unsigned char>(first[b] - above[b]);
         }
     }
     // Deflated a band at a time: once the output passes the share, the rest cannot bring it
@@ -260,20 +272,21 @@ bool deflateBand(
     bool ok = true;
     for (int y = band->first; ok && y < end; y += batch) {
         const int count = qMin(batch, end - y);
-        if ((stop && *stop) || !packRows(image, y, count, alpha, current.data())) {
+        // Stored rows are packed straight behind their filter bytes.
+        if ((stop && *stop)
+            || !(compress ? packRows(image, y, count, alpha, current.data())
+                          : packRows(image, y, count, alpha, rows.data() + 1, rowBytes))) {
             ok = false;
             break;
         }
         for (int i = 0; i < count; ++i) {
-            const unsigned char *row = current.data() + packed * size_t(i);
             unsigned char *filtered = rows.data() + rowBytes * size_t(i);
             filtered[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
             if (compress) {
+                const unsigned char *row = current.data() + packed * size_t(i);
                 const unsigned char *prior = i > 0 ? row - packed : above.data();
                 for (size_t b = 0; b < packed; ++b)
                     filtered[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
-            } else {
-                memcpy(filtered + 1, row, packed);
             }
         }
         if (compress)
