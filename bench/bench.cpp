@@ -5,9 +5,10 @@
 // stream form, vipsthumbnail and memcpy.
 //
 //   vokimage-bench --table [--workdir DIR]
-//       measures the cases of each size in one warm process of its own (each repeated until
-//       its median is stable), the floors beside them, the peak memory of a cold background
-//       in a process of its own, and prints the targets with met or NOT MET;
+//       measures the cases of each size in one warm process of its own, each floor in the
+//       same rounds as the cases compared with it (repeated until every median is stable),
+//       the peak memory of a cold background in a process of its own, and prints the targets
+//       with met or NOT MET;
 //   vokimage-bench [--workdir DIR] [benchmark flags]
 //       runs the cases in this process, as Google Benchmark does.
 //
@@ -346,7 +347,7 @@ void registerCases()
 
 // ---- the table
 
-// Times of one case: its median in ms once the median is stable.
+// Rounds of the table.
 constexpr int MinRuns = 5;
 constexpr int MaxRuns = 31;
 

@@ -29,6 +29,10 @@ namespace VokImage {
  * directory has a file under the name (after a reboot), and the shared directory is not
  * untrusted, the kept copy serves (Origin::PrivateCache) and is put back into the shared
  * directory. saveImageCache() alone keeps no copy.
+ *
+ * Large pictures are stored and loaded with the help of threads of the call's own (the rows
+ * deflated on two threads, the CRCs checked beside the decoding, the kept copy written beside
+ * the shared one); they are joined before the call returns, so nothing runs between calls.
  */
 namespace Cache {
 
