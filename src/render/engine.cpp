@@ -205,11 +205,9 @@ QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
     }
     Layers layers;
     layers.push_back(std::make_unique<RenderLogo>(this, properties));
-    const bool imageBlurred = properties.contains(PropertyKey::ImageBlur)
-        && number(properties, PropertyKey::ImageBlur) > 0;
-    const double radius = number(properties, PropertyKey::LogoBlur);
-    if (!imageBlurred && properties.contains(PropertyKey::LogoBlur) && radius > 0)
-        layers.push_back(std::make_unique<RenderBlurEffects>(this, radius));
+    const Blurs blurs(properties);
+    if (blurs.logo)
+        layers.push_back(std::make_unique<RenderBlurEffects>(this, blurs.logoRadius));
     runLayers(layers);
 
     const QPixmap result = m_pixmap.copy();
@@ -220,10 +218,9 @@ QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
 void RenderEngine::addEffects(const QMap<QString, QVariant> &properties)
 {
     Layers layers;
-    const double radius = number(properties, PropertyKey::ImageBlur);
-    if (properties.contains(PropertyKey::ImageBlur) && properties.contains(PropertyKey::LogoBlur)
-        && radius > 0)
-        layers.push_back(std::make_unique<RenderBlurEffects>(this, radius));
+    const Blurs blurs(properties);
+    if (blurs.whole)
+        layers.push_back(std::make_unique<RenderBlurEffects>(this, blurs.imageRadius));
 
     if (properties.contains(PropertyKey::ImageColorOverlay)) {
         const QColor colour = toColour(properties.value(PropertyKey::ImageColorOverlay));
