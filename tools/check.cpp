@@ -249,7 +249,9 @@ void checkCache(Findings *findings)
                     ? QStringLiteral("; pictures are kept in the private cache")
                     : QString()));
     const QString own = Cache::privateCacheDir();
-    const State state = own.isEmpty() ? State::Untrusted : SharedFiles::privateDirectoryState(own);
+    State state = State::Untrusted;
+    if (!own.isEmpty())
+        SharedFiles::openPrivateDirectory(own, false, &state);
     findings->add(
         QStringLiteral("private cache ") + (own.isEmpty() ? QStringLiteral("(none)") : own),
         state == State::Untrusted ? Status::Note : Status::Ok,

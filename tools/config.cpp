@@ -9,7 +9,6 @@
 #include "utils/sharedfiles_p.h"
 #include "vocabulary/keys_p.h"
 
-#include <QDirIterator>
 #include <QJsonArray>
 
 namespace Tool {
@@ -85,25 +84,23 @@ struct Census
     quint64 wallpaperBytes = 0;
 };
 
-Census census(const QString &dir)
+Census census(int dirFd)
 {
     Census total;
-    QDirIterator it(dir, QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const quint64 size = quint64(it.fileInfo().size());
-        if (it.fileInfo().path() == dir) {
-            ++total.pictures;
-            total.pictureBytes += size;
-        } else if (it.fileInfo().path() == dir + QLatin1String("/kept")) {
-            ++total.kept;
-            total.keptBytes += size;
-        } else {
-            ++total.wallpapers;
-            total.wallpaperBytes += size;
-        }
-    }
+    SharedFiles::visitFiles(
+        dirFd, [&total](int, const QString &folder, const char *, const struct stat &st) {
+            const quint64 size = quint64(st.st_size);
+            if (folder.isEmpty()) {
+                ++total.pictures;
+                total.pictureBytes += size;
+            } else if (folder == QLatin1String("kept")) {
+                ++total.kept;
+                total.keptBytes += size;
+            } else {
+                ++total.wallpapers;
+                total.wallpaperBytes += size;
+            }
+        });
     return total;
 }
 
@@ -152,16 +149,18 @@ int cacheCommand(const QStringList &arguments)
     const QString action = positional.size() == 1 ? positional.first() : QString();
     if (action != QLatin1String("info") && action != QLatin1String("clear"))
         return line.usageError(QStringLiteral("give info or clear"));
+    // Both directories are judged once and then used through their descriptors only.
     const QString privateDir = Cache::privateCacheDir();
-    const SharedFiles::DirectoryState sharedState = SharedFiles::directoryState(CacheDir);
-    const SharedFiles::DirectoryState privateState = privateDir.isEmpty()
-        ? SharedFiles::DirectoryState::Untrusted
-        : SharedFiles::privateDirectoryState(privateDir);
-    const bool sharedTrusted = sharedState != SharedFiles::DirectoryState::Untrusted;
-    const bool privateTrusted = privateState == SharedFiles::DirectoryState::Trusted;
+    SharedFiles::DirectoryState sharedState = SharedFiles::DirectoryState::Missing;
+    const SharedFiles::FileDescriptor sharedFd
+        = SharedFiles::openSharedDirectory(CacheDir, false, &sharedState);
+    SharedFiles::DirectoryState privateState = SharedFiles::DirectoryState::Untrusted;
+    const SharedFiles::FileDescriptor privateFd = privateDir.isEmpty()
+        ? SharedFiles::FileDescriptor()
+        : SharedFiles::openPrivateDirectory(privateDir, false, &privateState);
     if (action == QLatin1String("info")) {
-        const Census shared = sharedTrusted ? census(CacheDir) : Census();
-        const Census own = privateTrusted ? census(privateDir) : Census();
+        const Census shared = sharedFd.isValid() ? census(sharedFd.get()) : Census();
+        const Census own = privateFd.isValid() ? census(privateFd.get()) : Census();
         const quint64 removable = Cache::getCacheSize();
         releaseMessages(false);
         if (line.isSet(jsonOption())) {
@@ -183,9 +182,10 @@ int cacheCommand(const QStringList &arguments)
     }
     SharedFiles::RemoveCount shared;
     SharedFiles::RemoveCount own;
-    const bool sharedCleared = SharedFiles::removeOwnFiles(CacheDir, true, &shared);
-    if (privateTrusted)
-        SharedFiles::removeOwnFiles(privateDir, true, &own);
+    const bool sharedCleared = sharedState == SharedFiles::DirectoryState::Missing
+        || (sharedFd.isValid() && SharedFiles::removeOwnFilesAt(sharedFd.get(), true, &shared));
+    if (privateFd.isValid())
+        SharedFiles::removeOwnFilesAt(privateFd.get(), true, &own);
     releaseMessages(!sharedCleared);
     out() << "removed " << shared.removed << " file(s) from " << CacheDir;
     if (shared.kept > 0)

@@ -61,7 +61,11 @@ void printResult(const QString &destination, const QRect &screen, const Rendered
             = (greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen))
                   .value(PropertyKey::LogoPath)
                   .toString();
-        report() << "  logo " << logo;
+        // Above ratio 1 the "@2x" file the map names is the one drawn.
+        const QString sharp = rendered.record.properties.value(PropertyKey::LogoHighResolutionFile)
+                                  .value<File>()
+                                  .path;
+        report() << "  logo " << (sharp.isEmpty() ? logo : sharp);
         if (!QFileInfo::exists(logo))
             report() << " (no such file: none drawn)";
         else if (logo != configured)

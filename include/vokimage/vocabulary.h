@@ -40,6 +40,13 @@ inline constexpr char TaskbarHeight[] = "TaskbarProperty.height";
 inline constexpr char ImageDevicePixelRatio[] = "ImageProperty.devicePixelRatio";
 /// The same for the logo: its logical size and position are scaled by the ratio.
 inline constexpr char LogoDevicePixelRatio[] = "LogoProperty.devicePixelRatio";
+/**
+ * The "@2x" file drawn for a raster logo above ratio 1 (a File, its path empty when the main
+ * file is drawn because there is no usable "@2x" file). The entry points set it in every map
+ * with a ratio above 1, so that adding, changing or removing an "@2x" file changes the map; a
+ * map without it has the "@2x" file drawn when one exists.
+ */
+inline constexpr char LogoHighResolutionFile[] = "LogoProperty.highResolutionFile";
 } // namespace Keys
 
 /// How a wallpaper fills the screen. The numbers are part of cache keys and never change.

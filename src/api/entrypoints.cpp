@@ -268,8 +268,11 @@ PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
 
 PropertyMap getLogoProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
+    PropertyMap map
+        = scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+            PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
+    chooseHighResolutionLogo(&map);
+    return map;
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRatio)
@@ -280,8 +283,11 @@ PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRati
 
 PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
 {
-    return scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
+    PropertyMap map
+        = scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
+            PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
+    chooseHighResolutionLogo(&map);
+    return map;
 }
 
 } // namespace VokImage

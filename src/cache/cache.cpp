@@ -16,6 +16,8 @@
 #include <functional>
 #include <thread>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,25 +26,19 @@ namespace Cache {
 
 namespace {
 
-QString filePath(const QString &dir, const QString &name)
+using SharedFiles::FileDescriptor;
+
+// The private directory, opened by the trusted walk; invalid when it is missing or not the
+// caller's own.
+FileDescriptor privateDir(bool create = false)
 {
-    return dir + QLatin1Char('/') + name;
+    return SharedFiles::openPrivateCache(create);
 }
 
-bool exists(const QString &path)
+// The shared directory when it is trusted.
+FileDescriptor sharedDir(bool create = false, SharedFiles::DirectoryState *state = nullptr)
 {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
-// The private directory when it exists and is the caller's own; otherwise null.
-QString usablePrivateDir()
-{
-    const QString dir = privateCacheDir();
-    if (dir.isEmpty()
-        || SharedFiles::privateDirectoryState(dir) != SharedFiles::DirectoryState::Trusted)
-        return QString();
-    return dir;
+    return SharedFiles::openSharedDirectory(CacheDir, create, state);
 }
 
 void warn(QString message)
@@ -52,17 +48,49 @@ void warn(QString message)
     qWarning().noquote() << message;
 }
 
-// The record in @p dir; on failure @p why holds the warning. @p beside (may be empty) is given
-// the file's contents once they are trusted, and runs on another thread while they decode.
-Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &properties,
-    const Key &key, QString *why,
+// The files a map's picture is drawn from: the wallpaper, the logo and its high-resolution file.
+QStringList sourcesOf(const QMap<QString, QVariant> &properties)
+{
+    const QVariant wallpaper = properties.value(PropertyKey::ImagePath);
+    QStringList sources { wallpaper.userType() == qMetaTypeId<File>() ? wallpaper.value<File>().path
+                                                                      : wallpaper.toString() };
+    const QString logo = properties.value(PropertyKey::LogoPath).toString();
+    sources.append(logo);
+    if (properties.contains(PropertyKey::LogoHighResolutionFile))
+        sources.append(properties.value(PropertyKey::LogoHighResolutionFile).value<File>().path);
+    else if (devicePixelRatioOf(properties, PropertyKey::LogoDevicePixelRatio) > 1)
+        sources.append(highResolutionPath(logo));
+    return sources;
+}
+
+// Others may read a stored picture only when they may read every file it was drawn from.
+mode_t modeFor(const QMap<QString, QVariant> &properties)
+{
+    const QStringList sources = sourcesOf(properties);
+    for (const QString &source : sources) {
+        if (source.isEmpty() || source.startsWith(QLatin1Char('#')))
+            continue; // a colour, or no file
+        struct stat st;
+        if (::lstat(QFile::encodeName(source).constData(), &st) != 0 && errno == ENOENT)
+            continue; // nothing was drawn from it
+        if (!SharedFiles::readableByEveryone(source))
+            return SharedFiles::PrivateFileMode;
+    }
+    return SharedFiles::PublicFileMode;
+}
+
+// The record in the directory open on @p dirFd; on failure @p why holds the warning. @p beside
+// (may be empty) is given the file's contents once they are trusted, and runs on another thread
+// while they decode.
+Image loadFrom(int dirFd, bool shared, const QMap<QString, QVariant> &properties, const Key &key,
+    QString *why,
     const std::function<void(const QByteArray &)> &beside
     = std::function<void(const QByteArray &)>())
 {
     SharedFiles::MappedFile file;
     uid_t owner = 0;
-    if (!SharedFiles::mapNoFollow(
-            filePath(dir, key.name), largestRecord(key, surfaceSize(properties)), &file, &owner)) {
+    if (!SharedFiles::mapNoFollowAt(
+            dirFd, key.name, largestRecord(key, surfaceSize(properties)), &file, &owner)) {
         QDebug(why) << "Error open file for read" << key.name;
         return Image();
     }
@@ -80,11 +108,12 @@ Image loadFrom(const QString &dir, bool shared, const QMap<QString, QVariant> &p
     return image.isNull() ? Image() : Image { properties, image };
 }
 
-// Writes @p record into @p dir as the key's file; false with the warning on failure.
-bool writeRecord(const QString &dir, const Key &key, const QByteArrayList &record)
+// Writes @p record into the directory open on @p dirFd as the key's file; false with the
+// warning on failure.
+bool writeRecord(int dirFd, const Key &key, const QByteArrayList &record, mode_t mode)
 {
     QString reason;
-    switch (SharedFiles::writeAtomically(filePath(dir, key.name), record, false, &reason)) {
+    switch (SharedFiles::writeAtomicallyAt(dirFd, key.name, record, false, mode, &reason)) {
     case SharedFiles::WriteResult::Written:
         return true;
     case SharedFiles::WriteResult::OpenFailed:
@@ -100,56 +129,68 @@ bool writeRecord(const QString &dir, const Key &key, const QByteArrayList &recor
     return false;
 }
 
-// Stores in the shared directory; false, with a warning, when it cannot be used.
-bool saveShared(const Key &key, const QByteArrayList &record)
+quint64 sizeOf(const QByteArrayList &record)
 {
-    makeRoom(CacheDir);
-    switch (SharedFiles::directoryState(CacheDir)) {
-    case SharedFiles::DirectoryState::Untrusted:
-        qWarning() << "Error cache dir is not trusted" << CacheDir;
-        return false;
-    case SharedFiles::DirectoryState::Missing:
-        if (!SharedFiles::ensureSharedDirectory(CacheDir)) {
-            qWarning() << "Error create cache dir" << CacheDir;
-            return false;
-        }
-        break;
-    case SharedFiles::DirectoryState::Trusted:
-        break;
-    }
-    return writeRecord(CacheDir, key, record);
-}
-
-// The folder of the kept copies in the private cache; null without a private cache.
-QString keptDir()
-{
-    const QString dir = privateCacheDir();
-    return dir.isEmpty() ? QString() : dir + QLatin1String("/kept");
-}
-
-// A background stored in the shared directory, also kept where it outlives the temporary
-// directory. Best effort and silent: the shared copy is stored.
-void keepCopy(const Key &key, const QByteArrayList &record)
-{
-    const QString dir = keptDir();
-    if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)
-        || SharedFiles::privateDirectoryState(privateCacheDir())
-            != SharedFiles::DirectoryState::Trusted)
-        return;
     quint64 size = 0;
     for (const QByteArray &piece : record)
         size += quint64(piece.size());
-    makeRoomQuietly(dir, size);
-    SharedFiles::writeAtomically(filePath(dir, key.name), record, false);
+    return size;
+}
+
+enum class SharedStore { Stored, Failed, NoRoom };
+
+// Stores in the shared directory; Failed, with a warning, when it cannot be used, and NoRoom,
+// silently, when other users' files leave no room for the record.
+SharedStore saveShared(const Key &key, const QByteArrayList &record, mode_t mode)
+{
+    SharedFiles::DirectoryState state = SharedFiles::DirectoryState::Missing;
+    const FileDescriptor dir = sharedDir(false, &state);
+    if (dir.isValid() && !makeRoom(dir.get(), sizeOf(record)))
+        return SharedStore::NoRoom;
+    switch (state) {
+    case SharedFiles::DirectoryState::Untrusted:
+        qWarning() << "Error cache dir is not trusted" << CacheDir;
+        return SharedStore::Failed;
+    case SharedFiles::DirectoryState::Missing: {
+        const FileDescriptor made = sharedDir(true);
+        if (!made.isValid()) {
+            qWarning() << "Error create cache dir" << CacheDir;
+            return SharedStore::Failed;
+        }
+        return writeRecord(made.get(), key, record, mode) ? SharedStore::Stored
+                                                          : SharedStore::Failed;
+    }
+    case SharedFiles::DirectoryState::Trusted:
+        break;
+    }
+    return writeRecord(dir.get(), key, record, mode) ? SharedStore::Stored : SharedStore::Failed;
+}
+
+const QString KeptFolder = QStringLiteral("kept");
+
+// A background stored in the shared directory, also kept where it outlives the temporary
+// directory. Best effort and silent: the shared copy is stored.
+void keepCopy(const Key &key, const QByteArrayList &record, mode_t mode)
+{
+    const FileDescriptor base = privateDir(true);
+    const FileDescriptor kept = base.isValid()
+        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, true)
+        : FileDescriptor();
+    if (!kept.isValid())
+        return;
+    makeRoomQuietly(kept.get(), sizeOf(record));
+    SharedFiles::writeAtomicallyAt(kept.get(), key.name, record, false, mode);
 }
 
 // Removes the kept copy under the key, if there is one of this user's.
 void removeKept(const Key &key)
 {
-    const QString dir = keptDir();
-    if (!dir.isEmpty()
-        && SharedFiles::privateDirectoryState(dir) == SharedFiles::DirectoryState::Trusted)
-        ::unlink(QFile::encodeName(filePath(dir, key.name)).constData());
+    const FileDescriptor base = privateDir();
+    const FileDescriptor kept = base.isValid()
+        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, false)
+        : FileDescriptor();
+    if (kept.isValid())
+        ::unlinkat(kept.get(), QFile::encodeName(key.name).constData(), 0);
 }
 
 } // namespace
@@ -157,25 +198,31 @@ void removeKept(const Key &key)
 bool loadKept(
     const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin)
 {
-    const QString dir = keptDir();
-    if (dir.isEmpty()
-        || SharedFiles::directoryState(CacheDir) == SharedFiles::DirectoryState::Untrusted
-        || usablePrivateDir().isEmpty()
-        || SharedFiles::privateDirectoryState(dir) != SharedFiles::DirectoryState::Trusted
-        || !exists(filePath(dir, key.name)))
+    SharedFiles::DirectoryState state = SharedFiles::DirectoryState::Missing;
+    sharedDir(false, &state);
+    if (state == SharedFiles::DirectoryState::Untrusted)
+        return false;
+    const FileDescriptor base = privateDir();
+    const FileDescriptor kept = base.isValid()
+        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, false)
+        : FileDescriptor();
+    if (!kept.isValid() || !SharedFiles::existsAt(kept.get(), key.name))
         return false;
     // The shared directory gets the file back, as a render would have stored it: written while
     // the copy decodes, and taken away again when it does not.
     QString why;
     bool restored = false;
-    Image kept = loadFrom(dir, false, properties, key, &why,
-        [&key, &restored](const QByteArray &bytes) { restored = saveShared(key, { bytes }); });
-    if (kept.image.isNull()) {
+    const mode_t mode = modeFor(properties);
+    Image copy = loadFrom(
+        kept.get(), false, properties, key, &why, [&key, &restored, mode](const QByteArray &bytes) {
+            restored = saveShared(key, { bytes }, mode) == SharedStore::Stored;
+        });
+    if (copy.image.isNull()) {
         if (restored)
-            ::unlink(QFile::encodeName(filePath(CacheDir, key.name)).constData());
+            ::unlink(QFile::encodeName(CacheDir + QLatin1Char('/') + key.name).constData());
         return false;
     }
-    *record = std::move(kept);
+    *record = std::move(copy);
     if (origin)
         *origin = Origin::PrivateCache;
     return true;
@@ -197,10 +244,12 @@ Key keyOf(const QMap<QString, QVariant> &properties)
 
 bool exists(const Key &key)
 {
-    if (exists(filePath(CacheDir, key.name)))
+    const FileDescriptor shared = sharedDir();
+    if (shared.isValid() ? SharedFiles::existsAt(shared.get(), key.name)
+                         : SharedFiles::existsAt(AT_FDCWD, CacheDir + QLatin1Char('/') + key.name))
         return true;
-    const QString dir = usablePrivateDir();
-    return !dir.isEmpty() && exists(filePath(dir, key.name));
+    const FileDescriptor own = privateDir();
+    return own.isValid() && SharedFiles::existsAt(own.get(), key.name);
 }
 
 Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, Origin *origin)
@@ -208,19 +257,19 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, 
     QString why;
     bool found = false;
     Image record;
-    if (SharedFiles::directoryState(CacheDir) == SharedFiles::DirectoryState::Trusted
-        && exists(filePath(CacheDir, key.name))) {
+    const FileDescriptor shared = sharedDir();
+    if (shared.isValid() && SharedFiles::existsAt(shared.get(), key.name)) {
         found = true;
-        record = loadFrom(CacheDir, true, properties, key, &why);
+        record = loadFrom(shared.get(), true, properties, key, &why);
         if (origin && !record.image.isNull())
             *origin = Origin::SharedCache;
     }
     // A file the shared directory could not serve is looked for in the private one.
-    const QString dir = record.image.isNull() ? usablePrivateDir() : QString();
-    if (!dir.isEmpty() && exists(filePath(dir, key.name))) {
+    const FileDescriptor own = record.image.isNull() ? privateDir() : FileDescriptor();
+    if (own.isValid() && SharedFiles::existsAt(own.get(), key.name)) {
         found = true;
         QString privateWhy;
-        record = loadFrom(dir, false, properties, key, &privateWhy);
+        record = loadFrom(own.get(), false, properties, key, &privateWhy);
         if (!record.image.isNull()) {
             if (origin)
                 *origin = Origin::PrivateCache;
@@ -244,26 +293,28 @@ bool save(const Image &image, const Key &key, bool keep)
         qWarning() << "Error encode image" << key.name;
         return false;
     }
+    const mode_t mode = modeFor(image.properties);
     // The kept copy is written on another thread while the shared one is stored; it stays only
     // beside a stored shared copy.
     std::thread keeper;
     if (keep)
-        keeper = std::thread([&key, &record] { keepCopy(key, record); });
-    const bool shared = saveShared(key, record);
+        keeper = std::thread([&key, &record, mode] { keepCopy(key, record, mode); });
+    const SharedStore shared = saveShared(key, record, mode);
     if (keeper.joinable())
         keeper.join();
-    if (shared)
+    if (shared == SharedStore::Stored)
         return true;
     if (keep)
         removeKept(key);
-    // Another user's directory or file, or no room: the private directory serves this user.
-    const QString dir = privateCacheDir();
-    if (dir.isEmpty() || !SharedFiles::ensurePrivateDirectory(dir)) {
-        qWarning() << "Error create cache dir" << dir;
+    // Another user's directory, file or bytes, or no room: the private directory serves this
+    // user.
+    const FileDescriptor own = privateDir(true);
+    if (!own.isValid()) {
+        qWarning() << "Error create cache dir" << privateCacheDir();
         return false;
     }
-    makeRoom(dir);
-    return writeRecord(dir, key, record);
+    makeRoom(own.get(), 0);
+    return writeRecord(own.get(), key, record, mode);
 }
 
 Image renderAndStore(
@@ -292,10 +343,11 @@ QString getFileName(const QMap<QString, QVariant> &properties)
 bool isCacheExists(const QMap<QString, QVariant> &properties)
 {
     const QString name = getFileName(properties);
-    if (QFile::exists(filePath(CacheDir, name)))
+    if (QFile::exists(CacheDir + QLatin1Char('/') + name))
         return true;
-    const QString dir = usablePrivateDir();
-    return !dir.isEmpty() && QFile::exists(filePath(dir, name));
+    const FileDescriptor own = privateDir();
+    struct stat st;
+    return own.isValid() && ::fstatat(own.get(), QFile::encodeName(name).constData(), &st, 0) == 0;
 }
 
 bool saveImageCache(const Image &image)

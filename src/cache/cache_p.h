@@ -63,18 +63,32 @@ QImage decodeRecord(const QByteArray &data, const Key &key,
 /// The largest cache file that can hold a picture of @p surface for @p key.
 qint64 largestRecord(const Key &key, const QSize &surface);
 
+/// The weights of the regular files directly in a directory (see evictableSize()).
+struct Weights
+{
+    quint64 all = 0; ///< every file's
+    quint64 evictable = 0; ///< the files the caller may remove
+};
+
 /**
- * The bytes the caller could free in @p dir: its own regular files (every one for root), each
- * counted by what it occupies on disk but never above its size, so that a sparse file or another
- * user's file weighs nothing.
+ * The bytes the caller could free in the directory open on @p dirFd: its own regular files
+ * (every one for root), each counted by what it occupies on disk but never above its size, so
+ * that a sparse file weighs nothing.
  */
-quint64 evictableSize(const QString &dir);
-/// Removes the oldest regular file of @p dir that the caller may remove.
-void removeOldest(const QString &dir);
-/// Before a store into @p dir: above the limit, warns and removes the oldest file.
-void makeRoom(const QString &dir);
-/// Removes the oldest files of @p dir, silently, until @p incoming more bytes fit the limit.
-void makeRoomQuietly(const QString &dir, quint64 incoming);
+quint64 evictableSize(int dirFd);
+/// The weights of every file and of the caller's files in the directory open on @p dirFd.
+Weights weigh(int dirFd);
+/// Removes the oldest regular file of the directory that the caller may remove.
+void removeOldest(int dirFd);
+/**
+ * Before a store of @p incoming bytes into the directory open on @p dirFd: when all its files
+ * weigh more than the limit, warns and removes the oldest file the caller may remove. False
+ * when there are files of others, and they and the new one together would be above the limit.
+ */
+bool makeRoom(int dirFd, quint64 incoming);
+/// Removes the oldest files of the directory, silently, until @p incoming more bytes fit the
+/// limit.
+void makeRoomQuietly(int dirFd, quint64 incoming);
 
 } // namespace Cache
 } // namespace VokImage

@@ -21,46 +21,67 @@ namespace Cache {
 
 namespace {
 
-// Calls @p visit with the name and status of each regular file directly in @p dir that the
-// caller may remove (every one for root); links are not followed.
-template <typename Visit> void forEachEvictable(const QString &dir, Visit visit)
+// Calls @p visit with the name and status of each regular file directly in the directory open
+// on @p dirFd; links are not followed.
+template <typename Visit> void forEachFile(int dirFd, Visit visit)
 {
-    const SharedFiles::FileDescriptor fd(::open(
-        QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const std::unique_ptr<DIR, SharedFiles::DirectoryCloser> listing
-        = fd.isValid() ? SharedFiles::listEntries(fd.get()) : nullptr;
+        = SharedFiles::listEntries(dirFd);
     if (!listing)
         return;
-    const uid_t self = geteuid();
     while (const struct dirent *entry = ::readdir(listing.get())) {
         struct stat st;
-        if (::fstatat(fd.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0
-            || !S_ISREG(st.st_mode))
-            continue;
-        if (self != 0 && st.st_uid != self)
-            continue;
-        visit(entry->d_name, st);
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            visit(entry->d_name, st);
     }
+}
+
+bool mayRemove(const struct stat &st)
+{
+    const uid_t self = geteuid();
+    return self == 0 || st.st_uid == self;
+}
+
+// What a file weighs: the space it occupies on disk, never above its size, so that a sparse
+// file weighs nothing.
+quint64 weight(const struct stat &st)
+{
+    return quint64(qMin<qint64>(st.st_size, qint64(st.st_blocks) * 512));
+}
+
+SharedFiles::FileDescriptor openDirectory(const QString &dir)
+{
+    return SharedFiles::FileDescriptor(::open(
+        QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 } // namespace
 
-quint64 evictableSize(const QString &dir)
+Weights weigh(int dirFd)
 {
-    quint64 total = 0;
-    forEachEvictable(dir, [&total](const char *, const struct stat &st) {
-        total += quint64(qMin<qint64>(st.st_size, qint64(st.st_blocks) * 512));
+    Weights weights;
+    forEachFile(dirFd, [&weights](const char *, const struct stat &st) {
+        weights.all += weight(st);
+        if (mayRemove(st))
+            weights.evictable += weight(st);
     });
-    return total;
+    return weights;
 }
 
-void removeOldest(const QString &dir)
+quint64 evictableSize(int dirFd)
+{
+    return weigh(dirFd).evictable;
+}
+
+void removeOldest(int dirFd)
 {
     // The oldest file by modification time (to the millisecond), the greatest name first among
     // equals: QDir's Time | Reversed order, found in one pass without converting times.
     QByteArray oldest;
     qint64 oldestTime = 0;
-    forEachEvictable(dir, [&](const char *name, const struct stat &st) {
+    forEachFile(dirFd, [&](const char *name, const struct stat &st) {
+        if (!mayRemove(st))
+            return;
         const qint64 time = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
         if (oldest.isNull() || time < oldestTime
             || (time == oldestTime && QFile::decodeName(name) > QFile::decodeName(oldest))) {
@@ -70,27 +91,32 @@ void removeOldest(const QString &dir)
     });
     if (oldest.isNull())
         return;
-    const QByteArray path = QFile::encodeName(dir) + '/' + oldest;
     struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
+    if (::fstatat(dirFd, oldest.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return; // another process removed it meanwhile
-    if (::unlink(path.constData()) != 0)
+    if (::unlinkat(dirFd, oldest.constData(), 0) != 0)
         qWarning() << "Error remove file" << QFile::decodeName(oldest);
 }
 
-void makeRoom(const QString &dir)
+bool makeRoom(int dirFd, quint64 incoming)
 {
-    if (evictableSize(dir) > MaxCacheSize) {
+    Weights weights = weigh(dirFd);
+    if (weights.all > MaxCacheSize) {
         qWarning() << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
-        removeOldest(dir);
+        removeOldest(dirFd);
+        weights = weigh(dirFd);
     }
+    // Other users' files are not the caller's to remove: when they leave no room, the caller
+    // stores elsewhere.
+    const quint64 foreign = weights.all - weights.evictable;
+    return foreign == 0 || foreign + incoming <= MaxCacheSize;
 }
 
-void makeRoomQuietly(const QString &dir, quint64 incoming)
+void makeRoomQuietly(int dirFd, quint64 incoming)
 {
-    for (quint64 size = evictableSize(dir); size + incoming > MaxCacheSize;) {
-        removeOldest(dir);
-        const quint64 after = evictableSize(dir);
+    for (quint64 size = evictableSize(dirFd); size + incoming > MaxCacheSize;) {
+        removeOldest(dirFd);
+        const quint64 after = evictableSize(dirFd);
         if (after >= size)
             break;
         size = after;
@@ -101,13 +127,17 @@ quint64 getCacheSize()
 {
     if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
         return 0;
-    return evictableSize(CacheDir);
+    const SharedFiles::FileDescriptor dir = openDirectory(CacheDir);
+    return dir.isValid() ? evictableSize(dir.get()) : 0;
 }
 
 void removeOldFileCache()
 {
-    if (SharedFiles::directoryState(CacheDir) == SharedFiles::DirectoryState::Trusted)
-        removeOldest(CacheDir);
+    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
+        return;
+    const SharedFiles::FileDescriptor dir = openDirectory(CacheDir);
+    if (dir.isValid())
+        removeOldest(dir.get());
 }
 
 } // namespace Cache

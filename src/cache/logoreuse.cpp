@@ -74,6 +74,7 @@ Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Orig
         if (other == logoPath)
             continue;
         copy[LogoPathKey] = other;
+        chooseHighResolutionLogo(&copy);
         Image record;
         if (tryLoadImageCache(copy, &record, origin)) {
             qWarning() << "found in cache with different logo: " << copy;
@@ -142,6 +143,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
     if (chosen != logoPath) {
         qWarning() << "Overloaded logo: " << chosen;
         copy[LogoPathKey] = chosen;
+        chooseHighResolutionLogo(&copy);
         if (tryLoadImageCache(copy, &record, origin))
             return record;
     }

@@ -14,6 +14,10 @@
 #include <QPixmap>
 #include <QXmlStreamReader>
 
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <zlib.h>
 
 namespace VokImage {
@@ -43,6 +47,48 @@ namespace {
 bool isGzip(const QByteArray &data)
 {
     return data.size() >= 2 && uchar(data[0]) == 0x1f && uchar(data[1]) == 0x8b;
+}
+
+const char PngSignature[] = "\x89PNG\r\n\x1a\n";
+
+quint32 bigEndian32(const char *at)
+{
+    return quint32(uchar(at[0])) << 24 | quint32(uchar(at[1])) << 16 | quint32(uchar(at[2])) << 8
+        | quint32(uchar(at[3]));
+}
+
+// True when the PNG @p data announces Adam7 interlacing in its header.
+bool isInterlacedPng(const QByteArray &data)
+{
+    return data.size() > 28 && data.startsWith(PngSignature) && data.mid(12, 4) == "IHDR"
+        && data[28] != 0;
+}
+
+// The PNG @p data without its text chunks (tEXt, zTXt, iTXt): the pixels do not need them, and
+// compressed ones would be inflated by the decoder. Unchanged when it has none or is no PNG.
+QByteArray withoutTextChunks(const QByteArray &data)
+{
+    if (!data.startsWith(PngSignature))
+        return data;
+    QByteArray kept;
+    int copied = 0; // bytes of data up to which kept holds everything wanted
+    int at = 8;
+    while (at + 12 <= data.size()) {
+        const quint32 length = bigEndian32(data.constData() + at);
+        if (length > quint32(data.size() - at - 12))
+            break; // damaged: the decoder reports it
+        const QByteArray type = data.mid(at + 4, 4);
+        const int next = at + 12 + int(length);
+        if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+            kept.append(data.constData() + copied, at - copied);
+            copied = next;
+        }
+        at = next;
+    }
+    if (copied == 0)
+        return data;
+    kept.append(data.constData() + copied, data.size() - copied);
+    return kept;
 }
 
 } // namespace
@@ -79,38 +125,80 @@ bool inflateGzip(const QByteArray &data, qint64 limit, QByteArray *out)
     return true;
 }
 
+namespace {
+
+// True for a url() target that stays inside the document.
+bool urlsStayInside(QStringView text)
+{
+    for (int at = text.indexOf(QLatin1String("url("), 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(QLatin1String("url("), at + 4, Qt::CaseInsensitive)) {
+        QStringView target = text.mid(at + 4).trimmed();
+        if (target.startsWith(QLatin1Char('"')) || target.startsWith(QLatin1Char('\'')))
+            target = target.mid(1);
+        if (!target.startsWith(QLatin1Char('#')))
+            return false;
+    }
+    return !text.contains(QLatin1String("@import"), Qt::CaseInsensitive);
+}
+
+bool isHref(QStringView name)
+{
+    return name == QLatin1String("href") || name.endsWith(QLatin1String(":href"));
+}
+
+// The name without its prefix: what a reader that ignores namespaces matches.
+QStringView localPart(QStringView name)
+{
+    return name.mid(name.lastIndexOf(QLatin1Char(':')) + 1);
+}
+
+} // namespace
+
 bool svgSelfContained(const QByteArray &data)
 {
+    // Read as Qt's SVG renderer reads: prefixes are part of the names, declared or not.
     QXmlStreamReader xml(data);
+    xml.setNamespaceProcessing(false);
     while (!xml.atEnd()) {
         switch (xml.readNext()) {
         case QXmlStreamReader::DTD:
             // Entities could expand without bound or name outside files.
-            if (!xml.entityDeclarations().isEmpty())
+            if (!xml.entityDeclarations().isEmpty() || !xml.dtdSystemId().isEmpty()
+                || !xml.dtdPublicId().isEmpty())
                 return false;
             break;
+        case QXmlStreamReader::EntityReference:
+            return false;
         case QXmlStreamReader::StartElement: {
+            const QStringView element = xml.qualifiedName();
+            if (localPart(element) == QLatin1String("include"))
+                return false; // XInclude
+            const bool image = localPart(element) == QLatin1String("image");
             const QXmlStreamAttributes attributes = xml.attributes();
             for (const QXmlStreamAttribute &attribute : attributes) {
-                if (attribute.name() != QLatin1String("href"))
-                    continue;
-                const QStringRef value = attribute.value().trimmed();
-                if (!value.startsWith(QLatin1Char('#'))
-                    && !value.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+                const QStringView name = attribute.qualifiedName();
+                const QStringView value = attribute.value();
+                if (name == QLatin1String("xml:base"))
+                    return false;
+                // Qt inlines lower-case "data:" only; anything else in an image is a file name
+                // (a "#" too), and elsewhere only a fragment stays inside.
+                if (isHref(name) && !value.startsWith(QLatin1String("data:"))
+                    && (image || !value.startsWith(QLatin1Char('#'))))
+                    return false;
+                if (!urlsStayInside(value))
                     return false;
             }
-            if (xml.name() == QLatin1String("style")) {
-                const QString style = xml.readElementText(QXmlStreamReader::IncludeChildElements);
-                if (style.contains(QLatin1String("@import"), Qt::CaseInsensitive))
-                    return false;
-            }
+            if (localPart(element) == QLatin1String("style")
+                && !urlsStayInside(xml.readElementText(QXmlStreamReader::IncludeChildElements)))
+                return false;
             break;
         }
         default:
             break;
         }
     }
-    return true;
+    // A document that cannot be read to its end is not judged: Qt would read a part of it.
+    return !xml.hasError();
 }
 
 ImageFile::ImageFile(const QString &path)
@@ -133,6 +221,7 @@ ImageFile::ImageFile(const QString &path)
         m_bytes = inflated;
         m_formatHint = "svg";
     }
+    m_bytes = withoutTextChunks(m_bytes);
     // As for a file read by name: the suffix picks the decoder when that decoder accepts the
     // content; otherwise the content decides.
     if (!m_formatHint.isEmpty() && !Decoder(m_bytes, m_formatHint).reader.canRead())
@@ -196,8 +285,8 @@ bool ImageFile::withinLimits() const
     const qint64 pixels = qint64(announced.width()) * announced.height();
     if (announced.width() > MaxImageDimension || announced.height() > MaxImageDimension
         || pixels > MaxImagePixels
-        || (pixels > MaxProgressiveJpegPixels && format() == "jpeg"
-            && isProgressiveJpeg(m_bytes))) {
+        || (pixels > MaxProgressiveJpegPixels && format() == "jpeg" && isProgressiveJpeg(m_bytes))
+        || (pixels > LargeSourcePixels && format() == "png" && isInterlacedPng(m_bytes))) {
         qWarning() << "Error image is too large:" << m_path << announced;
         return false;
     }
@@ -275,23 +364,46 @@ QImage ImageFile::readCovering(const QSize &size) const
         .toImage();
 }
 
+namespace {
+
+struct JpegError
+{
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void jpegFail(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegError *>(info->err)->jump, 1);
+}
+
+void jpegQuiet(j_common_ptr, int)
+{ }
+
+} // namespace
+
 bool isProgressiveJpeg(const QByteArray &data)
 {
-    // Markers from the start of the image to the first frame header.
-    int at = 2;
-    while (at + 4 <= data.size()) {
-        if (uchar(data[at]) != 0xff)
-            return false;
-        const uchar marker = uchar(data[at + 1]);
-        if (marker == 0xff) {
-            ++at;
-            continue;
-        }
-        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
-            return marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce;
-        at += 2 + (int(uchar(data[at + 2])) << 8 | uchar(data[at + 3]));
+    // libjpeg reads the markers up to the first scan, as it will when decoding.
+    jpeg_decompress_struct info;
+    JpegError error;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = jpegFail;
+    error.manager.emit_message = jpegQuiet;
+    jpeg_create_decompress(&info);
+    bool progressive = false;
+    if (!setjmp(error.jump)) {
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(data.constData()),
+            static_cast<unsigned long>(data.size()));
+        if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK)
+            progressive = jpeg_has_multiple_scans(&info);
+    } else {
+        // A header libjpeg cannot read fails to decode as well; a progressive frame read before
+        // the failure still counts.
+        progressive = info.progressive_mode;
     }
-    return false;
+    jpeg_destroy_decompress(&info);
+    return progressive;
 }
 
 } // namespace VokImage

@@ -15,10 +15,10 @@ namespace VokImage {
 
 /**
  * A wallpaper or logo file, read once into memory and decoded from those bytes: nothing is
- * opened by path again after the checks. A file that is not a regular file, is larger than the
- * byte cap, lies in a folder others can write to without being trusted, is gzip data that
- * inflates beyond the SVG cap, or is an SVG from such a folder that reaches outside itself,
- * is refused with a warning.
+ * opened by path again after the checks. A PNG's text chunks are dropped before decoding. A file
+ * that is not a regular file, is larger than the byte cap, lies in a folder others can write to
+ * without being trusted, is gzip data that inflates beyond the SVG cap, or is an SVG from such a
+ * folder that reaches outside itself, is refused with a warning.
  */
 class ImageFile
 {
@@ -38,7 +38,8 @@ public:
     QByteArray format() const;
     /**
      * False, with the warning "Error image is too large:", for a file that announces a picture
-     * beyond the dimension and pixel limits.
+     * beyond the dimension and pixel limits, a progressive JPEG beyond its own limit, or an
+     * interlaced PNG above LargeSourcePixels (it cannot be decoded by parts).
      */
     bool withinLimits() const;
     /// The picture turned upright, at @p scaledSize when that is valid (both in the shown
@@ -87,7 +88,7 @@ constexpr qint64 MaxProgressiveJpegPixels = qint64(32) << 20;
  */
 QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink);
 
-/// True when the JPEG @p data is progressive.
+/// True when the JPEG @p data is progressive (or has several scans), as libjpeg reads it.
 bool isProgressiveJpeg(const QByteArray &data);
 
 /// The gzip stream @p data inflated, or false when it is damaged or inflates beyond @p limit.

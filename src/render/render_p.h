@@ -57,6 +57,13 @@ private:
 /// vector files and names without a suffix.
 QString highResolutionPath(const QString &path);
 
+/**
+ * Above ratio 1, records in @p properties the "@2x" file of its raster logo that will be drawn
+ * (Keys::LogoHighResolutionFile): the file when it exists and is accepted, else an empty path.
+ * Maps at ratio 1 and vector logos are left as they are.
+ */
+void chooseHighResolutionLogo(QMap<QString, QVariant> *properties);
+
 /// The device pixel ratio a map asks for under @p key; 1 when it names none.
 qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key);
 

@@ -83,51 +83,87 @@ void RenderLogo::render()
         return;
 
     // A logo that cannot be used (refused or beyond the limits) is left out, with the
-    // warning, and the rest of the picture is drawn.
-    // Above ratio 1 a raster logo's "@2x" file is drawn when there is one.
-    const QString sharp = ratio > 1 ? highResolutionPath(path) : QString();
-    const bool useSharp = !sharp.isEmpty() && QFileInfo::exists(sharp);
-    const ImageFile file(useSharp ? sharp : path);
-    if (!file.isValid())
-        return;
-    QSize size = file.size();
-    if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
-        const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
-        size = size.scaled(QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
-    } else if (ratio != 1 || useSharp) {
-        const qreal scale = ratio / (useSharp ? 2 : 1);
-        size = QSize(qRound(size.width() * scale), qRound(size.height() * scale));
-    }
-    if (size.width() == 0 || size.height() == 0) {
-        setStatus(RenderEngine::Error);
-        qWarning() << "RenderLogo::render() - logo size is empty";
-        return;
-    }
-    if (!file.withinLimits())
-        return;
-    if (size.width() > MaxImageDimension || size.height() > MaxImageDimension) {
-        qWarning() << "Error image is too large:" << path << size;
-        return;
-    }
+    // warning, and the rest of the picture is drawn. Above ratio 1 a raster logo's "@2x" file
+    // is drawn when the map names one (or, in a map without the entry, when there is one); the
+    // main file is drawn when that one cannot be. draw() is false for a file it cannot use.
+    auto draw = [&](const ImageFile &file, bool sharp) {
+        if (!file.isValid())
+            return false;
+        QSize size = file.size();
+        if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
+            const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
+            size = size.scaled(
+                QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
+        } else if (ratio != 1 || sharp) {
+            const qreal scale = ratio / (sharp ? 2 : 1);
+            size = QSize(qRound(size.width() * scale), qRound(size.height() * scale));
+        }
+        if (!sharp && (size.width() == 0 || size.height() == 0)) {
+            setStatus(RenderEngine::Error);
+            qWarning() << "RenderLogo::render() - logo size is empty";
+            return true;
+        }
+        if (size.isEmpty() || !file.withinLimits())
+            return false;
+        if (size.width() > MaxImageDimension || size.height() > MaxImageDimension) {
+            qWarning() << "Error image is too large:" << path << size;
+            return false;
+        }
 
-    const QRect area = getLogoArea(screen, TaskbarPosition(taskbarPosition), taskbarHeight);
-    const QPoint point = getLogoPosition(size, area, LogoPosition(position));
-    QPoint at = area.topLeft() + point;
-    QImage image;
-    if (file.isLarge() && size == file.size()) {
-        // Only the part of a large logo that meets the surface is decoded.
-        const QRect part = QRect(-at, pixmap()->size()) & QRect(QPoint(0, 0), size);
-        if (part.isEmpty())
-            return;
-        image = file.readRegion(part);
-        at += part.topLeft();
-    } else {
-        image = file.read(size);
-    }
+        const QRect area = getLogoArea(screen, TaskbarPosition(taskbarPosition), taskbarHeight);
+        const QPoint point = getLogoPosition(size, area, LogoPosition(position));
+        QPoint at = area.topLeft() + point;
+        QImage image;
+        if (file.isLarge() && size == file.size()) {
+            // Only the part of a large logo that meets the surface is decoded.
+            const QRect part = QRect(-at, pixmap()->size()) & QRect(QPoint(0, 0), size);
+            if (part.isEmpty())
+                return true;
+            image = file.readRegion(part);
+            at += part.topLeft();
+        } else {
+            image = file.read(size);
+        }
+        if (image.isNull())
+            return false;
 
-    QPainter painter(pixmap());
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(QPointF(at), image);
+        QPainter painter(pixmap());
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawImage(QPointF(at), image);
+        return true;
+    };
+
+    QString sharp;
+    if (ratio > 1) {
+        if (m_properties.contains(PropertyKey::LogoHighResolutionFile)) {
+            sharp = m_properties[PropertyKey::LogoHighResolutionFile].value<File>().path;
+        } else {
+            sharp = highResolutionPath(path);
+            if (!QFileInfo::exists(sharp))
+                sharp.clear();
+        }
+    }
+    if (!sharp.isEmpty() && draw(ImageFile(sharp), true))
+        return;
+    draw(ImageFile(path), false);
+}
+
+void chooseHighResolutionLogo(QMap<QString, QVariant> *properties)
+{
+    if (devicePixelRatioOf(*properties, PropertyKey::LogoDevicePixelRatio) <= 1)
+        return;
+    const QString sharp = highResolutionPath(properties->value(PropertyKey::LogoPath).toString());
+    if (sharp.isEmpty()) {
+        properties->remove(PropertyKey::LogoHighResolutionFile);
+        return;
+    }
+    bool usable = false;
+    if (QFileInfo::exists(sharp)) {
+        const ImageFile file(sharp);
+        usable = file.isValid() && file.size().isValid() && file.withinLimits();
+    }
+    properties->insert(
+        PropertyKey::LogoHighResolutionFile, QVariant::fromValue(File(usable ? sharp : QString())));
 }
 
 } // namespace VokImage

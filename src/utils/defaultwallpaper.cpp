@@ -68,17 +68,20 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     const QString sharedDir = CacheDir + QLatin1Char('/') + ratioText;
     const QString sharedPath = sharedDir + QLatin1Char('/') + fileName;
     const QString privateBase = SharedFiles::privateCacheDir();
-    const QString privateDir
-        = privateBase.isEmpty() ? QString() : privateBase + QLatin1Char('/') + ratioText;
-    const QString privatePath
-        = privateDir.isEmpty() ? QString() : privateDir + QLatin1Char('/') + fileName;
+    const QString privatePath = privateBase.isEmpty()
+        ? QString()
+        : privateBase + QLatin1Char('/') + ratioText + QLatin1Char('/') + fileName;
+    // The private folder of the ratio, by the trusted walk; with @p create made when missing.
+    auto privateFolder = [&ratioText](bool create) {
+        const SharedFiles::FileDescriptor base = SharedFiles::openPrivateCache(create);
+        return base.isValid() ? SharedFiles::openPrivateSubdirectory(base.get(), ratioText, create)
+                              : SharedFiles::FileDescriptor();
+    };
 
     // A file is used only where no other user can have put or changed it. One this user had
     // to make privately stays in use, so that the maps naming it keep their cache files.
-    if (!privatePath.isEmpty()
-        && SharedFiles::privateDirectoryState(privateBase) == SharedFiles::DirectoryState::Trusted
-        && SharedFiles::privateDirectoryState(privateDir) == SharedFiles::DirectoryState::Trusted
-        && SharedFiles::isTrustedFile(privatePath))
+    SharedFiles::FileDescriptor privateDir = privateFolder(false);
+    if (privateDir.isValid() && SharedFiles::isTrustedFileAt(privateDir.get(), fileName))
         return privatePath;
     if (SharedFiles::isTrustedDirectory(CacheDir) && SharedFiles::isTrustedDirectory(sharedDir)
         && SharedFiles::isTrustedFile(sharedPath))
@@ -86,9 +89,9 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
 
     const bool sharedUsable = SharedFiles::ensureSharedDirectory(CacheDir)
         && SharedFiles::ensureSharedDirectory(sharedDir);
-    const bool privateUsable
-        = !sharedUsable && !privateDir.isEmpty() && SharedFiles::ensurePrivateDirectory(privateDir);
-    if (!sharedUsable && !privateUsable) {
+    if (!sharedUsable && !privatePath.isEmpty())
+        privateDir = privateFolder(true);
+    if (!sharedUsable && !privateDir.isValid()) {
         qWarning() << "Can't create cache dir: " << sharedDir;
         return QString();
     }
@@ -104,12 +107,15 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     if (sharedUsable
         && SharedFiles::writeAtomically(sharedPath, text) == SharedFiles::WriteResult::Written)
         return sharedPath;
-    if (!privateUsable
-        && (privateDir.isEmpty() || !SharedFiles::ensurePrivateDirectory(privateDir))) {
+    if (!privateDir.isValid() && !privatePath.isEmpty())
+        privateDir = privateFolder(true);
+    if (!privateDir.isValid()) {
         qWarning() << "Can't open default wallpaper for writing: " << sharedPath;
         return QString();
     }
-    if (SharedFiles::writeAtomically(privatePath, text) != SharedFiles::WriteResult::Written) {
+    if (SharedFiles::writeAtomicallyAt(
+            privateDir.get(), fileName, { text }, true, SharedFiles::PublicFileMode)
+        != SharedFiles::WriteResult::Written) {
         qWarning() << "Can't open default wallpaper for writing: " << privatePath;
         return QString();
     }

@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <limits>
 #include <utility>
@@ -71,8 +71,13 @@ bool ensureSharedDirectory(const QString &path)
 
 bool isTrustedFile(const QString &path)
 {
+    return isTrustedFileAt(AT_FDCWD, path);
+}
+
+bool isTrustedFileAt(int dirFd, const QString &name)
+{
     struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::fstatat(dirFd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     return S_ISREG(st.st_mode) && trustedOwner(st.st_uid) && !(st.st_mode & (S_IWGRP | S_IWOTH));
 }
@@ -115,53 +120,196 @@ bool inSharedLocation(const QString &path)
     return !resolved.isEmpty() && resolved != folder && chainOpenToOthers(resolved);
 }
 
-QString privateCacheDir()
+namespace {
+
+// A folder that only root and the caller can change: theirs, and closed to writing by others
+// unless sticky (then nobody else can rename or remove what lies in it).
+bool folderTrusted(const struct stat &st)
 {
-    const QString configured = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (configured.startsWith(QLatin1Char('/')))
-        return QDir::cleanPath(configured) + QLatin1String("/vokimage");
-    QString home = QFile::decodeName(qgetenv("HOME"));
-    if (!home.startsWith(QLatin1Char('/'))) {
-        home.clear();
-        long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-        std::vector<char> buffer(size_t(size > 0 ? size : 16384));
-        struct passwd entry;
-        struct passwd *found = nullptr;
-        if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found
-            && found->pw_dir && found->pw_dir[0] == '/')
-            home = QFile::decodeName(found->pw_dir);
+    if (!S_ISDIR(st.st_mode) || !trustedOwner(st.st_uid))
+        return false;
+    if (st.st_mode & S_ISVTX)
+        return true;
+    if (st.st_mode & S_IWOTH)
+        return false;
+    // A group of the caller's own (Debian's user private groups) is not others.
+    return !(st.st_mode & S_IWGRP) || st.st_gid == getegid();
+}
+
+// Opens (and with @p create makes) the folder @p name in @p parentFd without following a link.
+FileDescriptor openFolderAt(int parentFd, const QByteArray &name, bool create, struct stat *st)
+{
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FileDescriptor fd(::openat(parentFd, name.constData(), flags));
+    if (!fd.isValid() && errno == ENOENT && create
+        && (::mkdirat(parentFd, name.constData(), 0700) == 0 || errno == EEXIST))
+        fd = FileDescriptor(::openat(parentFd, name.constData(), flags));
+    if (fd.isValid() && ::fstat(fd.get(), st) != 0)
+        return FileDescriptor();
+    return fd;
+}
+
+// The caller's own folder, with others' write access taken away.
+bool ownFolder(const FileDescriptor &fd, const struct stat &st)
+{
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return false;
+    return !(st.st_mode & (S_IWGRP | S_IWOTH)) || ::fchmod(fd.get(), st.st_mode & 07755) == 0;
+}
+
+FileDescriptor refuse(DirectoryState *state, DirectoryState why)
+{
+    if (state)
+        *state = why;
+    return FileDescriptor();
+}
+
+// The walk of openPrivateDirectory(); with @p create false a missing folder ends it (Missing).
+FileDescriptor walkPrivate(const QString &path, bool create, DirectoryState *state)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return refuse(state, DirectoryState::Untrusted);
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return refuse(state, DirectoryState::Untrusted);
+    FileDescriptor current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (!current.isValid() || ::fstat(current.get(), &st) != 0 || !folderTrusted(st))
+        return refuse(state, DirectoryState::Untrusted);
+    for (int i = 0; i < parts.size(); ++i) {
+        const bool last = i == parts.size() - 1;
+        FileDescriptor next
+            = openFolderAt(current.get(), QFile::encodeName(parts.at(i)), create, &st);
+        if (!next.isValid())
+            return refuse(
+                state, errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted);
+        if (last ? !ownFolder(next, st) : !folderTrusted(st))
+            return refuse(state, DirectoryState::Untrusted);
+        current = std::move(next);
     }
-    if (home.isEmpty())
-        return QString();
+    if (state)
+        *state = DirectoryState::Trusted;
+    return current;
+}
+
+// The folder of "<home>/.cache/vokimage" for @p home.
+QString cacheUnder(const QString &home)
+{
     return QDir::cleanPath(home) + QLatin1String("/.cache/vokimage");
 }
 
-DirectoryState privateDirectoryState(const QString &path)
+QString passwordHome()
 {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st;
-    if (::lstat(native.constData(), &st) != 0)
-        return errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted;
-    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-        return DirectoryState::Untrusted;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && ::chmod(native.constData(), st.st_mode & 07755) != 0)
-        return DirectoryState::Untrusted;
-    return DirectoryState::Trusted;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+    struct passwd entry;
+    struct passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found
+        && found->pw_dir && found->pw_dir[0] == '/')
+        return QFile::decodeName(found->pw_dir);
+    return QString();
 }
 
-bool ensurePrivateDirectory(const QString &path)
+// True when a folder on the way to @p path, as far as it exists, is a link or another user's.
+bool passesForeignFolder(const QString &path)
 {
-    if (!path.startsWith(QLatin1Char('/')))
-        return false;
-    // Missing folders on the way are made 0700, as a cache home is.
-    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString current;
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         current += QLatin1Char('/') + part;
-        if (::mkdir(QFile::encodeName(current).constData(), 0700) != 0 && errno != EEXIST)
+        struct stat st;
+        if (::lstat(QFile::encodeName(current).constData(), &st) != 0)
             return false;
+        if (S_ISLNK(st.st_mode) || !trustedOwner(st.st_uid))
+            return true;
     }
-    return privateDirectoryState(path) == DirectoryState::Trusted;
+    return false;
+}
+
+} // namespace
+
+QString privateCacheDir()
+{
+    const QString configured = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    QString dir;
+    if (configured.startsWith(QLatin1Char('/'))) {
+        dir = QDir::cleanPath(configured) + QLatin1String("/vokimage");
+    } else {
+        const QString home = QFile::decodeName(qgetenv("HOME"));
+        dir = home.startsWith(QLatin1Char('/')) ? cacheUnder(home) : QString();
+    }
+    // Root is never steered through the folders of a HOME or XDG_CACHE_HOME of another user.
+    if (geteuid() == 0 && !dir.isEmpty() && passesForeignFolder(dir))
+        dir.clear();
+    if (dir.isEmpty()) {
+        const QString home = passwordHome();
+        if (!home.isEmpty())
+            dir = cacheUnder(home);
+    }
+    return dir;
+}
+
+FileDescriptor openPrivateDirectory(const QString &path, bool create, DirectoryState *state)
+{
+    return walkPrivate(path, create, state);
+}
+
+FileDescriptor openPrivateSubdirectory(
+    int parentFd, const QString &name, bool create, DirectoryState *state)
+{
+    struct stat st;
+    FileDescriptor fd = openFolderAt(parentFd, QFile::encodeName(name), create, &st);
+    if (!fd.isValid())
+        return refuse(state, errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted);
+    if (!ownFolder(fd, st))
+        return refuse(state, DirectoryState::Untrusted);
+    if (state)
+        *state = DirectoryState::Trusted;
+    return fd;
+}
+
+FileDescriptor openPrivateCache(bool create, DirectoryState *state)
+{
+    const QString dir = privateCacheDir();
+    if (dir.isEmpty())
+        return refuse(state, DirectoryState::Untrusted);
+    return openPrivateDirectory(dir, create, state);
+}
+
+FileDescriptor openSharedDirectory(const QString &path, bool create, DirectoryState *state)
+{
+    DirectoryState found = directoryState(path);
+    if (found == DirectoryState::Missing && create)
+        found = ensureSharedDirectory(path) ? DirectoryState::Trusted : DirectoryState::Untrusted;
+    FileDescriptor fd;
+    if (found == DirectoryState::Trusted) {
+        fd = FileDescriptor(::open(
+            QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        // What was judged is what is open.
+        if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || !folderTrusted(st)) {
+            fd = FileDescriptor();
+            found = DirectoryState::Untrusted;
+        }
+    }
+    if (state)
+        *state = found;
+    return fd;
+}
+
+bool readableByEveryone(const QString &path)
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    struct stat st;
+    if (resolved.isEmpty() || ::stat(QFile::encodeName(resolved).constData(), &st) != 0
+        || !(st.st_mode & S_IROTH))
+        return false;
+    for (QString dir = QFileInfo(resolved).path();; dir = QFileInfo(dir).path()) {
+        if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !(st.st_mode & S_IXOTH))
+            return false;
+        if (dir == QLatin1String("/"))
+            return true;
+    }
 }
 
 // The process's umask, read without changing it.
@@ -192,31 +340,64 @@ WriteResult writeAtomically(const QString &path, const QByteArray &data, QString
 }
 
 WriteResult writeAtomically(
-    const QString &path, const QByteArrayList &pieces, bool sync, QString *error)
+    const QString &path, const QByteArrayList &pieces, bool sync, QString *error, mode_t mode)
 {
     const QFileInfo target(path);
-    QTemporaryFile file(
-        target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1String(".XXXXXX"));
-    auto fail = [&](WriteResult result, const QString &why) {
+    const FileDescriptor dir(::open(
+        QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.isValid()) {
         if (error)
-            *error = why;
+            *error = QString::fromLocal8Bit(strerror(errno));
+        return WriteResult::OpenFailed;
+    }
+    return writeAtomicallyAt(dir.get(), target.fileName(), pieces, sync, mode, error);
+}
+
+WriteResult writeAtomicallyAt(int dirFd, const QString &name, const QByteArrayList &pieces,
+    bool sync, mode_t mode, QString *error)
+{
+    auto fail = [&](WriteResult result) {
+        if (error)
+            *error = QString::fromLocal8Bit(strerror(errno));
         return result;
     };
-    if (!file.open())
-        return fail(WriteResult::OpenFailed, file.errorString());
-    if (::fchmod(file.handle(), 0644 & ~currentUmask()) != 0)
-        return fail(WriteResult::OpenFailed, QString::fromLocal8Bit(strerror(errno)));
-    for (const QByteArray &piece : pieces)
-        if (file.write(piece) != piece.size())
-            return fail(WriteResult::WriteFailed, file.errorString());
-    if (!file.flush())
-        return fail(WriteResult::WriteFailed, file.errorString());
-    if (sync && ::fsync(file.handle()) != 0)
-        return fail(WriteResult::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
-    const QByteArray from = QFile::encodeName(file.fileName());
-    if (::rename(from.constData(), QFile::encodeName(path).constData()) != 0)
-        return fail(WriteResult::RenameFailed, QString::fromLocal8Bit(strerror(errno)));
-    file.setAutoRemove(false);
+    // A fresh name beside the target, made exclusively: nothing planted there is opened.
+    const QByteArray finalName = QFile::encodeName(name);
+    QByteArray temporary;
+    FileDescriptor file;
+    for (int attempt = 0; attempt < 100 && !file.isValid(); ++attempt) {
+        temporary = '.' + finalName + '.'
+            + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        file = FileDescriptor(::openat(dirFd, temporary.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, PrivateFileMode));
+        if (!file.isValid() && errno != EEXIST)
+            break;
+    }
+    if (!file.isValid())
+        return fail(WriteResult::OpenFailed);
+    auto discard = [&](WriteResult result) {
+        const int saved = errno;
+        ::unlinkat(dirFd, temporary.constData(), 0);
+        errno = saved;
+        return fail(result);
+    };
+    if (::fchmod(file.get(), mode & ~currentUmask()) != 0)
+        return discard(WriteResult::OpenFailed);
+    for (const QByteArray &piece : pieces) {
+        for (qint64 done = 0; done < piece.size();) {
+            const ssize_t n
+                = ::write(file.get(), piece.constData() + done, size_t(piece.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return discard(WriteResult::WriteFailed);
+            done += n;
+        }
+    }
+    if (sync && ::fsync(file.get()) != 0)
+        return discard(WriteResult::WriteFailed);
+    if (::renameat(dirFd, temporary.constData(), dirFd, finalName.constData()) != 0)
+        return discard(WriteResult::RenameFailed);
     return WriteResult::Written;
 }
 
@@ -265,8 +446,11 @@ std::unique_ptr<DIR, DirectoryCloser> listEntries(int directoryFd)
     // The listing owns a copy of the descriptor once fdopendir() has taken it.
     FileDescriptor listFd(::dup(directoryFd));
     DIR *directory = listFd.isValid() ? ::fdopendir(listFd.get()) : nullptr;
-    if (directory)
+    if (directory) {
         listFd.release();
+        // The copy shares its position with the descriptor, which an earlier listing moved.
+        ::rewinddir(directory);
+    }
     return std::unique_ptr<DIR, DirectoryCloser>(directory);
 }
 
@@ -308,7 +492,19 @@ QByteArray MappedFile::bytes() const
 
 bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner)
 {
-    const FileDescriptor fd(openForReading(path, false));
+    return mapNoFollowAt(AT_FDCWD, path, maxSize, file, owner);
+}
+
+bool existsAt(int dirFd, const QString &name)
+{
+    struct stat st;
+    return ::fstatat(dirFd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool mapNoFollowAt(int dirFd, const QString &name, qint64 maxSize, MappedFile *file, uid_t *owner)
+{
+    const FileDescriptor fd(::openat(dirFd, QFile::encodeName(name).constData(),
+        O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     struct stat st;
     if (!fd.isValid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxSize
         || st.st_size > std::numeric_limits<int>::max())
@@ -379,37 +575,66 @@ bool settingsFileReadable(const QString &path)
     return false;
 }
 
-namespace {
-
-void removeIn(int dirFd, bool subdirectories, RemoveCount *count)
+void visitFiles(int dirFd,
+    const std::function<void(
+        int folderFd, const QString &folder, const char *name, const struct stat &)> &visit)
 {
     const std::unique_ptr<DIR, DirectoryCloser> directory = listEntries(dirFd);
     if (!directory)
         return;
-    const uid_t self = geteuid();
+    // Names first: the visitor may remove what it is shown.
+    QByteArrayList files;
+    QByteArrayList folders;
     while (const struct dirent *entry = ::readdir(directory.get())) {
         const char *name = entry->d_name;
-        if (!strcmp(name, ".") || !strcmp(name, ".."))
-            continue;
+        if (strcmp(name, ".") && strcmp(name, ".."))
+            files.append(QByteArray(name));
+    }
+    for (const QByteArray &name : qAsConst(files)) {
         struct stat st;
-        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (S_ISREG(st.st_mode)) {
-            if ((self == 0 || st.st_uid == self) && ::unlinkat(dirFd, name, 0) == 0)
-                ++count->removed;
-            else
-                ++count->kept;
-        } else if (S_ISDIR(st.st_mode) && subdirectories) {
-            const FileDescriptor sub(
-                ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            struct stat subSt;
-            if (sub.isValid() && ::fstat(sub.get(), &subSt) == 0 && trustedOwner(subSt.st_uid))
-                removeIn(sub.get(), false, count);
+        if (S_ISREG(st.st_mode))
+            visit(dirFd, QString(), name.constData(), st);
+        else if (S_ISDIR(st.st_mode))
+            folders.append(name);
+    }
+    for (const QByteArray &folder : qAsConst(folders)) {
+        const FileDescriptor sub(
+            ::openat(dirFd, folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (!sub.isValid() || ::fstat(sub.get(), &st) != 0 || !trustedOwner(st.st_uid))
+            continue;
+        const std::unique_ptr<DIR, DirectoryCloser> inner = listEntries(sub.get());
+        if (!inner)
+            continue;
+        const QString folderName = QFile::decodeName(folder);
+        while (const struct dirent *entry = ::readdir(inner.get())) {
+            struct stat fileSt;
+            if (::fstatat(sub.get(), entry->d_name, &fileSt, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(fileSt.st_mode))
+                visit(sub.get(), folderName, entry->d_name, fileSt);
         }
     }
 }
 
-} // namespace
+bool removeOwnFilesAt(int dirFd, bool subdirectories, RemoveCount *count)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0 || !trustedOwner(st.st_uid))
+        return false;
+    const uid_t self = geteuid();
+    visitFiles(
+        dirFd, [&](int folderFd, const QString &folder, const char *name, const struct stat &file) {
+            if (!folder.isEmpty() && !subdirectories)
+                return;
+            if ((self == 0 || file.st_uid == self) && ::unlinkat(folderFd, name, 0) == 0)
+                ++count->removed;
+            else
+                ++count->kept;
+        });
+    return true;
+}
 
 bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count)
 {
@@ -417,11 +642,7 @@ bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count
         QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.isValid())
         return errno == ENOENT;
-    struct stat st;
-    const bool trusted = ::fstat(fd.get(), &st) == 0 && trustedOwner(st.st_uid);
-    if (trusted)
-        removeIn(fd.get(), subdirectories, count);
-    return trusted;
+    return removeOwnFilesAt(fd.get(), subdirectories, count);
 }
 
 } // namespace SharedFiles

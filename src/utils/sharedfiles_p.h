@@ -11,7 +11,9 @@
 #include <QString>
 
 #include <dirent.h>
+#include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -39,6 +41,17 @@ public:
     }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
+    FileDescriptor(FileDescriptor &&other) noexcept
+        : m_fd(other.release())
+    { }
+    FileDescriptor &operator=(FileDescriptor &&other) noexcept
+    {
+        if (this != &other) {
+            FileDescriptor old(m_fd);
+            m_fd = other.release();
+        }
+        return *this;
+    }
 
     int get() const { return m_fd; }
     bool isValid() const { return m_fd >= 0; }
@@ -87,6 +100,9 @@ bool ensureSharedDirectory(const QString &path);
  */
 bool isTrustedFile(const QString &path);
 
+/// As isTrustedFile(), for the file @p name in the directory open on @p dirFd.
+bool isTrustedFileAt(int dirFd, const QString &name);
+
 /**
  * True when a user other than root and the caller could replace @p path: one of the folders on
  * its way (as written or resolved) is writable by group or others, sticky or not, or belongs
@@ -96,21 +112,49 @@ bool inSharedLocation(const QString &path);
 
 /**
  * The caller's private cache directory: "$XDG_CACHE_HOME/vokimage", or "vokimage" in the
- * ".cache" folder of the home directory. Null when no home directory is known.
+ * ".cache" folder of the home directory. Null when no home directory is known. Root uses the
+ * home directory of its password entry when the folders of that path are not all root's.
  */
 QString privateCacheDir();
 
 /**
- * Makes sure @p path (and its missing parents) exists as a directory owned by the effective
- * user and closed to others (created 0700). False when it cannot be made or is not such a
- * directory.
+ * Opens the directory @p path by a walk from "/" that follows no link: every folder on the way
+ * belongs to root or the caller and is closed to writing by others (a sticky one, as /tmp, is
+ * not replaceable and passes), and the last one is the caller's own; it loses any write access
+ * of others. With @p create, missing folders are made with mode 0700. Invalid when the path
+ * cannot be trusted or is missing; @p state (may be null) tells which.
  */
-bool ensurePrivateDirectory(const QString &path);
+FileDescriptor openPrivateDirectory(
+    const QString &path, bool create, DirectoryState *state = nullptr);
 
-/// Whether @p path is the caller's own directory, closed to writing by others.
-DirectoryState privateDirectoryState(const QString &path);
+/**
+ * The folder @p name inside the directory open on @p parentFd, opened without following a link,
+ * as openPrivateDirectory() judges the last folder.
+ */
+FileDescriptor openPrivateSubdirectory(
+    int parentFd, const QString &name, bool create, DirectoryState *state = nullptr);
+
+/// The caller's private cache directory (privateCacheDir()) opened by openPrivateDirectory().
+FileDescriptor openPrivateCache(bool create, DirectoryState *state = nullptr);
+
+/**
+ * Opens the shared directory @p path without following a link: invalid, with @p state
+ * Untrusted, unless directoryState() trusts it; with @p create a missing one is made as
+ * ensureSharedDirectory() makes it.
+ */
+FileDescriptor openSharedDirectory(
+    const QString &path, bool create, DirectoryState *state = nullptr);
+
+/// True when the file @p path can be read by every user: readable by others, and every folder
+/// on its resolved path searchable by others. False for a file that cannot be found.
+bool readableByEveryone(const QString &path);
 
 enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
+
+/// Mode of a file every user may read (less the umask).
+constexpr mode_t PublicFileMode = 0644;
+/// Mode of a file only its owner may read.
+constexpr mode_t PrivateFileMode = 0600;
 
 /**
  * Writes @p data to a fresh, exclusively created file next to @p path and renames it over
@@ -121,12 +165,16 @@ enum class WriteResult { Written, OpenFailed, WriteFailed, RenameFailed };
 WriteResult writeAtomically(const QString &path, const QByteArray &data, QString *error = nullptr);
 
 /**
- * As writeAtomically(), for a file made of @p pieces written one after another. Without
- * @p sync the data is not forced to the disk before the rename: for cache files, whose damage
- * after a crash is found when they are read.
+ * As writeAtomically(), for a file made of @p pieces written one after another, with @p mode
+ * (less the umask). Without @p sync the data is not forced to the disk before the rename: for
+ * cache files, whose damage after a crash is found when they are read.
  */
-WriteResult writeAtomically(
-    const QString &path, const QByteArrayList &pieces, bool sync, QString *error = nullptr);
+WriteResult writeAtomically(const QString &path, const QByteArrayList &pieces, bool sync,
+    QString *error = nullptr, mode_t mode = PublicFileMode);
+
+/// As writeAtomically(), for the file @p name in the directory open on @p dirFd.
+WriteResult writeAtomicallyAt(int dirFd, const QString &name, const QByteArrayList &pieces,
+    bool sync, mode_t mode, QString *error = nullptr);
 
 /// A file's contents mapped read-only into memory; unmapped when it goes out of scope.
 class MappedFile
@@ -143,7 +191,7 @@ public:
     QByteArray bytes() const;
 
 private:
-    friend bool mapNoFollow(const QString &, qint64, MappedFile *, uid_t *);
+    friend bool mapNoFollowAt(int, const QString &, qint64, MappedFile *, uid_t *);
     void *m_data = nullptr;
     size_t m_size = 0;
 };
@@ -153,6 +201,13 @@ private:
  * are replaced by renaming and never changed in place.
  */
 bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner = nullptr);
+
+/// As mapNoFollow(), for the file @p name in the directory open on @p dirFd.
+bool mapNoFollowAt(
+    int dirFd, const QString &name, qint64 maxSize, MappedFile *file, uid_t *owner = nullptr);
+
+/// True when something (a link included) is named @p name in the directory open on @p dirFd.
+bool existsAt(int dirFd, const QString &name);
 
 /**
  * Reads at most @p maxSize bytes of the regular file @p path without following a link.
@@ -192,6 +247,18 @@ struct RemoveCount
  * or the caller); otherwise false and nothing is removed.
  */
 bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count);
+
+/// As removeOwnFiles(), in the directory open on @p dirFd.
+bool removeOwnFilesAt(int dirFd, bool subdirectories, RemoveCount *count);
+
+/**
+ * Calls @p visit with each regular file directly in the directory open on @p dirFd (@p folder
+ * empty) and in its subdirectories of root or the caller (@p folder their name), found without
+ * following links; @p folderFd is the directory that holds the file.
+ */
+void visitFiles(int dirFd,
+    const std::function<void(
+        int folderFd, const QString &folder, const char *name, const struct stat &)> &visit);
 
 } // namespace SharedFiles
 } // namespace VokImage

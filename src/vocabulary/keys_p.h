@@ -33,6 +33,7 @@ inline constexpr QLatin1String LogoScreen = latin1(Keys::LogoScreen);
 inline constexpr QLatin1String LogoPosition = latin1(Keys::LogoPosition);
 inline constexpr QLatin1String LogoBlur = latin1(Keys::LogoBlur);
 inline constexpr QLatin1String LogoDevicePixelRatio = latin1(Keys::LogoDevicePixelRatio);
+inline constexpr QLatin1String LogoHighResolutionFile = latin1(Keys::LogoHighResolutionFile);
 inline constexpr QLatin1String TaskbarPosition = latin1(Keys::TaskbarPosition);
 inline constexpr QLatin1String TaskbarHeight = latin1(Keys::TaskbarHeight);
 } // namespace PropertyKey
