@@ -63,6 +63,50 @@ bool applyOnce(const X11::Connection &connection, const QList<X11::Monitor> &mon
     return drawn == monitors.size();
 }
 
+// Why a monitor at @p rect cannot be drawn on a root window of @p root: beyond the render
+// limits or outside the root; empty when it can.
+QString monitorProblem(const QRect &rect, const QSize &root)
+{
+    const QString limit = renderLimitError(rect, 1);
+    if (!limit.isEmpty())
+        return limit;
+    if (!QRect(QPoint(0, 0), root).intersects(rect))
+        return QStringLiteral("%1 lies outside the root window (%2x%3)")
+            .arg(geometryText(rect))
+            .arg(root.width())
+            .arg(root.height());
+    return QString();
+}
+
+// Why the root window cannot be drawn; empty when it can.
+QString rootProblem(const QSize &root)
+{
+    const QString limit = renderLimitError(QRect(QPoint(0, 0), root), 1);
+    return limit.isEmpty() ? QString() : QStringLiteral("the root window is too large: ") + limit;
+}
+
+// The monitors of a changed layout that pass the one-shot command's checks; each other one is
+// skipped with the message.
+QList<X11::Monitor> checkedMonitors(
+    const X11::Connection &connection, const QList<X11::Monitor> &monitors)
+{
+    const QSize root = connection.rootSize();
+    const QString problem = rootProblem(root);
+    if (!problem.isEmpty()) {
+        err() << "vokimage: " << problem << "; the layout is skipped\n";
+        return {};
+    }
+    QList<X11::Monitor> usable;
+    for (const X11::Monitor &monitor : monitors) {
+        const QString why = monitorProblem(monitor.rect, root);
+        if (why.isEmpty())
+            usable.append(monitor);
+        else
+            err() << "vokimage: monitor " << monitor.name << " skipped: " << why << "\n";
+    }
+    return usable;
+}
+
 QList<X11::Monitor> monitorsFor(const X11::Connection &connection, const QList<QRect> &screens)
 {
     if (screens.isEmpty())
@@ -166,7 +210,11 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
             return;
         layout = now;
         applied = contents;
-        applyOnce(connection, monitorsFor(connection, screens), greeter);
+        const QList<X11::Monitor> monitors
+            = checkedMonitors(connection, monitorsFor(connection, screens));
+        if (!monitors.isEmpty())
+            applyOnce(connection, monitors, greeter);
+        err().flush();
         // What the library read while rendering may have touched the files again.
         applied = fingerprint(files);
     });
@@ -223,20 +271,15 @@ int applyCommand(const QStringList &arguments)
     const bool greeter = line.isSet(greeterOption());
     const QList<X11::Monitor> monitors = monitorsFor(connection, screens);
     const QSize root = connection.rootSize();
-    const QString rootLimit = renderLimitError(QRect(QPoint(0, 0), root), 1);
-    if (!rootLimit.isEmpty()) {
-        err() << "vokimage: the root window is too large: " << rootLimit << "\n";
+    const QString problem = rootProblem(root);
+    if (!problem.isEmpty()) {
+        err() << "vokimage: " << problem << "\n";
         return Failure;
     }
     for (const X11::Monitor &monitor : qAsConst(monitors)) {
-        const QString limit = renderLimitError(monitor.rect, 1);
-        if (!limit.isEmpty())
-            return line.usageError(limit);
-        if (!QRect(QPoint(0, 0), root).intersects(monitor.rect))
-            return line.usageError(QStringLiteral("%1 lies outside the root window (%2x%3)")
-                                       .arg(geometryText(monitor.rect))
-                                       .arg(root.width())
-                                       .arg(root.height()));
+        const QString why = monitorProblem(monitor.rect, root);
+        if (!why.isEmpty())
+            return line.usageError(why);
     }
     const bool ok = applyOnce(connection, monitors, greeter);
     if (!line.isSet(daemonOption))

@@ -7,11 +7,11 @@
 #include "commands.h"
 #include "x11.h"
 
+#include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 #include <QJsonArray>
 
 namespace Tool {
@@ -101,6 +101,25 @@ void checkWord(Findings *findings, const QString &topic, const QString &word, co
         QStringLiteral("%1 is not a %2 word; %3%4").arg(quoted(word), kind, instead, hint));
 }
 
+// A picture file as the layers read it: its format and size, or why it is refused and what
+// follows (@p consequence). True when it is drawn.
+bool checkPicture(
+    Findings *findings, const QString &topic, const QString &path, const QString &consequence)
+{
+    const PictureInfo info = inspectPicture(path);
+    if (!info.usable) {
+        findings->add(topic, Status::Problem,
+            QStringLiteral("%1 refused: %2; %3").arg(path, info.problem, consequence));
+        return false;
+    }
+    findings->add(topic, Status::Ok,
+        QStringLiteral("%1 (%2, %3x%4)")
+            .arg(path, QString::fromLatin1(info.format))
+            .arg(info.size.width())
+            .arg(info.size.height()));
+    return true;
+}
+
 // A wallpaper file or #colour: present and decodable.
 void checkWallpaper(Findings *findings, const QString &topic, const QString &path)
 {
@@ -122,19 +141,7 @@ void checkWallpaper(Findings *findings, const QString &topic, const QString &pat
             QStringLiteral("%1 is not a file: no wallpaper is drawn").arg(path));
         return;
     }
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (!reader.canRead() || !size.isValid()) {
-        findings->add(topic, Status::Problem,
-            QStringLiteral("%1 cannot be decoded: %2").arg(path, reader.errorString()));
-        return;
-    }
-    findings->add(topic, Status::Ok,
-        QStringLiteral("%1 (%2, %3x%4)")
-            .arg(path, QString::fromLatin1(reader.format()))
-            .arg(size.width())
-            .arg(size.height()));
+    checkPicture(findings, topic, path, QStringLiteral("no wallpaper is drawn"));
 }
 
 // The logo of one screen: the file for its size class, the variant drawn.
@@ -162,12 +169,17 @@ void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVa
                     .arg(path, sizeClass));
         return;
     }
-    QImageReader reader(file);
-    if (!reader.canRead() || !reader.size().isValid()) {
+    const PictureInfo info = inspectPicture(file);
+    if (!info.usable) {
         findings->add(topic, Status::Problem,
-            QStringLiteral("%1 cannot be decoded: %2").arg(file, reader.errorString()));
+            QStringLiteral("%1 refused: %2; no logo is drawn").arg(file, info.problem));
         return;
     }
+    // Above ratio 1 the "@2x" file is drawn instead, when the layers accept it.
+    const QString sharp = highResolutionPath(file);
+    if (!sharp.isEmpty() && QFileInfo::exists(sharp))
+        checkPicture(findings, topic + QStringLiteral(" @2x"), sharp,
+            QStringLiteral("above ratio 1 the main file is drawn"));
     // The variant drawn depends on the wallpaper under the logo: render as the library does.
     const Rendered rendered = renderScreen(background, screen, 1);
     const QString drawn = rendered.record.properties.value(PropertyKey::LogoPath).toString();

@@ -19,6 +19,27 @@
 
 namespace VokImage {
 
+/// How the layers treat a wallpaper or logo file (inspectPicture()).
+struct PictureInfo
+{
+    /// True when the layers draw the file.
+    bool usable = false;
+    /// The format found in the file ("jpeg", "png", "svg"...); empty when it was refused.
+    QByteArray format;
+    /// The size the picture is shown at (its orientation applied); invalid when unknown.
+    QSize size;
+    /// Why the file is not drawn; empty when it is.
+    QString problem;
+};
+
+/**
+ * Judges the picture file @p path exactly as the wallpaper and logo layers read it: opened
+ * without blocking, not followed as a link in a folder others can write to, within the byte,
+ * SVG, dimension and pixel caps, an SVG in such a folder self-contained. Reads the header only;
+ * warns as a render does.
+ */
+VOKIMAGE_EXPORT PictureInfo inspectPicture(const QString &path);
+
 /**
  * Turns one property map into one picture: a wallpaper pass, a logo pass and a pass of
  * whole-picture effects, painted on a working pixmap. Needs a running QGuiApplication.

@@ -3,6 +3,8 @@
 
 #include "imagefile_p.h"
 
+#include <vokimage/render.h>
+
 #include "render_p.h"
 #include "utils/sharedfiles_p.h"
 
@@ -207,6 +209,7 @@ ImageFile::ImageFile(const QString &path)
     QString why;
     if (!SharedFiles::readFile(path, SharedFiles::MaxImageFileSize, &m_bytes, &why)) {
         qWarning() << "Error image file refused:" << path << why;
+        m_problem = why;
         return;
     }
     m_formatHint = QFileInfo(path).suffix().toLower().toLatin1();
@@ -215,6 +218,8 @@ ImageFile::ImageFile(const QString &path)
         if (!inflateGzip(m_bytes, SharedFiles::MaxSvgSize, &inflated)) {
             qWarning() << "Error compressed image is damaged or inflates beyond"
                        << SharedFiles::MaxSvgSize << "bytes:" << path;
+            m_problem = QStringLiteral("compressed, and damaged or inflating beyond %1 bytes")
+                            .arg(SharedFiles::MaxSvgSize);
             m_bytes.clear();
             return;
         }
@@ -236,11 +241,15 @@ ImageFile::ImageFile(const QString &path)
     if (found == "svg" || found == "svgz") {
         if (m_bytes.size() > SharedFiles::MaxSvgSize) {
             qWarning() << "Error image is too large:" << path << m_bytes.size() << "bytes";
+            m_problem = QStringLiteral("an SVG document of more than %1 bytes")
+                            .arg(SharedFiles::MaxSvgSize);
             m_bytes.clear();
             return;
         }
         if (SharedFiles::inSharedLocation(path) && !svgSelfContained(m_bytes)) {
             qWarning() << "Error SVG in a shared folder refers outside itself:" << path;
+            m_problem = QStringLiteral("an SVG in a folder others can write to that refers "
+                                       "outside itself");
             m_bytes.clear();
             return;
         }
@@ -404,6 +413,27 @@ bool isProgressiveJpeg(const QByteArray &data)
     }
     jpeg_destroy_decompress(&info);
     return progressive;
+}
+
+PictureInfo inspectPicture(const QString &path)
+{
+    PictureInfo info;
+    const ImageFile file(path);
+    if (!file.isValid()) {
+        info.problem = file.problem();
+        return info;
+    }
+    info.format = file.format();
+    info.size = file.size();
+    if (info.format.isEmpty() || !info.size.isValid())
+        info.problem = QStringLiteral("not a picture that can be decoded");
+    else if (!file.withinLimits())
+        info.problem = QStringLiteral("too large to decode (%1x%2)")
+                           .arg(info.size.width())
+                           .arg(info.size.height());
+    else
+        info.usable = true;
+    return info;
 }
 
 } // namespace VokImage

@@ -30,6 +30,8 @@ public:
 
     /// True when the file was read and accepted.
     bool isValid() const { return m_valid; }
+    /// Why the file was refused (the reason of the warning); empty when it was accepted.
+    QString problem() const { return m_problem; }
     /// The size the picture is shown at (its orientation tag applied); invalid when unknown.
     QSize size() const;
     /// True when the picture is stored the way it is shown (no orientation tag, or "normal").
@@ -67,6 +69,7 @@ private:
     void readHeader() const;
 
     QString m_path;
+    QString m_problem;
     QByteArray m_bytes;
     QByteArray m_formatHint;
     QByteArray m_format;

@@ -55,7 +55,17 @@ private:
 
 /// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
 /// vector files and names without a suffix.
-QString highResolutionPath(const QString &path);
+inline QString highResolutionPath(const QString &path)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash + 1)
+        return QString();
+    const QString suffix = path.mid(dot + 1).toLower();
+    if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))
+        return QString();
+    return path.left(dot) + QLatin1String("@2x") + path.mid(dot);
+}
 
 /**
  * Above ratio 1, records in @p properties the "@2x" file of its raster logo that will be drawn

@@ -20,18 +20,6 @@ RenderLogo::RenderLogo(RenderEngine *engine, const QMap<QString, QVariant> &prop
 
 RenderLogo::~RenderLogo() = default;
 
-QString highResolutionPath(const QString &path)
-{
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot <= slash + 1)
-        return QString();
-    const QString suffix = path.mid(dot + 1).toLower();
-    if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))
-        return QString();
-    return path.left(dot) + QLatin1String("@2x") + path.mid(dot);
-}
-
 qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key)
 {
     const qreal ratio = properties.value(key, 1.0).toDouble();
