@@ -670,6 +670,28 @@ void TestTool::daemon()
         QStringLiteral("512/135x600/160+0+0"), QStringLiteral("screen") }));
     QVERIFY2(waitFor("root:half  512x600+0+0"), output.constData());
 
+    // A monitor beyond the render limits, set by another client, is skipped with the message;
+    // the rest of the layout is applied and the daemon lives on in bounded memory.
+    output.clear();
+    QVERIFY(server.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("huge"),
+        QStringLiteral("16000/4000x16000/4000+0+0"), QStringLiteral("none") }));
+    QVERIFY2(waitFor("root:half  512x600+0+0"), output.constData());
+    QByteArray errors = process.readAllStandardError();
+    for (int i = 0; i < 50 && !errors.contains("monitor huge skipped"); ++i) {
+        QTest::qWait(100);
+        errors += process.readAllStandardError();
+    }
+    QVERIFY2(errors.contains("monitor huge skipped"), errors.constData());
+    QCOMPARE(process.state(), QProcess::Running);
+    const QList<QByteArray> status
+        = readAll(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n');
+    long peak = -1;
+    for (const QByteArray &line : status)
+        if (line.startsWith("VmHWM:"))
+            peak = line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    QVERIFY2(peak > 0 && peak < 400, qPrintable(QString::number(peak)));
+    qInfo("daemon given a 16000x16000 monitor: skipped, peak %ld MiB", peak);
+
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -103,6 +103,7 @@ QList<X11::Monitor> checkedMonitors(
             usable.append(monitor);
         else
             err() << "vokimage: monitor " << monitor.name << " skipped: " << why << "\n";
+        err().flush();
     }
     return usable;
 }
@@ -214,7 +215,6 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
             = checkedMonitors(connection, monitorsFor(connection, screens));
         if (!monitors.isEmpty())
             applyOnce(connection, monitors, greeter);
-        err().flush();
         // What the library read while rendering may have touched the files again.
         applied = fingerprint(files);
     });

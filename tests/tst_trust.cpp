@@ -1,0 +1,713 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+// Local attackers, second round: real users made inside the sandbox against the modes of stored
+// pictures, the private cache's folders, the SVG reference check, the decoders' bounds, the
+// shared directory's limit, "@2x" logos and check.
+
+#include "localusers.h"
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTest>
+#include <QtEndian>
+
+#include <csetjmp>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
+
+using namespace VokImage;
+using namespace TestPaths;
+
+namespace {
+
+// Alice's picture that only she may see (the users are built in another file: no static
+// copies of them here).
+QString privatePicture()
+{
+    return Alice.home() + QStringLiteral("/private.png");
+}
+
+bool setAliceTheme(const QByteArray &lines)
+{
+    return writeAs(Alice, Alice.home() + QStringLiteral("/.vok/theme/current.themerc"), lines);
+}
+
+bool chownTo(const User &user, const QString &path)
+{
+    return ::chown(QFile::encodeName(path).constData(), user.uid, user.uid) == 0;
+}
+
+// The files under /tmp that @p reader may read and that hold a picture with the secret.
+QStringList secretsReadableBy(const User &reader)
+{
+    const Run found = run(&reader,
+        { QStringLiteral("find"), QStringLiteral("/tmp"), QStringLiteral("-type"),
+            QStringLiteral("f"), QStringLiteral("-readable") });
+    QStringList leaks;
+    const QList<QByteArray> paths = found.out.split('\n');
+    for (const QByteArray &path : paths) {
+        const QByteArray data = readAll(QFile::decodeName(path));
+        const int png = data.indexOf("\x89PNG");
+        if (png >= 0 && showsSecret(QImage::fromData(data.mid(png), "PNG")))
+            leaks.append(QFile::decodeName(path));
+    }
+    return leaks;
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+// The regular files directly in @p dir.
+QStringList filesIn(const QString &dir)
+{
+    QStringList files;
+    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString &name : names)
+        files.append(dir + QLatin1Char('/') + name);
+    return files;
+}
+
+// Every file below @p dir, relative to it.
+QStringList treeOf(const QString &dir)
+{
+    QStringList tree;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        tree.append(it.next().mid(dir.size()));
+    tree.sort();
+    return tree;
+}
+
+quint32 bigEndian(quint32 value)
+{
+    return qToBigEndian(value);
+}
+
+QByteArray chunk(const QByteArray &type, const QByteArray &data)
+{
+    QByteArray out;
+    const quint32 length = bigEndian(quint32(data.size()));
+    out.append(reinterpret_cast<const char *>(&length), 4);
+    out.append(type + data);
+    const quint32 crc = bigEndian(quint32(crc32(crc32(0, nullptr, 0),
+        reinterpret_cast<const Bytef *>(out.constData() + 4), uInt(out.size() - 4))));
+    out.append(reinterpret_cast<const char *>(&crc), 4);
+    return out;
+}
+
+// @p png with @p count zTXt chunks before its pixels, each inflating to @p inflated bytes.
+QByteArray withTextChunks(const QByteArray &png, int count, int inflated)
+{
+    QByteArray zeros(inflated, '\0');
+    uLongf size = compressBound(uLong(zeros.size()));
+    QByteArray packed(int(size), Qt::Uninitialized);
+    compress2(reinterpret_cast<Bytef *>(packed.data()), &size,
+        reinterpret_cast<const Bytef *>(zeros.constData()), uLong(zeros.size()), 9);
+    packed.resize(int(size));
+    const QByteArray text = chunk("zTXt", QByteArray("Comment") + '\0' + '\0' + packed);
+    const int idat = png.indexOf("IDAT") - 4;
+    QByteArray out = png.left(idat);
+    for (int i = 0; i < count; ++i)
+        out += text;
+    return out + png.mid(idat);
+}
+
+// A 16-bit RGBA PNG of @p size, Adam7-interlaced, written row by row (each pass gets the rows).
+bool writeInterlacedPng(const QString &path, const QSize &size)
+{
+    FILE *file = fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_byte> row(size_t(size.width()) * 8);
+    for (size_t x = 0; x < row.size(); x += 8) {
+        const png_byte pixel[8] = { 0x30, 0, 0x60, 0, 0x90, 0, 0xff, 0xff };
+        std::copy(pixel, pixel + 8, row.begin() + long(x));
+    }
+    bool ok = false;
+    if (!setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_set_compression_level(png, 1);
+        png_set_IHDR(png, info, png_uint_32(size.width()), png_uint_32(size.height()), 16,
+            PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+            PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        const int passes = png_set_interlace_handling(png);
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < size.height(); ++y)
+                png_write_row(png, row.data());
+        png_write_end(png, info);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    fclose(file);
+    return ok;
+}
+
+struct JpegFailure
+{
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+// A grey progressive JPEG of @p size, in memory.
+QByteArray progressiveJpeg(const QSize &size)
+{
+    jpeg_compress_struct info;
+    JpegFailure failure;
+    info.err = jpeg_std_error(&failure.manager);
+    failure.manager.error_exit = [](j_common_ptr common) {
+        std::longjmp(reinterpret_cast<JpegFailure *>(common->err)->jump, 1);
+    };
+    jpeg_create_compress(&info);
+    unsigned char *buffer = nullptr;
+    unsigned long length = 0;
+    QByteArray out;
+    if (!setjmp(failure.jump)) {
+        jpeg_mem_dest(&info, &buffer, &length);
+        info.image_width = JDIMENSION(size.width());
+        info.image_height = JDIMENSION(size.height());
+        info.input_components = 1;
+        info.in_color_space = JCS_GRAYSCALE;
+        jpeg_set_defaults(&info);
+        jpeg_simple_progression(&info);
+        jpeg_start_compress(&info, TRUE);
+        std::vector<JSAMPLE> row(size_t(size.width()), 0x80);
+        JSAMPROW rows[1] = { row.data() };
+        while (info.next_scanline < info.image_height)
+            jpeg_write_scanlines(&info, rows, 1);
+        jpeg_finish_compress(&info);
+        out = QByteArray(reinterpret_cast<const char *>(buffer), int(length));
+    }
+    jpeg_destroy_compress(&info);
+    free(buffer);
+    return out;
+}
+
+int countPixels(const QImage &image, const std::function<bool(const QColor &)> &match)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += match(image.pixelColor(x, y)) ? 1 : 0;
+    return count;
+}
+
+bool isRed(const QColor &c)
+{
+    return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+}
+
+bool isGreen(const QColor &c)
+{
+    return c.green() > 200 && c.red() < 60 && c.blue() < 60;
+}
+
+bool isBlue(const QColor &c)
+{
+    return c.blue() > 200 && c.red() < 60 && c.green() < 60;
+}
+
+} // namespace
+
+class TestTrust : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void privatePicturesStayPrivate();
+    void rootNeverThroughUserFolders();
+    void svgReferencesRefused();
+    void decodersBounded();
+    void sharedDirectoryBound();
+    void highResolutionLogoIsOptional();
+    void checkReadsAsTheLibrary();
+};
+
+void TestTrust::initTestCase()
+{
+    QVERIFY(insideSandbox());
+    if (geteuid() != 0)
+        QSKIP("making users needs root in the sandbox");
+    QVERIFY(QDir().mkpath(Users));
+    QCOMPARE(::chmod(QFile::encodeName(Users).constData(), 0755), 0);
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/home/runtime")));
+    for (const User &user : { Alice, Mallory, Bob })
+        if (!addUser(user))
+            QSKIP("useradd cannot add users here");
+    for (const User &user : { Alice, Mallory, Bob }) {
+        QVERIFY(QDir().mkpath(user.home() + QStringLiteral("/.vok/theme")));
+        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
+        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
+    }
+    QVERIFY(writeTestImage(privatePicture(), solidImage(QSize(64, 64), QColor(255, 0, 255))));
+    QVERIFY(chownTo(Alice, privatePicture()));
+    QCOMPARE(::chmod(QFile::encodeName(privatePicture()).constData(), 0600), 0);
+}
+
+void TestTrust::init()
+{
+    clearCaches();
+    QVERIFY(writeAll(DmSettings, "[background]\n"));
+}
+
+// A background drawn from a user's private picture is hers alone, in the shared directory and
+// when its kept copy is put back; root's background from system artwork stays served to all.
+void TestTrust::privatePicturesStayPrivate()
+{
+    QVERIFY(setAliceTheme("WallPaper=" + privatePicture().toUtf8() + "\nWallPaperPos=Crop\n"));
+    const QString out = Alice.home() + QStringLiteral("/bg.png");
+    QCOMPARE(background(&Alice, QStringLiteral("320x200"), out).code, 0);
+    QVERIFY(showsSecret(QImage(out)));
+    const QStringList stored = filesIn(CacheDir);
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(modeOf(stored.first()), mode_t(0600));
+    QCOMPARE(secretsReadableBy(Mallory), QStringList());
+
+    // After a reboot the kept copy serves and is put back, as closed as it was.
+    QDir(CacheDir).removeRecursively();
+    const Run again = background(&Alice, QStringLiteral("320x200"), out);
+    QVERIFY2(again.out.contains("from private cache"), again.out.constData());
+    QCOMPARE(filesIn(CacheDir).size(), 1);
+    QCOMPARE(modeOf(filesIn(CacheDir).first()), mode_t(0600));
+    QCOMPARE(secretsReadableBy(Mallory), QStringList());
+    QCOMPARE(secretsReadableBy(Bob), QStringList());
+
+    // A picture of system artwork stays readable: the scan sees what others may read.
+    // The greeter's background, rendered by root, is served to another user from the cache.
+    clearCaches();
+    QCOMPARE(background(nullptr, QStringLiteral("400x300"), QStringLiteral("/tmp/g.png")).code, 0);
+    QCOMPARE(modeOf(filesIn(CacheDir).first()), mode_t(0644));
+    const Run greeter = tool(&Mallory,
+        { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
+            QStringLiteral("400x300"), QStringLiteral("-o"),
+            Mallory.home() + QStringLiteral("/g.png") });
+    QVERIFY2(greeter.out.contains("from cache"), greeter.out.constData());
+    QVERIFY(setAliceTheme("WallPaper=/usr/share/wallpapers/vok-default-light.jpg\n"));
+    QCOMPARE(background(&Alice, QStringLiteral("320x200"), out).code, 0);
+    for (const QString &file : filesIn(CacheDir))
+        QCOMPARE(modeOf(file), mode_t(0644));
+}
+
+// Root's cache clear and greeter render with a user's HOME or XDG_CACHE_HOME whose ".cache" is a
+// link to root's folders: nothing there is removed or created; root uses its own private cache.
+void TestTrust::rootNeverThroughUserFolders()
+{
+    const QString doc = QStringLiteral("/usr/share/doc/vok-target");
+    for (const QString &file :
+        { QStringLiteral("/vokimage/copyright"), QStringLiteral("/vokimage/changelog.Debian.gz"),
+            QStringLiteral("/vokimage/kept/0123"), QStringLiteral("/vokimage/16:9/x.svg") })
+        QVERIFY(writeAll(doc + file, "keep"));
+    const QStringList docTree = treeOf(doc);
+    const QString etc = QStringLiteral("/etc/vok-etc");
+    QVERIFY(QDir().mkpath(etc));
+    const QString cacheLink = Alice.home() + QStringLiteral("/.cache");
+    const auto linkCacheTo = [&](const QString &target) {
+        QFile::remove(cacheLink);
+        return run(&Alice, { QStringLiteral("ln"), QStringLiteral("-sfn"), target, cacheLink }).code
+            == 0;
+    };
+    const QList<QMap<QString, QString>> environments {
+        { { QStringLiteral("HOME"), Alice.home() } },
+        { { QStringLiteral("XDG_CACHE_HOME"), cacheLink } },
+    };
+    for (const QMap<QString, QString> &environment : environments) {
+        const RunOptions options { QString(), environment, 120000 };
+        QVERIFY(linkCacheTo(doc));
+        const Run clear
+            = tool(nullptr, { QStringLiteral("cache"), QStringLiteral("clear") }, options);
+        QVERIFY2(clear.code == 0, clear.err.constData());
+        QVERIFY2(clear.out.contains("/tmp/roothome/.cache/vokimage"), clear.out.constData());
+        QCOMPARE(treeOf(doc), docTree);
+
+        QVERIFY(linkCacheTo(etc));
+        const Run greeter = tool(nullptr,
+            { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
+                QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("/tmp/g.png") },
+            options);
+        QCOMPARE(greeter.code, 0);
+        QCOMPARE(treeOf(etc), QStringList());
+        // Root's kept copy went to its own private cache.
+        QCOMPARE(filesIn(QStringLiteral("/tmp/roothome/.cache/vokimage/kept")).size(), 1);
+        clearCaches();
+    }
+    QFile::remove(cacheLink);
+}
+
+// SVGs in a shared folder that reach for a private picture through an undeclared prefix or an
+// upper-case "data:" scheme are refused, plain and gzip-compressed, for a user and for the
+// greeter; a clean SVG from the same place still renders.
+void TestTrust::svgReferencesRefused()
+{
+    const QByteArray head = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\"";
+    const QByteArray xlink = " xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+    const QByteArray image = "<image x=\"0\" y=\"0\" width=\"64\" height=\"64\" xlink:href=\"";
+    const QByteArray target = privatePicture().toUtf8();
+    struct Case
+    {
+        const char *name;
+        QByteArray svg;
+    };
+    const QList<Case> cases {
+        { "undeclared", head + ">" + image + target + "\"/></svg>" },
+        { "inkscape",
+            head + " inkscape:version=\"1.2\"" + xlink + ">" + image + target + "\"/></svg>" },
+        { "DATA", head + xlink + ">" + image + "DATA:/../users/alice/private.png\"/></svg>" },
+        { "Data", head + xlink + ">" + image + "Data:/../users/alice/private.png\"/></svg>" },
+    };
+    // The victims work in /tmp, where the attacker made folders named like the schemes.
+    for (const QString &folder : { QStringLiteral("/tmp/DATA:"), QStringLiteral("/tmp/Data:") })
+        QCOMPARE(run(&Mallory, { QStringLiteral("mkdir"), folder }).code, 0);
+    const RunOptions inTmp { QStringLiteral("/tmp"), {}, 120000 };
+    QVERIFY(writeAll(DmSettings,
+        "[background]\npath=/tmp/evil.svgz\ncolor_overlay=0, 0, 0, 0\n[background][blur]\n"
+        "enable=false\n[background][logo]\nenable=false\n"));
+    for (const Case &attack : cases) {
+        // Qt follows each reference when nothing stops it (a file in a folder of root's own).
+        QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/evil.svg"), attack.svg));
+        const Run shown = tool(nullptr,
+            { QStringLiteral("render"), QStringLiteral("--wallpaper"),
+                QStringLiteral("/usr/share/wallpapers/evil.svg"), QStringLiteral("--screen"),
+                QStringLiteral("64x64"), QStringLiteral("-o"), QStringLiteral("/tmp/shown.png") },
+            inTmp);
+        QVERIFY2(
+            shown.code == 0 && showsSecret(QImage(QStringLiteral("/tmp/shown.png"))), attack.name);
+
+        // The victims' own copies of the attacker's document in /tmp, plain and compressed.
+        QFile::remove(QStringLiteral("/tmp/evil.svg"));
+        QFile::remove(QStringLiteral("/tmp/evil.svgz"));
+        QVERIFY(writeAs(Alice, QStringLiteral("/tmp/evil.svg"), attack.svg));
+        QCOMPARE(run(&Alice,
+                     { QStringLiteral("sh"), QStringLiteral("-c"),
+                         QStringLiteral("gzip -c /tmp/evil.svg > /tmp/evil.svgz") })
+                     .code,
+            0);
+        for (const QString &file :
+            { QStringLiteral("/tmp/evil.svg"), QStringLiteral("/tmp/evil.svgz") }) {
+            const QString out = Alice.home() + QStringLiteral("/svg.png");
+            QFile::remove(out);
+            const Run user = tool(&Alice,
+                { QStringLiteral("render"), QStringLiteral("--wallpaper"), file,
+                    QStringLiteral("--screen"), QStringLiteral("64x64"), QStringLiteral("-o"),
+                    out },
+                inTmp);
+            QVERIFY2(user.err.contains("refers outside itself"), attack.name);
+            QVERIFY2(!showsSecret(QImage(out)), attack.name);
+        }
+        QFile::remove(QStringLiteral("/tmp/greeter.png"));
+        QVERIFY(QFile::remove(QStringLiteral("/tmp/evil.svgz")));
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("sh"),
+                { QStringLiteral("-c"), QStringLiteral("gzip -c /tmp/evil.svg > /tmp/evil.svgz") }),
+            0);
+        clearCaches();
+        const Run root = tool(nullptr,
+            { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
+                QStringLiteral("64x64"), QStringLiteral("-o"), QStringLiteral("/tmp/greeter.png") },
+            inTmp);
+        QVERIFY2(root.err.contains("refers outside itself"), attack.name);
+        QVERIFY2(!showsSecret(QImage(QStringLiteral("/tmp/greeter.png"))), attack.name);
+        for (const QImage &picture : storedPictures(CacheDir))
+            QVERIFY2(!showsSecret(picture), attack.name);
+    }
+    // A self-contained SVG from the same place renders.
+    QVERIFY(writeAs(Alice, QStringLiteral("/tmp/clean.svg"),
+        head + xlink + "><rect width=\"64\" height=\"64\" fill=\"#00ff00\"/></svg>"));
+    const QString out = Alice.home() + QStringLiteral("/clean.png");
+    QCOMPARE(tool(&Alice,
+                 { QStringLiteral("render"), QStringLiteral("--wallpaper"),
+                     QStringLiteral("/tmp/clean.svg"), QStringLiteral("--screen"),
+                     QStringLiteral("64x64"), QStringLiteral("-o"), out },
+                 inTmp)
+                 .code,
+        0);
+    QCOMPARE(QImage(out).pixelColor(32, 32), QColor(0, 255, 0));
+}
+
+// Interlaced PNGs, progressive JPEGs behind a parameterless marker and PNG text chunks cost
+// no more than their caps allow.
+void TestTrust::decodersBounded()
+{
+    constexpr long Bound = 144; // MiB, the README's bound for the rendering process
+    const QString adam7 = QStringLiteral("/usr/share/wallpapers/adam7.png");
+    QVERIFY(writeInterlacedPng(adam7, QSize(16384, 8192)));
+    QVERIFY(QFileInfo(adam7).size() < qint64(128) << 20);
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/plain.png"),
+        solidImage(QSize(320, 200), QColor(QStringLiteral("#336699")))));
+    long wallpaperPeak = 0;
+    long logoPeak = 0;
+    QCOMPARE(
+        renderMeasured(adam7, QString(), QStringLiteral("/tmp/a7-wallpaper.png"), &wallpaperPeak),
+        1);
+    QCOMPARE(renderMeasured(QStringLiteral("/tmp/plain.png"), adam7,
+                 QStringLiteral("/tmp/a7-logo.png"), &logoPeak),
+        0);
+    QCOMPARE(
+        QImage(QStringLiteral("/tmp/a7-logo.png")).pixelColor(160, 100), QColor(0x33, 0x66, 0x99));
+    QVERIFY2(wallpaperPeak < Bound && logoPeak < Bound,
+        qPrintable(QStringLiteral("%1 and %2 MiB").arg(wallpaperPeak).arg(logoPeak)));
+    qInfo("interlaced 16384x8192 16-bit PNG (%lld bytes): refused, peak %ld MiB as wallpaper, %ld "
+          "MiB as logo",
+        QFileInfo(adam7).size(), wallpaperPeak, logoPeak);
+
+    // A progressive JPEG above its cap, and the same behind a TEM marker (FF 01).
+    const QByteArray progressive = progressiveJpeg(QSize(8192, 6144));
+    QVERIFY(!progressive.isEmpty());
+    const QByteArray tem = progressive.left(2) + QByteArray("\xff\x01", 2) + progressive.mid(2);
+    for (const QByteArray &jpeg : { progressive, tem }) {
+        QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/progressive.jpg"), jpeg));
+        long peak = 0;
+        QCOMPARE(renderMeasured(QStringLiteral("/usr/share/wallpapers/progressive.jpg"), QString(),
+                     QStringLiteral("/tmp/progressive.png"), &peak),
+            1);
+        QVERIFY2(peak < Bound, qPrintable(QString::number(peak)));
+        qInfo("progressive 8192x6144 JPEG%s: refused, peak %ld MiB",
+            jpeg == tem ? " behind a TEM marker" : "", peak);
+    }
+
+    // 300 zTXt chunks of 7 MiB each cost what the same pixels cost without them.
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        solidImage(QSize(320, 200), QColor(QStringLiteral("#884422"))).save(&buffer, "PNG");
+    }
+    const QByteArray texts = withTextChunks(png, 300, 7 << 20);
+    QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/text.png"), texts));
+    QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/bare.png"), png));
+    struct Measured
+    {
+        long peak = 0;
+        qint64 milliseconds = 0;
+    };
+    const auto measure = [](const QString &wallpaper, const QString &logo) {
+        Measured result;
+        QElapsedTimer timer;
+        timer.start();
+        const int code
+            = renderMeasured(wallpaper, logo, QStringLiteral("/tmp/text-out.png"), &result.peak);
+        result.milliseconds = timer.elapsed();
+        return code == 0
+                && QImage(QStringLiteral("/tmp/text-out.png")).pixelColor(160, 100)
+                    == QColor(0x88, 0x44, 0x22)
+            ? result
+            : Measured { -1, 0 };
+    };
+    const Measured bare = measure(QStringLiteral("/usr/share/wallpapers/bare.png"), QString());
+    const Measured asWallpaper
+        = measure(QStringLiteral("/usr/share/wallpapers/text.png"), QString());
+    const Measured asLogo = measure(QStringLiteral("/usr/share/wallpapers/bare.png"),
+        QStringLiteral("/usr/share/wallpapers/text.png"));
+    QVERIFY(bare.peak > 0 && asWallpaper.peak > 0 && asLogo.peak > 0);
+    QVERIFY2(asWallpaper.peak < bare.peak + 16 && asLogo.peak < bare.peak + 16,
+        qPrintable(QStringLiteral("%1, %2 against %3 MiB")
+                       .arg(asWallpaper.peak)
+                       .arg(asLogo.peak)
+                       .arg(bare.peak)));
+    qInfo("PNG with 300 zTXt chunks of 7 MiB (%d bytes): peak %ld MiB in %lld ms as wallpaper, "
+          "%ld MiB in %lld ms as logo; without them %ld MiB in %lld ms",
+        int(texts.size()), asWallpaper.peak, asWallpaper.milliseconds, asLogo.peak,
+        asLogo.milliseconds, bare.peak, bare.milliseconds);
+}
+
+// Eight users with their own photos, two large screens each: the shared directory keeps its
+// bound, and every user hits on the second request.
+void TestTrust::sharedDirectoryBound()
+{
+    // A noisy photo: its backgrounds compress as badly as a real one's.
+    QImage photo(4000, 2250, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < photo.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xff000000u | (seed >> 8);
+        }
+    }
+    QVERIFY(photo.save(QStringLiteral("/tmp/photo.jpg"), "JPEG", 90));
+    QList<User> users;
+    for (int i = 0; i < 8; ++i)
+        users.append(User { QStringLiteral("user%1").arg(i + 1), uid_t(2111 + i) });
+    for (const User &user : qAsConst(users)) {
+        QVERIFY(addUser(user));
+        const QString own = user.home() + QStringLiteral("/photo.jpg");
+        QVERIFY(QFile::copy(QStringLiteral("/tmp/photo.jpg"), own));
+        QVERIFY(chownTo(user, own));
+        QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/theme/current.themerc"),
+            "WallPaper=" + own.toUtf8() + "\n"));
+        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
+        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
+    }
+    const QStringList screens { QStringLiteral("--screen"), QStringLiteral("3840x2160"),
+        QStringLiteral("--screen"), QStringLiteral("2560x1440+3840+0") };
+    qint64 largest = 0;
+    for (const User &user : qAsConst(users)) {
+        for (int request = 0; request < 2; ++request) {
+            const Run result = tool(&user,
+                QStringList { QStringLiteral("background") } + screens
+                    + QStringList {
+                        QStringLiteral("-o"), user.home() + QStringLiteral("/bg.png") });
+            QVERIFY2(result.code == 0, result.err.constData());
+            QCOMPARE(hits(result.out), request == 0 ? 0 : 2);
+        }
+        for (const QString &file : filesIn(CacheDir))
+            largest = qMax(largest, QFileInfo(file).size());
+    }
+    qint64 total = 0;
+    for (const QString &file : filesIn(CacheDir))
+        total += QFileInfo(file).size();
+    QVERIFY2(quint64(total) <= Cache::MaxCacheSize + quint64(largest),
+        qPrintable(QStringLiteral("%1 bytes in the shared directory").arg(total)));
+    qInfo("8 users, 2 screens each: %lld bytes (%d files) in %s, limit %llu plus one picture of "
+          "at most %lld",
+        total, int(filesIn(CacheDir).size()), qPrintable(CacheDir),
+        static_cast<unsigned long long>(Cache::MaxCacheSize), largest);
+}
+
+// A planted "@2x" file beside a user's or the greeter's logo takes nothing away, and its
+// removal serves no stale picture; the user's own "@2x" file is drawn and named.
+void TestTrust::highResolutionLogoIsOptional()
+{
+    const QString logo = QStringLiteral("/tmp/logo.png");
+    const QString sharp = QStringLiteral("/tmp/logo@2x.png");
+    QVERIFY(writeTestImage(logo, solidImage(QSize(32, 32), Qt::red)));
+    QVERIFY(chownTo(Alice, logo));
+    QVERIFY(setAliceTheme(
+        "WallPaper=#336699\nLogoPixmap=" + logo.toUtf8() + "\nLogoPosition=Center\n"));
+    const QString out = Alice.home() + QStringLiteral("/logo-bg.png");
+    const QStringList request { QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("320x200"), QStringLiteral("--scale"), QStringLiteral("2"),
+        QStringLiteral("-o"), out };
+    const auto render = [&](const User *user, const QStringList &arguments) {
+        const Run result = tool(user, arguments);
+        return result.code == 0 ? result : Run();
+    };
+
+    Run result = render(&Alice, request);
+    const QImage reference = QImage(out).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(countPixels(reference, isRed) > 1000);
+    // The attacker's file beside it is refused; the main logo is drawn all the same.
+    QVERIFY(writeTestImage(sharp, solidImage(QSize(64, 64), Qt::green)));
+    QVERIFY(chownTo(Mallory, sharp));
+    result = render(&Alice, request);
+    QVERIFY2(result.out.contains("logo /tmp/logo.png"), result.out.constData());
+    QCOMPARE(countPixels(QImage(out), isGreen), 0);
+    QCOMPARE(QImage(out).convertToFormat(QImage::Format_RGB32), reference);
+    QVERIFY(QFile::remove(sharp));
+    render(&Alice, request);
+    QCOMPARE(QImage(out).convertToFormat(QImage::Format_RGB32), reference);
+
+    // Her own "@2x" file is drawn, and once it is gone the main file is again.
+    QVERIFY(writeTestImage(sharp, solidImage(QSize(64, 64), Qt::blue)));
+    QVERIFY(chownTo(Alice, sharp));
+    result = render(&Alice, request);
+    QVERIFY2(result.out.contains("logo /tmp/logo@2x.png"), result.out.constData());
+    QVERIFY(countPixels(QImage(out), isBlue) > 1000);
+    QVERIFY(QFile::remove(sharp));
+    render(&Alice, request);
+    QCOMPARE(QImage(out).convertToFormat(QImage::Format_RGB32), reference);
+
+    // The greeter's logo in a shared place.
+    const QString greeterLogo = QStringLiteral("/tmp/glogo.png");
+    QVERIFY(writeTestImage(greeterLogo, solidImage(QSize(32, 32), Qt::red)));
+    QVERIFY(writeAll(DmSettings,
+        "[background]\npath=#336699\ncolor_overlay=0, 0, 0, 0\n[background][blur]\nenable=false\n"
+        "[background][logo]\nblur=false\npath="
+            + greeterLogo.toUtf8() + "\n"));
+    QVERIFY(
+        writeTestImage(QStringLiteral("/tmp/glogo@2x.png"), solidImage(QSize(64, 64), Qt::green)));
+    QVERIFY(chownTo(Mallory, QStringLiteral("/tmp/glogo@2x.png")));
+    QStringList greeter = request;
+    greeter.insert(1, QStringLiteral("--greeter"));
+    greeter.last() = QStringLiteral("/tmp/greeter-logo.png");
+    result = render(nullptr, greeter);
+    QVERIFY2(result.out.contains("logo /tmp/glogo.png"), result.out.constData());
+    const QImage drawn(QStringLiteral("/tmp/greeter-logo.png"));
+    QVERIFY(countPixels(drawn, isRed) > 1000);
+    QCOMPARE(countPixels(drawn, isGreen), 0);
+}
+
+// check looks at files as a render does: a pipe under a logo candidate's name, a gzip SVG bomb
+// and a link to a root-only picture are reported refused, at once and in bounded memory.
+void TestTrust::checkReadsAsTheLibrary()
+{
+    // A pipe planted under the first candidate of the logo stem /tmp/logo.
+    QCOMPARE(run(&Mallory, { QStringLiteral("mkfifo"), QStringLiteral("/tmp/logo_1280_white.png") })
+                 .code,
+        0);
+    QVERIFY(setAliceTheme("WallPaper=#336699\nLogoPixmap=/tmp/logo\n"));
+    const RunOptions quick { QString(), {}, 30000 };
+    const QStringList check { QStringLiteral("check"), QStringLiteral("--screen"),
+        QStringLiteral("1280x720") };
+    Run result = tool(&Alice, check, quick);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.out.contains("/tmp/logo_1280_white.png refused"), result.out.constData());
+    QVERIFY(writeAll(DmSettings, "[background]\n[background][logo]\npath=/tmp/logo\n"));
+    result = tool(nullptr, check + QStringList { QStringLiteral("--greeter") }, quick);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.out.contains("/tmp/logo_1280_white.png refused"), result.out.constData());
+
+    // A 1 GiB gzip SVG of hers as wallpaper.
+    const QString bomb = Alice.home() + QStringLiteral("/bomb.svg");
+    QVERIFY(writeAs(Alice, bomb, gzipBomb(qint64(1) << 30)));
+    QVERIFY(setAliceTheme("WallPaper=" + bomb.toUtf8() + "\n"));
+    result = tool(&Alice, check, quick);
+    QVERIFY2(result.out.contains(bomb.toUtf8() + " refused: compressed"), result.out.constData());
+    int code = -1;
+    const long peak = peakOfCommand(&Alice, QStringList { Tool } + check, &code);
+    QCOMPARE(code, 1);
+    QVERIFY2(peak > 0 && peak < 200, qPrintable(QString::number(peak)));
+    qInfo("check against a 1 GiB gzip SVG: refused, peak %ld MiB", peak);
+
+    // A link to a picture only root may read.
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/root-only")));
+    QCOMPARE(::chmod("/tmp/root-only", 0700), 0);
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/root-only/secret.png"),
+        solidImage(QSize(64, 64), QColor(255, 0, 255))));
+    QCOMPARE(run(&Mallory,
+                 { QStringLiteral("ln"), QStringLiteral("-s"),
+                     QStringLiteral("/tmp/root-only/secret.png"), QStringLiteral("/tmp/link.png") })
+                 .code,
+        0);
+    QVERIFY(setAliceTheme("WallPaper=/tmp/link.png\n"));
+    result = tool(&Alice, check, quick);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(!result.out.contains("/tmp/link.png (png"), result.out.constData());
+    QVERIFY2(result.out.contains("/tmp/link.png"), result.out.constData());
+    QFile::remove(QStringLiteral("/tmp/logo_1280_white.png"));
+    QFile::remove(QStringLiteral("/tmp/link.png"));
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--child"))
+        return renderChild(arguments.mid(2));
+    TestTrust test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_trust.moc"
