@@ -11,8 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageWriter>
 
+#include <csetjmp>
 #include <cstdio>
+
+#include <png.h>
 
 namespace {
 
@@ -37,6 +41,48 @@ QByteArray encoded(const QImage &image, const char *format)
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
+    return data;
+}
+
+// @p image as an Adam7-interlaced 8-bit RGB PNG.
+QByteArray interlaced(const QImage &image)
+{
+    QByteArray data;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return QByteArray();
+    }
+    png_set_write_fn(
+        png, &data,
+        [](png_structp png, png_bytep bytes, png_size_t length) {
+            static_cast<QByteArray *>(png_get_io_ptr(png))
+                ->append(reinterpret_cast<const char *>(bytes), int(length));
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(rgb.width()), png_uint_32(rgb.height()), 8,
+        PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < rgb.height(); ++y)
+            png_write_row(png, rgb.constScanLine(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return data;
+}
+
+QByteArray progressive(const QImage &image)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
     return data;
 }
 
@@ -102,6 +148,14 @@ int main(int argc, char **argv)
             + "<svg xmlns=\"http://www.w3.org/2000/svg\" "
               "xmlns:xlink=\"http://www.w3.org/1999/xlink\">"
               "<image width=\"8\" height=\"6\" xlink:href=\"/etc/passwd\"/></svg>");
+
+    ok &= write(dir, QStringLiteral("imagefile"), 4,
+        QByteArray(1, char(0 + 6 * 3)) + interlaced(picture.scaled(40, 30)));
+    const QByteArray jpeg = progressive(picture.scaled(40, 30));
+    ok &= write(dir, QStringLiteral("imagefile"), 5, QByteArray(1, char(1)) + jpeg);
+    // The same behind a marker without a length (TEM).
+    ok &= write(dir, QStringLiteral("imagefile"), 6,
+        QByteArray(1, char(1 + 6)) + jpeg.left(2) + QByteArray("\xff\x01", 2) + jpeg.mid(2));
 
     const char *geometries[] = { "-10-20", "+0+0", "200x100+10+10", "=100x50-0+0", "x" };
     i = 0;
