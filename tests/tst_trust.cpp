@@ -681,7 +681,8 @@ void TestTrust::checkReadsAsTheLibrary()
     int code = -1;
     const long peak = peakOfCommand(&Alice, QStringList { Tool } + check, &code);
     QCOMPARE(code, 1);
-    QVERIFY2(peak > 0 && peak < 200, qPrintable(QString::number(peak)));
+    // 919 MiB when the bomb was inflated; a sanitizer build adds its shadow memory.
+    QVERIFY2(peak > 0 && peak < 400, qPrintable(QString::number(peak)));
     qInfo("check against a 1 GiB gzip SVG: refused, peak %ld MiB", peak);
 
     // A link to a picture only root may read.
