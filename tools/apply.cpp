@@ -264,8 +264,10 @@ int applyCommand(const QStringList &arguments)
         return error;
     X11::Connection connection;
     if (!connection.isOpen()) {
-        err() << "vokimage: cannot open the X display "
-              << QString::fromLocal8Bit(qgetenv("DISPLAY")) << "\n";
+        if (screens.isEmpty())
+            return line.usageError(
+                QStringLiteral("give --screen GEOMETRY (no X display to ask for its monitors)"));
+        err() << "vokimage: " << X11::displayError() << "\n";
         return Failure;
     }
     const bool greeter = line.isSet(greeterOption());

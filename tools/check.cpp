@@ -9,6 +9,7 @@
 
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <QFileInfo>
@@ -215,13 +216,15 @@ void checkDesktop(Findings *findings)
     const QVariant height = theme.value(QStringLiteral("TaskbarHeight"));
     if (height.isValid() && (height.userType() != QMetaType::Int || height.toInt() <= 0))
         findings->add(QStringLiteral("TaskbarHeight"), Status::Problem,
-            QStringLiteral("%1 is not a number of pixels above 0; 48 is used")
-                .arg(quoted(height.toString())));
+            QStringLiteral("%1 is not a number of pixels above 0; %2 is used")
+                .arg(quoted(height.toString()))
+                .arg(Defaults::TaskbarHeight));
     VokSettings palette(paletteFile);
     const QVariant primary = palette.value(QStringLiteral("PrimaryColor"));
     if (primary.isValid() && !QColor::isValidColor(primary.toString()))
         findings->add(QStringLiteral("PrimaryColor"), Status::Problem,
-            QStringLiteral("%1 is not a colour; #5a91bd is used").arg(quoted(primary.toString())));
+            QStringLiteral("%1 is not a colour; %2 is used")
+                .arg(quoted(primary.toString()), Defaults::PrimaryColor));
     else
         findings->add(QStringLiteral("PrimaryColor"), Status::Ok,
             colourText(engine.getProperty(QStringLiteral("PrimaryColor")).value<QColor>()));
@@ -308,7 +311,7 @@ int checkCommand(const QStringList &arguments)
         && FileSystemEngine(FileSystemEngine::DesktopSession)
                 .getProperty(ConfigKey::LogoPath)
                 .toString()
-            == QLatin1String("fictive")
+            == Defaults::LogoWord
         && !VokSettings(VokPathFactory::getVokThemeFile())
                 .value(QStringLiteral("LogoPixmap"))
                 .isValid();

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <QElapsedTimer>
@@ -56,7 +57,9 @@ void printResult(const QString &destination, const QRect &screen, const Rendered
     report() << destination << "  " << geometryText(screen) << "  " << originText(rendered.origin)
              << "  " << rendered.milliseconds << " ms";
     const QString logo = rendered.record.properties.value(PropertyKey::LogoPath).toString();
-    if (background && !logo.isEmpty()) {
+    if (background && logo == Defaults::LogoWord) {
+        report() << "  no logo configured";
+    } else if (background && !logo.isEmpty()) {
         const QString configured
             = (greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen))
                   .value(PropertyKey::LogoPath)

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <QFileInfo>
@@ -99,7 +100,7 @@ int renderCommand(const QStringList &arguments)
         QStringLiteral("Bottom"));
     const QCommandLineOption taskbarHeightOption(QStringLiteral("taskbar-height"),
         QStringLiteral("Taskbar thickness in pixels."), QStringLiteral("PIXELS"),
-        QStringLiteral("48"));
+        QString::number(Defaults::TaskbarHeight));
     const QCommandLineOption blurOption(QStringLiteral("blur"),
         QStringLiteral("Wallpaper blur radius, 0 to 250."), QStringLiteral("RADIUS"));
     const QCommandLineOption logoBlurOption(QStringLiteral("logo-blur"),
@@ -219,7 +220,8 @@ int defaultWallpaperCommand(const QStringList &arguments)
         QStringLiteral("Generate (or find) the default wallpaper for a screen and colour and "
                        "print its path; with -o also render it to a picture file."));
     const QCommandLineOption colourOption(QStringLiteral("colour"),
-        QStringLiteral("Primary colour."), QStringLiteral("COLOUR"), QStringLiteral("#5a91bd"));
+        QStringLiteral("Primary colour."), QStringLiteral("COLOUR"),
+        QString(Defaults::PrimaryColor));
     const QCommandLineOption outputOption({ QStringLiteral("o"), QStringLiteral("output") },
         QStringLiteral("Also render it to FILE (- for PNG on standard output)."),
         QStringLiteral("FILE"));

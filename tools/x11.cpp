@@ -16,6 +16,13 @@
 namespace Tool {
 namespace X11 {
 
+QString displayError()
+{
+    const QString name = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+    return name.isEmpty() ? QStringLiteral("cannot open an X display: DISPLAY is not set")
+                          : QStringLiteral("cannot open the X display %1").arg(name);
+}
+
 QRect parseGeometry(const QString &text)
 {
     int x = 0, y = 0;
@@ -205,8 +212,7 @@ bool setRootBackground(const QImage &picture, QString *error)
     // A connection of its own: closed with RetainPermanent, its pixmap outlives this process.
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
-        *error = QStringLiteral("cannot open the X display %1")
-                     .arg(QString::fromLocal8Bit(qgetenv("DISPLAY")));
+        *error = displayError();
         return false;
     }
     const int screen = DefaultScreen(display);

@@ -27,6 +27,9 @@ struct Monitor
     QRect rect;
 };
 
+/// Why no connection to the display named by DISPLAY could be made, for a message.
+QString displayError();
+
 /// A connection to the X display named by DISPLAY, closed by its destructor.
 class Connection
 {

@@ -6,6 +6,7 @@
 #include <vokimage/utils.h>
 
 #include "render/render_p.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 #include "vocabulary/vocabulary_p.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 using PropertyMap = QMap<QString, QVariant>;
 
-const QString GreeterDefaultColour = QStringLiteral("#5682a3");
+const QString GreeterDefaultColour = Defaults::GreeterColour;
 
 template <typename Enum>
 int lookup(const QMap<QString, Enum> &table, const QString &name, int fallback)

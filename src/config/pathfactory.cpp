@@ -6,6 +6,7 @@
 #include <vokdesktopentry.h>
 
 #include "utils/sharedfiles_p.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <QDebug>
@@ -23,9 +24,9 @@ namespace VokImage {
 namespace {
 
 const QString DefaultWallpaperPath = QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg");
-const QString DefaultPrimaryColor = QStringLiteral("#5a91bd");
+const QString DefaultPrimaryColor = Defaults::PrimaryColor;
 const QString SystemWmDir = QStringLiteral("/usr/share/vok-wm");
-constexpr int DefaultTaskbarHeight = 48;
+constexpr int DefaultTaskbarHeight = Defaults::TaskbarHeight;
 
 // Names (user, session) are read in the locale's 8-bit encoding, paths and the session list
 // of the kiosk check in UTF-8, as the shell that sets them does; the two differ only for
@@ -96,7 +97,7 @@ QString VokPathFactory::getWallPaperPosition()
 // The public name keeps its historical spelling; callers link against it.
 QString VokPathFactory::getCurrenLogo()
 {
-    return m_themeSettings->value(QStringLiteral("LogoPixmap"), QStringLiteral("fictive"))
+    return m_themeSettings->value(QStringLiteral("LogoPixmap"), QString(Defaults::LogoWord))
         .toString();
 }
 

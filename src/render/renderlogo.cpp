@@ -3,6 +3,7 @@
 
 #include "imagefile_p.h"
 #include "render_p.h"
+#include "vocabulary/defaults_p.h"
 #include "vocabulary/keys_p.h"
 
 #include <vokimage/render.h>
@@ -56,9 +57,10 @@ void RenderLogo::render()
     // On a HiDPI surface the logo keeps its logical size and place: sizes are scaled by the
     // ratio, and the taskbar band is measured in logical pixels.
     const qreal ratio = devicePixelRatioOf(m_properties, PropertyKey::LogoDevicePixelRatio);
-    const int taskbarHeight = qRound(
-        (m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt() : 48)
-        * ratio);
+    const int taskbarHeight
+        = qRound((m_properties.contains(taskbarHeightKey) ? m_properties[taskbarHeightKey].toInt()
+                                                          : Defaults::TaskbarHeight)
+            * ratio);
 
     if (screen.width() < 1 || screen.height() < 1) {
         setStatus(RenderEngine::Error);

@@ -16,6 +16,10 @@ rm -rf "$work"
 mkdir -p "$work"
 
 cmake --install "$build" --prefix "$work/moved" >/dev/null
+# The installed tool starts from a prefix outside the system folders by itself.
+env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$work/moved/bin/vokimage" --version >/dev/null \
+    || { echo "FAIL: the tool installed under $work/moved does not start"; exit 1; }
+echo "PASS: the tool starts from a prefix install without LD_LIBRARY_PATH"
 "$here/build-and-run.sh" "$work/moved" "$libdir" "$sandbox" "$data" "$work/moved-consumers"
 echo "PASS: consumers built against a prefix install"
 
