@@ -143,3 +143,16 @@ bool writeTheme(const QByteArray &lines)
 {
     return writeConfig(TestPaths::Theme, lines);
 }
+
+bool freshSession()
+{
+    QDir(TestPaths::Home).removeRecursively();
+    if (!QDir().mkpath(TestPaths::Home))
+        return false;
+    qputenv("HOME", TestPaths::Home.toLocal8Bit());
+    for (const char *name :
+        { "XDG_CONFIG_HOME", "DESKTOP_SESSION", "VOK_RC_FILE", "VOK_KIOSK_DESKTOP_DIR" })
+        qunsetenv(name);
+    QFile::remove(TestPaths::DmSettings);
+    return true;
+}

@@ -22,6 +22,10 @@ inline const QString DarkLogo = QStringLiteral("/usr/share/wallpapers/logo/selka
 inline const QString WhiteLogo = QStringLiteral("/usr/share/wallpapers/logo/selka_logo_white.svg");
 } // namespace TestPaths
 
+// An empty home at TestPaths::Home, no greeter settings, and none of the environment that
+// redirects the configuration; false when the home cannot be made.
+bool freshSession();
+
 // Writes the desktop theme file with @p lines (as writeConfig); false when it cannot.
 bool writeTheme(const QByteArray &lines);
 

@@ -58,11 +58,7 @@ void TestApi::initTestCase()
 
 void TestApi::init()
 {
-    QDir(Home).removeRecursively();
-    QVERIFY(QDir().mkpath(Home));
-    qputenv("HOME", Home.toLocal8Bit());
-    qunsetenv("DESKTOP_SESSION");
-    QFile::remove(DmSettings);
+    QVERIFY(freshSession());
     QDir(CacheDir).removeRecursively();
 }
 

@@ -74,14 +74,7 @@ void TestConfig::initTestCase()
 
 void TestConfig::init()
 {
-    QDir(Home).removeRecursively();
-    QVERIFY(QDir().mkpath(Home));
-    qputenv("HOME", Home.toLocal8Bit());
-    qunsetenv("XDG_CONFIG_HOME");
-    qunsetenv("DESKTOP_SESSION");
-    qunsetenv("VOK_RC_FILE");
-    qunsetenv("VOK_KIOSK_DESKTOP_DIR");
-    QFile::remove(DmSettings);
+    QVERIFY(freshSession());
 }
 
 void TestConfig::reading_data()

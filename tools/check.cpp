@@ -5,7 +5,6 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "x11.h"
 
 #include "render/render_p.h"
 #include "utils/sharedfiles_p.h"
@@ -256,7 +255,7 @@ void checkGreeter(Findings *findings)
 void checkCache(Findings *findings)
 {
     using State = SharedFiles::DirectoryState;
-    const State shared = SharedFiles::directoryState(CacheDir);
+    const State shared = SharedFiles::inspectSharedDirectory(CacheDir);
     findings->add(QStringLiteral("shared cache ") + CacheDir,
         shared == State::Untrusted ? Status::Note : Status::Ok,
         stateText(shared)
@@ -286,20 +285,9 @@ int checkCommand(const QStringList &arguments)
     if (code >= 0)
         return code;
     QList<QRect> screens;
-    for (const QString &value : line.values(screenOption())) {
-        const QRect screen = parseGeometry(value);
-        if (!screen.isValid())
-            return line.usageError(QStringLiteral("not a geometry: ") + value);
-        screens.append(screen);
-    }
-    if (screens.isEmpty()) {
-        const X11::Connection connection;
-        if (connection.isOpen())
-            for (const X11::Monitor &monitor : connection.monitors())
-                screens.append(monitor.rect);
-        else
-            screens.append(QRect(0, 0, 1920, 1080));
-    }
+    int error = 0;
+    if (!parseScreens(line, 1, &screens, &error, QRect(0, 0, 1920, 1080)))
+        return error;
 
     const bool greeter = line.isSet(greeterOption());
     Findings findings;

@@ -266,7 +266,8 @@ QString renderLimitError(const QRect &screen, qreal scale)
         .arg(VokImage::MaxImagePixels);
 }
 
-bool parseScreens(const CommandLine &line, qreal scale, QList<QRect> *screens, int *code)
+bool parseScreens(
+    const CommandLine &line, qreal scale, QList<QRect> *screens, int *code, const QRect &fallback)
 {
     const QStringList values = line.values(screenOption());
     for (const QString &value : values) {
@@ -281,13 +282,16 @@ bool parseScreens(const CommandLine &line, qreal scale, QList<QRect> *screens, i
     }
     if (values.isEmpty()) {
         const X11::Connection connection;
-        if (!connection.isOpen()) {
+        if (connection.isOpen()) {
+            for (const X11::Monitor &monitor : connection.monitors())
+                screens->append(monitor.rect);
+        } else if (fallback.isValid()) {
+            screens->append(fallback);
+        } else {
             *code = line.usageError(
                 QStringLiteral("give --screen GEOMETRY (no X display to ask for its monitors)"));
             return false;
         }
-        for (const X11::Monitor &monitor : connection.monitors())
-            screens->append(monitor.rect);
     }
     for (const QRect &screen : qAsConst(*screens)) {
         const QString error = renderLimitError(screen, scale);

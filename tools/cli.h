@@ -89,9 +89,11 @@ QString renderLimitError(const QRect &screen, qreal scale);
 /**
  * The screens of the --screen options or, without any, the monitors of the X display (the only
  * display connection the rendering commands make). Each is checked against the render limits at
- * @p scale before anything is allocated. False, with *code set, on a usage error.
+ * @p scale before anything is allocated. Without either, @p fallback when it is valid (else a
+ * usage error). False, with *code set, on a usage error.
  */
-bool parseScreens(const CommandLine &line, qreal scale, QList<QRect> *screens, int *code);
+bool parseScreens(const CommandLine &line, qreal scale, QList<QRect> *screens, int *code,
+    const QRect &fallback = QRect());
 
 /// The picture format for @p file: --format, else the suffix (PNG without one or for "-").
 /// False, with *code set, for a format no image writer knows.

@@ -70,46 +70,25 @@ enum class LogoPosition : int {
 enum class TaskbarPosition : int { Top = 0, Left = 1, Right = 2, Bottom = 3 };
 
 /// Configuration words of the wallpaper placements. The word for Tile is "Title".
-static const QMap<QString, WallPaperPosition> WallPaperPositionNames = {
-    { QStringLiteral("Center"), WallPaperPosition::Center },
-    { QStringLiteral("Title"), WallPaperPosition::Tile },
-    { QStringLiteral("Stretch"), WallPaperPosition::Stretch },
-    { QStringLiteral("Crop"), WallPaperPosition::Crop },
-};
+VOKIMAGE_EXPORT extern const QMap<QString, WallPaperPosition> WallPaperPositionNames;
 
 /// Configuration words of the taskbar edges.
-static const QMap<QString, TaskbarPosition> TaskbarPositionNames = {
-    { QStringLiteral("Top"), TaskbarPosition::Top },
-    { QStringLiteral("Left"), TaskbarPosition::Left },
-    { QStringLiteral("Right"), TaskbarPosition::Right },
-    { QStringLiteral("Bottom"), TaskbarPosition::Bottom },
-};
+VOKIMAGE_EXPORT extern const QMap<QString, TaskbarPosition> TaskbarPositionNames;
 
 /// Configuration words of the logo placements, "NotShow" included.
-static const QMap<QString, LogoPosition> LogoPositionNames = {
-    { QStringLiteral("NotShow"), LogoPosition::NotShow },
-    { QStringLiteral("BottomRight"), LogoPosition::BottomRight },
-    { QStringLiteral("BottomLeft"), LogoPosition::BottomLeft },
-    { QStringLiteral("Bottom"), LogoPosition::Bottom },
-    { QStringLiteral("TopRight"), LogoPosition::TopRight },
-    { QStringLiteral("TopLeft"), LogoPosition::TopLeft },
-    { QStringLiteral("Top"), LogoPosition::Top },
-    { QStringLiteral("Right"), LogoPosition::Right },
-    { QStringLiteral("Center"), LogoPosition::Center },
-    { QStringLiteral("Left"), LogoPosition::Left },
-};
+VOKIMAGE_EXPORT extern const QMap<QString, LogoPosition> LogoPositionNames;
 
 /// Words that mark the light variant of a logo file.
-static const QStringList LightColors = { QStringLiteral("white"), QStringLiteral("light") };
+VOKIMAGE_EXPORT extern const QStringList LightColors;
 /// Words that mark the dark variant of a logo file.
-static const QStringList DarkColors = { QStringLiteral("black"), QStringLiteral("dark") };
+VOKIMAGE_EXPORT extern const QStringList DarkColors;
 /// The light words followed by the dark words.
-static const QStringList AllColors = LightColors + DarkColors;
+VOKIMAGE_EXPORT extern const QStringList AllColors;
 
 /// The directory shared by all processes that holds cached pictures.
-static const QString CacheDir = QStringLiteral("/tmp/cache");
+VOKIMAGE_EXPORT extern const QString CacheDir;
 /// The wallpaper word that asks for the generated default wallpaper.
-static const QString DefaultWallpaper = QStringLiteral("vok-default");
+VOKIMAGE_EXPORT extern const QString DefaultWallpaper;
 
 /**
  * An image path together with the file's modification time when the record was made.
@@ -147,19 +126,9 @@ VOKIMAGE_EXPORT QDebug operator<<(QDebug debug, const VokImage::File &file);
 namespace VokImage {
 
 /// Wallpaper properties every wallpaper map starts from (5 entries).
-static const QMap<QString, QVariant> DefaultWallpaperProperties = {
-    { QString::fromLatin1(Keys::ImagePath), QVariant::fromValue(File(QString())) },
-    { QString::fromLatin1(Keys::ImageScreen), QRect() },
-    { QString::fromLatin1(Keys::ImagePosition), int(WallPaperPosition::Crop) },
-    { QString::fromLatin1(Keys::ImageBlur), -1 },
-    { QString::fromLatin1(Keys::ImageColorOverlay), QColor() },
-};
+VOKIMAGE_EXPORT extern const QMap<QString, QVariant> DefaultWallpaperProperties;
 
 /// Logo properties every logo map starts from (3 entries).
-static const QMap<QString, QVariant> DefaultLogoProperties = {
-    { QString::fromLatin1(Keys::LogoPath), QVariant::fromValue(File(QString())) },
-    { QString::fromLatin1(Keys::LogoScreen), QRect() },
-    { QString::fromLatin1(Keys::LogoPosition), int(LogoPosition::NotShow) },
-};
+VOKIMAGE_EXPORT extern const QMap<QString, QVariant> DefaultLogoProperties;
 
 } // namespace VokImage

@@ -242,14 +242,39 @@ Key keyOf(const QMap<QString, QVariant> &properties)
     return key;
 }
 
-bool exists(const Key &key)
+namespace {
+
+// Whether something is named @p name in the shared or the private directory; with
+// @p followLinks a link counts only when what it names exists.
+bool existsNamed(const QString &name, bool followLinks)
 {
-    const FileDescriptor shared = sharedDir();
-    if (shared.isValid() ? SharedFiles::existsAt(shared.get(), key.name)
-                         : SharedFiles::existsAt(AT_FDCWD, CacheDir + QLatin1Char('/') + key.name))
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    struct stat st;
+    if (::fstatat(
+            AT_FDCWD, QFile::encodeName(CacheDir + QLatin1Char('/') + name).constData(), &st, flags)
+        == 0)
         return true;
     const FileDescriptor own = privateDir();
-    return own.isValid() && SharedFiles::existsAt(own.get(), key.name);
+    return own.isValid()
+        && ::fstatat(own.get(), QFile::encodeName(name).constData(), &st, flags) == 0;
+}
+
+} // namespace
+
+bool exists(const Key &key)
+{
+    return existsNamed(key.name, false);
+}
+
+bool loadStored(
+    const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin)
+{
+    bool ok = false;
+    if (exists(key))
+        *record = load(properties, key, &ok, origin);
+    else
+        ok = loadKept(properties, key, record, origin);
+    return ok;
 }
 
 Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, Origin *origin)
@@ -342,12 +367,7 @@ QString getFileName(const QMap<QString, QVariant> &properties)
 
 bool isCacheExists(const QMap<QString, QVariant> &properties)
 {
-    const QString name = getFileName(properties);
-    if (QFile::exists(CacheDir + QLatin1Char('/') + name))
-        return true;
-    const FileDescriptor own = privateDir();
-    struct stat st;
-    return own.isValid() && ::fstatat(own.get(), QFile::encodeName(name).constData(), &st, 0) == 0;
+    return existsNamed(getFileName(properties), true);
 }
 
 bool saveImageCache(const Image &image)
@@ -365,13 +385,8 @@ namespace {
 Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 {
     const Key key = keyOf(properties);
-    bool ok = false;
     Image record;
-    if (exists(key))
-        record = load(properties, key, &ok, origin);
-    else
-        ok = loadKept(properties, key, &record, origin);
-    if (ok)
+    if (loadStored(properties, key, &record, origin))
         return record;
     return renderAndStore(properties, key, origin);
 }

@@ -41,6 +41,12 @@ bool save(const Image &image, const Key &key, bool keep = false);
 bool loadKept(
     const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin);
 /**
+ * The stored record of @p properties into @p record: the file under the key in either cache
+ * directory, else the kept copy (loadKept()). False when neither serves.
+ */
+bool loadStored(
+    const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin);
+/**
  * Renders @p properties and stores the record; the empty record, with "Error render image",
  * when rendering fails. @p staged, when given, has painted the map's wallpaper entries already.
  */

@@ -125,7 +125,7 @@ void makeRoomQuietly(int dirFd, quint64 incoming)
 
 quint64 getCacheSize()
 {
-    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
+    if (SharedFiles::inspectSharedDirectory(CacheDir) != SharedFiles::DirectoryState::Trusted)
         return 0;
     const SharedFiles::FileDescriptor dir = openDirectory(CacheDir);
     return dir.isValid() ? evictableSize(dir.get()) : 0;
@@ -133,7 +133,7 @@ quint64 getCacheSize()
 
 void removeOldFileCache()
 {
-    if (SharedFiles::directoryState(CacheDir) != SharedFiles::DirectoryState::Trusted)
+    if (SharedFiles::secureSharedDirectory(CacheDir) != SharedFiles::DirectoryState::Trusted)
         return;
     const SharedFiles::FileDescriptor dir = openDirectory(CacheDir);
     if (dir.isValid())

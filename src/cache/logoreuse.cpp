@@ -22,13 +22,7 @@ const QString LogoPathKey = PropertyKey::LogoPath;
 bool tryLoadImageCache(
     const QMap<QString, QVariant> &properties, Image *record, Origin *origin = nullptr)
 {
-    bool ok = false;
-    const Key key = keyOf(properties);
-    if (exists(key))
-        *record = load(properties, key, &ok, origin);
-    else
-        ok = loadKept(properties, key, record, origin);
-    return ok;
+    return loadStored(properties, keyOf(properties), record, origin);
 }
 
 QString wallpaperPath(const QVariant &value)

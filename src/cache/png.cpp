@@ -3,6 +3,7 @@
 
 #include "png_p.h"
 
+#include "render/render_p.h"
 #include "utils/pngmemory_p.h"
 
 #include <png.h>
@@ -39,18 +40,7 @@ constexpr int BandRows = 256;
 
 bool opaque(const QImage &image)
 {
-    if (!image.hasAlphaChannel())
-        return true;
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        QRgb all = 0xff000000;
-        for (int x = 0; x < width; ++x)
-            all &= line[x];
-        if (qAlpha(all) != 255)
-            return false;
-    }
-    return true;
+    return !image.hasAlphaChannel() || allOpaque(image, image.rect());
 }
 
 // Rows converted at once: few enough that Qt's conversion stays on this thread, since its

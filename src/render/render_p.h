@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QMap>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QVariant>
@@ -73,6 +74,9 @@ inline QString highResolutionPath(const QString &path)
  * Maps at ratio 1 and vector logos are left as they are.
  */
 void chooseHighResolutionLogo(QMap<QString, QVariant> *properties);
+
+/// True when every pixel of @p area of the 32-bit picture @p image is opaque.
+bool allOpaque(const QImage &image, const QRect &area);
 
 /// The device pixel ratio a map asks for under @p key; 1 when it names none.
 qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key);

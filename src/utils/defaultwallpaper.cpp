@@ -83,7 +83,8 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     SharedFiles::FileDescriptor privateDir = privateFolder(false);
     if (privateDir.isValid() && SharedFiles::isTrustedFileAt(privateDir.get(), fileName))
         return privatePath;
-    if (SharedFiles::isTrustedDirectory(CacheDir) && SharedFiles::isTrustedDirectory(sharedDir)
+    if (SharedFiles::secureSharedDirectory(CacheDir) == SharedFiles::DirectoryState::Trusted
+        && SharedFiles::secureSharedDirectory(sharedDir) == SharedFiles::DirectoryState::Trusted
         && SharedFiles::isTrustedFile(sharedPath))
         return sharedPath;
 

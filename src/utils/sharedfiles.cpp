@@ -35,25 +35,46 @@ bool trustedOwner(uid_t uid)
 
 } // namespace
 
-DirectoryState directoryState(const QString &path)
+namespace {
+
+// The judgement of inspectSharedDirectory() on @p st; @p repair is set when the directory is
+// trusted only once it is made sticky.
+DirectoryState judgeShared(const struct stat &st, bool *repair)
+{
+    *repair = false;
+    if (!S_ISDIR(st.st_mode) || !trustedOwner(st.st_uid))
+        return DirectoryState::Untrusted;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)) {
+        if (st.st_uid != geteuid())
+            return DirectoryState::Untrusted;
+        *repair = true;
+    }
+    return DirectoryState::Trusted;
+}
+
+DirectoryState sharedDirectory(const QString &path, bool secure)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat st;
     if (::lstat(native.constData(), &st) != 0)
         return errno == ENOENT ? DirectoryState::Missing : DirectoryState::Untrusted;
-    if (!S_ISDIR(st.st_mode) || !trustedOwner(st.st_uid))
+    bool repair = false;
+    const DirectoryState state = judgeShared(st, &repair);
+    if (repair && secure && ::chmod(native.constData(), (st.st_mode & 07777) | S_ISVTX) != 0)
         return DirectoryState::Untrusted;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)) {
-        if (st.st_uid != geteuid()
-            || ::chmod(native.constData(), (st.st_mode & 07777) | S_ISVTX) != 0)
-            return DirectoryState::Untrusted;
-    }
-    return DirectoryState::Trusted;
+    return state;
 }
 
-bool isTrustedDirectory(const QString &path)
+} // namespace
+
+DirectoryState inspectSharedDirectory(const QString &path)
 {
-    return directoryState(path) == DirectoryState::Trusted;
+    return sharedDirectory(path, false);
+}
+
+DirectoryState secureSharedDirectory(const QString &path)
+{
+    return sharedDirectory(path, true);
 }
 
 bool ensureSharedDirectory(const QString &path)
@@ -66,7 +87,7 @@ bool ensureSharedDirectory(const QString &path)
     } else if (errno != EEXIST) {
         return false;
     }
-    return isTrustedDirectory(path);
+    return secureSharedDirectory(path) == DirectoryState::Trusted;
 }
 
 bool isTrustedFile(const QString &path)
@@ -278,7 +299,7 @@ FileDescriptor openPrivateCache(bool create, DirectoryState *state)
 
 FileDescriptor openSharedDirectory(const QString &path, bool create, DirectoryState *state)
 {
-    DirectoryState found = directoryState(path);
+    DirectoryState found = secureSharedDirectory(path);
     if (found == DirectoryState::Missing && create)
         found = ensureSharedDirectory(path) ? DirectoryState::Trusted : DirectoryState::Untrusted;
     FileDescriptor fd;

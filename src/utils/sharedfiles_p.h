@@ -78,14 +78,17 @@ std::unique_ptr<DIR, DirectoryCloser> listEntries(int directoryFd);
 enum class DirectoryState { Missing, Trusted, Untrusted };
 
 /**
- * Whether @p path may be used: a real directory (not a link) owned by root or the effective
- * user, and not writable by others unless sticky. A directory of ours that only lacks the
- * sticky bit gets it.
+ * Whether the shared directory @p path may be used, without changing it: a real directory (not
+ * a link) owned by root or the effective user, and not writable by others unless sticky or the
+ * caller's own (secureSharedDirectory() then makes it sticky).
  */
-DirectoryState directoryState(const QString &path);
+DirectoryState inspectSharedDirectory(const QString &path);
 
-/// True when directoryState() is Trusted.
-bool isTrustedDirectory(const QString &path);
+/**
+ * As inspectSharedDirectory(), and a directory of the caller's that others can write to but
+ * that lacks the sticky bit gets it.
+ */
+DirectoryState secureSharedDirectory(const QString &path);
 
 /**
  * Makes sure @p path is a trusted directory. A missing one is created with mode 01777 so
@@ -139,7 +142,7 @@ FileDescriptor openPrivateCache(bool create, DirectoryState *state = nullptr);
 
 /**
  * Opens the shared directory @p path without following a link: invalid, with @p state
- * Untrusted, unless directoryState() trusts it; with @p create a missing one is made as
+ * Untrusted, unless secureSharedDirectory() trusts it; with @p create a missing one is made as
  * ensureSharedDirectory() makes it.
  */
 FileDescriptor openSharedDirectory(
