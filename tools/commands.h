@@ -18,7 +18,7 @@ int paletteCommand(const QStringList &arguments);
 int defaultWallpaperCommand(const QStringList &arguments);
 int configCommand(const QStringList &arguments); // config.cpp
 int checkCommand(const QStringList &arguments); // check.cpp
-int cacheCommand(const QStringList &arguments); // cache.cpp
+int cacheCommand(const QStringList &arguments); // config.cpp
 int applyCommand(const QStringList &arguments); // apply.cpp
 
 /// The entry point that renders @p name ("background", "wallpaper", "logo") for the desktop

@@ -237,8 +237,7 @@ ImageFile::ImageFile(const QString &path)
     m_format = QImageReader::imageFormat(&content);
     if (m_format.isEmpty() && Decoder(m_bytes, m_formatHint).reader.canRead())
         m_format = m_formatHint == "jpg" ? QByteArray("jpeg") : m_formatHint;
-    const QByteArray found = m_format;
-    if (found == "svg" || found == "svgz") {
+    if (m_format == "svg" || m_format == "svgz") {
         if (m_bytes.size() > SharedFiles::MaxSvgSize) {
             qWarning() << "Error image is too large:" << path << m_bytes.size() << "bytes";
             m_problem = QStringLiteral("an SVG document of more than %1 bytes")
@@ -332,12 +331,12 @@ QImage ImageFile::readRegion(const QRect &clip) const
         return QImage();
     // Parts are cut from the stored picture: one with an orientation is decoded whole.
     if (isLarge() && upright()) {
-        const QByteArray found = format();
-        if (found == "png") {
+        const QByteArray pictureFormat = format();
+        if (pictureFormat == "png") {
             const QImage part = decodePngRegion(m_bytes, clip, 1);
             if (!part.isNull())
                 return part;
-        } else if (found == "jpeg") {
+        } else if (pictureFormat == "jpeg") {
             const std::unique_ptr<Decoder> region = decoder();
             region->reader.setClipRect(clip);
             const QImage part = region->reader.read();
@@ -351,10 +350,10 @@ QImage ImageFile::readRegion(const QRect &clip) const
 QImage ImageFile::readCovering(const QSize &size) const
 {
     const QSize source = this->size();
-    const QByteArray found = format();
+    const QByteArray pictureFormat = format();
     if (source.isValid() && !size.isEmpty()) {
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
-        if (found == "jpeg" && target.width() < source.width()
+        if (pictureFormat == "jpeg" && target.width() < source.width()
             && target.height() < source.height()) {
             const QImage image = read(target);
             if (image.size() == target)
@@ -362,7 +361,7 @@ QImage ImageFile::readCovering(const QSize &size) const
         }
         const int shrink = qMin(
             source.width() / qMax(1, target.width()), source.height() / qMax(1, target.height()));
-        if (found == "png" && isLarge() && shrink >= 2 && upright()) {
+        if (pictureFormat == "png" && isLarge() && shrink >= 2 && upright()) {
             const QImage reduced = decodePngRegion(m_bytes, QRect(QPoint(0, 0), source), shrink);
             if (!reduced.isNull())
                 return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -24,6 +24,9 @@ public:
     void crop(const ImageFile &file) const;
     bool replaceSurface(const QImage &image, const QRectF &source, const QRectF &target) const;
 
+    // Logical pixels per surface pixel. The surface is always sized in device pixels (a HiDPI
+    // map holds device rectangles), so this stays 1; the placement arithmetic keeps it for the
+    // documented layout of the private data.
     double ratio = 1.0;
     QString path;
     QRect screen;
@@ -67,20 +70,19 @@ void RenderImage::render()
         setStatus(RenderEngine::Error);
         return;
     }
-    switch (static_cast<unsigned>(d->position)) {
-    case 0:
+    // A number outside the four placements draws nothing.
+    switch (WallPaperPosition(d->position)) {
+    case WallPaperPosition::Center:
         d->centre(file);
         break;
-    case 1:
+    case WallPaperPosition::Tile:
         d->tile(file);
         break;
-    case 2:
+    case WallPaperPosition::Stretch:
         d->stretch(file);
         break;
-    case 3:
+    case WallPaperPosition::Crop:
         d->crop(file);
-        break;
-    default:
         break;
     }
 }
