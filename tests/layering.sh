@@ -1,13 +1,14 @@
 #!/bin/sh
 # SPDX-FileCopyrightText: 2026 The libvokimage developers
 # SPDX-License-Identifier: LGPL-2.1-or-later
-# Includes point down the floors: vocabulary, render, cache, api, with config and utils beside
-# (they may use the vocabulary). A file never includes a header of a floor above its own.
+# Includes point down the floors: vocabulary and the internal library, render, cache, api, with
+# config and utils beside (they may use the vocabulary). A file never includes a header of a
+# floor above its own. The tool includes only public headers, the internal library and its own.
 set -eu
 root=$1
 floor() { # the floor of a source file or header: 0 to 3, or 9 for config and utils
     case "$1" in
-    */vocabulary/* | */vocabulary.h | */image.h | */export.h | */version.h) echo 0 ;;
+    */vocabulary/* | */internal/* | */vocabulary.h | */image.h | */export.h | */version.h) echo 0 ;;
     */render/* | */render.h | */logo.h) echo 1 ;;
     */cache/* | */cache.h) echo 2 ;;
     */api/* | */api.h | */vokimage.h) echo 3 ;;
@@ -31,5 +32,16 @@ for file in "$root"/src/*/*.cpp "$root"/src/*/*.h "$root"/include/vokimage/*.h; 
         fi
     done
 done
-[ $status -eq 0 ] && echo "PASS: no include points up a floor"
+for file in "$root"/tools/*.cpp "$root"/tools/*.h; do
+    for header in $(sed -n 's/^#include "\([a-z_/]*\.h\)".*/\1/p' "$file"); do
+        case "$header" in
+        internal/* | */*/*) ;;
+        */*)
+            echo "FAIL: ${file#"$root"/} includes $header, inside the library"
+            status=1
+            ;;
+        esac
+    done
+done
+[ $status -eq 0 ] && echo "PASS: no include points up a floor; the tool keeps to the public and internal headers"
 exit $status

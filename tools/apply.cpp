@@ -8,7 +8,7 @@
 #include "commands.h"
 #include "x11.h"
 
-#include "utils/sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -6,10 +6,10 @@
 #include "cli.h"
 #include "commands.h"
 
-#include "render/render_p.h"
-#include "utils/sharedfiles_p.h"
-#include "vocabulary/defaults_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/defaults_p.h"
+#include "internal/keys_p.h"
+#include "internal/limits_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -3,9 +3,9 @@
 
 #include "cli.h"
 
-#include "render/render_p.h"
-#include "utils/sharedfiles_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/keys_p.h"
+#include "internal/limits_p.h"
+#include "internal/sharedfiles_p.h"
 #include "x11.h"
 
 #include <QBuffer>

@@ -7,7 +7,7 @@
 
 #include <vokimage/vokimage.h>
 
-#include "utils/sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QCommandLineParser>
 #include <QJsonObject>

@@ -6,8 +6,8 @@
 #include "cli.h"
 #include "commands.h"
 
-#include "utils/sharedfiles_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/keys_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QJsonArray>
 

@@ -5,8 +5,8 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "vocabulary/defaults_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/defaults_p.h"
+#include "internal/keys_p.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -6,8 +6,8 @@
 #include <vokimage/utils.h>
 
 #include "render/render_p.h"
-#include "vocabulary/defaults_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/defaults_p.h"
+#include "internal/keys_p.h"
 #include "vocabulary/vocabulary_p.h"
 
 #include <QDebug>

@@ -6,8 +6,8 @@
 
 #include "cache_p.h"
 #include "render/render_p.h"
-#include "utils/sharedfiles_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/sharedfiles_p.h"
+#include "internal/keys_p.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

@@ -3,7 +3,7 @@
 
 #include "cache_p.h"
 
-#include "utils/sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <vokimage/vocabulary.h>
 

@@ -7,7 +7,7 @@
 
 #include "cache_p.h"
 #include "render/render_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/keys_p.h"
 
 #include <QDebug>
 

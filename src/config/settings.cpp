@@ -4,7 +4,7 @@
 #include <vokimage/config.h>
 
 #include "config_p.h"
-#include "utils/sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QFileInfo>
 #include <QMutex>

@@ -4,7 +4,7 @@
 #include <vokimage/render.h>
 
 #include "render_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/keys_p.h"
 #include "vocabulary/vocabulary_p.h"
 
 #include <QList>

@@ -6,7 +6,7 @@
 #include <vokimage/render.h>
 
 #include "render_p.h"
-#include "utils/sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QBuffer>
 #include <QDebug>

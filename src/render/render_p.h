@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "internal/limits_p.h"
+
 #include <QImage>
 #include <QMap>
 #include <QRect>
@@ -11,13 +13,6 @@
 #include <QVariant>
 
 namespace VokImage {
-
-/// Largest width or height of a wallpaper or logo file that is decoded.
-constexpr int MaxImageDimension = 16384;
-/// Largest number of pixels of a wallpaper or logo file that is decoded.
-constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
-/// Device pixel ratios beyond this are taken for mistakes.
-constexpr qreal MaxDevicePixelRatio = 8;
 
 class RenderEngine;
 
@@ -53,20 +48,6 @@ private:
     RenderEngine &m_engine;
     bool m_painted = false;
 };
-
-/// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
-/// vector files and names without a suffix.
-inline QString highResolutionPath(const QString &path)
-{
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot <= slash + 1)
-        return QString();
-    const QString suffix = path.mid(dot + 1).toLower();
-    if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))
-        return QString();
-    return path.left(dot) + QLatin1String("@2x") + path.mid(dot);
-}
 
 /**
  * Above ratio 1, records in @p properties the "@2x" file of its raster logo that will be drawn

@@ -3,7 +3,7 @@
 
 #include "imagefile_p.h"
 #include "render_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/keys_p.h"
 
 #include <vokimage/render.h>
 

@@ -3,8 +3,8 @@
 
 #include "imagefile_p.h"
 #include "render_p.h"
-#include "vocabulary/defaults_p.h"
-#include "vocabulary/keys_p.h"
+#include "internal/defaults_p.h"
+#include "internal/keys_p.h"
 
 #include <vokimage/render.h>
 

@@ -4,7 +4,7 @@
 #include <vokimage/utils.h>
 #include <vokimage/vocabulary.h>
 
-#include "sharedfiles_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QDebug>
 #include <QFile>
