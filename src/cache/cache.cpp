@@ -5,9 +5,9 @@
 #include <vokimage/render.h>
 
 #include "cache_p.h"
-#include "render/render_p.h"
-#include "internal/sharedfiles_p.h"
 #include "internal/keys_p.h"
+#include "internal/sharedfiles_p.h"
+#include "render/render_p.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

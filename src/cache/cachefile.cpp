@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "cache_p.h"
-#include "png_p.h"
+#include "png/png_p.h"
 
 #include <vokimage/vocabulary.h>
 
@@ -29,7 +29,7 @@ bool encodeRecord(const Key &key, const QImage &image, QByteArrayList *record)
     const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
     head.append(marker, 4);
     *record = QByteArrayList { head };
-    return image.isNull() || encodePng(image, record);
+    return image.isNull() || Png::encodePng(image, record);
 }
 
 qint64 largestRecord(const Key &key, const QSize &surface)
@@ -55,8 +55,9 @@ QImage decodeRecord(const QByteArray &data, const Key &key,
     const qint64 size = data.size() - key.bytes.size();
     QImage image;
     // The PNG is decoded only when its header announces the expected size.
-    if (size >= 4 && qFromBigEndian<qint32>(part) != 0 && pngSize(part + 4, size - 4) == expected)
-        image = decodePng(part + 4, size - 4, expected);
+    if (size >= 4 && qFromBigEndian<qint32>(part) != 0
+        && Png::pngSize(part + 4, size - 4) == expected)
+        image = Png::decodePng(part + 4, size - 4, expected);
     if (image.isNull())
         QDebug(why) << "Error image is null";
     return image;

@@ -6,8 +6,8 @@
 #include <vokimage/render.h>
 
 #include "cache_p.h"
-#include "render/render_p.h"
 #include "internal/keys_p.h"
+#include "render/render_p.h"
 
 #include <QDebug>
 

@@ -3,8 +3,8 @@
 
 #include <vokimage/render.h>
 
-#include "render_p.h"
 #include "internal/keys_p.h"
+#include "render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
 #include <QList>

@@ -5,8 +5,9 @@
 
 #include <vokimage/render.h>
 
-#include "render_p.h"
 #include "internal/sharedfiles_p.h"
+#include "png/png_p.h"
+#include "render_p.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -333,7 +334,7 @@ QImage ImageFile::readRegion(const QRect &clip) const
     if (isLarge() && upright()) {
         const QByteArray pictureFormat = format();
         if (pictureFormat == "png") {
-            const QImage part = decodePngRegion(m_bytes, clip, 1);
+            const QImage part = Png::decodePngRegion(m_bytes, clip, 1);
             if (!part.isNull())
                 return part;
         } else if (pictureFormat == "jpeg") {
@@ -362,7 +363,8 @@ QImage ImageFile::readCovering(const QSize &size) const
         const int shrink = qMin(
             source.width() / qMax(1, target.width()), source.height() / qMax(1, target.height()));
         if (pictureFormat == "png" && isLarge() && shrink >= 2 && upright()) {
-            const QImage reduced = decodePngRegion(m_bytes, QRect(QPoint(0, 0), source), shrink);
+            const QImage reduced
+                = Png::decodePngRegion(m_bytes, QRect(QPoint(0, 0), source), shrink);
             if (!reduced.isNull())
                 return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         }

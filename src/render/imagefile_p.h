@@ -84,13 +84,6 @@ constexpr qint64 LargeSourcePixels = qint64(16) << 20;
 /// Largest progressive JPEG decoded: libjpeg keeps all its coefficients while decoding.
 constexpr qint64 MaxProgressiveJpegPixels = qint64(32) << 20;
 
-/**
- * The part @p clip of the PNG @p data, shrunk @p shrink times by averaging blocks, read row by
- * row: ARGB32 or RGB32 as Qt's reader gives them when @p shrink is 1, premultiplied otherwise.
- * Null for interlaced or damaged data.
- */
-QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink);
-
 /// True when the JPEG @p data is progressive (or has several scans), as libjpeg reads it.
 bool isProgressiveJpeg(const QByteArray &data);
 

@@ -56,9 +56,6 @@ private:
  */
 void chooseHighResolutionLogo(QMap<QString, QVariant> *properties);
 
-/// True when every pixel of @p area of the 32-bit picture @p image is opaque.
-bool allOpaque(const QImage &image, const QRect &area);
-
 /// The device pixel ratio a map asks for under @p key; 1 when it names none.
 qreal devicePixelRatioOf(const QMap<QString, QVariant> &properties, QLatin1String key);
 

@@ -2,8 +2,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "imagefile_p.h"
-#include "render_p.h"
 #include "internal/keys_p.h"
+#include "png/png_p.h"
+#include "render_p.h"
 
 #include <vokimage/render.h>
 
@@ -143,20 +144,6 @@ void RenderImage::Private::stretch(const ImageFile &file) const
     painter.drawPixmap(target, QPixmap::fromImage(image), QRectF());
 }
 
-bool allOpaque(const QImage &image, const QRect &area)
-{
-    const int width = area.width();
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y)) + area.left();
-        QRgb all = 0xff000000;
-        for (int x = 0; x < width; ++x)
-            all &= line[x];
-        if (qAlpha(all) != 255)
-            return false;
-    }
-    return true;
-}
-
 bool RenderImage::Private::replaceSurface(
     const QImage &image, const QRectF &source, const QRectF &target) const
 {
@@ -170,7 +157,7 @@ bool RenderImage::Private::replaceSurface(
         || pixmap->isNull())
         return false;
     const int width = part.width();
-    if (!allOpaque(image, part))
+    if (!Png::allOpaque(image, part))
         return false;
     // The view owns a reference to the picture's pixels, given up when the view goes.
     auto owner = std::make_unique<QImage>(image);

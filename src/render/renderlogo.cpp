@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "imagefile_p.h"
-#include "render_p.h"
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "render_p.h"
 
 #include <vokimage/render.h>
 

@@ -3,8 +3,7 @@
 
 #include "png_p.h"
 
-#include "render/render_p.h"
-#include "utils/pngmemory_p.h"
+#include "pngmemory_p.h"
 
 #include <png.h>
 
@@ -21,7 +20,7 @@
 Q_DECL_IMPORT void QT_FASTCALL qt_convert_rgb888_to_rgb32(quint32 *dst, const uchar *src, int len);
 
 namespace VokImage {
-namespace Cache {
+namespace Png {
 
 namespace {
 
@@ -171,21 +170,18 @@ public:
     // The signature and the header of a @p width x @p height RGB or RGBA picture.
     bool header(int width, int height, bool alpha)
     {
-        if (setjmp(png_jmpbuf(m_png)))
-            return false;
-        png_set_IHDR(m_png, m_info, png_uint_32(width), png_uint_32(height), 8,
-            alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-            PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-        png_write_info(m_png, m_info);
-        return true;
+        return PngMemory::guarded(m_png, [&] {
+            png_set_IHDR(m_png, m_info, png_uint_32(width), png_uint_32(height), 8,
+                alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+            png_write_info(m_png, m_info);
+        });
     }
 
     bool chunk(const char *name, const unsigned char *data, size_t length)
     {
-        if (setjmp(png_jmpbuf(m_png)))
-            return false;
-        png_write_chunk(m_png, reinterpret_cast<png_const_bytep>(name), data, length);
-        return true;
+        return PngMemory::guarded(m_png,
+            [&] { png_write_chunk(m_png, reinterpret_cast<png_const_bytep>(name), data, length); });
     }
 
 private:
@@ -341,21 +337,10 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
 
 enum class ReadResult { Decoded, Unsupported, Failed };
 
-// Decodes 8-bit RGB and RGBA without interlacing straight into @p image, in the layout Qt's
-// reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader. The chunks' CRCs and
-// the stream's checksum are not computed here: the caller verifies the CRCs, which cover every
-// byte of the stream. @p row holds one packed row.
-ReadResult readRows(
-    PngMemory::Source *source, const QSize &expected, QImage *image, unsigned char *row)
+// The part of readRows() that calls libpng, inside guarded().
+ReadResult readRowsGuarded(png_structp png, png_infop info, PngMemory::Source *source,
+    const QSize &expected, QImage *image, unsigned char *row)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
-    if (!png)
-        return ReadResult::Failed;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return ReadResult::Failed;
-    }
     png_set_read_fn(png, source, PngMemory::read);
     png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
     png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
@@ -366,10 +351,8 @@ ReadResult readRows(
         || (colorType != PNG_COLOR_TYPE_RGB && colorType != PNG_COLOR_TYPE_RGB_ALPHA)
         || png_get_valid(png, info, PNG_INFO_gAMA | PNG_INFO_tRNS | PNG_INFO_iCCP | PNG_INFO_sRGB)
         || int(png_get_image_width(png, info)) != expected.width()
-        || int(png_get_image_height(png, info)) != expected.height()) {
-        png_destroy_read_struct(&png, &info, nullptr);
+        || int(png_get_image_height(png, info)) != expected.height())
         return ReadResult::Unsupported;
-    }
     const bool alpha = colorType == PNG_COLOR_TYPE_RGB_ALPHA;
     *image = QImage(expected, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image->isNull())
@@ -393,8 +376,23 @@ ReadResult readRows(
         }
     }
     png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
     return ReadResult::Decoded;
+}
+
+// Decodes 8-bit RGB and RGBA without interlacing straight into @p image, in the layout Qt's
+// reader gives them (RGB32, ARGB32). Anything else is left to Qt's reader. The chunks' CRCs and
+// the stream's checksum are not computed here: the caller verifies the CRCs, which cover every
+// byte of the stream. @p row holds one packed row.
+ReadResult readRows(
+    PngMemory::Source *source, const QSize &expected, QImage *image, unsigned char *row)
+{
+    PngMemory::ReadStruct reader;
+    if (!reader.isValid())
+        return ReadResult::Failed;
+    ReadResult result = ReadResult::Failed;
+    const bool ok = PngMemory::guarded(reader.png,
+        [&] { result = readRowsGuarded(reader.png, reader.info, source, expected, image, row); });
+    return ok ? result : ReadResult::Failed;
 }
 
 // Checks the CRC of every chunk of a PNG, on this thread and one more for large data.
@@ -523,5 +521,19 @@ QImage decodePng(const char *data, qint64 size, const QSize &expected)
     return image.size() == expected ? image : QImage();
 }
 
-} // namespace Cache
+bool allOpaque(const QImage &image, const QRect &area)
+{
+    const int width = area.width();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y)) + area.left();
+        QRgb all = 0xff000000;
+        for (int x = 0; x < width; ++x)
+            all &= line[x];
+        if (qAlpha(all) != 255)
+            return false;
+    }
+    return true;
+}
+
+} // namespace Png
 } // namespace VokImage

@@ -1,15 +1,16 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-#include "imagefile_p.h"
-#include "render_p.h"
-#include "utils/pngmemory_p.h"
+#include "png_p.h"
+#include "pngmemory_p.h"
 
-#include <csetjmp>
+#include "internal/limits_p.h"
+
 #include <cstring>
 #include <vector>
 
 namespace VokImage {
+namespace Png {
 
 namespace {
 
@@ -94,26 +95,26 @@ QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink)
 {
     if (shrink < 1 || clip.isEmpty())
         return QImage();
-    png_structp png = png_create_read_struct(
-        PNG_LIBPNG_VER_STRING, nullptr, PngMemory::fail, PngMemory::ignoreWarning);
-    if (!png)
+    PngMemory::ReadStruct reader;
+    if (!reader.isValid())
         return QImage();
-    png_infop info = png_create_info_struct(png);
     PngMemory::Source source { reinterpret_cast<const unsigned char *>(data.constData()),
         size_t(data.size()), 0 };
-    // Locals that live across the jump are kept outside the jump's frame.
+    // Locals that live across the jump are kept outside the guarded body.
     QImage image;
     std::vector<unsigned char> row;
     std::vector<quint32> sums;
     bool ok = false;
-    if (info && !setjmp(png_jmpbuf(png))) {
-        png_set_read_fn(png, &source, PngMemory::read);
-        png_set_user_limits(png, MaxImageDimension, MaxImageDimension);
-        png_read_info(png, info);
-        ok = readRows(png, info, clip, shrink, &image, &row, &sums);
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
+    const bool caught = !PngMemory::guarded(reader.png, [&] {
+        png_set_read_fn(reader.png, &source, PngMemory::read);
+        png_set_user_limits(reader.png, MaxImageDimension, MaxImageDimension);
+        png_read_info(reader.png, reader.info);
+        ok = readRows(reader.png, reader.info, clip, shrink, &image, &row, &sums);
+    });
+    if (caught)
+        ok = false;
     return ok ? image : QImage();
 }
 
+} // namespace Png
 } // namespace VokImage

@@ -3,12 +3,16 @@
 
 #pragma once
 
+// The PNG codec of the library: the cache's own writer and reader, and the row-by-row reader
+// of large wallpapers and logos. libpng's errors are caught one way, PngMemory::guarded().
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QImage>
+#include <QRect>
 
 namespace VokImage {
-namespace Cache {
+namespace Png {
 
 /// A PNG of @p image that Qt's reader decodes to the same pixels: 8-bit RGB when every pixel
 /// is opaque, unpremultiplied RGBA otherwise; compressed only when that pays off on reading.
@@ -23,5 +27,15 @@ QSize pngSize(const char *data, qint64 size);
 /// when the data is not such a PNG.
 QImage decodePng(const char *data, qint64 size, const QSize &expected);
 
-} // namespace Cache
+/// True when every pixel of @p area of the 32-bit picture @p image is opaque.
+bool allOpaque(const QImage &image, const QRect &area);
+
+/**
+ * The part @p clip of the PNG @p data, shrunk @p shrink times by averaging blocks, read row by
+ * row: ARGB32 or RGB32 as Qt's reader gives them when @p shrink is 1, premultiplied otherwise.
+ * Null for interlaced or damaged data.
+ */
+QImage decodePngRegion(const QByteArray &data, const QRect &clip, int shrink);
+
+} // namespace Png
 } // namespace VokImage
