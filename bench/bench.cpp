@@ -408,6 +408,35 @@ QSize reducedDecodeSize(const QSize &source, const QSize &screen)
 }
 
 // Every case of one size, measured in this warm process; printed as JSON.
+// The decoding floor: the photo decoded at libjpeg's reduced size, scaled smoothly to cover
+// @p size and cropped to it.
+void floorDecodeScale(const QString &photo, const QSize &size)
+{
+    QImageReader reader(photo);
+    const QSize decoded = reducedDecodeSize(reader.size(), size);
+    reader.setScaledSize(decoded);
+    const QImage image = reader.read();
+    const QSize cover = decoded.scaled(size, Qt::KeepAspectRatioByExpanding);
+    const QImage scaled = image.scaled(cover, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    keep(scaled.copy(QRect(
+        QPoint((cover.width() - size.width()) / 2, (cover.height() - size.height()) / 2), size)));
+}
+
+// The reading floor: the cache file @p file read whole and its stored RGB rows expanded.
+void floorReadExpand(const QString &file, const QSize &size)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = in.readAll();
+    const qint64 need = qint64(size.width()) * size.height() * 3;
+    if (bytes.size() < need)
+        return;
+    const QImage rgb(reinterpret_cast<const uchar *>(bytes.constData() + bytes.size() - need),
+        size.width(), size.height(), size.width() * 3, QImage::Format_RGB888);
+    keep(rgb.convertToFormat(QImage::Format_RGB32));
+}
+
 int sizeRun(const QSize &size)
 {
     const QRect screen(QPoint(), size);
@@ -439,19 +468,7 @@ int sizeRun(const QSize &size)
     QImage target;
     interleaved(
         {
-            { "floor_decode_scale", nullptr,
-                [&] {
-                    QImageReader reader(photo);
-                    const QSize decoded = reducedDecodeSize(reader.size(), size);
-                    reader.setScaledSize(decoded);
-                    const QImage image = reader.read();
-                    const QSize cover = decoded.scaled(size, Qt::KeepAspectRatioByExpanding);
-                    const QImage scaled
-                        = image.scaled(cover, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                    keep(scaled.copy(QRect(QPoint((cover.width() - size.width()) / 2,
-                                               (cover.height() - size.height()) / 2),
-                        size)));
-                } },
+            { "floor_decode_scale", nullptr, [&] { floorDecodeScale(photo, size); } },
             { "blur_pass", [&] { target = frame.copy(); },
                 [&] {
                     QImage blurred = target;
@@ -470,20 +487,7 @@ int sizeRun(const QSize &size)
         = CacheDir + QLatin1Char('/') + Cache::getFileName(getBackground(screen).properties);
     interleaved(
         {
-            { "floor_read_expand", call(&getBackground),
-                [&] {
-                    QFile in(file);
-                    if (!in.open(QIODevice::ReadOnly))
-                        return;
-                    const QByteArray bytes = in.readAll();
-                    const qint64 need = qint64(size.width()) * size.height() * 3;
-                    if (bytes.size() < need)
-                        return;
-                    const QImage rgb(
-                        reinterpret_cast<const uchar *>(bytes.constData() + bytes.size() - need),
-                        size.width(), size.height(), size.width() * 3, QImage::Format_RGB888);
-                    keep(rgb.convertToFormat(QImage::Format_RGB32));
-                } },
+            { "floor_read_expand", call(&getBackground), [&] { floorReadExpand(file, size); } },
             { "hit_getBackground", call(&getBackground), call(&getBackground) },
             { "reboot_getBackground", rebooted(&getBackground), call(&getBackground) },
             { "hit_getOrvBackground", call(&getOrvBackground), call(&getOrvBackground) },

@@ -195,6 +195,7 @@ private Q_SLOTS:
     void init();
     void commands();
     void commandLine();
+    void applyWithoutDisplayAndQuiet();
     void diagnostics();
     void json();
     void check();
@@ -288,29 +289,10 @@ void TestTool::commandLine()
                  stale)
                  .code,
         0);
-    // Without --screen and without a display: a usage error that says so, apply included.
+    // Without --screen and without a display: a usage error that says so.
     result = tool({ QStringLiteral("wallpaper") });
     QCOMPARE(result.code, 2);
     QVERIFY(result.err.contains("give --screen"));
-    result = tool({ QStringLiteral("apply") });
-    QCOMPARE(result.code, 2);
-    QVERIFY(result.err.contains("give --screen"));
-    // With --screen apply still needs a display, and says that none is named.
-    result = tool({ QStringLiteral("apply"), QStringLiteral("--screen"), QStringLiteral("64x48") });
-    QCOMPARE(result.code, 1);
-    QCOMPARE(result.err, QByteArray("vokimage: cannot open an X display: DISPLAY is not set\n"));
-
-    // A background without a logo says so in plain words; -q prints errors only.
-    QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
-    const QStringList plain { QStringLiteral("background"), QStringLiteral("--screen"),
-        QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("s.png") };
-    result = tool(plain);
-    QCOMPARE(result.code, 0);
-    QVERIFY2(result.out.endsWith("  no logo configured\n"), result.out.constData());
-    result = tool(plain + QStringList { QStringLiteral("-q") });
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.out, QByteArray());
-    QCOMPARE(result.err, QByteArray());
 
     // Per-command help with a clean usage line; a usage error is one line and a pointer.
     result = tool({ QStringLiteral("cache"), QStringLiteral("--help") });
@@ -398,6 +380,30 @@ void TestTool::commandLine()
 }
 
 // Library messages: none on a normal run, the explanation of a failure, all with -v.
+// apply without a display, the plain words of a result line without a logo, and -q.
+void TestTool::applyWithoutDisplayAndQuiet()
+{
+    Result result = tool({ QStringLiteral("apply") });
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.contains("give --screen"));
+    // With --screen apply still needs a display, and says that none is named.
+    result = tool({ QStringLiteral("apply"), QStringLiteral("--screen"), QStringLiteral("64x48") });
+    QCOMPARE(result.code, 1);
+    QCOMPARE(result.err, QByteArray("vokimage: cannot open an X display: DISPLAY is not set\n"));
+
+    // A background without a logo says so in plain words; -q prints errors only.
+    QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
+    const QStringList plain { QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("64x48"), QStringLiteral("-o"), QStringLiteral("s.png") };
+    result = tool(plain);
+    QCOMPARE(result.code, 0);
+    QVERIFY2(result.out.endsWith("  no logo configured\n"), result.out.constData());
+    result = tool(plain + QStringList { QStringLiteral("-q") });
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(result.err, QByteArray());
+}
+
 void TestTool::diagnostics()
 {
     const QStringList background = { QStringLiteral("background"), QStringLiteral("--screen"),

@@ -81,44 +81,117 @@ bool parseWord(const CommandLine &line, const QCommandLineOption &option, const 
 
 } // namespace
 
+namespace {
+
+// The options of render beyond the common ones.
+struct RenderOptions
+{
+    const QCommandLineOption wallpaper { QStringLiteral("wallpaper"),
+        QStringLiteral("Wallpaper file or #colour."), QStringLiteral("PATH") };
+    const QCommandLineOption position { QStringLiteral("position"),
+        QStringLiteral("Wallpaper placement: Center, Tile (or Title), Stretch or Crop."),
+        QStringLiteral("NAME"), QStringLiteral("Crop") };
+    const QCommandLineOption logo { QStringLiteral("logo"), QStringLiteral("Logo file."),
+        QStringLiteral("PATH") };
+    const QCommandLineOption logoPosition { QStringLiteral("logo-position"),
+        QStringLiteral("Logo placement, such as BottomRight or Center."), QStringLiteral("NAME"),
+        QStringLiteral("BottomRight") };
+    const QCommandLineOption taskbar { QStringLiteral("taskbar"),
+        QStringLiteral("Taskbar edge: Top, Left, Right or Bottom."), QStringLiteral("NAME"),
+        QStringLiteral("Bottom") };
+    const QCommandLineOption taskbarHeight { QStringLiteral("taskbar-height"),
+        QStringLiteral("Taskbar thickness in pixels."), QStringLiteral("PIXELS"),
+        QString::number(Defaults::TaskbarHeight) };
+    const QCommandLineOption blur { QStringLiteral("blur"),
+        QStringLiteral("Wallpaper blur radius, 0 to 250."), QStringLiteral("RADIUS") };
+    const QCommandLineOption logoBlur { QStringLiteral("logo-blur"),
+        QStringLiteral("Logo blur radius, 0 to 250."), QStringLiteral("RADIUS") };
+    const QCommandLineOption overlay { QStringLiteral("overlay"),
+        QStringLiteral("Colour overlay: #aarrggbb, #rrggbb, a name, or r,g,b[,a]."),
+        QStringLiteral("COLOUR") };
+    const QCommandLineOption output { { QStringLiteral("o"), QStringLiteral("output") },
+        QStringLiteral("Output file (- for PNG on standard output)."), QStringLiteral("FILE") };
+
+    QList<QCommandLineOption> all() const
+    {
+        return { screenOption(), wallpaper, position, logo, logoPosition, taskbar, taskbarHeight,
+            blur, logoBlur, overlay, scaleOption(), output, formatOption() };
+    }
+};
+
+// The wallpaper entries of the options for the screen @p device; false with *code set on a
+// usage error.
+bool addWallpaperEntries(const CommandLine &line, const RenderOptions &options, const QRect &device,
+    qreal scale, QMap<QString, QVariant> *properties, int *code)
+{
+    int position = 0;
+    if (!parseWord(line, options.position, WallPaperPositionNames, &position, code))
+        return false;
+    *properties = wallpaperMap(line.value(options.wallpaper), device, position);
+    if (line.isSet(options.blur)) {
+        double radius = 0;
+        if (!parseRadius(line, options.blur, &radius, code))
+            return false;
+        (*properties)[PropertyKey::ImageBlur] = radius;
+    }
+    if (line.isSet(options.overlay)) {
+        const QColor overlay = Utils::getColor(line.value(options.overlay));
+        if (!overlay.isValid()) {
+            *code = line.usageError(
+                QStringLiteral("not a colour: \"%1\"").arg(line.value(options.overlay)));
+            return false;
+        }
+        (*properties)[PropertyKey::ImageColorOverlay] = overlay;
+    }
+    if (scale != 1)
+        (*properties)[PropertyKey::ImageDevicePixelRatio] = double(scale);
+    return true;
+}
+
+// The logo entries of the options, added to @p properties; false with *code set on a usage
+// error.
+bool addLogoEntries(const CommandLine &line, const RenderOptions &options, const QRect &device,
+    qreal scale, QMap<QString, QVariant> *properties, int *code)
+{
+    int position = 0, taskbar = 0;
+    if (!parseWord(line, options.logoPosition, LogoPositionNames, &position, code)
+        || !parseWord(line, options.taskbar, TaskbarPositionNames, &taskbar, code))
+        return false;
+    bool ok = false;
+    const int height = line.value(options.taskbarHeight).toInt(&ok);
+    if (!ok || height < 0 || height > 16384) {
+        *code = line.usageError(QStringLiteral("--taskbar-height needs pixels from 0 to 16384"));
+        return false;
+    }
+    (*properties)[PropertyKey::LogoPath] = line.value(options.logo);
+    (*properties)[PropertyKey::LogoScreen] = device;
+    (*properties)[PropertyKey::LogoPosition] = position;
+    (*properties)[PropertyKey::TaskbarPosition] = taskbar;
+    (*properties)[PropertyKey::TaskbarHeight] = height;
+    if (line.isSet(options.logoBlur)) {
+        double radius = 0;
+        if (!parseRadius(line, options.logoBlur, &radius, code))
+            return false;
+        (*properties)[PropertyKey::LogoBlur] = radius;
+    }
+    if (scale != 1)
+        (*properties)[PropertyKey::LogoDevicePixelRatio] = double(scale);
+    return true;
+}
+
+} // namespace
+
 int renderCommand(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("render"),
         QStringLiteral("Render a property map given by options (no cache, no configuration)."));
-    const QCommandLineOption wallpaperOption(QStringLiteral("wallpaper"),
-        QStringLiteral("Wallpaper file or #colour."), QStringLiteral("PATH"));
-    const QCommandLineOption positionOption(QStringLiteral("position"),
-        QStringLiteral("Wallpaper placement: Center, Tile (or Title), Stretch or Crop."),
-        QStringLiteral("NAME"), QStringLiteral("Crop"));
-    const QCommandLineOption logoOption(
-        QStringLiteral("logo"), QStringLiteral("Logo file."), QStringLiteral("PATH"));
-    const QCommandLineOption logoPositionOption(QStringLiteral("logo-position"),
-        QStringLiteral("Logo placement, such as BottomRight or Center."), QStringLiteral("NAME"),
-        QStringLiteral("BottomRight"));
-    const QCommandLineOption taskbarOption(QStringLiteral("taskbar"),
-        QStringLiteral("Taskbar edge: Top, Left, Right or Bottom."), QStringLiteral("NAME"),
-        QStringLiteral("Bottom"));
-    const QCommandLineOption taskbarHeightOption(QStringLiteral("taskbar-height"),
-        QStringLiteral("Taskbar thickness in pixels."), QStringLiteral("PIXELS"),
-        QString::number(Defaults::TaskbarHeight));
-    const QCommandLineOption blurOption(QStringLiteral("blur"),
-        QStringLiteral("Wallpaper blur radius, 0 to 250."), QStringLiteral("RADIUS"));
-    const QCommandLineOption logoBlurOption(QStringLiteral("logo-blur"),
-        QStringLiteral("Logo blur radius, 0 to 250."), QStringLiteral("RADIUS"));
-    const QCommandLineOption overlayOption(QStringLiteral("overlay"),
-        QStringLiteral("Colour overlay: #aarrggbb, #rrggbb, a name, or r,g,b[,a]."),
-        QStringLiteral("COLOUR"));
-    const QCommandLineOption outputOption({ QStringLiteral("o"), QStringLiteral("output") },
-        QStringLiteral("Output file (- for PNG on standard output)."), QStringLiteral("FILE"));
-    int code = line.parse(arguments,
-        { screenOption(), wallpaperOption, positionOption, logoOption, logoPositionOption,
-            taskbarOption, taskbarHeightOption, blurOption, logoBlurOption, overlayOption,
-            scaleOption(), outputOption, formatOption() });
+    const RenderOptions options;
+    int code = line.parse(arguments, options.all());
     if (code >= 0)
         return code;
-    if (!line.isSet(outputOption))
+    if (!line.isSet(options.output))
         return line.usageError(QStringLiteral("-o FILE is required"));
-    if (!line.isSet(wallpaperOption) && !line.isSet(logoOption))
+    if (!line.isSet(options.wallpaper) && !line.isSet(options.logo))
         return line.usageError(QStringLiteral("give --wallpaper, --logo or both"));
     if (line.values(screenOption()).size() > 1)
         return line.usageError(QStringLiteral("render takes one --screen"));
@@ -126,59 +199,20 @@ int renderCommand(const QStringList &arguments)
     QList<QRect> screens;
     QByteArray format;
     if (!parseScale(line, &scale, &code) || !parseScreens(line, scale, &screens, &code)
-        || !pictureFormat(line, line.value(outputOption), &format, &code))
+        || !pictureFormat(line, line.value(options.output), &format, &code))
         return code;
     const QRect screen = screens.first();
     const QRect device(qRound(screen.x() * scale), qRound(screen.y() * scale),
         qRound(screen.width() * scale), qRound(screen.height() * scale));
 
     QMap<QString, QVariant> properties;
-    if (line.isSet(wallpaperOption)) {
-        int position = 0;
-        if (!parseWord(line, positionOption, WallPaperPositionNames, &position, &code))
-            return code;
-        properties = wallpaperMap(line.value(wallpaperOption), device, position);
-        if (line.isSet(blurOption)) {
-            double radius = 0;
-            if (!parseRadius(line, blurOption, &radius, &code))
-                return code;
-            properties[PropertyKey::ImageBlur] = radius;
-        }
-        if (line.isSet(overlayOption)) {
-            const QColor overlay = Utils::getColor(line.value(overlayOption));
-            if (!overlay.isValid())
-                return line.usageError(
-                    QStringLiteral("not a colour: \"%1\"").arg(line.value(overlayOption)));
-            properties[PropertyKey::ImageColorOverlay] = overlay;
-        }
-        if (scale != 1)
-            properties[PropertyKey::ImageDevicePixelRatio] = double(scale);
-    }
-    if (line.isSet(logoOption)) {
-        int position = 0, taskbar = 0;
-        if (!parseWord(line, logoPositionOption, LogoPositionNames, &position, &code)
-            || !parseWord(line, taskbarOption, TaskbarPositionNames, &taskbar, &code))
-            return code;
-        bool ok = false;
-        const int height = line.value(taskbarHeightOption).toInt(&ok);
-        if (!ok || height < 0 || height > 16384)
-            return line.usageError(QStringLiteral("--taskbar-height needs pixels from 0 to 16384"));
-        properties[PropertyKey::LogoPath] = line.value(logoOption);
-        properties[PropertyKey::LogoScreen] = device;
-        properties[PropertyKey::LogoPosition] = position;
-        properties[PropertyKey::TaskbarPosition] = taskbar;
-        properties[PropertyKey::TaskbarHeight] = height;
-        if (line.isSet(logoBlurOption)) {
-            double radius = 0;
-            if (!parseRadius(line, logoBlurOption, &radius, &code))
-                return code;
-            properties[PropertyKey::LogoBlur] = radius;
-        }
-        if (scale != 1)
-            properties[PropertyKey::LogoDevicePixelRatio] = double(scale);
-    }
+    if ((line.isSet(options.wallpaper)
+            && !addWallpaperEntries(line, options, device, scale, &properties, &code))
+        || (line.isSet(options.logo)
+            && !addLogoEntries(line, options, device, scale, &properties, &code)))
+        return code;
     const QImage image = renderMap(properties);
-    const QString file = line.value(outputOption);
+    const QString file = line.value(options.output);
     setReportToStandardError(file == QLatin1String("-"));
     if (image.isNull() || !writeImage(image, file, format))
         return Failure;

@@ -205,6 +205,33 @@ struct Band
 // Packs, filters and deflates the rows of @p band: UP-filtered at level 1 when @p compress (the
 // row above the band is packed again for its first row), stored blocks otherwise. The first
 // band begins the PNG and the zlib stream. False on failure or once @p stop (may be null) is set.
+// The bytes of a band of @p length bytes of stored (not compressed) rows: deflate's block
+// headers and the chunks' frames around them.
+int storedSize(uLong length)
+{
+    return int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
+        qint64(length) + qint64(length / 65535 + 1) * 5 + qint64(length / ChunkBytes + 2) * 12
+            + 64));
+}
+
+// Gives each of @p count rows its filter byte in @p rows (rows of @p packed bytes and the
+// filter byte): "up" against the row above (@p above for the first) from the packed rows
+// @p current when compressing; none otherwise, the rows being packed in place already.
+void filterRows(const unsigned char *current, const unsigned char *above, size_t packed, int count,
+    bool compress, unsigned char *rows)
+{
+    for (int i = 0; i < count; ++i) {
+        unsigned char *filtered = rows + (packed + 1) * size_t(i);
+        filtered[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
+        if (!compress)
+            continue;
+        const unsigned char *row = current + packed * size_t(i);
+        const unsigned char *prior = i > 0 ? row - packed : above;
+        for (size_t b = 0; b < packed; ++b)
+            filtered[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
+    }
+}
+
 bool deflateBand(
     const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop, Band *band)
 {
@@ -214,9 +241,7 @@ bool deflateBand(
     const int batch = chunkRows(width);
     band->length = uLong(rowBytes * size_t(band->count));
     if (!compress)
-        band->png.reserve(int(qMin<qint64>(std::numeric_limits<int>::max() / 2,
-            qint64(band->length) + qint64(band->length / 65535 + 1) * 5
-                + qint64(band->length / ChunkBytes + 2) * 12 + 64)));
+        band->png.reserve(storedSize(band->length));
     PngWriter writer(&band->png);
     if (!writer.isValid() || (band->first == 0 && !writer.header(width, image.height(), alpha)))
         return false;
@@ -265,16 +290,7 @@ bool deflateBand(
             ok = false;
             break;
         }
-        for (int i = 0; i < count; ++i) {
-            unsigned char *filtered = rows.data() + rowBytes * size_t(i);
-            filtered[0] = compress ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
-            if (compress) {
-                const unsigned char *row = current.data() + packed * size_t(i);
-                const unsigned char *prior = i > 0 ? row - packed : above.data();
-                for (size_t b = 0; b < packed; ++b)
-                    filtered[b + 1] = static_cast<unsigned char>(row[b] - prior[b]);
-            }
-        }
+        filterRows(current.data(), above.data(), packed, count, compress, rows.data());
         if (compress)
             memcpy(above.data(), current.data() + packed * size_t(count - 1), packed);
         const size_t bytes = rowBytes * size_t(count);

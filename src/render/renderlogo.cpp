@@ -44,6 +44,38 @@ QRect RenderLogo::getLogoArea(const QRect &screen, TaskbarPosition position, int
     return QRect(0, 0, w, h);
 }
 
+namespace {
+
+// The size a logo file of @p natural size is drawn at: the "selka_logo" SVGs in proportion to
+// the screen, others scaled by the ratio (a "@2x" file, @p sharp, at half its pixels).
+QSize drawnSize(
+    const QSize &natural, const QString &path, const QRect &screen, qreal ratio, bool sharp)
+{
+    if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
+        const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
+        return natural.scaled(
+            QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
+    }
+    if (ratio == 1 && !sharp)
+        return natural;
+    const qreal scale = ratio / (sharp ? 2 : 1);
+    return QSize(qRound(natural.width() * scale), qRound(natural.height() * scale));
+}
+
+// The "@2x" file to try first above ratio 1: the one the map names or, in a map without the
+// entry, the one that exists; null for none.
+QString sharpFile(const QMap<QString, QVariant> &properties, const QString &path, qreal ratio)
+{
+    if (ratio <= 1)
+        return QString();
+    if (properties.contains(PropertyKey::LogoHighResolutionFile))
+        return properties.value(PropertyKey::LogoHighResolutionFile).value<File>().path;
+    const QString sharp = highResolutionPath(path);
+    return QFileInfo::exists(sharp) ? sharp : QString();
+}
+
+} // namespace
+
 void RenderLogo::render()
 {
     const QString path = m_properties[PropertyKey::LogoPath].toString();
@@ -79,15 +111,7 @@ void RenderLogo::render()
     auto draw = [&](const ImageFile &file, bool sharp) {
         if (!file.isValid())
             return false;
-        QSize size = file.size();
-        if (path.contains(QLatin1String("selka_logo")) && path.endsWith(QLatin1String(".svg"))) {
-            const int divisor = path.contains(QLatin1String("red")) ? 5 : 10;
-            size = size.scaled(
-                QSize(screen.width() / divisor, screen.height()), Qt::KeepAspectRatio);
-        } else if (ratio != 1 || sharp) {
-            const qreal scale = ratio / (sharp ? 2 : 1);
-            size = QSize(qRound(size.width() * scale), qRound(size.height() * scale));
-        }
+        const QSize size = drawnSize(file.size(), path, screen, ratio, sharp);
         if (!sharp && (size.width() == 0 || size.height() == 0)) {
             setStatus(RenderEngine::Error);
             qWarning() << "RenderLogo::render() - logo size is empty";
@@ -123,16 +147,7 @@ void RenderLogo::render()
         return true;
     };
 
-    QString sharp;
-    if (ratio > 1) {
-        if (m_properties.contains(PropertyKey::LogoHighResolutionFile)) {
-            sharp = m_properties[PropertyKey::LogoHighResolutionFile].value<File>().path;
-        } else {
-            sharp = highResolutionPath(path);
-            if (!QFileInfo::exists(sharp))
-                sharp.clear();
-        }
-    }
+    const QString sharp = sharpFile(m_properties, path, ratio);
     if (!sharp.isEmpty() && draw(ImageFile(sharp), true))
         return;
     draw(ImageFile(path), false);
