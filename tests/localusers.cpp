@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QTest>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -311,4 +312,13 @@ QByteArray gzipBomb(qint64 size)
     feed(QByteArray("</svg>"), Z_FINISH);
     deflateEnd(&stream);
     return out;
+}
+
+int runAttacks(QObject *test, int argc, char **argv)
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--child"))
+        return renderChild(arguments.mid(2));
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(test, argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -64,6 +65,9 @@ long peakOfCommand(const User *user, const QStringList &arguments, int *code = n
  */
 int renderMeasured(const QString &wallpaper, const QString &logo, const QString &output, long *rss);
 int renderChild(const QStringList &arguments);
+/// The main() of an attack test: the child of renderMeasured() when asked for, else the tests
+/// of @p test. The application object exists already.
+int runAttacks(QObject *test, int argc, char **argv);
 
 // A background loop run as @p user until stop() is called.
 class Loop

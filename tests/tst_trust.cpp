@@ -707,11 +707,7 @@ void TestTrust::checkReadsAsTheLibrary()
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--child"))
-        return renderChild(arguments.mid(2));
     TestTrust test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return runAttacks(&test, argc, argv);
 }
 #include "tst_trust.moc"
