@@ -5,9 +5,9 @@
 #include <vokimage/config.h>
 #include <vokimage/utils.h>
 
-#include "render/render_p.h"
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "render/render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
 #include <QDebug>

@@ -6,8 +6,8 @@
 #include <KConfig>
 #include <KConfigGroup>
 
-#include "internal/sharedfiles_p.h"
 #include "internal/keys_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QDebug>
 #include <QFileInfo>

@@ -5,9 +5,9 @@
 
 #include <vokdesktopentry.h>
 
-#include "internal/sharedfiles_p.h"
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "internal/sharedfiles_p.h"
 
 #include <QDebug>
 #include <QFile>
