@@ -402,6 +402,13 @@ void TestTool::applyWithoutDisplayAndQuiet()
     QCOMPARE(result.code, 0);
     QCOMPARE(result.out, QByteArray());
     QCOMPARE(result.err, QByteArray());
+
+    // With a logo at ratio 1 the line names the logo file itself.
+    QVERIFY(writeConfig(Theme, "WallPaper=#204080\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+    result = tool(plain);
+    QCOMPARE(result.code, 0);
+    QVERIFY2(result.out.contains("  logo /usr/share/wallpapers/logo/selka_logo_"),
+        result.out.constData());
 }
 
 void TestTool::diagnostics()

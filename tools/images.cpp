@@ -64,10 +64,11 @@ void printResult(const QString &destination, const QRect &screen, const Rendered
             = (greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen))
                   .value(PropertyKey::LogoPath)
                   .toString();
-        // Above ratio 1 the "@2x" file the map names is the one drawn.
-        const QString sharp = rendered.record.properties.value(PropertyKey::LogoHighResolutionFile)
-                                  .value<File>()
-                                  .path;
+        // Above ratio 1 the "@2x" file the map names is the one drawn; a map without the entry
+        // names none (an empty QVariant would read as File's default path).
+        const QVariant entry
+            = rendered.record.properties.value(PropertyKey::LogoHighResolutionFile);
+        const QString sharp = entry.isValid() ? entry.value<File>().path : QString();
         report() << "  logo " << (sharp.isEmpty() ? logo : sharp);
         if (!QFileInfo::exists(logo))
             report() << " (no such file: none drawn)";
