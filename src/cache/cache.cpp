@@ -198,9 +198,7 @@ void removeKept(const Key &key)
 bool loadKept(
     const QMap<QString, QVariant> &properties, const Key &key, Image *record, Origin *origin)
 {
-    SharedFiles::DirectoryState state = SharedFiles::DirectoryState::Missing;
-    sharedDir(false, &state);
-    if (state == SharedFiles::DirectoryState::Untrusted)
+    if (SharedFiles::inspectSharedDirectory(CacheDir) == SharedFiles::DirectoryState::Untrusted)
         return false;
     const FileDescriptor base = privateDir();
     const FileDescriptor kept = base.isValid()

@@ -511,11 +511,6 @@ QByteArray MappedFile::bytes() const
                   : QByteArray();
 }
 
-bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner)
-{
-    return mapNoFollowAt(AT_FDCWD, path, maxSize, file, owner);
-}
-
 bool existsAt(int dirFd, const QString &name)
 {
     struct stat st;
@@ -655,15 +650,6 @@ bool removeOwnFilesAt(int dirFd, bool subdirectories, RemoveCount *count)
                 ++count->kept;
         });
     return true;
-}
-
-bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count)
-{
-    const FileDescriptor fd(::open(
-        QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.isValid())
-        return errno == ENOENT;
-    return removeOwnFilesAt(fd.get(), subdirectories, count);
 }
 
 } // namespace SharedFiles

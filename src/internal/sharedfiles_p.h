@@ -200,12 +200,10 @@ private:
 };
 
 /**
- * As readNoFollow(), but maps the file instead of copying it: for the cache's own files, which
- * are replaced by renaming and never changed in place.
+ * As readNoFollow(), for the file @p name in the directory open on @p dirFd, but maps the file
+ * instead of copying it: for the cache's own files, which are replaced by renaming and never
+ * changed in place.
  */
-bool mapNoFollow(const QString &path, qint64 maxSize, MappedFile *file, uid_t *owner = nullptr);
-
-/// As mapNoFollow(), for the file @p name in the directory open on @p dirFd.
 bool mapNoFollowAt(
     int dirFd, const QString &name, qint64 maxSize, MappedFile *file, uid_t *owner = nullptr);
 
@@ -236,7 +234,7 @@ bool settingsFileReadable(const QString &path);
 /// As settingsFileReadable(), silently: @p reason says why a present file is refused.
 bool settingsFileState(const QString &path, QString *reason);
 
-/// What removeOwnFiles() did.
+/// What removeOwnFilesAt() did.
 struct RemoveCount
 {
     int removed = 0;
@@ -244,14 +242,11 @@ struct RemoveCount
 };
 
 /**
- * Removes the regular files directly in @p path that the caller may remove (its own; all for
- * root), and with @p subdirectories also those of its subdirectories, through directory
- * descriptors opened without following links. The directory must be trusted (owned by root
- * or the caller); otherwise false and nothing is removed.
+ * Removes the regular files directly in the directory open on @p dirFd that the caller may
+ * remove (its own; all for root), and with @p subdirectories also those of its subdirectories,
+ * found without following links. The directory must be trusted (owned by root or the caller);
+ * otherwise false and nothing is removed.
  */
-bool removeOwnFiles(const QString &path, bool subdirectories, RemoveCount *count);
-
-/// As removeOwnFiles(), in the directory open on @p dirFd.
 bool removeOwnFilesAt(int dirFd, bool subdirectories, RemoveCount *count);
 
 /**
