@@ -197,6 +197,7 @@ private Q_SLOTS:
     void commandLine();
     void applyWithoutDisplayAndQuiet();
     void diagnostics();
+    void loggingRules();
     void json();
     void check();
     void applyOneScreen();
@@ -448,6 +449,45 @@ void TestTool::diagnostics()
     QVERIFY2(result.err.startsWith("Can't create cache dir:  \"/tmp/cache/16:10\""),
         result.err.constData());
     QFile::remove(CacheDir);
+}
+
+// The library's categories: by default every line as before; "vokimage.debug=false" drops the
+// notes of ordinary operation, "vokimage*.warning=false" the failures, "vokimage*=false" both.
+void TestTool::loggingRules()
+{
+    const QString night = QStringLiteral("/tmp/night.png");
+    QVERIFY(writeTestImage(night, solidImage(QSize(640, 400), QColor(10, 20, 35))));
+    const auto run = [night](const QString &logo, const QString &rules) {
+        writeConfig(Theme,
+            "WallPaper=" + night.toUtf8() + "\nLogoPixmap=" + logo.toUtf8()
+                + "\nLogoPosition=BottomRight\n");
+        QDir(CacheDir).removeRecursively();
+        QDir(Home + QStringLiteral("/.cache")).removeRecursively();
+        QProcess process;
+        QProcessEnvironment env = environment();
+        if (!rules.isEmpty())
+            env.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(Out);
+        process.start(QStringLiteral(VOKIMAGE_TOOL),
+            { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
+                QStringLiteral("-v") });
+        process.waitForFinished(120000);
+        return process.readAllStandardError();
+    };
+    // A note: the light logo over the dark wallpaper.
+    const QByteArray overloaded = "Overloaded logo:  \"" + WhiteLogo.toUtf8() + "\"\n";
+    QCOMPARE(run(DarkLogo, QString()), overloaded);
+    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage.debug=false")), QByteArray());
+    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*.warning=false")), overloaded);
+    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*=false")), QByteArray());
+    // A failure: a logo that is not there.
+    const QString missing = QStringLiteral("/tmp/no-logo.png");
+    const QByteArray failure = run(missing, QString());
+    QVERIFY2(failure.contains("No such logo in file or directory:  \"" + missing.toUtf8()),
+        failure.constData());
+    QCOMPARE(run(missing, QStringLiteral("vokimage.debug=false")), failure);
+    QCOMPARE(run(missing, QStringLiteral("vokimage*.warning=false")), QByteArray());
 }
 
 // JSON that other programs read: colours #rrggbbaa, positions as number and word, times with

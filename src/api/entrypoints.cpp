@@ -7,6 +7,7 @@
 
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "render/render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
@@ -44,7 +45,7 @@ qreal checkedRatio(qreal ratio, const QRect &screen)
     if (!std::isfinite(ratio) || ratio <= 0 || ratio > MaxDevicePixelRatio
         || screen.width() * ratio > MaxImageDimension
         || screen.height() * ratio > MaxImageDimension) {
-        qWarning() << "Error device pixel ratio is not usable, 1 is used:" << ratio;
+        vokWarning(render) << "Error device pixel ratio is not usable, 1 is used:" << ratio;
         return 1;
     }
     return ratio;

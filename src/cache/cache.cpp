@@ -6,6 +6,7 @@
 
 #include "cache_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 #include "render/render_p.h"
 
@@ -45,7 +46,7 @@ void warn(QString message)
 {
     if (message.endsWith(QLatin1Char(' ')))
         message.chop(1);
-    qWarning().noquote() << message;
+    vokWarning(cache).noquote() << message;
 }
 
 // The files a map's picture is drawn from: the wallpaper, the logo and its high-resolution file.
@@ -117,13 +118,13 @@ bool writeRecord(int dirFd, const Key &key, const QByteArrayList &record, mode_t
     case SharedFiles::WriteResult::Written:
         return true;
     case SharedFiles::WriteResult::OpenFailed:
-        qWarning() << "Error open file for write" << key.name << reason;
+        vokWarning(cache) << "Error open file for write" << key.name << reason;
         break;
     case SharedFiles::WriteResult::WriteFailed:
-        qWarning() << "Error write file" << key.name << reason;
+        vokWarning(cache) << "Error write file" << key.name << reason;
         break;
     case SharedFiles::WriteResult::RenameFailed:
-        qWarning() << "Error replace file" << key.name << reason;
+        vokWarning(cache) << "Error replace file" << key.name << reason;
         break;
     }
     return false;
@@ -149,12 +150,12 @@ SharedStore saveShared(const Key &key, const QByteArrayList &record, mode_t mode
         return SharedStore::NoRoom;
     switch (state) {
     case SharedFiles::DirectoryState::Untrusted:
-        qWarning() << "Error cache dir is not trusted" << CacheDir;
+        vokWarning(cache) << "Error cache dir is not trusted" << CacheDir;
         return SharedStore::Failed;
     case SharedFiles::DirectoryState::Missing: {
         const FileDescriptor made = sharedDir(true);
         if (!made.isValid()) {
-            qWarning() << "Error create cache dir" << CacheDir;
+            vokWarning(cache) << "Error create cache dir" << CacheDir;
             return SharedStore::Failed;
         }
         return writeRecord(made.get(), key, record, mode) ? SharedStore::Stored
@@ -313,7 +314,7 @@ bool save(const Image &image, const Key &key, bool keep)
 {
     QByteArrayList record;
     if (!encodeRecord(key, image.image, &record)) {
-        qWarning() << "Error encode image" << key.name;
+        vokWarning(cache) << "Error encode image" << key.name;
         return false;
     }
     const mode_t mode = modeFor(image.properties);
@@ -333,7 +334,7 @@ bool save(const Image &image, const Key &key, bool keep)
     // user.
     const FileDescriptor own = privateDir(true);
     if (!own.isValid()) {
-        qWarning() << "Error create cache dir" << privateCacheDir();
+        vokWarning(cache) << "Error create cache dir" << privateCacheDir();
         return false;
     }
     makeRoom(own.get(), 0);
@@ -347,12 +348,12 @@ Image renderAndStore(
     StagedRender fresh(own);
     const QImage image = (staged ? staged : &fresh)->finish(properties).toImage();
     if ((staged ? staged->engine() : own).getStatus() != RenderEngine::Ok) {
-        qWarning() << "Error render image" << properties;
+        vokWarning(cache) << "Error render image" << properties;
         return Image();
     }
     const Image record { properties, image };
     if (!save(record, key, true))
-        qWarning() << "Error save image cache";
+        vokWarning(cache) << "Error save image cache";
     if (origin)
         *origin = Origin::Rendered;
     return record;

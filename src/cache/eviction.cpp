@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "cache_p.h"
+#include "internal/logging_p.h"
 
 #include "internal/sharedfiles_p.h"
 
@@ -95,14 +96,14 @@ void removeOldest(int dirFd)
     if (::fstatat(dirFd, oldest.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return; // another process removed it meanwhile
     if (::unlinkat(dirFd, oldest.constData(), 0) != 0)
-        qWarning() << "Error remove file" << QFile::decodeName(oldest);
+        vokWarning(cache) << "Error remove file" << QFile::decodeName(oldest);
 }
 
 bool makeRoom(int dirFd, quint64 incoming)
 {
     Weights weights = weigh(dirFd);
     if (weights.all > MaxCacheSize) {
-        qWarning() << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
+        vokWarning(cache) << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
         removeOldest(dirFd);
         weights = weigh(dirFd);
     }

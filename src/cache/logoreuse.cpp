@@ -7,6 +7,7 @@
 
 #include "cache_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "render/render_p.h"
 
 #include <QDebug>
@@ -58,7 +59,7 @@ Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Orig
     QMap<QString, QVariant> copy = properties;
     const QString logoPath = copy.value(LogoPathKey).toString();
     if (logoPath.isEmpty()) {
-        qWarning() << "Error logo path is empty";
+        vokWarning(cache) << "Error logo path is empty";
         return answer(false, Image());
     }
     for (const QStringList *words : { &DarkColors, &LightColors }) {
@@ -71,7 +72,7 @@ Image searchOtherLogos(const QMap<QString, QVariant> &properties, bool *ok, Orig
         chooseHighResolutionLogo(&copy);
         Image record;
         if (tryLoadImageCache(copy, &record, origin)) {
-            qWarning() << "found in cache with different logo: " << copy;
+            vokNote() << "found in cache with different logo: " << copy;
             return answer(true, record);
         }
     }
@@ -127,7 +128,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
             background = alone.render(wallpaper).toImage();
         }
         if (engine.getStatus() != RenderEngine::Ok || alone.getStatus() != RenderEngine::Ok) {
-            qWarning() << "Error render image" << wallpaper;
+            vokWarning(cache) << "Error render image" << wallpaper;
             return Image();
         }
         chosen = chosenLogo(properties, background);
@@ -135,7 +136,7 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
 
     QMap<QString, QVariant> copy = properties;
     if (chosen != logoPath) {
-        qWarning() << "Overloaded logo: " << chosen;
+        vokNote() << "Overloaded logo: " << chosen;
         copy[LogoPathKey] = chosen;
         chooseHighResolutionLogo(&copy);
         if (tryLoadImageCache(copy, &record, origin))

@@ -7,6 +7,7 @@
 #include <KConfigGroup>
 
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 
 #include <QDebug>
@@ -69,8 +70,8 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
     const QVariantMap defaults = defaultSettings();
     // The constructor always makes the settings; the check stays for its documented message.
     if (!m_settings) {
-        qWarning() << "getProperty"
-                   << ": m_settings is nullptr";
+        vokWarning(config) << "getProperty"
+                           << ": m_settings is nullptr";
         return QVariant();
     }
     const KConfigGroup background = m_settings->group("background");
@@ -92,7 +93,7 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
             return readEntry(blur, blurDefaults, "enable").toBool();
         if (key == ConfigKey::WallpaperBlurRadius)
             return readEntry(blur, blurDefaults, "radius").toInt();
-        qWarning() << "Unknown property: " << key;
+        vokWarning(config) << "Unknown property: " << key;
         return QVariant();
     }
     if (key.startsWith(QLatin1String("Options.Logo"))) {
@@ -107,7 +108,7 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
         if (key == ConfigKey::LogoPosition)
             return readEntry(logo, logoDefaults, "enable").toBool() ? QStringLiteral("BottomRight")
                                                                     : QStringLiteral("NotShow");
-        qWarning() << "Unknown property: " << key;
+        vokWarning(config) << "Unknown property: " << key;
         return QVariant();
     }
     return QVariant();

@@ -7,6 +7,7 @@
 
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 
 #include <QDebug>
@@ -63,8 +64,8 @@ QVariant VokPathFactory::getProperty(const QString &key)
 {
     // The constructor always makes the settings; the check stays for its documented message.
     if (!m_themeSettings) {
-        qWarning() << "getProperty"
-                   << ": m_themeSettings is nullptr";
+        vokWarning(config) << "getProperty"
+                           << ": m_themeSettings is nullptr";
         return QVariant();
     }
     auto is = [&key](QLatin1String name) { return key.compare(name, Qt::CaseInsensitive) == 0; };
@@ -118,7 +119,7 @@ QColor VokPathFactory::getCurrentPrimaryColor()
 QString VokPathFactory::getCurrentWallpaperPath()
 {
     if (!m_themeSettings) {
-        qWarning() << "VokPathFactory::getProperty: m_themeSettings is nullptr";
+        vokWarning(config) << "VokPathFactory::getProperty: m_themeSettings is nullptr";
         return QString();
     }
     const QString base

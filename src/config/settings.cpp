@@ -4,6 +4,7 @@
 #include <vokimage/config.h>
 
 #include "config_p.h"
+#include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 
 #include <QFileInfo>
@@ -28,11 +29,18 @@ QSettings::Format registeredFormat()
         themercFormat = QSettings::registerFormat(QStringLiteral("themerc"),
             VokImage::Config::readSettingsFile, VokImage::Config::writeSettingsFile,
             Qt::CaseSensitive);
-        if (themercFormat == QSettings::InvalidFormat)
+        if (themercFormat == QSettings::InvalidFormat && VokImage::Log::config().isWarningEnabled())
             fprintf(stderr, "VokSettings: custom format %d NOT registered\n",
                 int(QSettings::InvalidFormat));
     }
     return themercFormat;
+}
+
+// The format's own lines go straight to standard error.
+void formatNote(const char *line)
+{
+    if (VokImage::Log::config().isWarningEnabled())
+        fputs(line, stderr);
 }
 
 const QString SectionKey = QStringLiteral("SectionName");
@@ -61,7 +69,7 @@ namespace Config {
 bool readSettingsFile(QIODevice &device, QSettings::SettingsMap &map)
 {
     if (!device.isOpen()) {
-        fputs("VokSettings: file isn't open - can't read from\n", stderr);
+        formatNote("VokSettings: file isn't open - can't read from\n");
         return false;
     }
     map.clear();
@@ -86,11 +94,11 @@ bool readSettingsFile(QIODevice &device, QSettings::SettingsMap &map)
 bool writeSettingsFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
     if (!device.isOpen() || map.isEmpty()) {
-        fputs("VokSettings: file isn't open or settings are empty\n", stderr);
+        formatNote("VokSettings: file isn't open or settings are empty\n");
         return false;
     }
     if (!device.isWritable()) {
-        fputs("VokSettings: file isn't writable\n", stderr);
+        formatNote("VokSettings: file isn't writable\n");
         return false;
     }
     if (map.contains(SectionKey))
@@ -139,7 +147,7 @@ bool VokSettings::ParseConfigFile(const QString &path)
     if (!info.exists())
         return false;
     if (!info.isReadable()) {
-        qCritical("Permission Denied for '%s'!", path.toLocal8Bit().constData());
+        vokCritical(config, "Permission Denied for '%s'!", path.toLocal8Bit().constData());
         return false;
     }
     // A pipe, a device or a huge file reads as missing: the defaults apply.
@@ -149,7 +157,7 @@ bool VokSettings::ParseConfigFile(const QString &path)
     m_settings = std::make_unique<QSettings>(info.absoluteFilePath(), format, nullptr);
     m_settings->setIniCodec(QTextCodec::codecForLocale());
     if (m_settings->status() != QSettings::NoError) {
-        qCritical("Cant register format!");
+        vokCritical(config, "Cant register format!");
         return false;
     }
     m_path = info.absoluteFilePath();

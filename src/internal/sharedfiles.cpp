@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
+#include "logging_p.h"
 #include "sharedfiles_p.h"
 
 #include <QDebug>
@@ -585,9 +586,9 @@ bool settingsFileReadable(const QString &path)
     if (settingsFileState(path, &reason))
         return true;
     if (reason.startsWith(QLatin1String("is not")))
-        qWarning() << "Error settings file refused:" << path << qPrintable(reason);
+        vokWarning(config) << "Error settings file refused:" << path << qPrintable(reason);
     else if (!reason.isEmpty())
-        qWarning() << "Error settings file refused:" << path << reason;
+        vokWarning(config) << "Error settings file refused:" << path << reason;
     return false;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+#include "internal/logging_p.h"
+
 // Exported by Qt Widgets; the routine behind QGraphicsBlurEffect.
 Q_DECL_IMPORT void qt_blurImage(
     QPainter *p, QImage &blurImage, qreal radius, bool quality, bool alphaOnly, int transposed = 0);
@@ -45,7 +47,7 @@ RenderColorOverlayEffects::~RenderColorOverlayEffects() = default;
 void RenderColorOverlayEffects::render()
 {
     if (!m_color.isValid()) {
-        qWarning() << "RenderColorOverlayEffects::render() color is invalid";
+        vokWarning(render) << "RenderColorOverlayEffects::render() color is invalid";
         return;
     }
     QPainter painter(pixmap());

@@ -4,6 +4,7 @@
 #include <vokimage/render.h>
 
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
@@ -113,19 +114,19 @@ bool StagedRender::paintWallpaper(const QMap<QString, QVariant> &properties)
     const QSize size = surfaceSize(properties);
     if (size.width() < 1 || size.height() < 1) {
         m_engine.setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - screen size is empty";
+        vokWarning(render) << "RenderEngine::render() - screen size is empty";
         return false;
     }
     if (!properties.contains(PropertyKey::ImagePath)
         && !properties.contains(PropertyKey::LogoPath)) {
         m_engine.setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - image and logo path is empty";
+        vokWarning(render) << "RenderEngine::render() - image and logo path is empty";
         return false;
     }
     *m_engine.pixmap() = transparentSurface(size);
     if (m_engine.pixmap()->isNull()) {
         m_engine.setStatus(RenderEngine::Error);
-        qWarning() << "RenderEngine::render() - painter is not active";
+        vokWarning(render) << "RenderEngine::render() - painter is not active";
         return false;
     }
     // The layers are painted on the surface itself: the wallpaper over a transparent surface
@@ -191,7 +192,7 @@ QPixmap RenderEngine::render(const QMap<QString, QVariant> &properties)
 QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
 {
     if (!properties.contains(PropertyKey::ImagePath)) {
-        qWarning() << "RenderEngine::drawWallpaper() - image path is empty";
+        vokWarning(render) << "RenderEngine::drawWallpaper() - image path is empty";
         return QPixmap();
     }
     return wallpaperPass(this, properties);
@@ -200,7 +201,7 @@ QPixmap RenderEngine::drawWallpaper(const QMap<QString, QVariant> &properties)
 QPixmap RenderEngine::drawLogo(const QMap<QString, QVariant> &properties)
 {
     if (!properties.contains(PropertyKey::LogoPath)) {
-        qWarning() << "RenderEngine::drawLogo() - logo path is empty";
+        vokWarning(render) << "RenderEngine::drawLogo() - logo path is empty";
         return QPixmap();
     }
     Layers layers;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "imagefile_p.h"
+#include "internal/logging_p.h"
 
 #include <vokimage/render.h>
 
@@ -209,7 +210,7 @@ ImageFile::ImageFile(const QString &path)
 {
     QString why;
     if (!SharedFiles::readFile(path, SharedFiles::MaxImageFileSize, &m_bytes, &why)) {
-        qWarning() << "Error image file refused:" << path << why;
+        vokWarning(render) << "Error image file refused:" << path << why;
         m_problem = why;
         return;
     }
@@ -217,8 +218,8 @@ ImageFile::ImageFile(const QString &path)
     if (isGzip(m_bytes)) {
         QByteArray inflated;
         if (!inflateGzip(m_bytes, SharedFiles::MaxSvgSize, &inflated)) {
-            qWarning() << "Error compressed image is damaged or inflates beyond"
-                       << SharedFiles::MaxSvgSize << "bytes:" << path;
+            vokWarning(render) << "Error compressed image is damaged or inflates beyond"
+                               << SharedFiles::MaxSvgSize << "bytes:" << path;
             m_problem = QStringLiteral("compressed, and damaged or inflating beyond %1 bytes")
                             .arg(SharedFiles::MaxSvgSize);
             m_bytes.clear();
@@ -240,14 +241,14 @@ ImageFile::ImageFile(const QString &path)
         m_format = m_formatHint == "jpg" ? QByteArray("jpeg") : m_formatHint;
     if (m_format == "svg" || m_format == "svgz") {
         if (m_bytes.size() > SharedFiles::MaxSvgSize) {
-            qWarning() << "Error image is too large:" << path << m_bytes.size() << "bytes";
+            vokWarning(render) << "Error image is too large:" << path << m_bytes.size() << "bytes";
             m_problem = QStringLiteral("an SVG document of more than %1 bytes")
                             .arg(SharedFiles::MaxSvgSize);
             m_bytes.clear();
             return;
         }
         if (SharedFiles::inSharedLocation(path) && !svgSelfContained(m_bytes)) {
-            qWarning() << "Error SVG in a shared folder refers outside itself:" << path;
+            vokWarning(render) << "Error SVG in a shared folder refers outside itself:" << path;
             m_problem = QStringLiteral("an SVG in a folder others can write to that refers "
                                        "outside itself");
             m_bytes.clear();
@@ -296,7 +297,7 @@ bool ImageFile::withinLimits() const
         || pixels > MaxImagePixels
         || (pixels > MaxProgressiveJpegPixels && format() == "jpeg" && isProgressiveJpeg(m_bytes))
         || (pixels > LargeSourcePixels && format() == "png" && isInterlacedPng(m_bytes))) {
-        qWarning() << "Error image is too large:" << m_path << announced;
+        vokWarning(render) << "Error image is too large:" << m_path << announced;
         return false;
     }
     return true;

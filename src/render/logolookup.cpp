@@ -5,6 +5,7 @@
 #include <vokimage/render.h>
 
 #include "imagefile_p.h"
+#include "internal/logging_p.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -68,13 +69,13 @@ QString getCurrentLogoPath(const QString &logoPath, LogoPosition position, const
             path.clear();
         }
         if (path.isEmpty()) {
-            qWarning() << "No such logo in file or directory: " << logoPath;
+            vokWarning(render) << "No such logo in file or directory: " << logoPath;
             return logoPath;
         }
     }
     const ImageFile file(path);
     if (!file.isValid() || file.format().isEmpty()) {
-        qWarning() << "Can't read logo: " << path;
+        vokWarning(render) << "Can't read logo: " << path;
         return logoPath;
     }
     const QSize natural = file.size();

@@ -3,6 +3,7 @@
 
 #include "imagefile_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "png/png_p.h"
 #include "render_p.h"
 
@@ -51,7 +52,7 @@ void RenderImage::render()
 {
     if (!d->screen.isValid()) {
         setStatus(RenderEngine::Error);
-        qWarning() << "RenderImage::render() size is empty";
+        vokWarning(render) << "RenderImage::render() size is empty";
         return;
     }
     if (d->path.startsWith(QLatin1Char('#')) && QColor::isValidColor(d->path)) {
@@ -63,7 +64,7 @@ void RenderImage::render()
     }
     if (!QFile::exists(d->path)) {
         setStatus(RenderEngine::Error);
-        qWarning() << "RenderImage::render() path is empty or file not exists";
+        vokWarning(render) << "RenderImage::render() path is empty or file not exists";
         return;
     }
     const ImageFile file(d->path);

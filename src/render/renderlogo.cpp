@@ -4,6 +4,7 @@
 #include "imagefile_p.h"
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
+#include "internal/logging_p.h"
 #include "render_p.h"
 
 #include <vokimage/render.h>
@@ -96,7 +97,7 @@ void RenderLogo::render()
 
     if (screen.width() < 1 || screen.height() < 1) {
         setStatus(RenderEngine::Error);
-        qWarning() << "RenderLogo::render() - size is empty";
+        vokWarning(render) << "RenderLogo::render() - size is empty";
         return;
     }
     if (position == int(LogoPosition::NotShow) || path.isEmpty())
@@ -114,13 +115,13 @@ void RenderLogo::render()
         const QSize size = drawnSize(file.size(), path, screen, ratio, sharp);
         if (!sharp && (size.width() == 0 || size.height() == 0)) {
             setStatus(RenderEngine::Error);
-            qWarning() << "RenderLogo::render() - logo size is empty";
+            vokWarning(render) << "RenderLogo::render() - logo size is empty";
             return true;
         }
         if (size.isEmpty() || !file.withinLimits())
             return false;
         if (size.width() > MaxImageDimension || size.height() > MaxImageDimension) {
-            qWarning() << "Error image is too large:" << path << size;
+            vokWarning(render) << "Error image is too large:" << path << size;
             return false;
         }
 

@@ -4,6 +4,7 @@
 #include <vokimage/utils.h>
 #include <vokimage/vocabulary.h>
 
+#include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 
 #include <QDebug>
@@ -93,14 +94,14 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     if (!sharedUsable && !privatePath.isEmpty())
         privateDir = privateFolder(true);
     if (!sharedUsable && !privateDir.isValid()) {
-        qWarning() << "Can't create cache dir: " << sharedDir;
+        vokWarning(render) << "Can't create cache dir: " << sharedDir;
         return QString();
     }
 
     bool ok = false;
     const QByteArray text = recoloured(templatePath, color, &ok);
     if (!ok) {
-        qWarning() << "Can't open default wallpaper: " << templatePath;
+        vokWarning(render) << "Can't open default wallpaper: " << templatePath;
         return QString();
     }
 
@@ -111,13 +112,13 @@ QString getVokDefaultWallpaper(QRect screen, const QColor &color)
     if (!privateDir.isValid() && !privatePath.isEmpty())
         privateDir = privateFolder(true);
     if (!privateDir.isValid()) {
-        qWarning() << "Can't open default wallpaper for writing: " << sharedPath;
+        vokWarning(render) << "Can't open default wallpaper for writing: " << sharedPath;
         return QString();
     }
     if (SharedFiles::writeAtomicallyAt(
             privateDir.get(), fileName, { text }, true, SharedFiles::PublicFileMode)
         != SharedFiles::WriteResult::Written) {
-        qWarning() << "Can't open default wallpaper for writing: " << privatePath;
+        vokWarning(render) << "Can't open default wallpaper for writing: " << privatePath;
         return QString();
     }
     return privatePath;
