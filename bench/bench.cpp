@@ -17,6 +17,9 @@
 
 #include "inputs.h"
 
+#include "internal/sharedfiles_p.h"
+#include "png/png_p.h"
+
 #include <vokimage/vokimage.h>
 
 #include <benchmark/benchmark.h>
@@ -494,27 +497,28 @@ int sizeRun(const QSize &size)
             { "reboot_getOrvBackground", rebooted(&getOrvBackground), call(&getOrvBackground) },
         },
         &out);
-#ifdef VOKIMAGE_TOOL
-    // The tool on a hit, with and without writing the picture as PNG, beside the cache's store
-    // of the same picture.
+    // The tool's PNG output (its encoder and its whole-file write), and the tool on a hit as a
+    // whole process, beside the cache's store of the same picture.
     const Image record = getBackground(screen);
-    const auto tool = [size](bool png) {
-        return [size, png] {
-            QStringList arguments { QStringLiteral("background"), QStringLiteral("--screen"),
-                sizeName(size), QStringLiteral("-q") };
-            if (png)
-                arguments << QStringLiteral("-o") << input("tool-output.png");
-            QProcess::execute(QStringLiteral(VOKIMAGE_TOOL), arguments);
-        };
+    const QString output = input("tool-output.png");
+    std::vector<Step> steps {
+        { "store", nullptr, [&] { Cache::saveImageCache(record); } },
+        { "png_output", nullptr,
+            [&] {
+                QByteArrayList pieces;
+                if (Png::encodePng(record.image, &pieces))
+                    SharedFiles::writeAtomically(output, pieces, true);
+            } },
     };
-    interleaved(
-        {
-            { "store", nullptr, [&] { Cache::saveImageCache(record); } },
-            { "tool_hit", nullptr, tool(false) },
-            { "tool_png", nullptr, tool(true) },
-        },
-        &out);
+#ifdef VOKIMAGE_TOOL
+    steps.push_back(
+        { "tool_png", nullptr, [&] {
+             QProcess::execute(QStringLiteral(VOKIMAGE_TOOL),
+                 { QStringLiteral("background"), QStringLiteral("--screen"), sizeName(size),
+                     QStringLiteral("-q"), QStringLiteral("-o"), output });
+         } });
 #endif
+    interleaved(steps, &out);
     printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     return 0;
 }
@@ -589,7 +593,7 @@ int table(const QByteArray &self)
         { "hit_getOrvBackground", "getOrvBackground, hit" },
         { "reboot_getOrvBackground", "getOrvBackground, /tmp emptied, private cache kept" },
         { "store", "store alone (saveImageCache)" },
-        { "tool_hit", "vokimage background, hit (whole process)" },
+        { "png_output", "the tool's PNG output: encode and write" },
         { "tool_png", "vokimage background -o PNG, hit (whole process)" },
     };
     printf(
@@ -621,9 +625,7 @@ int table(const QByteArray &self)
     printTarget(QStringLiteral("after a reboot, getOrvBackground / hit"),
         at(big, "reboot_getOrvBackground") / at(big, "hit_getOrvBackground"), 2, "<= 2");
     printTarget(QStringLiteral("vokimage -o PNG, time of writing / the cache's store"),
-        at(big, "tool_png") < 0 ? -1
-                                : (at(big, "tool_png") - at(big, "tool_hit")) / at(big, "store"),
-        2, "<= 2");
+        at(big, "png_output") / at(big, "store"), 2, "<= 2");
     printTarget(QStringLiteral("peak MB above the baseline, cold getBackground (own process)"),
         peak, 250, "<= 250");
     return 0;
