@@ -8,12 +8,7 @@
 #include "commands.h"
 #include "x11.h"
 
-#include "internal/sharedfiles_p.h"
-
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QPainter>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -118,51 +113,6 @@ QList<X11::Monitor> monitorsFor(const X11::Connection &connection, const QList<Q
     return list;
 }
 
-// The configuration files whose changes the daemon follows.
-QStringList configurationFiles(bool greeter)
-{
-    if (greeter)
-        return { VokOrvPathFactory::defaultSettingsPath() };
-    return { VokPathFactory::getVokThemeFile(), VokPathFactory::getVokPalette(),
-        VokPathFactory::getVokDesktopDir() + QLatin1String("/.directory") };
-}
-
-// What the files hold now: reading them touches nothing, and a change of their times alone
-// (the library touches the theme file when it reads it) is not a change.
-QByteArray fingerprint(const QStringList &files)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QString &file : files) {
-        hash.addData(file.toUtf8());
-        QByteArray data;
-        QString reason;
-        if (SharedFiles::settingsFileState(file, &reason)
-            && SharedFiles::readFile(file, SharedFiles::MaxSettingsFileSize, &data))
-            hash.addData(data);
-        else
-            hash.addData("\0missing", 8);
-    }
-    return hash.result();
-}
-
-// Watches each file and the nearest existing directory above it, so that a file made later
-// is seen too.
-void watch(QFileSystemWatcher *watcher, const QStringList &files)
-{
-    if (!watcher->files().isEmpty())
-        watcher->removePaths(watcher->files());
-    if (!watcher->directories().isEmpty())
-        watcher->removePaths(watcher->directories());
-    for (const QString &file : files) {
-        if (QFileInfo(file).isFile())
-            watcher->addPath(file);
-        QString dir = QFileInfo(file).absolutePath();
-        while (!QFileInfo(dir).isDir() && dir != QLatin1String("/"))
-            dir = QFileInfo(dir).absolutePath();
-        watcher->addPath(dir);
-    }
-}
-
 int signalPipe[2] = { -1, -1 };
 
 void onSignal(int)
@@ -189,38 +139,36 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
         QCoreApplication::quit();
     });
 
-    const QStringList files = configurationFiles(greeter);
-    QByteArray applied = fingerprint(files);
     QList<QRect> layout;
     for (const X11::Monitor &monitor : connection.monitors())
         layout.append(monitor.rect);
 
+    // The library's watcher says when a background changed; a change of the layout is seen
+    // here. Both are applied after a short quiet period.
+    BackgroundWatcher watcher(greeter);
+    bool backgroundChanged = false;
     QTimer debounce;
     debounce.setSingleShot(true);
     debounce.setInterval(300);
-    QFileSystemWatcher watcher;
-    watch(&watcher, files);
     QObject::connect(&debounce, &QTimer::timeout, [&] {
         connection.takeLayoutChange();
         QList<QRect> now;
         for (const X11::Monitor &monitor : connection.monitors())
             now.append(monitor.rect);
-        const QByteArray contents = fingerprint(files);
-        watch(&watcher, files);
-        if (now == layout && contents == applied)
+        if (now == layout && !backgroundChanged)
             return;
         layout = now;
-        applied = contents;
+        backgroundChanged = false;
         const QList<X11::Monitor> monitors
             = checkedMonitors(connection, monitorsFor(connection, screens));
         if (!monitors.isEmpty())
             applyOnce(connection, monitors, greeter);
-        // What the library read while rendering may have touched the files again.
-        applied = fingerprint(files);
     });
     const auto schedule = [&debounce] { debounce.start(); };
-    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, schedule);
-    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, schedule);
+    QObject::connect(&watcher, &BackgroundWatcher::changed, [&backgroundChanged, schedule] {
+        backgroundChanged = true;
+        schedule();
+    });
     QSocketNotifier display(connection.watchLayout(), QSocketNotifier::Read);
     QObject::connect(&display, &QSocketNotifier::activated, [&connection, schedule] {
         if (connection.takeLayoutChange())
@@ -234,7 +182,8 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
     });
     poll.start(1000);
 
-    report() << "watching the monitors and " << files.join(QStringLiteral(", ")) << "\n";
+    report() << "watching the monitors and " << watcher.watchedFiles().join(QStringLiteral(", "))
+             << "\n";
     report().flush();
     QCoreApplication::exec();
     ::close(signalPipe[0]);

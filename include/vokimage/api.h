@@ -8,6 +8,7 @@
 #include <vokimage/logo.h>
 #include <vokimage/vocabulary.h>
 
+#include <QFuture>
 #include <QImage>
 #include <QMap>
 #include <QRect>
@@ -90,6 +91,27 @@ VOKIMAGE_EXPORT Image getOrvLogo(
     const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
 VOKIMAGE_EXPORT Image getOrvBackground(
     const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
+///@}
+
+/**
+ * @name Requests that run off the calling thread
+ * Each returns at once; the library's own pool of worker threads (as many as the machine has
+ * cores) produces the same record as the image function of the same name with "get" for
+ * "request": the same map, cache file and pixels. Several requests run in parallel. A request
+ * cancelled (QFuture::cancel) before a worker takes it is dropped: it finishes without a
+ * result. Watch the future with a QFutureWatcher to be told on the caller's thread.
+ *
+ * Every function of this header may be called from several threads at once; the pictures are
+ * painted off the GUI thread, which Qt's raster platforms (xcb, wayland, offscreen) allow.
+ */
+///@{
+VOKIMAGE_EXPORT QFuture<Image> requestWallpaper(const QRect &screen, qreal devicePixelRatio = 1);
+VOKIMAGE_EXPORT QFuture<Image> requestLogo(const QRect &screen, qreal devicePixelRatio = 1);
+VOKIMAGE_EXPORT QFuture<Image> requestBackground(const QRect &screen, qreal devicePixelRatio = 1);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvWallpaper(const QRect &screen, qreal devicePixelRatio = 1);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvLogo(const QRect &screen, qreal devicePixelRatio = 1);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvBackground(
+    const QRect &screen, qreal devicePixelRatio = 1);
 ///@}
 
 } // namespace VokImage

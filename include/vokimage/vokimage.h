@@ -15,3 +15,4 @@
 #include <vokimage/utils.h>
 #include <vokimage/version.h>
 #include <vokimage/vocabulary.h>
+#include <vokimage/watcher.h>

@@ -1,0 +1,228 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+#include <vokimage/api.h>
+#include <vokimage/config.h>
+#include <vokimage/utils.h>
+#include <vokimage/watcher.h>
+
+#include "internal/keys_p.h"
+#include "internal/sharedfiles_p.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+namespace VokImage {
+
+namespace {
+
+constexpr int QuietPeriodMs = 300;
+
+QList<QRect> referenceScreens()
+{
+    QList<QRect> screens { QRect(0, 0, 1920, 1080) };
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        for (const QScreen *screen : QGuiApplication::screens())
+            if (!screens.contains(screen->geometry()))
+                screens.append(screen->geometry());
+    return screens;
+}
+
+QString pathOf(const QVariant &value)
+{
+    if (value.userType() == qMetaTypeId<File>())
+        return value.value<File>().path;
+    return value.toString();
+}
+
+// The nearest existing folder at or above @p path.
+QString existingFolder(QString path)
+{
+    while (!QFileInfo(path).isDir() && path != QLatin1String("/") && !path.isEmpty())
+        path = QFileInfo(path).absolutePath();
+    return path;
+}
+
+} // namespace
+
+class BackgroundWatcher::Private
+{
+public:
+    explicit Private(BackgroundWatcher *q, bool greeter)
+        : q(q)
+        , greeter(greeter)
+    {
+        quiet.setSingleShot(true);
+        quiet.setInterval(QuietPeriodMs);
+        QObject::connect(&quiet, &QTimer::timeout, q, [this] { settle(); });
+        const auto schedule = [this] { quiet.start(); };
+        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, q, schedule);
+        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, q, schedule);
+        restart();
+    }
+
+    // Reads the maps afresh and watches what they name, without a signal.
+    void restart()
+    {
+        maps = currentMaps();
+        inputs = currentInputs();
+        rewatch();
+    }
+
+    // The files that decide the background: the configuration and what its maps name.
+    QStringList files() const
+    {
+        QStringList list = greeter
+            ? QStringList { VokOrvPathFactory::defaultSettingsPath() }
+            : QStringList { VokPathFactory::getVokThemeFile(), VokPathFactory::getVokPalette(),
+                  VokPathFactory::getVokDesktopDir() + QLatin1String("/.directory") };
+        for (const QString &file : named)
+            if (!file.isEmpty() && QFileInfo(file).isAbsolute() && !list.contains(file))
+                list.append(file);
+        return list;
+    }
+
+    // What the files hold now: the configuration's contents (read without touching them: the
+    // library's touch alone is no change) and the identity and time of every other file.
+    QByteArray currentInputs() const
+    {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        const QStringList list = files();
+        for (int i = 0; i < list.size(); ++i) {
+            hash.addData(list.at(i).toUtf8());
+            QByteArray data;
+            QString reason;
+            const bool configuration = i < (greeter ? 1 : 3);
+            if (!configuration)
+                hash.addData(statText(list.at(i)));
+            else if (SharedFiles::settingsFileState(list.at(i), &reason)
+                && SharedFiles::readFile(list.at(i), SharedFiles::MaxSettingsFileSize, &data))
+                hash.addData(data);
+        }
+        return hash.result();
+    }
+
+    static QByteArray statText(const QString &path)
+    {
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return QByteArrayLiteral("-");
+        return QByteArray::number(qulonglong(st.st_dev)) + ':'
+            + QByteArray::number(qulonglong(st.st_ino)) + ':'
+            + QByteArray::number(qlonglong(st.st_size)) + ':'
+            + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.'
+            + QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
+    }
+
+    // The property maps of the reference screens; the files they name go to @c named.
+    QByteArray currentMaps()
+    {
+        QByteArray bytes;
+        QDataStream stream(&bytes, QIODevice::WriteOnly);
+        named.clear();
+        for (const QRect &screen : referenceScreens()) {
+            const QMap<QString, QVariant> wallpaper
+                = greeter ? getWallpaperOrvProperties(screen) : getWallpaperProperties(screen);
+            const QMap<QString, QVariant> logo
+                = greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen);
+            stream << wallpaper << logo;
+            const QPair<int, int> ratio = wallpaperSizeRatio(screen.size());
+            named << pathOf(wallpaper.value(PropertyKey::ImagePath))
+                  << pathOf(logo.value(PropertyKey::LogoPath))
+                  << QStringLiteral("/usr/share/wallpapers/%1:%2/vok-default.svg.in")
+                         .arg(ratio.first)
+                         .arg(ratio.second);
+        }
+        return bytes;
+    }
+
+    void rewatch()
+    {
+        if (!watcher.files().isEmpty())
+            watcher.removePaths(watcher.files());
+        if (!watcher.directories().isEmpty())
+            watcher.removePaths(watcher.directories());
+        QStringList paths;
+        const QStringList list = files();
+        for (const QString &file : list) {
+            if (QFileInfo(file).exists())
+                paths.append(file);
+            const QString folder = existingFolder(QFileInfo(file).absolutePath());
+            if (!folder.isEmpty() && !paths.contains(folder))
+                paths.append(folder);
+        }
+        paths.removeDuplicates();
+        if (!paths.isEmpty())
+            watcher.addPaths(paths);
+    }
+
+    void settle()
+    {
+        const QByteArray now = currentInputs();
+        rewatch();
+        if (now == inputs)
+            return;
+        const QByteArray newMaps = currentMaps();
+        // Reading the maps may have touched the files, and names other files now.
+        inputs = currentInputs();
+        rewatch();
+        if (newMaps == maps)
+            return;
+        maps = newMaps;
+        ++revision;
+        Q_EMIT q->changed();
+    }
+
+    BackgroundWatcher *q;
+    bool greeter;
+    int revision = 0;
+    QFileSystemWatcher watcher;
+    QTimer quiet;
+    QByteArray maps;
+    QByteArray inputs;
+    QStringList named;
+};
+
+BackgroundWatcher::BackgroundWatcher(QObject *parent)
+    : BackgroundWatcher(false, parent)
+{ }
+
+BackgroundWatcher::BackgroundWatcher(bool greeter, QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>(this, greeter))
+{ }
+
+BackgroundWatcher::~BackgroundWatcher() = default;
+
+bool BackgroundWatcher::isGreeter() const
+{
+    return d->greeter;
+}
+
+void BackgroundWatcher::setGreeter(bool greeter)
+{
+    if (d->greeter == greeter)
+        return;
+    d->greeter = greeter;
+    d->restart();
+    Q_EMIT greeterChanged();
+}
+
+int BackgroundWatcher::revision() const
+{
+    return d->revision;
+}
+
+QStringList BackgroundWatcher::watchedFiles() const
+{
+    return d->files();
+}
+
+} // namespace VokImage

@@ -1,0 +1,338 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Requests off the calling thread, many at once, and the watcher of what decides a background.
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+using namespace VokImage;
+using namespace TestPaths;
+
+using PropertyMap = QMap<QString, QVariant>;
+using Request = QFuture<Image> (*)(const QRect &, qreal);
+using Entry = Image (*)(const QRect &, qreal);
+
+class TestAsync : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void requestsEqualCalls_data();
+    void requestsEqualCalls();
+    void callingThreadIsFree();
+    void cancelledBeforeStart();
+    void manyAtOnce();
+    void watcherSignalsChanges();
+    void watcherOfTheGreeter();
+};
+
+namespace {
+
+const QRect Screen(0, 0, 640, 360);
+const QString Red = QStringLiteral("/tmp/red.png");
+const QString Blue = QStringLiteral("/tmp/blue.png");
+
+void clearCaches()
+{
+    QDir(CacheDir).removeRecursively();
+    QDir(Home + QStringLiteral("/.cache")).removeRecursively();
+}
+
+// Waits for @p future while this thread's events run (the watcher's timers among them).
+Image resultOf(const QFuture<Image> &future)
+{
+    QFutureWatcher<Image> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcher<Image>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished())
+        loop.exec();
+    return future.resultCount() > 0 ? future.result() : Image();
+}
+
+bool sameRecord(const Image &a, const Image &b)
+{
+    return a.properties == b.properties
+        && Cache::getFileName(a.properties) == Cache::getFileName(b.properties)
+        && a.image.convertToFormat(QImage::Format_ARGB32)
+        == b.image.convertToFormat(QImage::Format_ARGB32)
+        && a.image.devicePixelRatio() == b.image.devicePixelRatio();
+}
+
+// Waits up to @p ms for @p spy to hold @p count signals, then as long again for any more.
+int settledCount(QSignalSpy &spy, int count, int ms = 3000)
+{
+    for (int waited = 0; spy.count() < count && waited < ms; waited += 50)
+        QTest::qWait(50);
+    QTest::qWait(1000);
+    return spy.count();
+}
+
+} // namespace
+
+void TestAsync::initTestCase()
+{
+    QVERIFY(insideSandbox());
+}
+
+void TestAsync::init()
+{
+    QVERIFY(freshSession());
+    clearCaches();
+    QVERIFY(writeTestImage(Red, solidImage(QSize(800, 600), Qt::red)));
+    QVERIFY(writeTestImage(Blue, solidImage(QSize(800, 600), Qt::blue)));
+}
+
+void TestAsync::requestsEqualCalls_data()
+{
+    QTest::addColumn<void *>("request");
+    QTest::addColumn<void *>("entry");
+    QTest::addColumn<qreal>("ratio");
+    const struct
+    {
+        const char *name;
+        Request request;
+        Entry entry;
+    } pairs[] = {
+        { "wallpaper", &requestWallpaper, &getWallpaper },
+        { "logo", &requestLogo, &getLogo },
+        { "background", &requestBackground, &getBackground },
+        { "greeter wallpaper", &requestOrvWallpaper, &getOrvWallpaper },
+        { "greeter logo", &requestOrvLogo, &getOrvLogo },
+        { "greeter background", &requestOrvBackground, &getOrvBackground },
+    };
+    for (const auto &pair : pairs)
+        for (const qreal ratio : { 1.0, 2.0 })
+            QTest::addRow("%s at %g", pair.name, ratio)
+                << reinterpret_cast<void *>(pair.request) << reinterpret_cast<void *>(pair.entry)
+                << ratio;
+}
+
+// The record of a request is the record of the call: rendered (cold) and from the cache (hit).
+void TestAsync::requestsEqualCalls()
+{
+    QFETCH(void *, request);
+    QFETCH(void *, entry);
+    QFETCH(qreal, ratio);
+    const auto requested = reinterpret_cast<Request>(request);
+    const auto called = reinterpret_cast<Entry>(entry);
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+    QVERIFY(writeConfig(DmSettings, "[background]\npath=" + Blue.toUtf8() + "\n"));
+
+    const Image cold = resultOf(requested(Screen, ratio));
+    QVERIFY(!cold.image.isNull());
+    clearCaches();
+    const Image reference = called(Screen, ratio);
+    QVERIFY(sameRecord(cold, reference));
+    // Now the cache holds it.
+    QVERIFY(sameRecord(resultOf(requested(Screen, ratio)), reference));
+}
+
+// The caller's thread gets its future at once, and keeps running while the picture renders.
+void TestAsync::callingThreadIsFree()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    const QThread *caller = QThread::currentThread();
+    QFuture<Image> future = requestBackground(QRect(0, 0, 3840, 2160));
+    QVERIFY(!future.isFinished());
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&ticks, caller] {
+        QCOMPARE(QThread::currentThread(), caller);
+        ++ticks;
+    });
+    timer.start(1);
+    const Image record = resultOf(future);
+    QCOMPARE(record.image.size(), QSize(3840, 2160));
+    QVERIFY2(ticks > 0, "the calling thread's timer did not fire while the request ran");
+}
+
+// A request cancelled while it waits for a worker is dropped: no result, no picture stored.
+void TestAsync::cancelledBeforeStart()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    const int busy = QThread::idealThreadCount();
+    QList<QFuture<Image>> first;
+    for (int i = 0; i < busy; ++i)
+        first.append(requestBackground(QRect(0, 0, 3000 + i, 2000)));
+    QList<QFuture<Image>> waiting;
+    for (int i = 0; i < 6; ++i)
+        waiting.append(requestBackground(QRect(0, 0, 300 + i, 200)));
+    for (QFuture<Image> &future : waiting)
+        future.cancel();
+    for (const QFuture<Image> &future : qAsConst(first))
+        QVERIFY(!resultOf(future).image.isNull());
+    for (QFuture<Image> &future : waiting) {
+        future.waitForFinished();
+        QVERIFY(future.isCanceled());
+        QCOMPARE(future.resultCount(), 0);
+    }
+    for (int i = 0; i < 6; ++i) {
+        const PropertyMap map = getWallpaperProperties(QRect(0, 0, 300 + i, 200));
+        QVERIFY(!Cache::isCacheExists(map));
+    }
+}
+
+// Many requests at once, desktop and greeter, same and different screens, under eviction
+// pressure while the theme changes its wallpaper: every record is whole and what its map says,
+// and every stored file reads back.
+void TestAsync::manyAtOnce()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=" + Blue.toUtf8()
+            + "\ncolor_overlay=0, 0, 0, 0\n[background][blur]\nenable=false\n"
+              "[background][logo]\nenable=false\n"));
+    // Old files of this user fill the shared directory up to its limit.
+    QVERIFY(QDir().mkpath(CacheDir));
+    for (int i = 0; i < 12; ++i) {
+        const QString name = CacheDir + QStringLiteral("/old-%1").arg(i);
+        QVERIFY(writeAll(name, QByteArray(8 << 20, char('a' + i))));
+        QVERIFY(setMtime(name, 1000000 + i));
+    }
+    std::atomic<bool> stop { false };
+    std::thread editor([&stop] {
+        for (int i = 0; !stop; ++i) {
+            writeTheme("WallPaper=" + (i % 2 ? Blue : Red).toUtf8() + "\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(7));
+        }
+    });
+    const QList<QRect> screens = { QRect(0, 0, 1920, 1080), QRect(0, 0, 1280, 1024),
+        QRect(0, 0, 1920, 1080), QRect(1920, 0, 2560, 1440), QRect(0, 0, 800, 1280) };
+    QList<QFuture<Image>> desktop, greeter;
+    for (int round = 0; round < 4; ++round)
+        for (const QRect &screen : screens) {
+            desktop.append(requestBackground(screen, round % 2 ? 2 : 1));
+            greeter.append(requestOrvBackground(screen, 1));
+            desktop.append(requestWallpaper(screen, 1));
+        }
+    const auto check = [](const Image &record, QRgb expected) {
+        const QMap<QString, QVariant> &map = record.properties;
+        const QRect screen = map.value(QLatin1String(Keys::ImageScreen)).toRect();
+        // The map holds the screen in device pixels.
+        QVERIFY(!record.image.isNull());
+        QCOMPARE(record.image.size(), screen.size());
+        const QString path = map.value(QLatin1String(Keys::ImagePath)).value<File>().path;
+        if (expected == 0)
+            expected = path == Red ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+        QCOMPARE(
+            record.image.pixel(record.image.width() / 2, record.image.height() / 2) | 0xff000000u,
+            expected);
+    };
+    for (const QFuture<Image> &future : qAsConst(desktop))
+        check(resultOf(future), 0);
+    for (const QFuture<Image> &future : qAsConst(greeter))
+        check(resultOf(future), qRgb(0, 0, 255));
+    stop = true;
+    editor.join();
+    // Every stored record reads back whole.
+    int stored = 0;
+    for (const QFuture<Image> &future : qAsConst(desktop) + greeter) {
+        const Image record = future.result();
+        if (!Cache::isCacheExists(record.properties))
+            continue;
+        bool ok = false;
+        Image back = Cache::loadImageCache(record.properties, &ok);
+        QVERIFY(ok);
+        // The cache's own reader leaves the ratio to the entry points.
+        back.image.setDevicePixelRatio(record.image.devicePixelRatio());
+        QVERIFY(sameRecord(back, record));
+        ++stored;
+    }
+    QVERIFY(stored > 0);
+}
+
+// One signal for each change that changes a map; none for the library's own touch.
+void TestAsync::watcherSignalsChanges()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    BackgroundWatcher watcher;
+    QSignalSpy spy(&watcher, &BackgroundWatcher::changed);
+    QVERIFY(watcher.watchedFiles().contains(Theme));
+
+    // The library reads the theme (and touches it): no change.
+    QVERIFY(!getBackground(Screen).image.isNull());
+    QCOMPARE(settledCount(spy, 1, 600), 0);
+    // An edit that leaves every value as it was: none.
+    QVERIFY(writeTheme("# a comment\nWallPaper=" + Red.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 1, 600), 0);
+
+    QVERIFY(writeTheme("WallPaper=" + Blue.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 1), 1);
+    QCOMPARE(watcher.revision(), 1);
+
+    QVERIFY(writeConfig(Palette, "[Color]\nPrimaryColor=#102030\n"));
+    QVERIFY(writeTheme("WallPaper=vok-default\n"));
+    QCOMPARE(settledCount(spy, 2), 2);
+    QVERIFY(writeConfig(Palette, "[Color]\nPrimaryColor=#304050\n"));
+    QCOMPARE(settledCount(spy, 3), 3);
+
+    // The wallpaper replaced by a rename.
+    QVERIFY(writeTheme("WallPaper=" + Blue.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 4), 4);
+    const QString next = QStringLiteral("/tmp/next.png");
+    QVERIFY(writeTestImage(next, solidImage(QSize(800, 600), Qt::green)));
+    QVERIFY(setMtime(next, 3000000));
+    QVERIFY(
+        ::rename(QFile::encodeName(next).constData(), QFile::encodeName(Blue).constData()) == 0);
+    QCOMPARE(settledCount(spy, 5), 5);
+
+    // The desktop folder's entry file, made later in a folder made later.
+    const QString desktop = Home + QStringLiteral("/Desktop");
+    QVERIFY(!QFileInfo::exists(desktop));
+    QVERIFY(QDir().mkpath(desktop));
+    QTest::qWait(500);
+    QVERIFY(writeConfig(desktop + QStringLiteral("/.directory"),
+        "[Desktop Entry]\nX-VOK-WallPaper=" + Red.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 6), 6);
+    QCOMPARE(
+        getWallpaperProperties(Screen).value(QLatin1String(Keys::ImagePath)).value<File>().path,
+        Red);
+
+    // The theme's folder replaced as a whole.
+    const QString themeDir = QFileInfo(Theme).absolutePath();
+    QVERIFY(QDir(themeDir).removeRecursively());
+    QTest::qWait(500);
+    QVERIFY(writeTheme("WallPaper=" + Blue.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 7), 7);
+}
+
+void TestAsync::watcherOfTheGreeter()
+{
+    BackgroundWatcher watcher(true);
+    QVERIFY(watcher.isGreeter());
+    QSignalSpy spy(&watcher, &BackgroundWatcher::changed);
+    QVERIFY(watcher.watchedFiles().contains(DmSettings));
+    // The greeter's settings made later, in folders made later.
+    QVERIFY(writeConfig(DmSettings, "[background]\npath=" + Red.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 1), 1);
+    QVERIFY(writeConfig(
+        DmSettings, "[background]\npath=" + Red.toUtf8() + "\n[background][blur]\nradius=12\n"));
+    QCOMPARE(settledCount(spy, 2), 2);
+    // The desktop's theme is not the greeter's.
+    QVERIFY(writeTheme("WallPaper=" + Blue.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 3, 600), 2);
+    // Switched to the desktop, it follows the theme.
+    QSignalSpy switched(&watcher, &BackgroundWatcher::greeterChanged);
+    watcher.setGreeter(false);
+    QCOMPARE(switched.count(), 1);
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    QCOMPARE(settledCount(spy, 3), 3);
+}
+
+QTEST_MAIN(TestAsync)
+#include "tst_async.moc"
