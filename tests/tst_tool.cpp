@@ -17,7 +17,9 @@
 #include <QTest>
 #include <QThread>
 
-#include <X11/Xlib.h>
+// Xlib's macros come after every Qt header.
+#include "xserver.h"
+
 #include <X11/Xutil.h>
 
 #include <csignal>
@@ -65,113 +67,6 @@ Result tool(const QStringList &arguments, const QString &display = QString())
     result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;
 }
-
-// An Xvfb server of its own, stopped by the destructor.
-class XServer
-{
-public:
-    explicit XServer(const QSize &size)
-    {
-        for (int number = 40; number < 90; ++number) {
-            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
-                || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                continue;
-            m_name = QStringLiteral(":%1").arg(number);
-            break;
-        }
-        m_process.start(QStringLiteral("Xvfb"),
-            { m_name, QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-                QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
-        if (!m_process.waitForStarted(10000))
-            return;
-        const QByteArray name = m_name.toLatin1();
-        for (int i = 0; i < 100 && !m_display; ++i) {
-            m_display = XOpenDisplay(name.constData());
-            if (!m_display)
-                QThread::msleep(100);
-        }
-    }
-    ~XServer()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-    Display *display() const { return m_display; }
-    QString name() const { return m_name; }
-    Window root() const { return DefaultRootWindow(m_display); }
-
-    // The root window's pixels.
-    QImage rootImage() const
-    {
-        const int screen = DefaultScreen(m_display);
-        const int width = DisplayWidth(m_display, screen),
-                  height = DisplayHeight(m_display, screen);
-        XImage *image = XGetImage(
-            m_display, root(), 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
-        if (!image)
-            return QImage();
-        QImage picture(width, height, QImage::Format_RGB32);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                picture.setPixel(x, y, 0xff000000u | (XGetPixel(image, x, y) & 0xffffff));
-        XDestroyImage(image);
-        return picture;
-    }
-
-    Pixmap pixmapProperty(const char *name) const
-    {
-        const Atom property = XInternAtom(m_display, name, False);
-        Atom type = None;
-        int format = 0;
-        unsigned long items = 0, after = 0;
-        unsigned char *data = nullptr;
-        Pixmap pixmap = None;
-        if (XGetWindowProperty(m_display, root(), property, 0, 1, False, AnyPropertyType, &type,
-                &format, &items, &after, &data)
-                == Success
-            && items == 1 && data)
-            pixmap = *reinterpret_cast<Pixmap *>(data);
-        if (data)
-            XFree(data);
-        return pixmap;
-    }
-
-    // True when @p pixmap is a drawable of the server.
-    bool exists(Pixmap pixmap) const
-    {
-        static bool failed = false;
-        failed = false;
-        XSync(m_display, False);
-        const XErrorHandler previous
-            = XSetErrorHandler([](Display *, XErrorEvent *) { return failed = true, 0; });
-        Window root = 0;
-        int x = 0, y = 0;
-        unsigned width = 0, height = 0, border = 0, depth = 0;
-        XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth);
-        XSync(m_display, False);
-        XSetErrorHandler(previous);
-        return !failed;
-    }
-
-    bool xrandr(const QStringList &arguments) const
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_name);
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral("xrandr"), arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
-    }
-
-private:
-    QString m_name;
-    QProcess m_process;
-    Display *m_display = nullptr;
-};
 
 // The part of @p image at @p rect equals @p expected, every pixel.
 bool samePixels(const QImage &image, const QRect &rect, const QImage &expected)

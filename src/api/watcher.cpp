@@ -52,7 +52,7 @@ QString existingFolder(QString path)
 
 } // namespace
 
-class BackgroundWatcher::Private
+class Q_DECL_HIDDEN BackgroundWatcher::Private
 {
 public:
     explicit Private(BackgroundWatcher *q, bool greeter)

@@ -1,0 +1,170 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// The QML module in qmlscene under Xvfb: what reaches each screen is the library's background
+// for that screen at its ratio, and the scene keeps running while the backgrounds render.
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+// Xlib's macros come after every Qt header.
+#include "xserver.h"
+
+using namespace VokImage;
+using namespace TestPaths;
+
+class TestQml : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void twoScreensOfDifferentRatios();
+    void readmeExample();
+};
+
+namespace {
+
+const QString Photo = QStringLiteral("/tmp/photo.png");
+
+// A picture with detail at every scale: a wrong size or a blur shows.
+QImage detailed(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y,
+                qRgb((x * 7 + y * 3) & 255, ((x ^ y) * 5) & 255, ((x / 8 + y / 8) % 2) * 200));
+    return image;
+}
+
+// qmlscene on @p server with @p arguments; standard error is read into @p log as it comes.
+class Scene
+{
+public:
+    Scene(const XServer &server, const QStringList &arguments, const QString &scaleFactors)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), server.name());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+        env.insert(QStringLiteral("QML2_IMPORT_PATH"), QStringLiteral(VOK_QML_DIR));
+        env.insert(QStringLiteral("HOME"), Home);
+        if (!scaleFactors.isEmpty())
+            env.insert(QStringLiteral("QT_SCREEN_SCALE_FACTORS"), scaleFactors);
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("qmlscene"), arguments);
+    }
+    ~Scene()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // Waits until the output matches @p pattern; its first group, or an empty string.
+    QString waitFor(const QRegularExpression &pattern)
+    {
+        for (int i = 0; i < 600; ++i) {
+            const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(m_output));
+            if (match.hasMatch())
+                return match.captured(1).isNull() ? QStringLiteral("-") : match.captured(1);
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+            m_process.waitForReadyRead(100);
+            m_output += m_process.readAll();
+        }
+        return QString();
+    }
+    QByteArray output() const { return m_output; }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// True when @p screen of @p server shows @p expected (within 1 per channel), once drawn.
+bool shows(const XServer &server, int screen, const QImage &expected)
+{
+    const QImage want = expected.convertToFormat(QImage::Format_RGB32);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const QImage seen = server.rootImage(screen);
+        bool same = seen.size() == want.size();
+        for (int y = 0; same && y < want.height(); ++y) {
+            const QRgb *a = reinterpret_cast<const QRgb *>(seen.constScanLine(y));
+            const QRgb *b = reinterpret_cast<const QRgb *>(want.constScanLine(y));
+            for (int x = 0; same && x < want.width(); ++x)
+                same = qAbs(qRed(a[x]) - qRed(b[x])) <= 1 && qAbs(qGreen(a[x]) - qGreen(b[x])) <= 1
+                    && qAbs(qBlue(a[x]) - qBlue(b[x])) <= 1;
+        }
+        if (same)
+            return true;
+        QTest::qWait(100);
+    }
+    server.rootImage(screen).save(QStringLiteral("/tmp/seen-%1.png").arg(screen));
+    return false;
+}
+
+} // namespace
+
+void TestQml::initTestCase()
+{
+    QVERIFY(insideSandbox());
+}
+
+void TestQml::init()
+{
+    QVERIFY(freshSession());
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(writeTestImage(Photo, detailed(QSize(3000, 2000))));
+    QVERIFY(writeTheme("WallPaper=" + Photo.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8()
+        + "\nLogoPosition=BottomRight\n"));
+}
+
+// The first screen at ratio 2 gets the item, the second at ratio 1 the image provider.
+void TestQml::twoScreensOfDifferentRatios()
+{
+    const XServer server({ QSize(1280, 800), QSize(800, 600) });
+    QVERIFY2(server.display(), "Xvfb did not start");
+    Scene scene(server, { QStringLiteral(VOK_SOURCE_DIR "/tests/qml/twoscreens.qml") },
+        QStringLiteral("2;1"));
+    const QString ticks = scene.waitFor(QRegularExpression(QStringLiteral("ready after (\\d+)")));
+    QVERIFY2(!ticks.isEmpty(), scene.output().constData());
+    // The scene's timer went on while the cold backgrounds rendered.
+    QVERIFY2(ticks.toInt() > 0, scene.output().constData());
+    qInfo("the scene's 5 ms timer fired %d times while the backgrounds loaded", ticks.toInt());
+
+    const Image first = getBackground(QRect(0, 0, 640, 400), 2);
+    QCOMPARE(first.image.size(), QSize(1280, 800));
+    QVERIFY(shows(server, 0, first.image));
+    const Image second = getBackground(QRect(0, 0, 800, 600), 1);
+    QVERIFY(shows(server, 1, second.image));
+}
+
+// The README's example, as written, run as the README says.
+void TestQml::readmeExample()
+{
+    const QString readme = QString::fromUtf8(readAll(QStringLiteral(VOK_SOURCE_DIR "/README.md")));
+    const QRegularExpressionMatch block
+        = QRegularExpression(QStringLiteral("```qml\\n(// background\\.qml.*?)```"),
+            QRegularExpression::DotMatchesEverythingOption)
+              .match(readme);
+    QVERIFY2(block.hasMatch(), "the README has no QML example");
+    const QString file = QStringLiteral("/tmp/background.qml");
+    QVERIFY(writeAll(file, block.captured(1).toUtf8()));
+
+    const XServer server(QSize(1024, 640));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    Scene scene(server, { QStringLiteral("--fullscreen"), file }, QString());
+    QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("background ready"))).isEmpty(),
+        scene.output().constData());
+    QVERIFY(shows(server, 0, getBackground(QRect(0, 0, 1024, 640), 1).image));
+}
+
+QTEST_MAIN(TestQml)
+#include "tst_qml.moc"
