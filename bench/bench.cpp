@@ -545,6 +545,50 @@ int peakRun()
     return 0;
 }
 
+// Requests off the calling thread, at 3840x2160: how long the caller is blocked by a cold
+// request, and three cold screens requested at once against the three calls one after another.
+int asyncRun()
+{
+    const QList<QRect> screens
+        = { QRect(0, 0, 3840, 2160), QRect(3840, 0, 2560, 1440), QRect(6400, 0, 1920, 1080) };
+    const auto emptyCaches = [] {
+        clearCache();
+        clearPrivateCache();
+    };
+    keep(getBackground(screens[0]).image);
+    std::vector<double> blocked;
+    QJsonObject out;
+    interleaved(
+        {
+            { "sync_cold", emptyCaches, [&] { keep(getBackground(screens[0]).image); } },
+            { "request_cold", emptyCaches,
+                [&] {
+                    QElapsedTimer timer;
+                    timer.start();
+                    const QFuture<Image> pending = requestBackground(screens[0]);
+                    blocked.push_back(timer.nsecsElapsed() / 1e6);
+                    keep(pending.result().image);
+                } },
+            { "three_sync", emptyCaches,
+                [&] {
+                    for (const QRect &screen : screens)
+                        keep(getBackground(screen).image);
+                } },
+            { "three_requests", emptyCaches,
+                [&] {
+                    QList<QFuture<Image>> futures;
+                    for (const QRect &screen : screens)
+                        futures.append(requestBackground(screen));
+                    for (QFuture<Image> &future : futures)
+                        keep(future.result().image);
+                } },
+        },
+        &out);
+    out.insert(QLatin1String("request_blocked"), median(blocked));
+    printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}
+
 // Runs this program with @p arguments and reads the JSON object it prints.
 QJsonObject runChild(const QByteArray &self, const QByteArray &argument)
 {
@@ -575,6 +619,10 @@ int table(const QByteArray &self)
         runs.push_back(runChild(self, "--size-run=" + sizeName(size).toLatin1()));
     }
     const double peak = runChild(self, "--peak-run").value(QLatin1String("peak_mb")).toDouble(-1);
+    fprintf(stderr, "measuring requests\n");
+    const QJsonObject async = runChild(self, "--async-run");
+    const auto asyncAt
+        = [&async](const char *name) { return async.value(QLatin1String(name)).toDouble(-1); };
     auto at = [&runs](int size, const char *name) {
         return runs[size_t(size)].value(QLatin1String(name)).toDouble(-1);
     };
@@ -626,6 +674,18 @@ int table(const QByteArray &self)
         at(big, "reboot_getOrvBackground") / at(big, "hit_getOrvBackground"), 2, "<= 2");
     printTarget(QStringLiteral("vokimage -o PNG, time of writing / the cache's store"),
         at(big, "png_output") / at(big, "store"), 2, "<= 2");
+    printf("\nRequests off the calling thread (3840x2160; three screens 3840x2160, 2560x1440, "
+           "1920x1080), medians in ms:\n");
+    printf("  cold getBackground %.1f, requestBackground and wait %.1f, caller blocked %.2f;\n"
+           "  three cold calls one after another %.1f, three requests at once %.1f\n",
+        asyncAt("sync_cold"), asyncAt("request_cold"), asyncAt("request_blocked"),
+        asyncAt("three_sync"), asyncAt("three_requests"));
+    printTarget(QStringLiteral("caller blocked by a cold 3840x2160 request, ms"),
+        asyncAt("request_blocked"), 2, "<= 2");
+    printTarget(QStringLiteral("three cold requests at once / the three calls in turn"),
+        asyncAt("three_requests") / asyncAt("three_sync"), 0.7, "<= 0.7");
+    printTarget(QStringLiteral("cold getBackground / the same through a request"),
+        asyncAt("sync_cold") / asyncAt("request_cold"), 1.05, "<= 1.05");
     printTarget(QStringLiteral("peak MB above the baseline, cold getBackground (own process)"),
         peak, 250, "<= 250");
     return 0;
@@ -638,6 +698,7 @@ int main(int argc, char **argv)
     bool tableMode = false;
     QByteArray sizeArgument;
     bool peakMode = false;
+    bool asyncMode = false;
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -649,6 +710,8 @@ int main(int argc, char **argv)
             sizeArgument = arg.mid(11);
         else if (arg == "--peak-run")
             peakMode = true;
+        else if (arg == "--async-run")
+            asyncMode = true;
         else
             rest.push_back(argv[i]);
     }
@@ -670,6 +733,8 @@ int main(int argc, char **argv)
         return table(QFile::encodeName(QCoreApplication::applicationFilePath()));
     if (peakMode)
         return peakRun();
+    if (asyncMode)
+        return asyncRun();
     if (!sizeArgument.isEmpty()) {
         const QList<QByteArray> parts = sizeArgument.split('x');
         return sizeRun(QSize(parts.value(0).toInt(), parts.value(1).toInt()));

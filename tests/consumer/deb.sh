@@ -13,7 +13,7 @@ work="$debs/consumer"
 rm -rf "$work"
 mkdir -p "$work/root"
 for deb in "$debs"/libvokimage1_*.deb "$debs"/libvokimage-dev_*.deb "$debs"/vokimage_*.deb \
-    "$debs"/vokimage-data_*.deb; do
+    "$debs"/vokimage-data_*.deb "$debs"/qml-module-vokimage_*.deb; do
     [ -e "$deb" ] || { echo "FAIL: $deb was not built"; exit 1; }
     dpkg-deb -x "$deb" "$work/root"
 done
@@ -23,6 +23,11 @@ case "$depends" in *libqt5svg5*) ;; *) echo "FAIL: libvokimage1 does not depend 
 case "$depends" in *vokimage-data*) ;; *) echo "FAIL: libvokimage1 does not depend on vokimage-data: $depends"; exit 1 ;; esac
 case "$(dpkg-deb -f "$debs"/vokimage-data_*.deb Architecture)" in all) ;; *) echo "FAIL: vokimage-data is not Architecture: all"; exit 1 ;; esac
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+# The QML module lies where Qt looks for QML modules.
+qml=$(qmake -query QT_INSTALL_QML 2>/dev/null || /usr/lib/qt5/bin/qmake -query QT_INSTALL_QML)
+for f in qmldir libvokimageplugin.so; do
+    [ -e "$work/root$qml/VokImage/$f" ] || { echo "FAIL: qml-module-vokimage has no $qml/VokImage/$f"; exit 1; }
+done
 "$here/build-and-run.sh" "$work/root/usr" "lib/$multiarch" "$sandbox" "$data" "$work/consumers"
 LD_LIBRARY_PATH="$work/root/usr/lib/$multiarch" "$work/root/usr/bin/vokimage" --version
 echo "PASS: consumers built against the contents of the Debian packages"
