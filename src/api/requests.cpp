@@ -6,29 +6,87 @@
 #include <QCoreApplication>
 #include <QFutureInterface>
 #include <QThread>
-#include <QThreadPool>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace VokImage {
 
 namespace {
 
-// The workers: one per core, kept a while between requests. They are stopped with the
-// application object, before Qt's per-thread data goes.
-struct Workers : QThreadPool
+// The library's workers: at most one per core, started as requests come and kept for the
+// life of the application object, which stops them (after their running requests) before
+// Qt's per-thread data goes.
+class Workers
 {
-    Workers()
+public:
+    static Workers &instance()
     {
-        setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
-        qAddPostRoutine([] { workers()->waitForDone(); });
+        static Workers workers;
+        return workers;
     }
-    static QThreadPool *workers();
-};
 
-QThreadPool *Workers::workers()
-{
-    static Workers pool;
-    return &pool;
-}
+    void start(std::function<void()> job)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+            if (m_idle == 0 && int(m_threads.size()) < m_limit && !m_stopping)
+                m_threads.emplace_back([this] { work(); });
+        }
+        m_ready.notify_one();
+    }
+
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_ready.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+    ~Workers() { stop(); }
+
+private:
+    Workers()
+        : m_limit(qMax(1, QThread::idealThreadCount()))
+    {
+        qAddPostRoutine([] { instance().stop(); });
+    }
+
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            --m_idle;
+            if (m_jobs.empty())
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    const int m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::function<void()>> m_jobs;
+    std::vector<std::thread> m_threads;
+    int m_idle = 0;
+    bool m_stopping = false;
+};
 
 using Entry = Image (*)(const QRect &, qreal);
 
@@ -37,7 +95,7 @@ QFuture<Image> request(Entry entry, const QRect &screen, qreal devicePixelRatio)
     QFutureInterface<Image> promise;
     promise.reportStarted();
     QFuture<Image> future = promise.future();
-    Workers::workers()->start([promise, entry, screen, devicePixelRatio]() mutable {
+    Workers::instance().start([promise, entry, screen, devicePixelRatio]() mutable {
         if (!promise.isCanceled())
             promise.reportResult(entry(screen, devicePixelRatio));
         promise.reportFinished();

@@ -8,23 +8,23 @@
 #include "internal/sharedfiles_p.h"
 
 #include <QFileInfo>
-#include <QMutex>
 #include <QRegExp>
 #include <QSettings>
 #include <QTextCodec>
 
 #include <cstdio>
+#include <mutex>
 #include <utime.h>
 
 namespace {
 
-QMutex formatMutex;
+std::mutex formatMutex;
 QSettings::Format themercFormat = QSettings::InvalidFormat;
 
 // The format identifier, registered by the first caller (once, whatever the threads).
 QSettings::Format registeredFormat()
 {
-    QMutexLocker locker(&formatMutex);
+    const std::lock_guard<std::mutex> locker(formatMutex);
     if (themercFormat == QSettings::InvalidFormat) {
         themercFormat = QSettings::registerFormat(QStringLiteral("themerc"),
             VokImage::Config::readSettingsFile, VokImage::Config::writeSettingsFile,
