@@ -254,6 +254,21 @@ void TestAsync::manyAtOnce()
         ++stored;
     }
     QVERIFY(stored > 0);
+
+    // The generated wallpaper of each ratio, made by several workers at once.
+    clearCaches();
+    QVERIFY(writeTheme("WallPaper=vok-default\n"));
+    const QList<QRect> ratios = { QRect(0, 0, 1920, 1080), QRect(0, 0, 1280, 1024),
+        QRect(0, 0, 800, 1280), QRect(0, 0, 2560, 1080) };
+    QList<QFuture<Image>> generated;
+    for (int round = 0; round < 3; ++round)
+        for (const QRect &screen : ratios)
+            generated.append(requestWallpaper(screen));
+    for (int i = 0; i < generated.size(); ++i) {
+        const Image record = resultOf(generated[i]);
+        QVERIFY(record.image.size() == ratios[i % ratios.size()].size());
+        QVERIFY(sameRecord(record, getWallpaper(ratios[i % ratios.size()], 1)));
+    }
 }
 
 // One signal for each change that changes a map; none for the library's own touch.

@@ -35,7 +35,8 @@ public:
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_jobs.push_back(std::move(job));
-            if (m_idle == 0 && int(m_threads.size()) < m_limit && !m_stopping)
+            // Idle workers take the queued jobs; a new one starts for each job beyond them.
+            if (int(m_jobs.size()) > m_idle && int(m_threads.size()) < m_limit && !m_stopping)
                 m_threads.emplace_back([this] { work(); });
         }
         m_ready.notify_one();
