@@ -82,6 +82,7 @@ public:
         return QString();
     }
     QByteArray output() const { return m_output; }
+    void clearOutput() { m_output.clear(); }
 
 private:
     QProcess m_process;
@@ -144,6 +145,15 @@ void TestQml::twoScreensOfDifferentRatios()
     QVERIFY(shows(server, 0, first.image));
     const Image second = getBackground(QRect(0, 0, 800, 600), 1);
     QVERIFY(shows(server, 1, second.image));
+
+    // A new wallpaper in the theme: the item follows the watcher's signal.
+    scene.clearOutput();
+    const QString next = QStringLiteral("/tmp/next.png");
+    QVERIFY(writeTestImage(next, detailed(QSize(2000, 3000)).mirrored(true, false)));
+    QVERIFY(writeTheme("WallPaper=" + next.toUtf8() + "\n"));
+    QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("ready after (\\d+)"))).isEmpty(),
+        scene.output().constData());
+    QVERIFY(shows(server, 0, getBackground(QRect(0, 0, 640, 400), 2).image));
 }
 
 // The README's example, as written, run as the README says.
