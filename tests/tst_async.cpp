@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -205,9 +206,12 @@ void TestAsync::manyAtOnce()
         QVERIFY(setMtime(name, 1000000 + i));
     }
     std::atomic<bool> stop { false };
+    // The theme rewritten as settings editors (KConfig, QSaveFile) write: whole, by a rename.
     std::thread editor([&stop] {
+        const QString next = Theme + QStringLiteral(".new");
         for (int i = 0; !stop; ++i) {
-            writeTheme("WallPaper=" + (i % 2 ? Blue : Red).toUtf8() + "\n");
+            writeAll(next, "WallPaper=" + (i % 2 ? Blue : Red).toUtf8() + "\n");
+            ::rename(QFile::encodeName(next).constData(), QFile::encodeName(Theme).constData());
             std::this_thread::sleep_for(std::chrono::milliseconds(7));
         }
     });

@@ -151,6 +151,16 @@ void TestTool::commands()
     }
     QCOMPARE(
         readAll(Out + QStringLiteral("/Tile.png")), readAll(Out + QStringLiteral("/Title.png")));
+    // And the placement added beside them.
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/wide.png"), solidImage(QSize(80, 40), Qt::red)));
+    result = tool({ QStringLiteral("render"), QStringLiteral("--screen"), QStringLiteral("64x64"),
+        QStringLiteral("--wallpaper"), QStringLiteral("/tmp/wide.png"),
+        QStringLiteral("--position"), QStringLiteral("Fit"), QStringLiteral("-o"),
+        QStringLiteral("fit.png") });
+    QCOMPARE(result.code, 0);
+    const QImage fitted(Out + QStringLiteral("/fit.png"));
+    QCOMPARE(fitted.pixelColor(32, 32), QColor(Qt::red));
+    QCOMPARE(fitted.pixelColor(32, 2), QColor(Qt::black));
 
     // Failures leave no file and give 1; usage errors give 2.
     QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
@@ -483,6 +493,7 @@ void TestTool::check()
         { "WallPaperPos=Tile\n", "",
             "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
         { "WallPaperPos=center\n", "", "the word is Center" },
+        { "WallPaperPos=fit\n", "", "the word is Fit" },
         { "LogoPosition=Middle\n", "",
             "\"Middle\" is not a logo placement word; no logo is drawn" },
         { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },

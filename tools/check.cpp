@@ -202,7 +202,7 @@ void checkDesktop(Findings *findings)
 
     FileSystemEngine engine(FileSystemEngine::DesktopSession);
     checkWord(findings, QStringLiteral("WallPaperPos"),
-        engine.getProperty(ConfigKey::WallpaperPosition).toString(), WallPaperPositionNames,
+        engine.getProperty(ConfigKey::WallpaperPosition).toString(), placementNames(),
         QStringLiteral("placement"), QStringLiteral("Crop is used"));
     checkWord(findings, QStringLiteral("LogoPosition"),
         engine.getProperty(ConfigKey::LogoPosition).toString(), LogoPositionNames,

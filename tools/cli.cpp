@@ -403,6 +403,16 @@ QString stateText(VokImage::SharedFiles::DirectoryState state)
     }
 }
 
+const QMap<QString, VokImage::WallPaperPosition> &placementNames()
+{
+    static const QMap<QString, VokImage::WallPaperPosition> names = [] {
+        QMap<QString, VokImage::WallPaperPosition> all = VokImage::WallPaperPositionNames;
+        all.insert(VokImage::MoreWallPaperPositionNames);
+        return all;
+    }();
+    return names;
+}
+
 QString positionWord(const QString &key, int number)
 {
     using namespace VokImage;
@@ -413,7 +423,7 @@ QString positionWord(const QString &key, int number)
         return QString();
     };
     if (key == PropertyKey::ImagePosition || key == ConfigKey::WallpaperPosition)
-        return word(WallPaperPositionNames);
+        return word(placementNames());
     if (key == PropertyKey::LogoPosition || key == ConfigKey::LogoPosition)
         return word(LogoPositionNames);
     if (key == PropertyKey::TaskbarPosition || key == ConfigKey::TaskbarPosition)

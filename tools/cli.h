@@ -121,5 +121,7 @@ QString stateText(VokImage::SharedFiles::DirectoryState state);
 /// The word of a position number for the key @p key (wallpaper, logo or taskbar); null when
 /// the key holds no position or the number has no word.
 QString positionWord(const QString &key, int number);
+/// The wallpaper placement words: the specified ones and those added beside them ("Fit").
+const QMap<QString, VokImage::WallPaperPosition> &placementNames();
 
 } // namespace Tool

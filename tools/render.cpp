@@ -89,7 +89,7 @@ struct RenderOptions
     const QCommandLineOption wallpaper { QStringLiteral("wallpaper"),
         QStringLiteral("Wallpaper file or #colour."), QStringLiteral("PATH") };
     const QCommandLineOption position { QStringLiteral("position"),
-        QStringLiteral("Wallpaper placement: Center, Tile (or Title), Stretch or Crop."),
+        QStringLiteral("Wallpaper placement: Center, Tile (or Title), Stretch, Crop or Fit."),
         QStringLiteral("NAME"), QStringLiteral("Crop") };
     const QCommandLineOption logo { QStringLiteral("logo"), QStringLiteral("Logo file."),
         QStringLiteral("PATH") };
@@ -125,7 +125,7 @@ bool addWallpaperEntries(const CommandLine &line, const RenderOptions &options, 
     qreal scale, QMap<QString, QVariant> *properties, int *code)
 {
     int position = 0;
-    if (!parseWord(line, options.position, WallPaperPositionNames, &position, code))
+    if (!parseWord(line, options.position, placementNames(), &position, code))
         return false;
     *properties = wallpaperMap(line.value(options.wallpaper), device, position);
     if (line.isSet(options.blur)) {

@@ -49,8 +49,12 @@ inline constexpr char LogoDevicePixelRatio[] = "LogoProperty.devicePixelRatio";
 inline constexpr char LogoHighResolutionFile[] = "LogoProperty.highResolutionFile";
 } // namespace Keys
 
-/// How a wallpaper fills the screen. The numbers are part of cache keys and never change.
-enum class WallPaperPosition : int { Center = 0, Tile = 1, Stretch = 2, Crop = 3 };
+/**
+ * How a wallpaper fills the screen. The numbers are part of cache keys and never change.
+ * Fit shows the whole picture inside the screen, its proportions kept, centred, the rest in the
+ * map's primary colour (black without one).
+ */
+enum class WallPaperPosition : int { Center = 0, Tile = 1, Stretch = 2, Crop = 3, Fit = 4 };
 
 /// Where the logo is anchored. -1 draws no logo.
 enum class LogoPosition : int {
@@ -71,6 +75,10 @@ enum class TaskbarPosition : int { Top = 0, Left = 1, Right = 2, Bottom = 3 };
 
 /// Configuration words of the wallpaper placements. The word for Tile is "Title".
 VOKIMAGE_EXPORT extern const QMap<QString, WallPaperPosition> WallPaperPositionNames;
+
+/// Configuration words of the placements added beside those above: "Fit". The configuration
+/// readers take a word of either table.
+VOKIMAGE_EXPORT extern const QMap<QString, WallPaperPosition> MoreWallPaperPositionNames;
 
 /// Configuration words of the taskbar edges.
 VOKIMAGE_EXPORT extern const QMap<QString, TaskbarPosition> TaskbarPositionNames;

@@ -30,6 +30,13 @@ int lookup(const QMap<QString, Enum> &table, const QString &name, int fallback)
     return it == table.constEnd() ? fallback : int(*it);
 }
 
+// The placement of the word @p word: a specified word, an added one, else Crop.
+int wallpaperPosition(const QString &word)
+{
+    return lookup(WallPaperPositionNames, word,
+        lookup(MoreWallPaperPositionNames, word, int(WallPaperPosition::Crop)));
+}
+
 // @p base with every entry of @p over inserted: an entry of @p over wins.
 PropertyMap merged(PropertyMap base, const PropertyMap &over)
 {
@@ -94,14 +101,16 @@ PropertyMap getWallpaperProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DesktopSession);
     QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
-    const int position = lookup(WallPaperPositionNames,
-        engine.getProperty(ConfigKey::WallpaperPosition).toString(), int(WallPaperPosition::Crop));
+    const int position
+        = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
     PropertyMap result = DefaultWallpaperProperties;
-    if (path == DefaultWallpaper) {
-        const QColor colour = toColour(engine.getProperty(ConfigKey::PrimaryColor));
-        result[PropertyKey::ImagePrimaryColor] = colour;
-        path = Utils::getVokDefaultWallpaper(screen, colour);
-    }
+    // Fit's bars are the theme's primary colour.
+    if (path == DefaultWallpaper || position == int(WallPaperPosition::Fit))
+        result[PropertyKey::ImagePrimaryColor]
+            = toColour(engine.getProperty(ConfigKey::PrimaryColor));
+    if (path == DefaultWallpaper)
+        path = Utils::getVokDefaultWallpaper(
+            screen, result.value(PropertyKey::ImagePrimaryColor).value<QColor>());
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
@@ -176,8 +185,8 @@ PropertyMap getWallpaperOrvProperties(const QRect &screen)
 {
     FileSystemEngine engine(FileSystemEngine::DisplayManager);
     QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
-    const int position = lookup(WallPaperPositionNames,
-        engine.getProperty(ConfigKey::WallpaperPosition).toString(), int(WallPaperPosition::Crop));
+    const int position
+        = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
     const QColor overlay
         = Utils::getColor(engine.getProperty(ConfigKey::WallpaperColorOverlay).toString());
     const bool blurEnabled = engine.getProperty(ConfigKey::WallpaperBlurEnable).toBool();

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include <vokimage/config.h>
+#include <vokimage/vocabulary.h>
 
 #include <KConfig>
 #include <KConfigGroup>
@@ -77,10 +78,15 @@ QVariant VokOrvPathFactory::getProperty(const QString &key)
     const KConfigGroup background = m_settings->group("background");
     if (key == ConfigKey::WallpaperPath)
         return readEntry(background, defaults, "path").toString();
-    if (key == ConfigKey::WallpaperPosition)
+    if (key == ConfigKey::WallpaperPosition) {
+        // A placement word of its own ("Fit") wins over keep_proportions.
+        const QString word = background.readEntry("position", QString());
+        if (MoreWallPaperPositionNames.contains(word) || WallPaperPositionNames.contains(word))
+            return word;
         return readEntry(background, defaults, "keep_proportions").toBool()
             ? QStringLiteral("Crop")
             : QStringLiteral("Stretch");
+    }
     if (key == ConfigKey::WallpaperColorOverlay)
         return readEntry(background, defaults, "color_overlay").toString();
 

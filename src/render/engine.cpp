@@ -55,8 +55,14 @@ struct Blurs
     {
         const bool hasImageBlur = properties.contains(PropertyKey::ImageBlur);
         const bool hasLogoBlur = properties.contains(PropertyKey::LogoBlur);
-        imageRadius = number(properties, PropertyKey::ImageBlur);
-        logoRadius = number(properties, PropertyKey::LogoBlur);
+        // Radii are logical: at another device pixel ratio they are scaled by it, so that a
+        // HiDPI background is the ratio-1 background at a finer resolution.
+        const qreal ratio = devicePixelRatioOf(properties,
+            properties.contains(PropertyKey::ImageDevicePixelRatio)
+                ? PropertyKey::ImageDevicePixelRatio
+                : PropertyKey::LogoDevicePixelRatio);
+        imageRadius = number(properties, PropertyKey::ImageBlur) * ratio;
+        logoRadius = number(properties, PropertyKey::LogoBlur) * ratio;
         wallpaper = hasImageBlur && !hasLogoBlur && imageRadius > 0;
         logo = !(hasImageBlur && imageRadius > 0) && hasLogoBlur && logoRadius > 0;
         whole = hasImageBlur && hasLogoBlur && imageRadius > 0;

@@ -24,6 +24,7 @@ public:
     void tile(const ImageFile &file) const;
     void stretch(const ImageFile &file) const;
     void crop(const ImageFile &file) const;
+    void fit(const ImageFile &file) const;
     bool replaceSurface(const QImage &image, const QRectF &source, const QRectF &target) const;
 
     // Logical pixels per surface pixel. The surface is always sized in device pixels (a HiDPI
@@ -34,6 +35,8 @@ public:
     QRect screen;
     QPixmap *pixmap = nullptr;
     int position = 0;
+    // Fit's bars.
+    QColor bars = Qt::black;
 };
 
 RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &properties)
@@ -43,6 +46,9 @@ RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &pr
     d->path = qvariant_cast<File>(properties.value(PropertyKey::ImagePath)).path;
     d->screen = properties.value(PropertyKey::ImageScreen).toRect();
     d->position = properties.value(PropertyKey::ImagePosition).toInt();
+    const QColor primary = properties.value(PropertyKey::ImagePrimaryColor).value<QColor>();
+    if (primary.isValid())
+        d->bars = primary;
     d->pixmap = pixmap();
 }
 
@@ -72,7 +78,7 @@ void RenderImage::render()
         setStatus(RenderEngine::Error);
         return;
     }
-    // A number outside the four placements draws nothing.
+    // A number outside the placements draws nothing.
     switch (WallPaperPosition(d->position)) {
     case WallPaperPosition::Center:
         d->centre(file);
@@ -85,6 +91,9 @@ void RenderImage::render()
         break;
     case WallPaperPosition::Crop:
         d->crop(file);
+        break;
+    case WallPaperPosition::Fit:
+        d->fit(file);
         break;
     }
 }
@@ -197,6 +206,26 @@ void RenderImage::Private::crop(const ImageFile &file) const
     QPainter painter(pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(target, image, source, Qt::AutoColor);
+}
+
+void RenderImage::Private::fit(const ImageFile &file) const
+{
+    const QSize full = file.size();
+    if (!full.isValid())
+        return;
+    // The whole picture at the largest size that fits, on whole pixels, centred.
+    const QSize fitted = full.scaled(screen.size(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    const QImage image = file.readCovering(fitted);
+    if (image.isNull())
+        return;
+    const QRect target(
+        QPoint((screen.width() - fitted.width()) / 2, (screen.height() - fitted.height()) / 2),
+        fitted);
+    QPainter painter(pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(QRect(QPoint(), screen.size()), bars);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image);
 }
 
 } // namespace VokImage

@@ -17,6 +17,10 @@ const QMap<QString, WallPaperPosition> WallPaperPositionNames = {
     { QStringLiteral("Crop"), WallPaperPosition::Crop },
 };
 
+const QMap<QString, WallPaperPosition> MoreWallPaperPositionNames = {
+    { QStringLiteral("Fit"), WallPaperPosition::Fit },
+};
+
 const QMap<QString, TaskbarPosition> TaskbarPositionNames = {
     { QStringLiteral("Top"), TaskbarPosition::Top },
     { QStringLiteral("Left"), TaskbarPosition::Left },

@@ -1,0 +1,212 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Placements and rules beside the specified ones: Fit, and blur radii at other ratios.
+#include "testutil.h"
+
+#include <vokimage/vokimage.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QPainter>
+#include <QTest>
+
+using namespace VokImage;
+using namespace TestPaths;
+
+class TestLayouts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void fitShowsTheWholePicture_data();
+    void fitShowsTheWholePicture();
+    void fitFollowsTheOrientationTag();
+    void fitForTheGreeter();
+    void blurScalesWithTheRatio();
+};
+
+namespace {
+
+const QColor Primary(16, 32, 48);
+const QColor Inside(40, 200, 90);
+const QColor Frame(220, 40, 40);
+
+// A picture of @p size: a frame (4 pixels, or a hundredth of the width) around a plain inside.
+QImage framed(const QSize &size)
+{
+    const int frame = qMax(4, size.width() / 100);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Frame);
+    QPainter(&image).fillRect(image.rect().adjusted(frame, frame, -frame, -frame), Inside);
+    return image;
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 6)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+        && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The rectangle of @p image whose pixels are not near @p bars.
+QRect pictureArea(const QImage &image, const QColor &bars)
+{
+    QRect area;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (!near(image.pixelColor(x, y), bars, 2))
+                area |= QRect(x, y, 1, 1);
+    return area;
+}
+
+// A JPEG of @p shown stored turned a quarter clockwise, with the tag (6) that turns it back.
+QByteArray turnedJpeg(const QImage &shown)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    shown.transformed(QTransform().rotate(-90)).save(&buffer, "JPEG", 95);
+    QByteArray exif(
+        "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
+    QByteArray segment("\xff\xe1", 2);
+    segment += char((exif.size() + 2) >> 8);
+    segment += char((exif.size() + 2) & 0xff);
+    return jpeg.left(2) + segment + exif + jpeg.mid(2);
+}
+
+} // namespace
+
+void TestLayouts::initTestCase()
+{
+    QVERIFY(insideSandbox());
+}
+
+void TestLayouts::init()
+{
+    QVERIFY(freshSession());
+    QDir(CacheDir).removeRecursively();
+    QVERIFY(writeConfig(Palette, "PrimaryColor=" + Primary.name().toUtf8() + "\n"));
+}
+
+void TestLayouts::fitShowsTheWholePicture_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("wide on tall") << QSize(400, 200) << QSize(300, 600) << 1.0
+                                  << QRect(0, 225, 300, 150);
+    QTest::newRow("tall on wide") << QSize(200, 400) << QSize(600, 300) << 1.0
+                                  << QRect(225, 0, 150, 300);
+    QTest::newRow("wide on wider")
+        << QSize(400, 300) << QSize(800, 450) << 1.0 << QRect(100, 0, 600, 450);
+    QTest::newRow("wide on tall at 2")
+        << QSize(400, 200) << QSize(300, 600) << 2.0 << QRect(0, 450, 600, 300);
+    QTest::newRow("large source") << QSize(6000, 3000) << QSize(640, 480) << 1.0
+                                  << QRect(0, 80, 640, 320);
+}
+
+// The picture whole and centred at the largest size that fits; the bars in the theme's
+// primary colour.
+void TestLayouts::fitShowsTheWholePicture()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QSize, screen);
+    QFETCH(qreal, ratio);
+    QFETCH(QRect, expected);
+    const QString path = QStringLiteral("/tmp/picture.png");
+    QVERIFY(writeTestImage(path, framed(picture)));
+    QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Fit\n"));
+    const Image record = getWallpaper(QRect(QPoint(), screen), ratio);
+    QCOMPARE(record.properties.value(QLatin1String(Keys::ImagePosition)).toInt(),
+        int(WallPaperPosition::Fit));
+    QCOMPARE(
+        record.properties.value(QLatin1String(Keys::ImagePrimaryColor)).value<QColor>(), Primary);
+    QCOMPARE(record.image.size(), screen * ratio);
+    QCOMPARE(pictureArea(record.image, Primary), expected);
+    // Its frame on every side: nothing of the picture is cut.
+    QVERIFY(near(record.image.pixelColor(expected.topLeft()), Frame, 40));
+    QVERIFY(near(record.image.pixelColor(expected.bottomRight()), Frame, 40));
+    QVERIFY(near(record.image.pixelColor(expected.center()), Inside));
+    // A placement of its own: another cache file than Crop's.
+    QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Crop\n"));
+    QVERIFY(Cache::getFileName(getWallpaperProperties(QRect(QPoint(), screen), ratio))
+        != Cache::getFileName(record.properties));
+}
+
+// A photo tagged to be turned is fitted upright.
+void TestLayouts::fitFollowsTheOrientationTag()
+{
+    QImage shown(400, 200, QImage::Format_RGB32);
+    shown.fill(Inside);
+    QPainter(&shown).fillRect(QRect(0, 0, 100, 100), Frame); // the top left corner
+    const QString path = QStringLiteral("/tmp/turned.jpg");
+    QVERIFY(writeAll(path, turnedJpeg(shown)));
+    QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Fit\n"));
+    const QImage image = getWallpaper(QRect(0, 0, 800, 800)).image;
+    // Shown 800x400 from y 200: the red corner at its top left.
+    QCOMPARE(pictureArea(image, Primary), QRect(0, 200, 800, 400));
+    QVERIFY(near(image.pixelColor(50, 250), Frame, 30));
+    QVERIFY(near(image.pixelColor(750, 550), Inside, 30));
+}
+
+// The greeter names Fit in its own key; without a primary colour its bars are black.
+void TestLayouts::fitForTheGreeter()
+{
+    const QString path = QStringLiteral("/tmp/picture.png");
+    QVERIFY(writeTestImage(path, framed(QSize(400, 200))));
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=" + path.toUtf8()
+            + "\nposition=Fit\ncolor_overlay=0, 0, 0, 0\n[background][blur]\nenable=false\n"));
+    const Image record = getOrvWallpaper(QRect(0, 0, 300, 600));
+    QCOMPARE(record.properties.value(QLatin1String(Keys::ImagePosition)).toInt(),
+        int(WallPaperPosition::Fit));
+    QVERIFY(!record.properties.contains(QLatin1String(Keys::ImagePrimaryColor)));
+    QCOMPARE(pictureArea(record.image, Qt::black), QRect(0, 225, 300, 150));
+    // Without the key the specified placement stays.
+    QVERIFY(writeConfig(DmSettings, "[background]\npath=" + path.toUtf8() + "\n"));
+    QCOMPARE(getWallpaperOrvProperties(QRect(0, 0, 300, 600))
+                 .value(QLatin1String(Keys::ImagePosition))
+                 .toInt(),
+        int(WallPaperPosition::Crop));
+}
+
+// At ratio 2 a blurred background is the ratio-1 one at twice the resolution.
+void TestLayouts::blurScalesWithTheRatio()
+{
+    QImage pattern(640, 400, QImage::Format_RGB32);
+    for (int y = 0; y < pattern.height(); ++y)
+        for (int x = 0; x < pattern.width(); ++x)
+            pattern.setPixel(x, y, ((x / 20 + y / 20) % 2) ? qRgb(250, 250, 250) : qRgb(0, 0, 40));
+    const QString path = QStringLiteral("/tmp/checks.png");
+    QVERIFY(writeTestImage(path, pattern));
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=" + path.toUtf8()
+            + "\n[background][blur]\nradius=8\n[background][logo]\nenable=false\n"));
+    const QRect screen(0, 0, 640, 400);
+    const QImage one = getOrvWallpaper(screen).image.convertToFormat(QImage::Format_RGB32);
+    const QImage two = getOrvWallpaper(screen, 2).image.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(two.size(), QSize(1280, 800));
+    const QImage expected = one.scaled(two.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const auto meanDifference = [](const QImage &a, const QImage &b) {
+        qint64 sum = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                sum += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q))
+                    + qAbs(qBlue(p) - qBlue(q));
+            }
+        return double(sum) / (3.0 * a.width() * a.height());
+    };
+    const double scaled = meanDifference(two, expected);
+    qInfo("ratio 2 against the ratio-1 blur scaled up: %.2f levels a channel on average", scaled);
+    QVERIFY2(scaled < 3, qPrintable(QString::number(scaled)));
+    // The radius in device pixels alone blurs half as far: far from the same picture.
+    const QImage halfBlurred
+        = getOrvWallpaper(QRect(0, 0, 1280, 800)).image.convertToFormat(QImage::Format_RGB32);
+    QVERIFY(meanDifference(halfBlurred, expected) > 2 * scaled);
+}
+
+QTEST_MAIN(TestLayouts)
+#include "tst_layouts.moc"
