@@ -25,6 +25,9 @@ private slots:
     void fitFollowsTheOrientationTag();
     void fitForTheGreeter();
     void blurScalesWithTheRatio();
+    void spanJoinsTheScreens_data();
+    void spanJoinsTheScreens();
+    void picturePerOutput();
 };
 
 namespace {
@@ -206,6 +209,90 @@ void TestLayouts::blurScalesWithTheRatio()
     const QImage halfBlurred
         = getOrvWallpaper(QRect(0, 0, 1280, 800)).image.convertToFormat(QImage::Format_RGB32);
     QVERIFY(meanDifference(halfBlurred, expected) > 2 * scaled);
+}
+
+void TestLayouts::spanJoinsTheScreens_data()
+{
+    QTest::addColumn<QList<QRect>>("screens");
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("two of different sizes")
+        << QList<QRect> { QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080) } << 1.0;
+    QTest::newRow("three, a gap and one below") << QList<QRect> { QRect(0, 0, 1024, 768),
+        QRect(1124, 0, 800, 600), QRect(0, 768, 1024, 300) }
+                                                << 1.0;
+    QTest::newRow("one above the other at 2")
+        << QList<QRect> { QRect(100, 0, 640, 400), QRect(0, 400, 800, 500) } << 2.0;
+}
+
+// Each screen's part, joined edge to edge, is one crop of the union, pixel for pixel.
+void TestLayouts::spanJoinsTheScreens()
+{
+    QFETCH(QList<QRect>, screens);
+    QFETCH(qreal, ratio);
+    QImage picture(3000, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 251, y % 241, (x * y) % 239));
+    const QString path = QStringLiteral("/tmp/panorama.png");
+    QVERIFY(writeTestImage(path, picture));
+    QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Span\n"));
+    QRect all;
+    for (const QRect &screen : screens)
+        all |= screen;
+    const QImage whole = getWallpaper(Output { all, ratio, all, QString() })
+                             .image.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(whole.size(), all.size() * ratio);
+    for (const QRect &screen : screens) {
+        const Image part = getWallpaper(Output { screen, ratio, all, QString() });
+        const QRect device((screen.topLeft() - all.topLeft()) * ratio, screen.size() * ratio);
+        QVERIFY(part.image.convertToFormat(QImage::Format_RGB32) == whole.copy(device));
+        QCOMPARE(part.properties.value(QLatin1String(Keys::ImageDesktop)).toRect(),
+            QRect(all.topLeft() * ratio, all.size() * ratio));
+        // Another layout is another map: no stale part is served.
+        const QRect other = all.adjusted(0, 0, 10, 0);
+        QVERIFY(
+            Cache::getFileName(getWallpaperProperties(Output { screen, ratio, other, QString() }))
+            != Cache::getFileName(part.properties));
+    }
+    // Without Span the maps hold no union.
+    QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\n"));
+    QVERIFY(!getWallpaperProperties(Output { screens.first(), ratio, all, QString() })
+                 .contains(QLatin1String(Keys::ImageDesktop)));
+}
+
+// The output named in the configuration gets its own picture and placement; others, and calls
+// without a name, the general one.
+void TestLayouts::picturePerOutput()
+{
+    const QString red = QStringLiteral("/tmp/red.png"), blue = QStringLiteral("/tmp/blue.png");
+    QVERIFY(writeTestImage(red, solidImage(QSize(400, 300), Qt::red)));
+    QVERIFY(writeTestImage(blue, solidImage(QSize(400, 200), Qt::blue)));
+    const QRect screen(0, 0, 400, 400);
+    QVERIFY(writeTheme("WallPaper=" + red.toUtf8() + "\nWallPaper[HDMI-1]=" + blue.toUtf8()
+        + "\nWallPaperPos[HDMI-1]=Fit\n"));
+    const Image own = getBackground(Output { screen, 1, screen, QStringLiteral("HDMI-1") });
+    QCOMPARE(own.image.pixelColor(200, 200), QColor(Qt::blue));
+    QCOMPARE(own.image.pixelColor(200, 20), Primary);
+    QCOMPARE(own.properties.value(QLatin1String(Keys::ImagePosition)).toInt(),
+        int(WallPaperPosition::Fit));
+    const Image general = getBackground(Output { screen, 1, screen, QStringLiteral("DP-2") });
+    QCOMPARE(general.image.pixelColor(200, 200), QColor(Qt::red));
+    QCOMPARE(general.properties, getBackground(screen).properties);
+    QVERIFY(Cache::getFileName(own.properties) != Cache::getFileName(general.properties));
+
+    // The greeter: a group of its own under [background].
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=" + red.toUtf8()
+            + "\ncolor_overlay=0, 0, 0, 0\n"
+              "[background][blur]\nenable=false\n[background][HDMI-1]\npath="
+            + blue.toUtf8() + "\n"));
+    const Image greeter = getOrvWallpaper(Output { screen, 1, screen, QStringLiteral("HDMI-1") });
+    QCOMPARE(greeter.image.pixelColor(200, 200), QColor(Qt::blue));
+    QCOMPARE(getOrvWallpaper(Output { screen, 1, screen, QStringLiteral("DP-2") })
+                 .image.pixelColor(200, 200),
+        QColor(Qt::red));
+    QCOMPARE(getWallpaperOrvProperties(Output { screen, 1, screen, QString() }),
+        getWallpaperOrvProperties(screen));
 }
 
 QTEST_MAIN(TestLayouts)

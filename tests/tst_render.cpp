@@ -434,8 +434,8 @@ void TestRender::undecodableAndUnknownPlacement()
         QVERIFY(fullyTransparent(pixmap.toImage()));
     }
     MessageLog log;
-    // 4 is Fit, the placement added after the four.
-    for (int position : { -1, 5, 7 }) {
+    // 4 and 5 are Fit and Span, the placements added after the four.
+    for (int position : { -1, 6, 7 }) {
         RenderEngine engine;
         const QPixmap pixmap
             = engine.render(wallpaperMap(m_coords100, QRect(0, 0, 50, 40), position));

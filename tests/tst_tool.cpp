@@ -494,6 +494,10 @@ void TestTool::check()
             "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
         { "WallPaperPos=center\n", "", "the word is Center" },
         { "WallPaperPos=fit\n", "", "the word is Fit" },
+        { "WallPaperPos=Spanned\n", "", "the word is Span" },
+        { "WallPaper[HDMI-1]=/tmp/a.png\nWallPaperPos[HDMI-1]=fit\n", "",
+            "output HDMI-1: \"fit\" is not a placement word; the general placement is used; "
+            "the word is Fit" },
         { "LogoPosition=Middle\n", "",
             "\"Middle\" is not a logo placement word; no logo is drawn" },
         { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
@@ -612,6 +616,32 @@ void TestTool::applyMonitors()
         samePixels(root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
     // No monitor below the right one: black.
     QCOMPARE(root.pixelColor(1300, 700), QColor(Qt::black));
+
+    // Span: one picture across both monitors, cropped to fill their union.
+    QImage panorama(2400, 900, QImage::Format_RGB32);
+    for (int y = 0; y < panorama.height(); ++y)
+        for (int x = 0; x < panorama.width(); ++x)
+            panorama.setPixel(x, y, qRgb(x % 251, y % 241, (x + y) % 239));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/panorama.png"), panorama));
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
+    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+    QCOMPARE(tool({ QStringLiteral("wallpaper"), QStringLiteral("--screen"),
+                      QStringLiteral("1664x768+0+0"), QStringLiteral("-o"),
+                      QStringLiteral("union.png") })
+                 .code,
+        0);
+    const QImage spanned = server.rootImage();
+    const QImage whole(Out + QStringLiteral("/union.png"));
+    QVERIFY(samePixels(spanned, QRect(0, 0, 1024, 768), whole.copy(0, 0, 1024, 768)));
+    QVERIFY(samePixels(spanned, QRect(1024, 0, 640, 480), whole.copy(1024, 0, 640, 480)));
+    spanned.save(Out + QStringLiteral("/span-root.png"));
+
+    // A picture per output: the right monitor's own colour.
+    QVERIFY(writeConfig(Theme, "WallPaper=#204080\nWallPaper[right]=#a04020\n"));
+    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+    const QImage perOutput = server.rootImage();
+    QCOMPARE(perOutput.pixelColor(500, 400), QColor(0x20, 0x40, 0x80));
+    QCOMPARE(perOutput.pixelColor(1300, 200), QColor(0xa0, 0x40, 0x20));
 }
 
 // --daemon applies again after a theme change and after a monitor change, and stops on

@@ -34,8 +34,13 @@ bool applyOnce(const X11::Connection &connection, const QList<X11::Monitor> &mon
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
     int drawn = 0;
+    // Span covers the monitors' union; each monitor's name selects a picture of its own.
+    QList<QRect> rects;
+    for (const X11::Monitor &monitor : monitors)
+        rects.append(monitor.rect);
     for (const X11::Monitor &monitor : monitors) {
-        const Rendered rendered = renderScreen(background, monitor.rect, 1);
+        const Rendered rendered
+            = renderScreen(background, { monitor.rect, 1, unionOf(rects), monitor.name });
         const bool failed = rendered.record.image.isNull();
         releaseMessages(failed);
         if (failed) {

@@ -13,6 +13,7 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace Tool {
 
@@ -91,6 +92,9 @@ void checkWord(Findings *findings, const QString &topic, const QString &word, co
     QString hint;
     for (auto it = names.constBegin(); it != names.constEnd(); ++it)
         if (it.key().compare(word, Qt::CaseInsensitive) == 0)
+            hint = QStringLiteral("; the word is ") + it.key();
+    for (auto it = names.constBegin(); hint.isEmpty() && it != names.constEnd(); ++it)
+        if (word.startsWith(it.key(), Qt::CaseInsensitive))
             hint = QStringLiteral("; the word is ") + it.key();
     if (hint.isEmpty() && names.contains(QStringLiteral("Title"))
         && word.startsWith(QLatin1String("til"), Qt::CaseInsensitive))
@@ -181,7 +185,7 @@ void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVa
         checkPicture(findings, topic + QStringLiteral(" @2x"), sharp,
             QStringLiteral("above ratio 1 the main file is drawn"));
     // The variant drawn depends on the wallpaper under the logo: render as the library does.
-    const Rendered rendered = renderScreen(background, screen, 1);
+    const Rendered rendered = renderScreen(background, { screen, 1, screen, QString() });
     const QString drawn = rendered.record.properties.value(PropertyKey::LogoPath).toString();
     const QString variant = !containsColor(drawn, LightColors).isEmpty() ? QStringLiteral("light")
         : !containsColor(drawn, DarkColors).isEmpty()                    ? QStringLiteral("dark")
@@ -189,6 +193,54 @@ void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVa
     findings->add(topic, Status::Ok,
         QStringLiteral("size class %1: %2; drawn: %3 (%4 variant)")
             .arg(sizeClass, file, drawn.isEmpty() ? file : drawn, variant));
+}
+
+// The wallpapers and placements the settings file @p path names for single outputs: the
+// theme's WallPaper[NAME] and WallPaperPos[NAME], the greeter's groups [background][NAME].
+void checkOutputs(Findings *findings, const QString &path)
+{
+    QByteArray data;
+    QString reason;
+    if (!SharedFiles::settingsFileState(path, &reason)
+        || !SharedFiles::readFile(path, SharedFiles::MaxSettingsFileSize, &data))
+        return;
+    static const QRegularExpression themeKey(
+        QStringLiteral("^\\s*(WallPaper|WallPaperPos)\\[([^\\]]+)\\]\\s*=\\s*(.*)$"));
+    static const QRegularExpression greeterGroup(
+        QStringLiteral("^\\s*\\[background\\]\\[([^\\]]+)\\]\\s*$"));
+    static const QStringList greeterGroups = { QStringLiteral("blur"), QStringLiteral("logo") };
+    QString group;
+    for (const QString &line : QString::fromUtf8(data).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch key = themeKey.match(line);
+        if (key.hasMatch()) {
+            const QString topic = QStringLiteral("output %1").arg(key.captured(2));
+            if (key.captured(1) == QLatin1String("WallPaperPos"))
+                checkWord(findings, topic, key.captured(3).trimmed(), placementNames(),
+                    QStringLiteral("placement"), QStringLiteral("the general placement is used"));
+            else
+                findings->add(topic, Status::Ok,
+                    QStringLiteral("wallpaper %1").arg(quoted(key.captured(3).trimmed())));
+            continue;
+        }
+        const QRegularExpressionMatch start = greeterGroup.match(line);
+        if (start.hasMatch()) {
+            group = greeterGroups.contains(start.captured(1)) ? QString() : start.captured(1);
+            continue;
+        }
+        if (line.trimmed().startsWith(QLatin1Char('[')))
+            group.clear();
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (group.isEmpty() || equals < 0)
+            continue;
+        const QString name = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        const QString topic = QStringLiteral("output %1").arg(group);
+        if (name == QLatin1String("position"))
+            checkWord(findings, topic, value, placementNames(), QStringLiteral("placement"),
+                QStringLiteral("the general placement is used"));
+        else if (name == QLatin1String("path"))
+            findings->add(topic, Status::Ok, QStringLiteral("wallpaper %1").arg(quoted(value)));
+    }
 }
 
 void checkDesktop(Findings *findings)
@@ -211,6 +263,8 @@ void checkDesktop(Findings *findings)
         engine.getProperty(ConfigKey::TaskbarPosition).toString(), TaskbarPositionNames,
         QStringLiteral("taskbar edge"), QStringLiteral("the logo keeps no room for a taskbar"));
 
+    checkOutputs(findings, themeFile);
+
     VokSettings theme(themeFile);
     const QVariant height = theme.value(QStringLiteral("TaskbarHeight"));
     if (height.isValid() && (height.userType() != QMetaType::Int || height.toInt() <= 0))
@@ -231,6 +285,7 @@ void checkDesktop(Findings *findings)
 
 void checkGreeter(Findings *findings)
 {
+    checkOutputs(findings, VokOrvPathFactory::defaultSettingsPath());
     checkSettingsFile(
         findings, QStringLiteral("greeter settings"), VokOrvPathFactory::defaultSettingsPath());
     FileSystemEngine engine(FileSystemEngine::DisplayManager);

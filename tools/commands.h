@@ -23,7 +23,7 @@ int applyCommand(const QStringList &arguments); // apply.cpp
 
 /// The entry point that renders @p name ("background", "wallpaper", "logo") for the desktop
 /// or, with @p greeter, for the greeter.
-using ImageFunction = VokImage::Image (*)(const QRect &, qreal, VokImage::Cache::Origin *);
+using ImageFunction = VokImage::Image (*)(const VokImage::Output &, VokImage::Cache::Origin *);
 ImageFunction imageFunction(const QString &name, bool greeter);
 
 /// One screen's picture as the library served it.
@@ -34,8 +34,11 @@ struct Rendered
     qint64 milliseconds = 0;
 };
 
-/// Renders @p screen through @p function; the library's messages stay held.
-Rendered renderScreen(ImageFunction function, const QRect &screen, qreal scale);
+/// Renders @p output through @p function; the library's messages stay held.
+Rendered renderScreen(ImageFunction function, const VokImage::Output &output);
+
+/// The union of @p rects (for Span).
+QRect unionOf(const QList<QRect> &rects);
 
 /**
  * The result line of one screen: where the picture went, the geometry, whether it was rendered

@@ -25,14 +25,22 @@ ImageFunction imageFunction(const QString &name, bool greeter)
     return greeter ? ImageFunction(getOrvLogo) : ImageFunction(getLogo);
 }
 
-Rendered renderScreen(ImageFunction function, const QRect &screen, qreal scale)
+Rendered renderScreen(ImageFunction function, const Output &output)
 {
     Rendered rendered;
     QElapsedTimer timer;
     timer.start();
-    rendered.record = function(screen, scale, &rendered.origin);
+    rendered.record = function(output, &rendered.origin);
     rendered.milliseconds = timer.elapsed();
     return rendered;
+}
+
+QRect unionOf(const QList<QRect> &rects)
+{
+    QRect all;
+    for (const QRect &rect : rects)
+        all |= rect;
+    return all;
 }
 
 namespace {
@@ -129,7 +137,8 @@ int imageCommand(const QString &name, const QStringList &arguments)
     int status = Success;
     for (int i = 0; i < screens.size(); ++i) {
         const QString target = outputFor(file, i, screens.size());
-        const Rendered rendered = renderScreen(function, screens.at(i), scale);
+        const Rendered rendered
+            = renderScreen(function, { screens.at(i), scale, unionOf(screens), QString() });
         const bool failed = rendered.record.image.isNull();
         releaseMessages(failed);
         if (failed) {

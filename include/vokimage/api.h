@@ -94,6 +94,38 @@ VOKIMAGE_EXPORT Image getOrvBackground(
 ///@}
 
 /**
+ * A screen as the placements beside the specified ones see it: its geometry (device-independent
+ * pixels) and ratio, the union of all screens for Span (empty: the running application's
+ * screens, looked up on the application's thread; elsewhere the screen alone), and the
+ * output's name (as QScreen::name(), RandR and Wayland give it) for a picture of its own.
+ */
+struct Output
+{
+    QRect geometry;
+    qreal devicePixelRatio = 1;
+    QRect desktop;
+    QString name;
+};
+
+/**
+ * @name Outputs
+ * As the functions of the same name, for @p output: the theme's WallPaper[NAME] and
+ * WallPaperPos[NAME] (the greeter's group [background][NAME] with path and position) win for
+ * the output NAME, and a Span map holds the union of the screens ("ImageProperty.desktop").
+ * Without a name, a union or those keys the maps are the specified ones.
+ */
+///@{
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(const Output &output);
+VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperOrvProperties(const Output &output);
+VOKIMAGE_EXPORT Image getWallpaper(const Output &output, Cache::Origin *origin = nullptr);
+VOKIMAGE_EXPORT Image getLogo(const Output &output, Cache::Origin *origin = nullptr);
+VOKIMAGE_EXPORT Image getBackground(const Output &output, Cache::Origin *origin = nullptr);
+VOKIMAGE_EXPORT Image getOrvWallpaper(const Output &output, Cache::Origin *origin = nullptr);
+VOKIMAGE_EXPORT Image getOrvLogo(const Output &output, Cache::Origin *origin = nullptr);
+VOKIMAGE_EXPORT Image getOrvBackground(const Output &output, Cache::Origin *origin = nullptr);
+///@}
+
+/**
  * @name Requests that run off the calling thread
  * Each returns at once; the library's own pool of worker threads (as many as the machine has
  * cores) produces the same record as the image function of the same name with "get" for
@@ -112,6 +144,13 @@ VOKIMAGE_EXPORT QFuture<Image> requestOrvWallpaper(const QRect &screen, qreal de
 VOKIMAGE_EXPORT QFuture<Image> requestOrvLogo(const QRect &screen, qreal devicePixelRatio = 1);
 VOKIMAGE_EXPORT QFuture<Image> requestOrvBackground(
     const QRect &screen, qreal devicePixelRatio = 1);
+/// The same for an Output; its union, when empty, is looked up on the calling thread.
+VOKIMAGE_EXPORT QFuture<Image> requestWallpaper(const Output &output);
+VOKIMAGE_EXPORT QFuture<Image> requestLogo(const Output &output);
+VOKIMAGE_EXPORT QFuture<Image> requestBackground(const Output &output);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvWallpaper(const Output &output);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvLogo(const Output &output);
+VOKIMAGE_EXPORT QFuture<Image> requestOrvBackground(const Output &output);
 ///@}
 
 } // namespace VokImage

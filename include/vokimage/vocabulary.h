@@ -38,6 +38,11 @@ inline constexpr char TaskbarHeight[] = "TaskbarProperty.height";
  * therefore always differs from every ratio-1 map, and never shares its cache file.
  */
 inline constexpr char ImageDevicePixelRatio[] = "ImageProperty.devicePixelRatio";
+/**
+ * The union of all screens (a QRect in the coordinates of "ImageProperty.screen") of a Span
+ * map: the picture is cropped to fill it, and the screen shows its part. Only Span maps hold it.
+ */
+inline constexpr char ImageDesktop[] = "ImageProperty.desktop";
 /// The same for the logo: its logical size and position are scaled by the ratio.
 inline constexpr char LogoDevicePixelRatio[] = "LogoProperty.devicePixelRatio";
 /**
@@ -52,9 +57,17 @@ inline constexpr char LogoHighResolutionFile[] = "LogoProperty.highResolutionFil
 /**
  * How a wallpaper fills the screen. The numbers are part of cache keys and never change.
  * Fit shows the whole picture inside the screen, its proportions kept, centred, the rest in the
- * map's primary colour (black without one).
+ * map's primary colour (black without one). Span crops the picture to fill the union of all
+ * screens ("ImageProperty.desktop"); each screen shows its part.
  */
-enum class WallPaperPosition : int { Center = 0, Tile = 1, Stretch = 2, Crop = 3, Fit = 4 };
+enum class WallPaperPosition : int {
+    Center = 0,
+    Tile = 1,
+    Stretch = 2,
+    Crop = 3,
+    Fit = 4,
+    Span = 5
+};
 
 /// Where the logo is anchored. -1 draws no logo.
 enum class LogoPosition : int {
@@ -76,7 +89,7 @@ enum class TaskbarPosition : int { Top = 0, Left = 1, Right = 2, Bottom = 3 };
 /// Configuration words of the wallpaper placements. The word for Tile is "Title".
 VOKIMAGE_EXPORT extern const QMap<QString, WallPaperPosition> WallPaperPositionNames;
 
-/// Configuration words of the placements added beside those above: "Fit". The configuration
+/// Configuration words of the placements added beside those above: "Fit", "Span". The configuration
 /// readers take a word of either table.
 VOKIMAGE_EXPORT extern const QMap<QString, WallPaperPosition> MoreWallPaperPositionNames;
 

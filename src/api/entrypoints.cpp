@@ -5,6 +5,8 @@
 #include <vokimage/config.h>
 #include <vokimage/utils.h>
 
+#include "api_p.h"
+#include "config/config_p.h"
 #include "internal/defaults_p.h"
 #include "internal/keys_p.h"
 #include "internal/logging_p.h"
@@ -12,6 +14,9 @@
 #include "vocabulary/vocabulary_p.h"
 
 #include <QDebug>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QThread>
 
 #include <cmath>
 
@@ -65,10 +70,24 @@ PropertyMap scaled(PropertyMap map, const QRect &screen, qreal ratio, QLatin1Str
 {
     if (ratio == 1)
         return map;
-    map[screenKey] = QRect(qRound(screen.x() * ratio), qRound(screen.y() * ratio),
-        qRound(screen.width() * ratio), qRound(screen.height() * ratio));
+    const auto device = [ratio](const QRect &rect) {
+        return QRect(qRound(rect.x() * ratio), qRound(rect.y() * ratio),
+            qRound(rect.width() * ratio), qRound(rect.height() * ratio));
+    };
+    map[screenKey] = device(screen);
+    if (map.contains(PropertyKey::ImageDesktop))
+        map[PropertyKey::ImageDesktop] = device(map.value(PropertyKey::ImageDesktop).toRect());
     map[ratioKey] = double(ratio);
     return map;
+}
+
+// A Span map holds the union of the screens; no other map does.
+void setDesktop(PropertyMap *map, const QRect &desktop)
+{
+    if (map->value(PropertyKey::ImagePosition).toInt() == int(WallPaperPosition::Span))
+        map->insert(PropertyKey::ImageDesktop, desktop);
+    else
+        map->remove(PropertyKey::ImageDesktop);
 }
 
 // The record's picture marked with its device pixel ratio.
@@ -85,17 +104,67 @@ using Builder = PropertyMap (*)(const QRect &, qreal);
 // built in that order and merged: the wallpaper's entries win for the desktop
 // (@p overloadLogo), the logo's for the greeter. The two maps share no key today; the
 // order says which side a key added to both would take, and is kept as documented.
-Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin, Builder wallpaper,
+Image compose(PropertyMap map, const QRect &screen, qreal ratio, Cache::Origin *origin,
     Builder logo, bool overloadLogo)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    PropertyMap map = wallpaper ? wallpaper(screen, ratio) : PropertyMap();
     if (logo)
         map = overloadLogo ? merged(logo(screen, ratio), map) : merged(map, logo(screen, ratio));
     return withRatio(Cache::getImageCache(map, overloadLogo, origin), ratio);
 }
 
+Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin, Builder wallpaper,
+    Builder logo, bool overloadLogo)
+{
+    const qreal ratio = checkedRatio(devicePixelRatio, screen);
+    return compose(wallpaper ? wallpaper(screen, ratio) : PropertyMap(), screen, ratio, origin,
+        logo, overloadLogo);
+}
+
+// The wallpaper map of @p output at @p ratio: what the configuration names for the output
+// wins over its general wallpaper and placement; a Span map holds the union.
+PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
+{
+    const QRect &screen = output.geometry;
+    PropertyMap map = greeter ? getWallpaperOrvProperties(screen) : getWallpaperProperties(screen);
+    const Config::OutputWallpaper own = Config::outputWallpaper(output.name, greeter);
+    if (!own.position.isEmpty())
+        map[PropertyKey::ImagePosition] = wallpaperPosition(own.position);
+    if (!own.path.isEmpty() || !own.position.isEmpty()) {
+        FileSystemEngine engine(
+            greeter ? FileSystemEngine::DisplayManager : FileSystemEngine::DesktopSession);
+        const QString path = own.path.isEmpty()
+            ? engine.getProperty(ConfigKey::WallpaperPath).toString()
+            : own.path;
+        const QColor primary = toColour(engine.getProperty(ConfigKey::PrimaryColor));
+        const bool fit
+            = map.value(PropertyKey::ImagePosition).toInt() == int(WallPaperPosition::Fit);
+        // The desktop's primary colour colours its generated wallpaper and Fit's bars.
+        map.remove(PropertyKey::ImagePrimaryColor);
+        if (!greeter && (path == DefaultWallpaper || fit))
+            map[PropertyKey::ImagePrimaryColor] = primary;
+        if (!own.path.isEmpty())
+            map[PropertyKey::ImagePath] = QVariant::fromValue(
+                File(path == DefaultWallpaper ? Utils::getVokDefaultWallpaper(
+                         screen, greeter ? QColor(GreeterDefaultColour) : primary)
+                                              : path));
+    }
+    setDesktop(
+        &map, output.desktop.isValid() ? output.desktop | screen : applicationDesktop(screen));
+    return scaled(map, screen, ratio, PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
+}
+
 } // namespace
+
+QRect applicationDesktop(const QRect &screen)
+{
+    QRect all = screen;
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (qobject_cast<const QGuiApplication *>(application)
+        && QThread::currentThread() == application->thread())
+        for (const QScreen *each : QGuiApplication::screens())
+            all |= each->geometry();
+    return all;
+}
 
 PropertyMap getWallpaperProperties(const QRect &screen)
 {
@@ -114,6 +183,7 @@ PropertyMap getWallpaperProperties(const QRect &screen)
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
+    setDesktop(&result, applicationDesktop(screen));
     return result;
 }
 
@@ -205,6 +275,7 @@ PropertyMap getWallpaperOrvProperties(const QRect &screen)
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
     result[PropertyKey::ImageColorOverlay] = overlay;
+    setDesktop(&result, applicationDesktop(screen));
     return result;
 }
 
@@ -299,6 +370,54 @@ PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
             PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
     chooseHighResolutionLogo(&map);
     return map;
+}
+
+PropertyMap getWallpaperProperties(const Output &output)
+{
+    return outputWallpaper(output, checkedRatio(output.devicePixelRatio, output.geometry), false);
+}
+
+PropertyMap getWallpaperOrvProperties(const Output &output)
+{
+    return outputWallpaper(output, checkedRatio(output.devicePixelRatio, output.geometry), true);
+}
+
+Image getWallpaper(const Output &output, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
+    return compose(
+        outputWallpaper(output, ratio, false), output.geometry, ratio, origin, nullptr, false);
+}
+
+Image getLogo(const Output &output, Cache::Origin *origin)
+{
+    return getLogo(output.geometry, output.devicePixelRatio, origin);
+}
+
+Image getBackground(const Output &output, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
+    return compose(outputWallpaper(output, ratio, false), output.geometry, ratio, origin,
+        getLogoProperties, true);
+}
+
+Image getOrvWallpaper(const Output &output, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
+    return compose(
+        outputWallpaper(output, ratio, true), output.geometry, ratio, origin, nullptr, false);
+}
+
+Image getOrvLogo(const Output &output, Cache::Origin *origin)
+{
+    return getOrvLogo(output.geometry, output.devicePixelRatio, origin);
+}
+
+Image getOrvBackground(const Output &output, Cache::Origin *origin)
+{
+    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
+    return compose(outputWallpaper(output, ratio, true), output.geometry, ratio, origin,
+        getLogoOrvProperties, false);
 }
 
 } // namespace VokImage

@@ -3,6 +3,8 @@
 
 #include <vokimage/api.h>
 
+#include "api_p.h"
+
 #include <QCoreApplication>
 #include <QFutureInterface>
 #include <QThread>
@@ -89,16 +91,19 @@ private:
     bool m_stopping = false;
 };
 
-using Entry = Image (*)(const QRect &, qreal);
+using Entry = Image (*)(const Output &, Cache::Origin *);
 
-QFuture<Image> request(Entry entry, const QRect &screen, qreal devicePixelRatio)
+QFuture<Image> request(Entry entry, Output output)
 {
+    // The union of the screens is the caller's: only its thread may ask the application.
+    if (!output.desktop.isValid())
+        output.desktop = applicationDesktop(output.geometry);
     QFutureInterface<Image> promise;
     promise.reportStarted();
     QFuture<Image> future = promise.future();
-    Workers::instance().start([promise, entry, screen, devicePixelRatio]() mutable {
+    Workers::instance().start([promise, entry, output]() mutable {
         if (!promise.isCanceled())
-            promise.reportResult(entry(screen, devicePixelRatio));
+            promise.reportResult(entry(output, nullptr));
         promise.reportFinished();
     });
     return future;
@@ -108,32 +113,62 @@ QFuture<Image> request(Entry entry, const QRect &screen, qreal devicePixelRatio)
 
 QFuture<Image> requestWallpaper(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getWallpaper, screen, devicePixelRatio);
+    return request(&getWallpaper, { screen, devicePixelRatio, QRect(), QString() });
 }
 
 QFuture<Image> requestLogo(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getLogo, screen, devicePixelRatio);
+    return request(&getLogo, { screen, devicePixelRatio, QRect(), QString() });
 }
 
 QFuture<Image> requestBackground(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getBackground, screen, devicePixelRatio);
+    return request(&getBackground, { screen, devicePixelRatio, QRect(), QString() });
 }
 
 QFuture<Image> requestOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getOrvWallpaper, screen, devicePixelRatio);
+    return request(&getOrvWallpaper, { screen, devicePixelRatio, QRect(), QString() });
 }
 
 QFuture<Image> requestOrvLogo(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getOrvLogo, screen, devicePixelRatio);
+    return request(&getOrvLogo, { screen, devicePixelRatio, QRect(), QString() });
 }
 
 QFuture<Image> requestOrvBackground(const QRect &screen, qreal devicePixelRatio)
 {
-    return request(&getOrvBackground, screen, devicePixelRatio);
+    return request(&getOrvBackground, { screen, devicePixelRatio, QRect(), QString() });
+}
+
+QFuture<Image> requestWallpaper(const Output &output)
+{
+    return request(&getWallpaper, output);
+}
+
+QFuture<Image> requestLogo(const Output &output)
+{
+    return request(&getLogo, output);
+}
+
+QFuture<Image> requestBackground(const Output &output)
+{
+    return request(&getBackground, output);
+}
+
+QFuture<Image> requestOrvWallpaper(const Output &output)
+{
+    return request(&getOrvWallpaper, output);
+}
+
+QFuture<Image> requestOrvLogo(const Output &output)
+{
+    return request(&getOrvLogo, output);
+}
+
+QFuture<Image> requestOrvBackground(const Output &output)
+{
+    return request(&getOrvBackground, output);
 }
 
 } // namespace VokImage

@@ -13,5 +13,19 @@ bool readSettingsFile(QIODevice &device, QSettings::SettingsMap &map);
 /// The "themerc" format's writer: the section line, then the keys in order.
 bool writeSettingsFile(QIODevice &device, const QSettings::SettingsMap &map);
 
+/// The wallpaper and placement word the configuration names for one output; empty where it
+/// names none.
+struct OutputWallpaper
+{
+    QString path;
+    QString position;
+};
+
+/**
+ * What the desktop theme (WallPaper[NAME], WallPaperPos[NAME]) or, with @p greeter, the
+ * greeter's settings (group [background][NAME]: path, position) name for the output @p name.
+ */
+OutputWallpaper outputWallpaper(const QString &name, bool greeter);
+
 } // namespace Config
 } // namespace VokImage

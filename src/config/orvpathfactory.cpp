@@ -7,6 +7,7 @@
 #include <KConfig>
 #include <KConfigGroup>
 
+#include "config_p.h"
 #include "internal/keys_p.h"
 #include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
@@ -54,6 +55,24 @@ std::unique_ptr<KConfig> openSettings(const QString &path)
 }
 
 } // namespace
+
+namespace Config {
+
+OutputWallpaper outputWallpaper(const QString &name, bool greeter)
+{
+    if (name.isEmpty())
+        return {};
+    if (!greeter) {
+        VokSettings theme(VokPathFactory::getVokThemeFile());
+        return { theme.value(QStringLiteral("WallPaper[%1]").arg(name)).toString(),
+            theme.value(QStringLiteral("WallPaperPos[%1]").arg(name)).toString() };
+    }
+    const std::unique_ptr<KConfig> settings = openSettings(DefaultSettingsPath);
+    const KConfigGroup group = settings->group("background").group(name);
+    return { group.readEntry("path", QString()), group.readEntry("position", QString()) };
+}
+
+} // namespace Config
 
 VokOrvPathFactory::VokOrvPathFactory(const QString &path)
     : m_settings(openSettings(path.isEmpty() ? DefaultSettingsPath : path))

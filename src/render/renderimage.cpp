@@ -25,6 +25,7 @@ public:
     void stretch(const ImageFile &file) const;
     void crop(const ImageFile &file) const;
     void fit(const ImageFile &file) const;
+    void span(const ImageFile &file) const;
     bool replaceSurface(const QImage &image, const QRectF &source, const QRectF &target) const;
 
     // Logical pixels per surface pixel. The surface is always sized in device pixels (a HiDPI
@@ -37,6 +38,8 @@ public:
     int position = 0;
     // Fit's bars.
     QColor bars = Qt::black;
+    // Span's union of all screens.
+    QRect desktop;
 };
 
 RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &properties)
@@ -49,6 +52,7 @@ RenderImage::RenderImage(RenderEngine *engine, const QMap<QString, QVariant> &pr
     const QColor primary = properties.value(PropertyKey::ImagePrimaryColor).value<QColor>();
     if (primary.isValid())
         d->bars = primary;
+    d->desktop = properties.value(PropertyKey::ImageDesktop).toRect();
     d->pixmap = pixmap();
 }
 
@@ -94,6 +98,9 @@ void RenderImage::render()
         break;
     case WallPaperPosition::Fit:
         d->fit(file);
+        break;
+    case WallPaperPosition::Span:
+        d->span(file);
         break;
     }
 }
@@ -226,6 +233,24 @@ void RenderImage::Private::fit(const ImageFile &file) const
     painter.fillRect(QRect(QPoint(), screen.size()), bars);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, image);
+}
+
+void RenderImage::Private::span(const ImageFile &file) const
+{
+    // The picture cropped to fill the union as Crop fills a screen, on whole pixels, so that
+    // the parts of neighbouring screens continue each other exactly; this screen shows its part.
+    const QRect all = desktop.contains(screen) ? desktop : screen;
+    const QImage image = file.readCovering(all.size());
+    if (image.isNull())
+        return;
+    const QPoint origin((image.width() - all.width()) / 2, (image.height() - all.height()) / 2);
+    const QRect part(origin + (screen.topLeft() - all.topLeft()), screen.size());
+    const QRectF target(0, 0, screen.width(), screen.height());
+    if (replaceSurface(image, part, target))
+        return;
+    QPainter painter(pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(target, image, part, Qt::AutoColor);
 }
 
 } // namespace VokImage

@@ -19,6 +19,7 @@ const QMap<QString, WallPaperPosition> WallPaperPositionNames = {
 
 const QMap<QString, WallPaperPosition> MoreWallPaperPositionNames = {
     { QStringLiteral("Fit"), WallPaperPosition::Fit },
+    { QStringLiteral("Span"), WallPaperPosition::Span },
 };
 
 const QMap<QString, TaskbarPosition> TaskbarPositionNames = {
