@@ -8,6 +8,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace VokImage;
@@ -28,6 +30,8 @@ private slots:
     void spanJoinsTheScreens_data();
     void spanJoinsTheScreens();
     void picturePerOutput();
+    void folderChangesWithTime();
+    void watcherAtTheBoundary();
 };
 
 namespace {
@@ -293,6 +297,82 @@ void TestLayouts::picturePerOutput()
         QColor(Qt::red));
     QCOMPARE(getWallpaperOrvProperties(Output { screen, 1, screen, QString() }),
         getWallpaperOrvProperties(screen));
+}
+
+// The picture of a folder follows the clock, the same for the desktop and the greeter.
+void TestLayouts::folderChangesWithTime()
+{
+    const QString folder = QStringLiteral("/tmp/slides");
+    QVERIFY(
+        writeTestImage(folder + QStringLiteral("/b.png"), solidImage(QSize(64, 64), Qt::green)));
+    QVERIFY(writeTestImage(folder + QStringLiteral("/a.png"), solidImage(QSize(64, 64), Qt::red)));
+    QVERIFY(writeAll(folder + QStringLiteral("/c.txt"), "not a picture"));
+    QVERIFY(writeTestImage(folder + QStringLiteral("/d.jpg"), solidImage(QSize(64, 64), Qt::blue)));
+    QVERIFY(writeTheme("WallPaper=" + folder.toUtf8() + "\nWallPaperInterval=100\n"));
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=" + folder.toUtf8()
+            + "\ninterval=100\ncolor_overlay=0, 0, 0, 0\n[background][blur]\nenable=false\n"));
+    qint64 now = 0;
+    setClock([&now] { return now; });
+    const auto restore = qScopeGuard([] { setClock(nullptr); });
+    const QRect screen(0, 0, 32, 32);
+    const struct
+    {
+        qint64 time;
+        const char *file;
+    } times[] = { { 0, "a.png" }, { 99, "a.png" }, { 150, "b.png" }, { 250, "d.jpg" },
+        { 350, "a.png" }, { 1000050, "b.png" } };
+    for (const auto &at : times) {
+        now = at.time;
+        const QString expected = folder + QLatin1Char('/') + QLatin1String(at.file);
+        QCOMPARE(
+            getWallpaperProperties(screen).value(QLatin1String(Keys::ImagePath)).value<File>().path,
+            expected);
+        QCOMPARE(getWallpaperOrvProperties(screen)
+                     .value(QLatin1String(Keys::ImagePath))
+                     .value<File>()
+                     .path,
+            expected);
+    }
+    // A picture shown before comes from the cache.
+    now = 0;
+    Cache::Origin origin = Cache::Origin::None;
+    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::red));
+    QCOMPARE(origin, Cache::Origin::Rendered);
+    now = 150;
+    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::green));
+    now = 350;
+    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::red));
+    QCOMPARE(origin, Cache::Origin::SharedCache);
+    // An empty folder falls back as a missing wallpaper does: nothing is drawn.
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/empty")));
+    QVERIFY(writeTheme("WallPaper=/tmp/empty\n"));
+    const Image empty = getWallpaper(screen);
+    QVERIFY(writeTheme("WallPaper=/tmp/missing.png\n"));
+    QCOMPARE(empty.image.isNull(), getWallpaper(screen).image.isNull());
+    QVERIFY(empty.image.isNull());
+}
+
+// The watcher signals at the boundary of the folder's interval.
+void TestLayouts::watcherAtTheBoundary()
+{
+    const QString folder = QStringLiteral("/tmp/slides");
+    QVERIFY(writeTestImage(folder + QStringLiteral("/a.png"), solidImage(QSize(64, 64), Qt::red)));
+    QVERIFY(writeTestImage(folder + QStringLiteral("/b.png"), solidImage(QSize(64, 64), Qt::blue)));
+    QVERIFY(writeTheme("WallPaper=" + folder.toUtf8() + "\nWallPaperInterval=1\n"));
+    BackgroundWatcher watcher;
+    QSignalSpy spy(&watcher, &BackgroundWatcher::changed);
+    QVERIFY(spy.wait(3000));
+    const QString shown = getWallpaperProperties(QRect(0, 0, 32, 32))
+                              .value(QLatin1String(Keys::ImagePath))
+                              .value<File>()
+                              .path;
+    QVERIFY(spy.wait(3000));
+    QVERIFY(getWallpaperProperties(QRect(0, 0, 32, 32))
+                .value(QLatin1String(Keys::ImagePath))
+                .value<File>()
+                .path
+        != shown);
 }
 
 QTEST_MAIN(TestLayouts)

@@ -14,6 +14,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 namespace VokImage {
 
 /**
@@ -124,6 +126,18 @@ VOKIMAGE_EXPORT Image getOrvWallpaper(const Output &output, Cache::Origin *origi
 VOKIMAGE_EXPORT Image getOrvLogo(const Output &output, Cache::Origin *origin = nullptr);
 VOKIMAGE_EXPORT Image getOrvBackground(const Output &output, Cache::Origin *origin = nullptr);
 ///@}
+
+/**
+ * A wallpaper that names a folder shows one picture of it, chosen from the wall-clock time:
+ * the folder's pictures sorted by name (files that are not pictures skipped), index = seconds
+ * since the epoch / interval, modulo their number. The interval is the theme's
+ * WallPaperInterval (the greeter's [background] interval), in seconds, 1800 when missing. Every
+ * screen, the greeter and every process agree without any state; the map names the chosen file.
+ *
+ * setClock() replaces the wall clock the choice reads (seconds since the epoch), for tests and
+ * previews; an empty function restores the system clock.
+ */
+VOKIMAGE_EXPORT void setClock(std::function<qint64()> clock);
 
 /**
  * @name Requests that run off the calling thread

@@ -11,4 +11,14 @@ namespace VokImage {
 /// application's thread only; elsewhere @p screen.
 QRect applicationDesktop(const QRect &screen);
 
+/// Seconds since the epoch, from the clock setClock() set (the system clock by default).
+qint64 clockSeconds();
+
+/// The picture of the folder @p folder for now (as documented in api.h); @p folder itself when
+/// it is not a folder, an empty string when it holds no picture.
+QString pictureOfFolder(const QString &folder, int interval);
+
+/// Milliseconds until the picture of a folder may change, for @p interval seconds.
+qint64 untilNextPicture(int interval);
+
 } // namespace VokImage

@@ -13,12 +13,17 @@
 #include "render/render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QScreen>
 #include <QThread>
 
 #include <cmath>
+#include <mutex>
 
 namespace VokImage {
 
@@ -143,10 +148,10 @@ PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
         if (!greeter && (path == DefaultWallpaper || fit))
             map[PropertyKey::ImagePrimaryColor] = primary;
         if (!own.path.isEmpty())
-            map[PropertyKey::ImagePath] = QVariant::fromValue(
-                File(path == DefaultWallpaper ? Utils::getVokDefaultWallpaper(
-                         screen, greeter ? QColor(GreeterDefaultColour) : primary)
-                                              : path));
+            map[PropertyKey::ImagePath] = QVariant::fromValue(File(path == DefaultWallpaper
+                    ? Utils::getVokDefaultWallpaper(
+                        screen, greeter ? QColor(GreeterDefaultColour) : primary)
+                    : pictureOfFolder(path, Config::wallpaperInterval(greeter))));
     }
     setDesktop(
         &map, output.desktop.isValid() ? output.desktop | screen : applicationDesktop(screen));
@@ -154,6 +159,49 @@ PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
 }
 
 } // namespace
+
+namespace {
+
+std::mutex clockMutex;
+std::function<qint64()> injectedClock;
+
+} // namespace
+
+void setClock(std::function<qint64()> clock)
+{
+    const std::lock_guard<std::mutex> lock(clockMutex);
+    injectedClock = std::move(clock);
+}
+
+qint64 clockSeconds()
+{
+    const std::lock_guard<std::mutex> lock(clockMutex);
+    return injectedClock ? injectedClock() : QDateTime::currentSecsSinceEpoch();
+}
+
+QString pictureOfFolder(const QString &folder, int interval)
+{
+    const QFileInfo info(folder);
+    if (!info.isDir())
+        return folder;
+    QStringList pictures;
+    const QFileInfoList entries
+        = QDir(folder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name | QDir::LocaleAware);
+    for (const QFileInfo &entry : entries)
+        if (entry.isFile() && !QImageReader::imageFormat(entry.filePath()).isEmpty())
+            pictures.append(entry.filePath());
+    if (pictures.isEmpty())
+        return QString();
+    const qint64 index = (clockSeconds() / qMax(1, interval)) % pictures.size();
+    return pictures.at(int(index));
+}
+
+qint64 untilNextPicture(int interval)
+{
+    const qint64 step = qMax(1, interval);
+    const qint64 now = clockSeconds();
+    return ((now / step + 1) * step - now) * 1000;
+}
 
 QRect applicationDesktop(const QRect &screen)
 {
@@ -180,6 +228,7 @@ PropertyMap getWallpaperProperties(const QRect &screen)
     if (path == DefaultWallpaper)
         path = Utils::getVokDefaultWallpaper(
             screen, result.value(PropertyKey::ImagePrimaryColor).value<QColor>());
+    path = pictureOfFolder(path, Config::wallpaperInterval(false));
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
@@ -271,6 +320,7 @@ PropertyMap getWallpaperOrvProperties(const QRect &screen)
         colour.setNamedColor(GreeterDefaultColour);
         path = Utils::getVokDefaultWallpaper(screen, colour);
     }
+    path = pictureOfFolder(path, Config::wallpaperInterval(true));
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;

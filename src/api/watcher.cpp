@@ -6,6 +6,8 @@
 #include <vokimage/utils.h>
 #include <vokimage/watcher.h>
 
+#include "api_p.h"
+#include "config/config_p.h"
 #include "internal/keys_p.h"
 #include "internal/sharedfiles_p.h"
 
@@ -18,6 +20,8 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+
+#include <limits>
 
 namespace VokImage {
 
@@ -62,6 +66,9 @@ public:
         quiet.setSingleShot(true);
         quiet.setInterval(QuietPeriodMs);
         QObject::connect(&quiet, &QTimer::timeout, q, [this] { settle(); });
+        // A wallpaper folder shows another picture at each interval's boundary.
+        boundary.setSingleShot(true);
+        QObject::connect(&boundary, &QTimer::timeout, q, [this] { settle(true); });
         const auto schedule = [this] { quiet.start(); };
         QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, q, schedule);
         QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, q, schedule);
@@ -143,6 +150,18 @@ public:
         return bytes;
     }
 
+    // Arms the boundary timer while the configuration names a wallpaper folder.
+    void armBoundary()
+    {
+        if (!QFileInfo(Config::configuredWallpaper(greeter)).isDir()) {
+            boundary.stop();
+            return;
+        }
+        // A little after the boundary, so that the clock has passed it.
+        boundary.start(int(qMin<qint64>(untilNextPicture(Config::wallpaperInterval(greeter)) + 50,
+            std::numeric_limits<int>::max())));
+    }
+
     void rewatch()
     {
         if (!watcher.files().isEmpty())
@@ -161,13 +180,16 @@ public:
         paths.removeDuplicates();
         if (!paths.isEmpty())
             watcher.addPaths(paths);
+        armBoundary();
     }
 
-    void settle()
+    // After a change of the files, or at a folder's boundary (@p due: the maps may have changed
+    // though no file did).
+    void settle(bool due = false)
     {
         const QByteArray now = currentInputs();
         rewatch();
-        if (now == inputs)
+        if (now == inputs && !due)
             return;
         const QByteArray newMaps = currentMaps();
         // Reading the maps may have touched the files, and names other files now.
@@ -185,6 +207,7 @@ public:
     int revision = 0;
     QFileSystemWatcher watcher;
     QTimer quiet;
+    QTimer boundary;
     QByteArray maps;
     QByteArray inputs;
     QStringList named;

@@ -27,5 +27,13 @@ struct OutputWallpaper
  */
 OutputWallpaper outputWallpaper(const QString &name, bool greeter);
 
+/// Seconds a picture of a wallpaper folder is shown: the theme's WallPaperInterval or, with
+/// @p greeter, the greeter's [background] interval; 1800 when missing or not above 0.
+int wallpaperInterval(bool greeter);
+
+/// The wallpaper the theme (or, with @p greeter, the greeter's settings) names, read without
+/// touching the file; empty when it names none.
+QString configuredWallpaper(bool greeter);
+
 } // namespace Config
 } // namespace VokImage

@@ -72,6 +72,28 @@ OutputWallpaper outputWallpaper(const QString &name, bool greeter)
     return { group.readEntry("path", QString()), group.readEntry("position", QString()) };
 }
 
+int wallpaperInterval(bool greeter)
+{
+    constexpr int DefaultInterval = 1800;
+    int seconds = 0;
+    if (greeter)
+        seconds = openSettings(DefaultSettingsPath)->group("background").readEntry("interval", 0);
+    else
+        seconds = VokSettings(VokPathFactory::getVokThemeFile())
+                      .value(QStringLiteral("WallPaperInterval"))
+                      .toInt();
+    return seconds > 0 ? seconds : DefaultInterval;
+}
+
+QString configuredWallpaper(bool greeter)
+{
+    if (greeter)
+        return openSettings(DefaultSettingsPath)->group("background").readEntry("path", QString());
+    return VokSettings(VokPathFactory::getVokThemeFile())
+        .value(QStringLiteral("WallPaper"))
+        .toString();
+}
+
 } // namespace Config
 
 VokOrvPathFactory::VokOrvPathFactory(const QString &path)
