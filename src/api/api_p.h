@@ -14,9 +14,10 @@ QRect applicationDesktop(const QRect &screen);
 /// Seconds since the epoch, from the clock setClock() set (the system clock by default).
 qint64 clockSeconds();
 
-/// The picture of the folder @p folder for now (as documented in api.h); @p folder itself when
-/// it is not a folder, an empty string when it holds no picture.
-QString pictureOfFolder(const QString &folder, int interval);
+/// The picture of the folder @p folder for now (as documented in api.h), at the desktop's or,
+/// with @p greeter, the greeter's interval; @p folder itself when it is not a folder, an empty
+/// string when it holds no picture.
+QString pictureOfFolder(const QString &folder, bool greeter);
 
 /// Milliseconds until the picture of a folder may change, for @p interval seconds.
 qint64 untilNextPicture(int interval);

@@ -148,10 +148,10 @@ PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
         if (!greeter && (path == DefaultWallpaper || fit))
             map[PropertyKey::ImagePrimaryColor] = primary;
         if (!own.path.isEmpty())
-            map[PropertyKey::ImagePath] = QVariant::fromValue(File(path == DefaultWallpaper
-                    ? Utils::getVokDefaultWallpaper(
-                        screen, greeter ? QColor(GreeterDefaultColour) : primary)
-                    : pictureOfFolder(path, Config::wallpaperInterval(greeter))));
+            map[PropertyKey::ImagePath] = QVariant::fromValue(
+                File(path == DefaultWallpaper ? Utils::getVokDefaultWallpaper(
+                         screen, greeter ? QColor(GreeterDefaultColour) : primary)
+                                              : pictureOfFolder(path, greeter)));
     }
     setDesktop(
         &map, output.desktop.isValid() ? output.desktop | screen : applicationDesktop(screen));
@@ -179,11 +179,12 @@ qint64 clockSeconds()
     return injectedClock ? injectedClock() : QDateTime::currentSecsSinceEpoch();
 }
 
-QString pictureOfFolder(const QString &folder, int interval)
+QString pictureOfFolder(const QString &folder, bool greeter)
 {
     const QFileInfo info(folder);
-    if (!info.isDir())
+    if (folder.isEmpty() || !info.isDir())
         return folder;
+    const int interval = Config::wallpaperInterval(greeter);
     QStringList pictures;
     const QFileInfoList entries
         = QDir(folder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name | QDir::LocaleAware);
@@ -228,7 +229,7 @@ PropertyMap getWallpaperProperties(const QRect &screen)
     if (path == DefaultWallpaper)
         path = Utils::getVokDefaultWallpaper(
             screen, result.value(PropertyKey::ImagePrimaryColor).value<QColor>());
-    path = pictureOfFolder(path, Config::wallpaperInterval(false));
+    path = pictureOfFolder(path, false);
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
@@ -320,7 +321,7 @@ PropertyMap getWallpaperOrvProperties(const QRect &screen)
         colour.setNamedColor(GreeterDefaultColour);
         path = Utils::getVokDefaultWallpaper(screen, colour);
     }
-    path = pictureOfFolder(path, Config::wallpaperInterval(true));
+    path = pictureOfFolder(path, true);
     result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
     result[PropertyKey::ImagePosition] = position;
     result[PropertyKey::ImageScreen] = screen;
