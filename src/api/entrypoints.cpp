@@ -158,6 +158,16 @@ PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
     return scaled(map, screen, ratio, PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
 }
 
+// The picture of @p output: its wallpaper map (the desktop's, or the greeter's with
+// @p greeter) and, when given, the logo map of @p logo, as lookup() merges them.
+Image outputLookup(
+    const Output &output, Cache::Origin *origin, bool greeter, Builder logo, bool overloadLogo)
+{
+    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
+    return compose(outputWallpaper(output, ratio, greeter), output.geometry, ratio, origin, logo,
+        overloadLogo);
+}
+
 } // namespace
 
 namespace {
@@ -435,9 +445,7 @@ PropertyMap getWallpaperOrvProperties(const Output &output)
 
 Image getWallpaper(const Output &output, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
-    return compose(
-        outputWallpaper(output, ratio, false), output.geometry, ratio, origin, nullptr, false);
+    return outputLookup(output, origin, false, nullptr, false);
 }
 
 Image getLogo(const Output &output, Cache::Origin *origin)
@@ -447,16 +455,12 @@ Image getLogo(const Output &output, Cache::Origin *origin)
 
 Image getBackground(const Output &output, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
-    return compose(outputWallpaper(output, ratio, false), output.geometry, ratio, origin,
-        getLogoProperties, true);
+    return outputLookup(output, origin, false, getLogoProperties, true);
 }
 
 Image getOrvWallpaper(const Output &output, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
-    return compose(
-        outputWallpaper(output, ratio, true), output.geometry, ratio, origin, nullptr, false);
+    return outputLookup(output, origin, true, nullptr, false);
 }
 
 Image getOrvLogo(const Output &output, Cache::Origin *origin)
@@ -466,9 +470,7 @@ Image getOrvLogo(const Output &output, Cache::Origin *origin)
 
 Image getOrvBackground(const Output &output, Cache::Origin *origin)
 {
-    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
-    return compose(outputWallpaper(output, ratio, true), output.geometry, ratio, origin,
-        getLogoOrvProperties, false);
+    return outputLookup(output, origin, true, getLogoOrvProperties, false);
 }
 
 } // namespace VokImage
