@@ -6,15 +6,19 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "wayland.h"
 #include "x11.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <unistd.h>
 
 namespace Tool {
@@ -126,23 +130,50 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
+// Quits the event loop on SIGTERM and SIGINT while it lives.
+class QuitOnSignals
+{
+public:
+    QuitOnSignals()
+    {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+        m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [] {
+            char byte = 0;
+            while (::read(signalPipe[0], &byte, 1) > 0) { }
+            QCoreApplication::quit();
+        });
+    }
+    ~QuitOnSignals()
+    {
+        m_notifier.reset();
+        for (int &end : signalPipe) {
+            if (end >= 0)
+                ::close(end);
+            end = -1;
+        }
+    }
+    QuitOnSignals(const QuitOnSignals &) = delete;
+    QuitOnSignals &operator=(const QuitOnSignals &) = delete;
+    bool isActive() const { return m_notifier != nullptr; }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool greeter)
 {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const QuitOnSignals quit;
+    if (!quit.isActive()) {
         err() << "vokimage: cannot watch for signals\n";
         return Failure;
     }
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [] {
-        char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) { }
-        QCoreApplication::quit();
-    });
 
     QList<QRect> layout;
     for (const X11::Monitor &monitor : connection.monitors())
@@ -191,8 +222,104 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
              << "\n";
     report().flush();
     QCoreApplication::exec();
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
+    report() << "stopped\n";
+    report().flush();
+    return Success;
+}
+
+bool operator==(const Output &a, const Output &b)
+{
+    return a.geometry == b.geometry && a.devicePixelRatio == b.devicePixelRatio
+        && a.desktop == b.desktop && a.name == b.name;
+}
+
+// Shows each output's background on a background-layer surface, and follows outputs that
+// come, go or change and the configuration, until a signal or the compositor ends it.
+int runWayland(bool greeter)
+{
+    const QuitOnSignals quit;
+    if (!quit.isActive()) {
+        err() << "vokimage: cannot watch for signals\n";
+        return Failure;
+    }
+    const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
+    std::map<QScreen *, std::unique_ptr<Wayland::Surface>> surfaces;
+    bool configurationChanged = false;
+    const auto refresh = [&] {
+        const bool all = configurationChanged;
+        configurationChanged = false;
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        QRect desktop;
+        for (QScreen *screen : screens)
+            desktop |= screen->geometry();
+        for (QScreen *screen : screens) {
+            if (screen->geometry().isEmpty())
+                continue;
+            std::unique_ptr<Wayland::Surface> &surface = surfaces[screen];
+            if (!surface)
+                surface = std::make_unique<Wayland::Surface>(screen);
+            const Output output
+                = { screen->geometry(), screen->devicePixelRatio(), desktop, screen->name() };
+            if (!all && surface->isVisible() && surface->output() == output)
+                continue;
+            const QString problem = renderLimitError(output.geometry, output.devicePixelRatio);
+            if (!problem.isEmpty()) {
+                err() << "vokimage: output " << output.name << " skipped: " << problem << "\n";
+                err().flush();
+                continue;
+            }
+            setHoldMessages(true);
+            const Rendered rendered = renderScreen(background, output);
+            const bool failed = rendered.record.image.isNull();
+            releaseMessages(failed);
+            setHoldMessages(false);
+            if (failed) {
+                err() << "vokimage: no background could be produced for " << output.name << " "
+                      << geometryText(output.geometry) << "\n";
+                err().flush();
+                continue;
+            }
+            surface->showPicture(output, rendered.record.image);
+            printResult(QStringLiteral("wayland:") + output.name, output.geometry, rendered, true,
+                greeter);
+            out().flush();
+        }
+    };
+    QTimer debounce;
+    debounce.setSingleShot(true);
+    debounce.setInterval(100);
+    QObject::connect(&debounce, &QTimer::timeout, refresh);
+    const auto schedule = [&debounce] { debounce.start(); };
+    const auto follow = [schedule](QScreen *screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, schedule);
+        QObject::connect(screen, &QScreen::physicalDotsPerInchChanged, schedule);
+        QObject::connect(screen, &QScreen::logicalDotsPerInchChanged, schedule);
+    };
+    for (QScreen *screen : QGuiApplication::screens())
+        follow(screen);
+    QObject::connect(qApp, &QGuiApplication::screenAdded, [follow, schedule](QScreen *screen) {
+        follow(screen);
+        schedule();
+    });
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, [&surfaces, schedule](QScreen *screen) {
+        surfaces.erase(screen);
+        schedule();
+    });
+    BackgroundWatcher watcher(greeter);
+    QObject::connect(&watcher, &BackgroundWatcher::changed, [&configurationChanged, schedule] {
+        configurationChanged = true;
+        schedule();
+    });
+    // A window stays open only while the surfaces live: the last one closing is not the end.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    // Between pictures, the platform's messages (the compositor gone) are printed at once.
+    setHoldMessages(false);
+    refresh();
+    report() << "watching the outputs and " << watcher.watchedFiles().join(QStringLiteral(", "))
+             << "\n";
+    report().flush();
+    QGuiApplication::exec();
+    surfaces.clear();
     report() << "stopped\n";
     report().flush();
     return Success;
@@ -209,9 +336,23 @@ int applyCommand(const QStringList &arguments)
     const QCommandLineOption daemonOption(QStringLiteral("daemon"),
         QStringLiteral("Stay running and apply again when the monitor layout or a configuration "
                        "file changes; stop on SIGTERM or SIGINT."));
-    const int code = line.parse(arguments, { greeterOption(), screenOption(), daemonOption });
+    const QCommandLineOption x11Option(QStringLiteral("x11"),
+        QStringLiteral("Use the X server named by DISPLAY, even in a Wayland session."));
+    const QCommandLineOption waylandOption(QStringLiteral("wayland"),
+        QStringLiteral("Use the Wayland compositor: a background-layer surface on each output, "
+                       "kept until SIGTERM or SIGINT (apply stays running, as --daemon)."));
+    const int code = line.parse(
+        arguments, { greeterOption(), screenOption(), daemonOption, x11Option, waylandOption });
     if (code >= 0)
         return code;
+    if (line.isSet(x11Option) && line.isSet(waylandOption))
+        return line.usageError(QStringLiteral("give --x11 or --wayland, not both"));
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        if (line.isSet(screenOption()))
+            return line.usageError(QStringLiteral(
+                "--screen is for an X server; on Wayland each output gets its own background"));
+        return runWayland(line.isSet(greeterOption()));
+    }
     QList<QRect> screens;
     int error = 0;
     if (line.isSet(screenOption()) && !parseScreens(line, 1, &screens, &error))

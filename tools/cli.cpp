@@ -38,6 +38,8 @@ namespace {
 bool reportToStandardError = false;
 Verbosity verbosity = Verbosity::Normal;
 
+bool holding = true;
+
 struct HeldMessage
 {
     QtMsgType type;
@@ -64,7 +66,7 @@ void filter(QtMsgType type, const QMessageLogContext &context, const QString &me
         printMessage(text);
         std::abort();
     }
-    if (verbosity == Verbosity::Verbose)
+    if (verbosity == Verbosity::Verbose || (!holding && verbosity == Verbosity::Normal))
         printMessage(text);
     else if (verbosity == Verbosity::Normal)
         held().append({ type, text });
@@ -88,6 +90,11 @@ QTextStream &report()
 void setReportToStandardError(bool enabled)
 {
     reportToStandardError = enabled;
+}
+
+void setHoldMessages(bool hold)
+{
+    holding = hold;
 }
 
 void installMessageFilter()

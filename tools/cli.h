@@ -37,6 +37,8 @@ enum class Verbosity { Quiet, Normal, Verbose };
 void installMessageFilter();
 void setVerbosity(Verbosity verbosity);
 void releaseMessages(bool failed);
+/// Whether messages are held (the default); when not, Normal prints them at once.
+void setHoldMessages(bool hold);
 /// The held messages, without printing them.
 QStringList heldMessages();
 

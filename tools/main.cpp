@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "wayland.h"
 
 #include <vokimage/version.h>
 
@@ -64,8 +65,22 @@ int mainHelp(int code)
 
 int main(int argc, char **argv)
 {
-    // Pictures are rendered offscreen whatever DISPLAY says; apply talks to X11 itself.
+    // Pictures are rendered offscreen whatever DISPLAY says; apply talks to X11 itself, or
+    // shows its surfaces through Qt's Wayland platform.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStringList raw;
+    for (int i = 1; i < argc; ++i)
+        raw.append(QString::fromLocal8Bit(argv[i]));
+    if (!raw.isEmpty() && raw.first() == QLatin1String("apply")
+        && !raw.contains(QLatin1String("--help")) && !raw.contains(QLatin1String("-h"))
+        && Tool::Wayland::chosen(raw)) {
+        const QString problem = Tool::Wayland::compositorProblem();
+        if (!problem.isEmpty()) {
+            Tool::err() << "vokimage: " << problem << "\n";
+            return Tool::Failure;
+        }
+        Tool::Wayland::prepare();
+    }
     Tool::installMessageFilter();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("vokimage"));

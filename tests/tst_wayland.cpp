@@ -1,0 +1,389 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+// vokimage apply on Wayland, under real compositors run by a user of the sandbox: sway's
+// headless backend (layer-shell) with outputs made and scaled through swaymsg and read back
+// with grim, and weston's headless backend, which has no layer-shell.
+
+#include "localusers.h"
+#include "testutil.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestPaths;
+
+namespace {
+
+QString runtimeDir()
+{
+    return Alice.home() + QStringLiteral("/runtime");
+}
+
+bool setAliceTheme(const QByteArray &lines)
+{
+    return writeAs(Alice, Alice.home() + QStringLiteral("/.vok/theme/current.themerc"), lines);
+}
+
+// The Wayland socket a compositor made in Alice's runtime folder, other than @p not.
+QString socketIn(const QString &prefix)
+{
+    const QStringList names = QDir(runtimeDir()).entryList({ prefix + QLatin1Char('*') },
+        QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names)
+        if (!name.endsWith(QLatin1String(".lock")))
+            return name;
+    return QString();
+}
+
+// A compositor run by Alice, killed by the destructor.
+class Compositor
+{
+public:
+    explicit Compositor(const QStringList &command, const QMap<QString, QString> &extra = {})
+    {
+        QProcessEnvironment env = environmentOf(&Alice);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+            env.insert(it.key(), it.value());
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(Alice.home());
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        const QStringList as = commandAs(&Alice, command);
+        m_process.start(as.first(), as.mid(1));
+    }
+    ~Compositor() { kill(); }
+    Compositor(const Compositor &) = delete;
+    Compositor &operator=(const Compositor &) = delete;
+
+    void kill()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+private:
+    QProcess m_process;
+};
+
+// sway on the headless backend, its outputs handled through swaymsg.
+class Sway : public Compositor
+{
+public:
+    Sway()
+        : Compositor({ QStringLiteral("sway"), QStringLiteral("-c"), config() },
+            { { QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless") },
+                { QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman") },
+                { QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1") } })
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 15000 && (m_ipc.isEmpty() || m_display.isEmpty())) {
+            QThread::msleep(50);
+            m_ipc = socketIn(QStringLiteral("sway-ipc."));
+            m_display = socketIn(QStringLiteral("wayland-"));
+        }
+    }
+
+    bool ready() const { return !m_ipc.isEmpty() && !m_display.isEmpty(); }
+
+    // The environment of Alice's clients of this compositor.
+    QMap<QString, QString> session() const
+    {
+        return { { QStringLiteral("WAYLAND_DISPLAY"), m_display },
+            { QStringLiteral("SWAYSOCK"), runtimeDir() + QLatin1Char('/') + m_ipc },
+            { QStringLiteral("QT_QPA_PLATFORM"), QString() } };
+    }
+
+    bool message(const QStringList &arguments) const
+    {
+        return run(&Alice, QStringList { QStringLiteral("swaymsg") } + arguments,
+                   options())
+                   .code
+            == 0;
+    }
+
+    // The active outputs: name, logical geometry and scale.
+    QJsonArray outputs() const
+    {
+        const Run result = run(&Alice,
+            { QStringLiteral("swaymsg"), QStringLiteral("-r"), QStringLiteral("-t"),
+                QStringLiteral("get_outputs") },
+            options());
+        return QJsonDocument::fromJson(result.out).array();
+    }
+
+    RunOptions options() const
+    {
+        RunOptions options;
+        options.environment = session();
+        options.timeout = 30000;
+        return options;
+    }
+
+private:
+    static QString config()
+    {
+        const QString path = Alice.home() + QStringLiteral("/sway.conf");
+        writeAs(Alice, path, "xwayland disable\n");
+        return path;
+    }
+
+    QString m_ipc;
+    QString m_display;
+};
+
+QRect geometryOf(const QJsonObject &output)
+{
+    const QJsonObject rect = output.value(QStringLiteral("rect")).toObject();
+    return QRect(rect.value(QStringLiteral("x")).toInt(), rect.value(QStringLiteral("y")).toInt(),
+        rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt());
+}
+
+QString geometryText(const QRect &rect)
+{
+    return QStringLiteral("%1x%2+%3+%4").arg(rect.width()).arg(rect.height()).arg(rect.x()).arg(
+        rect.y());
+}
+
+// The library's background for @p output of @p sway, as the tool renders it for Alice.
+QImage expected(const Sway &sway, const QJsonObject &output)
+{
+    const QString file = Alice.home() + QStringLiteral("/expected.png");
+    QFile::remove(file);
+    const Run result = tool(&Alice,
+        { QStringLiteral("background"), QStringLiteral("--screen"),
+            geometryText(geometryOf(output)), QStringLiteral("--scale"),
+            QString::number(output.value(QStringLiteral("scale")).toDouble()), QStringLiteral("-o"),
+            file },
+        sway.options());
+    if (result.code != 0)
+        return QImage();
+    return QImage(file).convertToFormat(QImage::Format_RGB32);
+}
+
+// What @p output of @p sway shows.
+QImage shown(const Sway &sway, const QString &output)
+{
+    const QString file = Alice.home() + QStringLiteral("/shown.png");
+    QFile::remove(file);
+    run(&Alice, { QStringLiteral("grim"), QStringLiteral("-o"), output, file }, sway.options());
+    return QImage(file).convertToFormat(QImage::Format_RGB32);
+}
+
+// Waits until every output of @p sway shows the library's background for it; the outputs that
+// do not when the time is up.
+QStringList waitForBackgrounds(const Sway &sway, int milliseconds = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QStringList wrong;
+    do {
+        wrong.clear();
+        const QJsonArray outputs = sway.outputs();
+        for (const QJsonValue &value : outputs) {
+            const QJsonObject output = value.toObject();
+            const QString name = output.value(QStringLiteral("name")).toString();
+            const QImage want = expected(sway, output);
+            if (want.isNull() || shown(sway, name) != want)
+                wrong.append(name);
+        }
+        if (wrong.isEmpty() && !outputs.isEmpty())
+            return wrong;
+        QThread::msleep(200);
+    } while (timer.elapsed() < milliseconds);
+    return wrong;
+}
+
+// vokimage apply run by Alice in the session of @p sway.
+class Apply
+{
+public:
+    Apply(const QStringList &arguments, const QMap<QString, QString> &session)
+    {
+        QProcessEnvironment env = environmentOf(&Alice);
+        for (auto it = session.constBegin(); it != session.constEnd(); ++it) {
+            if (it.value().isEmpty())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(Alice.home());
+        const QStringList as
+            = commandAs(&Alice, QStringList { Tool, QStringLiteral("apply") } + arguments);
+        m_process.start(as.first(), as.mid(1));
+    }
+    ~Apply()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    Apply(const Apply &) = delete;
+    Apply &operator=(const Apply &) = delete;
+
+    QProcess &process() { return m_process; }
+    // The tool itself, not setpriv: setpriv execs it.
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
+};
+
+} // namespace
+
+class TestWayland : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void outputsShowTheirBackgrounds();
+    void endsWithTheCompositor();
+    void compositorWithoutLayerShell();
+};
+
+void TestWayland::initTestCase()
+{
+    QVERIFY(insideSandbox());
+    if (geteuid() != 0)
+        QSKIP("making users needs root in the sandbox");
+    for (const char *program : { "sway", "swaymsg", "grim", "weston" })
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/setup --test installs it)")
+                                 .arg(QLatin1String(program))));
+    QVERIFY(QDir().mkpath(Users));
+    QCOMPARE(::chmod(QFile::encodeName(Users).constData(), 0755), 0);
+    if (!addUser(Alice))
+        QSKIP("useradd cannot add users here");
+    QVERIFY(QDir().mkpath(Alice.home() + QStringLiteral("/.vok/theme")));
+    for (const QString &dir : { QStringLiteral("/.vok"), QStringLiteral("/.vok/theme") })
+        QCOMPARE(::chown(QFile::encodeName(Alice.home() + dir).constData(), Alice.uid, Alice.uid),
+            0);
+}
+
+void TestWayland::init()
+{
+    clearCaches();
+    QVERIFY(setAliceTheme(""));
+}
+
+// Two outputs, one at scale 2, show exactly the library's backgrounds; so does an output made
+// later, and a theme edit repaints them all; SIGTERM ends apply with exit status 0.
+void TestWayland::outputsShowTheirBackgrounds()
+{
+    Sway sway;
+    QVERIFY2(sway.ready(), "sway did not start");
+    QVERIFY(sway.message({ QStringLiteral("create_output") }));
+    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-2"),
+        QStringLiteral("scale"), QStringLiteral("2") }));
+    QCOMPARE(sway.outputs().size(), 2);
+
+    Apply apply({}, sway.session());
+    QVERIFY(apply.process().waitForStarted());
+    QStringList wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+    // The scale-2 output shows a picture of twice its logical size, not an enlarged one.
+    const QImage sharp = shown(sway, QStringLiteral("HEADLESS-2"));
+    for (const QJsonValue &value : sway.outputs())
+        if (value.toObject().value(QStringLiteral("name")).toString()
+            == QLatin1String("HEADLESS-2"))
+            QCOMPARE(sharp.size(), geometryOf(value.toObject()).size() * 2);
+
+    QVERIFY(sway.message({ QStringLiteral("create_output") }));
+    QCOMPARE(sway.outputs().size(), 3);
+    wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+
+    const QImage before = shown(sway, QStringLiteral("HEADLESS-1"));
+    QVERIFY(setAliceTheme("WallPaper=#2a7f3f\n"));
+    wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+    const QImage after = shown(sway, QStringLiteral("HEADLESS-1"));
+    QVERIFY(after != before);
+    QCOMPARE(QColor(after.pixel(5, 5)), QColor(0x2a, 0x7f, 0x3f));
+
+    QCOMPARE(::kill(pid_t(apply.pid()), SIGTERM), 0);
+    QVERIFY(apply.process().waitForFinished(10000));
+    QCOMPARE(apply.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(apply.process().exitCode(), 0);
+    QVERIFY(apply.process().readAllStandardOutput().contains("stopped"));
+}
+
+// When the compositor goes away, apply ends soon, without spinning.
+void TestWayland::endsWithTheCompositor()
+{
+    Sway sway;
+    QVERIFY2(sway.ready(), "sway did not start");
+    Apply apply({ QStringLiteral("--wayland") }, sway.session());
+    QVERIFY(apply.process().waitForStarted());
+    const QStringList wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+    sway.kill();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY2(apply.process().waitForFinished(10000), "apply outlived its compositor");
+    qInfo("apply ended %lld ms after its compositor", timer.elapsed());
+    QCOMPARE(apply.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(apply.process().exitCode(), 1);
+    const QByteArray errors = apply.process().readAllStandardError();
+    QVERIFY2(errors.contains("Wayland connection broke"), errors.constData());
+}
+
+// weston offers no layer-shell: a clear message and exit status 1, at once; as is a session
+// whose compositor does not answer.
+void TestWayland::compositorWithoutLayerShell()
+{
+    Compositor weston({ QStringLiteral("weston"), QStringLiteral("--backend=headless-backend.so"),
+        QStringLiteral("--socket=wayland-weston"), QStringLiteral("--idle-time=0") });
+    QElapsedTimer timer;
+    timer.start();
+    while (socketIn(QStringLiteral("wayland-weston")).isEmpty() && timer.elapsed() < 15000)
+        QThread::msleep(50);
+    QVERIFY2(!socketIn(QStringLiteral("wayland-weston")).isEmpty(), "weston did not start");
+
+    RunOptions options;
+    options.environment = { { QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-weston") } };
+    options.timeout = 20000;
+    Run result = tool(&Alice, { QStringLiteral("apply") }, options);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.err.contains("vokimage: the Wayland compositor wayland-weston offers no "
+                                 "layer-shell (zwlr_layer_shell_v1)"),
+        result.err.constData());
+
+    options.environment = { { QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-none") } };
+    result = tool(&Alice, { QStringLiteral("apply") }, options);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.err.contains("vokimage: cannot connect to the Wayland compositor wayland-none"),
+        result.err.constData());
+    // --x11 asks for the X server whatever the session is.
+    result = tool(&Alice, { QStringLiteral("apply"), QStringLiteral("--x11") }, options);
+    QCOMPARE(result.code, 2);
+    QVERIFY2(result.err.contains("no X display"), result.err.constData());
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    TestWayland test;
+    return runAttacks(&test, argc, argv);
+}
+#include "tst_wayland.moc"

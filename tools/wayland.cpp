@@ -1,0 +1,112 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+#include "wayland.h"
+
+#include <LayerShellQt/Shell>
+#include <LayerShellQt/Window>
+
+#include <QPainter>
+#include <QScreen>
+
+#include <cstring>
+#include <wayland-client.h>
+
+namespace Tool {
+namespace Wayland {
+
+bool chosen(const QStringList &arguments)
+{
+    if (arguments.contains(QLatin1String("--x11")))
+        return false;
+    if (arguments.contains(QLatin1String("--wayland")))
+        return true;
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
+}
+
+namespace {
+
+constexpr const char *LayerShell = "zwlr_layer_shell_v1";
+
+void announced(void *data, wl_registry *, uint32_t, const char *interface, uint32_t)
+{
+    if (std::strcmp(interface, LayerShell) == 0)
+        *static_cast<bool *>(data) = true;
+}
+
+void withdrawn(void *, wl_registry *, uint32_t) { }
+
+const wl_registry_listener registryListener = { announced, withdrawn };
+
+} // namespace
+
+QString compositorProblem()
+{
+    const QString name = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        ? QStringLiteral("wayland-0")
+        : qEnvironmentVariable("WAYLAND_DISPLAY");
+    wl_display *display = wl_display_connect(nullptr);
+    if (!display)
+        return QStringLiteral("cannot connect to the Wayland compositor %1").arg(name);
+    bool layerShell = false;
+    wl_registry *registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registryListener, &layerShell);
+    const bool answered = wl_display_roundtrip(display) >= 0;
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    if (!answered)
+        return QStringLiteral("the Wayland compositor %1 does not answer").arg(name);
+    if (!layerShell)
+        return QStringLiteral("the Wayland compositor %1 offers no layer-shell (%2), so no client "
+                              "can show a background there; use the compositor's own setting, "
+                              "or --x11 for an X server")
+            .arg(name, QLatin1String(LayerShell));
+    return QString();
+}
+
+void prepare()
+{
+    qputenv("QT_QPA_PLATFORM", "wayland");
+    qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+    LayerShellQt::Shell::useLayerShell();
+}
+
+Surface::Surface(QScreen *screen)
+{
+    setFlags(Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    setScreen(screen);
+    setGeometry(screen->geometry());
+    LayerShellQt::Window *layer = LayerShellQt::Window::get(this);
+    layer->setLayer(LayerShellQt::Window::LayerBackground);
+    layer->setAnchors(LayerShellQt::Window::Anchors(LayerShellQt::Window::AnchorTop
+        | LayerShellQt::Window::AnchorBottom | LayerShellQt::Window::AnchorLeft
+        | LayerShellQt::Window::AnchorRight));
+    layer->setExclusiveZone(-1);
+    layer->setKeyboardInteractivity(LayerShellQt::Window::KeyboardInteractivityNone);
+    layer->setScope(QStringLiteral("wallpaper"));
+    layer->setDesiredOutput(screen);
+}
+
+void Surface::showPicture(const VokImage::Output &output, const QImage &picture)
+{
+    m_output = output;
+    m_picture = picture;
+    m_picture.setDevicePixelRatio(output.devicePixelRatio);
+    if (!isVisible())
+        show();
+    update();
+}
+
+void Surface::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(QRect(QPoint(0, 0), size()), Qt::black);
+    // The picture has the output's ratio: drawn at the origin, one picture pixel per buffer
+    // pixel.
+    painter.drawImage(QPoint(0, 0), m_picture);
+}
+
+} // namespace Wayland
+} // namespace Tool

@@ -1,0 +1,52 @@
+// SPDX-FileCopyrightText: 2026 The libvokimage developers
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+// The tool's Wayland side: the choice of the session, the compositor's layer-shell, and one
+// background-layer surface per output.
+#pragma once
+
+#include <vokimage/vokimage.h>
+
+#include <QImage>
+#include <QRasterWindow>
+
+class QScreen;
+
+namespace Tool {
+namespace Wayland {
+
+/**
+ * True when apply with @p arguments (the command's own, "apply" first) is to show the
+ * backgrounds on Wayland: forced by --wayland, refused by --x11, else a Wayland session
+ * (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE "wayland").
+ */
+bool chosen(const QStringList &arguments);
+
+/// Why no background can be shown on the Wayland compositor; empty when it can.
+QString compositorProblem();
+
+/// Before the application object: Qt's Wayland platform with the layer-shell.
+void prepare();
+
+/// One output's background: a background-layer surface anchored to every edge, ignored by
+/// the other layers' exclusive zones, never focused.
+class Surface : public QRasterWindow
+{
+public:
+    explicit Surface(QScreen *screen);
+
+    /// The output the picture shown was made for.
+    const VokImage::Output &output() const { return m_output; }
+    /// Shows @p picture, made for @p output.
+    void showPicture(const VokImage::Output &output, const QImage &picture);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    VokImage::Output m_output;
+    QImage m_picture;
+};
+
+} // namespace Wayland
+} // namespace Tool
