@@ -39,8 +39,9 @@ bool setAliceTheme(const QByteArray &lines)
 // The Wayland socket a compositor made in Alice's runtime folder, other than @p not.
 QString socketIn(const QString &prefix)
 {
-    const QStringList names = QDir(runtimeDir()).entryList({ prefix + QLatin1Char('*') },
-        QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    const QStringList names = QDir(runtimeDir())
+                                  .entryList({ prefix + QLatin1Char('*') },
+                                      QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QString &name : names)
         if (!name.endsWith(QLatin1String(".lock")))
             return name;
@@ -112,9 +113,7 @@ public:
 
     bool message(const QStringList &arguments) const
     {
-        return run(&Alice, QStringList { QStringLiteral("swaymsg") } + arguments,
-                   options())
-                   .code
+        return run(&Alice, QStringList { QStringLiteral("swaymsg") } + arguments, options()).code
             == 0;
     }
 
@@ -157,8 +156,11 @@ QRect geometryOf(const QJsonObject &output)
 
 QString geometryText(const QRect &rect)
 {
-    return QStringLiteral("%1x%2+%3+%4").arg(rect.width()).arg(rect.height()).arg(rect.x()).arg(
-        rect.y());
+    return QStringLiteral("%1x%2+%3+%4")
+        .arg(rect.width())
+        .arg(rect.height())
+        .arg(rect.x())
+        .arg(rect.y());
 }
 
 // The library's background for @p output of @p sway, as the tool renders it for Alice.
@@ -268,16 +270,17 @@ void TestWayland::initTestCase()
         QSKIP("making users needs root in the sandbox");
     for (const char *program : { "sway", "swaymsg", "grim", "weston" })
         if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/setup --test installs it)")
-                                 .arg(QLatin1String(program))));
+            QSKIP(
+                qPrintable(QStringLiteral("%1 is not installed (scripts/setup --test installs it)")
+                               .arg(QLatin1String(program))));
     QVERIFY(QDir().mkpath(Users));
     QCOMPARE(::chmod(QFile::encodeName(Users).constData(), 0755), 0);
     if (!addUser(Alice))
         QSKIP("useradd cannot add users here");
     QVERIFY(QDir().mkpath(Alice.home() + QStringLiteral("/.vok/theme")));
     for (const QString &dir : { QStringLiteral("/.vok"), QStringLiteral("/.vok/theme") })
-        QCOMPARE(::chown(QFile::encodeName(Alice.home() + dir).constData(), Alice.uid, Alice.uid),
-            0);
+        QCOMPARE(
+            ::chown(QFile::encodeName(Alice.home() + dir).constData(), Alice.uid, Alice.uid), 0);
 }
 
 void TestWayland::init()
@@ -361,7 +364,8 @@ void TestWayland::compositorWithoutLayerShell()
     QVERIFY2(!socketIn(QStringLiteral("wayland-weston")).isEmpty(), "weston did not start");
 
     RunOptions options;
-    options.environment = { { QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-weston") } };
+    options.environment
+        = { { QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-weston") } };
     options.timeout = 20000;
     Run result = tool(&Alice, { QStringLiteral("apply") }, options);
     QCOMPARE(result.code, 1);

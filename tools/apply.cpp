@@ -280,8 +280,8 @@ int runWayland(bool greeter)
                 continue;
             }
             surface->showPicture(output, rendered.record.image);
-            printResult(QStringLiteral("wayland:") + output.name, output.geometry, rendered, true,
-                greeter);
+            printResult(
+                QStringLiteral("wayland:") + output.name, output.geometry, rendered, true, greeter);
             out().flush();
         }
     };

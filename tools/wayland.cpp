@@ -35,7 +35,8 @@ void announced(void *data, wl_registry *, uint32_t, const char *interface, uint3
         *static_cast<bool *>(data) = true;
 }
 
-void withdrawn(void *, wl_registry *, uint32_t) { }
+void withdrawn(void *, wl_registry *, uint32_t)
+{ }
 
 const wl_registry_listener registryListener = { announced, withdrawn };
 

@@ -28,6 +28,15 @@ qml=$(qmake -query QT_INSTALL_QML 2>/dev/null || /usr/lib/qt5/bin/qmake -query Q
 for f in qmldir libvokimageplugin.so; do
     [ -e "$work/root$qml/VokImage/$f" ] || { echo "FAIL: qml-module-vokimage has no $qml/VokImage/$f"; exit 1; }
 done
+# The session files as packaged: the unit runs the packaged tool.
+case "$(dpkg-deb -f "$debs"/vokimage_*.deb Recommends)" in *qtwayland5*layer-shell-qt*) ;; *) echo "FAIL: vokimage does not recommend Qt's Wayland platform and layer-shell"; exit 1 ;; esac
+for f in etc/xdg/autostart/vokimage.desktop usr/lib/systemd/user/vokimage.service; do
+    [ -e "$work/root/$f" ] || { echo "FAIL: vokimage has no /$f"; exit 1; }
+done
+grep -qx 'ExecStart=/usr/bin/vokimage apply --daemon' "$work/root/usr/lib/systemd/user/vokimage.service" || { echo "FAIL: the packaged unit does not run /usr/bin/vokimage"; exit 1; }
+mkdir -p "$work/session"
+cp "$work/root/etc/xdg/autostart/vokimage.desktop" "$work/root/usr/lib/systemd/user/vokimage.service" "$work/session/"
+"$here/../session.sh" "$work/session" "$work/root/usr/bin/vokimage"
 "$here/build-and-run.sh" "$work/root/usr" "lib/$multiarch" "$sandbox" "$data" "$work/consumers"
 LD_LIBRARY_PATH="$work/root/usr/lib/$multiarch" "$work/root/usr/bin/vokimage" --version
 echo "PASS: consumers built against the contents of the Debian packages"
