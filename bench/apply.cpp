@@ -117,7 +117,8 @@ public:
             m_process.start(QStringLiteral("Xvfb"),
                 { name, QStringLiteral("-screen"), QStringLiteral("0"),
                     QStringLiteral("%1x%2x24").arg(root.width()).arg(root.height()),
-                    QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset") });
+                    QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                    QStringLiteral("-noreset") });
             for (int i = 0; i < 100 && !m_connection; ++i) {
                 QThread::msleep(50);
                 m_connection = XOpenDisplay(name.toLatin1().constData());
@@ -127,10 +128,13 @@ public:
         }
         if (monitors.size() > 1) {
             int i = 0;
-            for (const QRect &monitor : monitors)
-                QProcess::execute(QStringLiteral("xrandr"),
+            for (const QRect &monitor : monitors) {
+                const int index = i++;
+                QProcess xrandr;
+                xrandr.setStandardOutputFile(QProcess::nullDevice());
+                xrandr.start(QStringLiteral("xrandr"),
                     { QStringLiteral("-d"), QString::fromLatin1(m_display),
-                        QStringLiteral("--setmonitor"), QStringLiteral("bench-%1").arg(i++),
+                        QStringLiteral("--setmonitor"), QStringLiteral("bench-%1").arg(index),
                         QStringLiteral("%1/%2x%3/%4+%5+%6")
                             .arg(monitor.width())
                             .arg(monitor.width() / 4)
@@ -138,7 +142,9 @@ public:
                             .arg(monitor.height() / 4)
                             .arg(monitor.x())
                             .arg(monitor.y()),
-                        i == 1 ? QStringLiteral("screen") : QStringLiteral("none") });
+                        index == 0 ? QStringLiteral("screen") : QStringLiteral("none") });
+                xrandr.waitForFinished();
+            }
         }
     }
     ~Server()
@@ -223,10 +229,10 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption toolOption(QStringLiteral("tool"), QStringLiteral("vokimage"),
-        QStringLiteral("PATH"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("runs"),
-        QStringLiteral("N"), QStringLiteral("9"));
+    const QCommandLineOption toolOption(
+        QStringLiteral("tool"), QStringLiteral("vokimage"), QStringLiteral("PATH"));
+    const QCommandLineOption runsOption(
+        QStringLiteral("runs"), QStringLiteral("runs"), QStringLiteral("N"), QStringLiteral("9"));
     const QCommandLineOption dirOption(QStringLiteral("workdir"), QStringLiteral("inputs"),
         QStringLiteral("DIR"), QStringLiteral("/tmp/bench-apply"));
     parser.addOptions({ toolOption, runsOption, dirOption });
@@ -238,8 +244,8 @@ int main(int argc, char **argv)
 
     const QString big = dir + QStringLiteral("/photo-6000x4000.jpg");
     const QString small = dir + QStringLiteral("/photo-1920x1080.jpg");
-    for (const auto &[path, size, seed] :
-        { std::tuple { big, QSize(6000, 4000), 1u }, std::tuple { small, QSize(1920, 1080), 3u } }) {
+    for (const auto &[path, size, seed] : { std::tuple { big, QSize(6000, 4000), 1u },
+             std::tuple { small, QSize(1920, 1080), 3u } }) {
         if (QFile::exists(path))
             continue;
         QImageWriter writer(path, "jpeg");

@@ -29,13 +29,9 @@ namespace {
 
 // Composes the backgrounds of @p monitors into one root-sized picture and sets it. False when
 // no background could be produced or the root window could not be set.
-bool applyOnce(const X11::Connection &connection, const QList<X11::Monitor> &monitors, bool greeter)
+bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
 {
-    const QSize rootSize = connection.rootSize();
-    QImage canvas(rootSize, QImage::Format_RGB32);
-    canvas.fill(Qt::black);
-    QPainter painter(&canvas);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    QList<X11::Placed> pictures;
     const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
     int drawn = 0;
     // Span covers the monitors' union; each monitor's name selects a picture of its own.
@@ -52,15 +48,14 @@ bool applyOnce(const X11::Connection &connection, const QList<X11::Monitor> &mon
                   << geometryText(monitor.rect) << "\n";
             continue;
         }
-        painter.drawImage(monitor.rect.topLeft(), rendered.record.image);
+        pictures.append({ monitor.rect.topLeft(), rendered.record.image });
         ++drawn;
         printResult(QStringLiteral("root:") + monitor.name, monitor.rect, rendered, true, greeter);
     }
-    painter.end();
     if (drawn == 0)
         return false;
     QString error;
-    if (!X11::setRootBackground(canvas, &error)) {
+    if (!X11::setRootBackground(pictures, &error)) {
         err() << "vokimage: cannot set the root window's background: " << error << "\n";
         return false;
     }
@@ -198,7 +193,7 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
         const QList<X11::Monitor> monitors
             = checkedMonitors(connection, monitorsFor(connection, screens));
         if (!monitors.isEmpty())
-            applyOnce(connection, monitors, greeter);
+            applyOnce(monitors, greeter);
     });
     const auto schedule = [&debounce] { debounce.start(); };
     QObject::connect(&watcher, &BackgroundWatcher::changed, [&backgroundChanged, schedule] {
@@ -378,7 +373,7 @@ int applyCommand(const QStringList &arguments)
         if (!why.isEmpty())
             return line.usageError(why);
     }
-    const bool ok = applyOnce(connection, monitors, greeter);
+    const bool ok = applyOnce(monitors, greeter);
     if (!line.isSet(daemonOption))
         return ok ? Success : Failure;
     return runDaemon(connection, screens, greeter);

@@ -4,6 +4,8 @@
 #include "x11.h"
 
 #include <QByteArray>
+#include <QPainter>
+#include <QRegion>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -170,44 +172,60 @@ unsigned long channel(int value, unsigned long mask)
         << (shift + qMax(0, bits - 8));
 }
 
-// @p picture in the visual's pixel layout; null when the visual is not a true-colour one.
-XImage *toXImage(Display *display, Visual *visual, int depth, const QImage &picture)
+bool isTrueColour(const Visual *visual)
 {
-    if (visual->c_class != TrueColor && visual->c_class != DirectColor)
-        return nullptr;
-    XImage *image = XCreateImage(display, visual, unsigned(depth), ZPixmap, 0, nullptr,
-        unsigned(picture.width()), unsigned(picture.height()), 32, 0);
+    return visual->c_class == TrueColor || visual->c_class == DirectColor;
+}
+
+// Puts @p picture (RGB32) at @p at into @p drawable: straight from the picture's memory when
+// the visual lays pixels out as Qt does, else converted pixel by pixel into an image of its own.
+bool putPicture(Display *display, Drawable drawable, GC gc, Visual *visual, int depth,
+    const QImage &picture, const QPoint &at)
+{
+    const unsigned width = unsigned(picture.width());
+    const unsigned height = unsigned(picture.height());
+    XImage *image = XCreateImage(display, visual, unsigned(depth), ZPixmap, 0, nullptr, width,
+        height, 32, picture.bytesPerLine());
     if (!image)
-        return nullptr;
-    image->data = static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * image->height));
-    if (!image->data) {
-        XDestroyImage(image);
-        return nullptr;
-    }
-    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+        return false;
     const bool native = image->bits_per_pixel == 32 && image->red_mask == 0xff0000
         && image->green_mask == 0xff00 && image->blue_mask == 0xff
         && image->byte_order
             == (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? LSBFirst : MSBFirst);
-    for (int y = 0; y < rgb.height(); ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-        if (native) {
-            std::memcpy(
-                image->data + size_t(y) * image->bytes_per_line, line, size_t(rgb.width()) * 4);
-            continue;
-        }
-        for (int x = 0; x < rgb.width(); ++x)
+    if (native) {
+        // Xlib only reads the rows; the picture keeps its memory.
+        image->data = const_cast<char *>(reinterpret_cast<const char *>(picture.constBits()));
+        XPutImage(display, drawable, gc, image, 0, 0, at.x(), at.y(), width, height);
+        image->data = nullptr;
+        XDestroyImage(image);
+        return true;
+    }
+    XDestroyImage(image);
+    image
+        = XCreateImage(display, visual, unsigned(depth), ZPixmap, 0, nullptr, width, height, 32, 0);
+    if (!image)
+        return false;
+    image->data = static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * height));
+    if (!image->data) {
+        XDestroyImage(image);
+        return false;
+    }
+    for (int y = 0; y < picture.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
             XPutPixel(image, x, y,
                 channel(qRed(line[x]), image->red_mask)
                     | channel(qGreen(line[x]), image->green_mask)
                     | channel(qBlue(line[x]), image->blue_mask));
     }
-    return image;
+    XPutImage(display, drawable, gc, image, 0, 0, at.x(), at.y(), width, height);
+    XDestroyImage(image);
+    return true;
 }
 
 } // namespace
 
-bool setRootBackground(const QImage &picture, QString *error)
+bool setRootBackground(const QList<Placed> &pictures, QString *error)
 {
     // A connection of its own: closed with RetainPermanent, its pixmap outlives this process.
     Display *display = XOpenDisplay(nullptr);
@@ -218,19 +236,36 @@ bool setRootBackground(const QImage &picture, QString *error)
     const int screen = DefaultScreen(display);
     const Window root = RootWindow(display, screen);
     const int depth = DefaultDepth(display, screen);
-    XImage *image = toXImage(display, DefaultVisual(display, screen), depth, picture);
-    if (!image) {
+    Visual *visual = DefaultVisual(display, screen);
+    if (!isTrueColour(visual)) {
         XCloseDisplay(display);
         *error = QStringLiteral("the root window's visual is not a true-colour one");
         return false;
     }
+    const QSize size(DisplayWidth(display, screen), DisplayHeight(display, screen));
     const Pixmap pixmap = XCreatePixmap(
-        display, root, unsigned(picture.width()), unsigned(picture.height()), unsigned(depth));
+        display, root, unsigned(size.width()), unsigned(size.height()), unsigned(depth));
     const GC gc = XCreateGC(display, pixmap, 0, nullptr);
-    XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, unsigned(picture.width()),
-        unsigned(picture.height()));
+    // What no picture covers is black.
+    QRegion uncovered(QRect(QPoint(0, 0), size));
+    for (const Placed &placed : pictures)
+        uncovered -= QRect(placed.position, placed.picture.size());
+    XSetForeground(display, gc, BlackPixel(display, screen));
+    for (const QRect &rect : uncovered)
+        XFillRectangle(display, pixmap, gc, rect.x(), rect.y(), unsigned(rect.width()),
+            unsigned(rect.height()));
+    // In order: a later picture lies over an earlier one where they overlap.
+    for (const Placed &placed : pictures) {
+        QImage rgb = placed.picture;
+        if (rgb.format() != QImage::Format_RGB32) {
+            rgb = QImage(placed.picture.size(), QImage::Format_RGB32);
+            QPainter painter(&rgb);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(0, 0, placed.picture);
+        }
+        putPicture(display, pixmap, gc, visual, depth, rgb, placed.position);
+    }
     XFreeGC(display, gc);
-    XDestroyImage(image);
 
     const Atom rootPixmap = XInternAtom(display, "_XROOTPMAP_ID", False);
     const Atom setRootPixmap = XInternAtom(display, "ESETROOT_PMAP_ID", False);

@@ -56,12 +56,21 @@ private:
     int m_randrEvent = -1;
 };
 
+/// A picture and where its top left corner lies on the root window.
+struct Placed
+{
+    QPoint position;
+    QImage picture;
+};
+
 /**
- * Makes @p picture (root-sized) the root window's background: a pixmap of the root's depth and
- * visual that outlives this process, published as _XROOTPMAP_ID and ESETROOT_PMAP_ID. The
- * resources of the previous such pixmap are freed. False, with @p error, when it fails.
+ * Makes @p pictures, in order (a later one over an earlier one), the root window's background:
+ * a pixmap of the root's size, depth and visual that outlives this process, black where no
+ * picture lies, published as _XROOTPMAP_ID and ESETROOT_PMAP_ID. Each picture goes to the
+ * server from its own memory, without a root-sized copy. The resources of the previous such
+ * pixmap are freed. False, with @p error, when it fails.
  */
-bool setRootBackground(const QImage &picture, QString *error);
+bool setRootBackground(const QList<Placed> &pictures, QString *error);
 
 } // namespace X11
 } // namespace Tool
