@@ -37,6 +37,7 @@ private slots:
     void callingThreadIsFree();
     void cancelledBeforeStart();
     void manyAtOnce();
+    void storesInBackground();
     void watcherSignalsChanges();
     void watcherOfTheGreeter();
 };
@@ -191,6 +192,46 @@ void TestAsync::cancelledBeforeStart()
 // Many requests at once, desktop and greeter, same and different screens, under eviction
 // pressure while the theme changes its wallpaper: every record is whole and what its map says,
 // and every stored file reads back.
+// With stores in the background, lookups from several threads return their pictures at once;
+// after waitForStores() every picture is stored, shared and kept, and reads back equal.
+void TestAsync::storesInBackground()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
+    Cache::setStoreInBackground(true);
+    const QList<QRect> screens = { QRect(0, 0, 1920, 1080), QRect(0, 0, 1280, 1024),
+        QRect(1920, 0, 2560, 1440), QRect(0, 0, 800, 1280) };
+    std::vector<Image> images(size_t(screens.size()));
+    std::vector<Cache::Origin> origins(size_t(screens.size()), Cache::Origin::None);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < screens.size(); ++i)
+        threads.emplace_back([&, i] {
+            images[size_t(i)] = getBackground(screens.at(i), i % 2 ? 2 : 1, &origins[size_t(i)]);
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    Cache::waitForStores();
+    Cache::setStoreInBackground(false);
+    for (int i = 0; i < screens.size(); ++i) {
+        const Image &image = images[size_t(i)];
+        QVERIFY(!image.image.isNull());
+        QCOMPARE(origins[size_t(i)], Cache::Origin::Rendered);
+        const QString name = Cache::getFileName(image.properties);
+        QVERIFY2(QFile::exists(CacheDir + QLatin1Char('/') + name), qPrintable(name));
+        QVERIFY2(QFile::exists(Cache::privateCacheDir() + QStringLiteral("/kept/") + name),
+            qPrintable(name));
+        bool ok = false;
+        const Image stored = Cache::loadImageCache(image.properties, &ok);
+        QVERIFY(ok);
+        QImage read = stored.image.convertToFormat(QImage::Format_RGB32);
+        read.setDevicePixelRatio(image.image.devicePixelRatio());
+        QCOMPARE(read, image.image.convertToFormat(QImage::Format_RGB32));
+        Cache::Origin again = Cache::Origin::None;
+        const Image hit = getBackground(screens.at(i), i % 2 ? 2 : 1, &again);
+        QCOMPARE(again, Cache::Origin::SharedCache);
+        QCOMPARE(hit.properties, image.properties);
+    }
+}
+
 void TestAsync::manyAtOnce()
 {
     QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));

@@ -13,13 +13,16 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace Tool {
 
@@ -27,21 +30,44 @@ using namespace VokImage;
 
 namespace {
 
-// Composes the backgrounds of @p monitors into one root-sized picture and sets it. False when
+// Renders the backgrounds of @p monitors and sets them as the root window's. False when
 // no background could be produced or the root window could not be set.
 bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
 {
     QList<X11::Placed> pictures;
     const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
-    int drawn = 0;
     // Span covers the monitors' union; each monitor's name selects a picture of its own.
     QList<QRect> rects;
     for (const X11::Monitor &monitor : monitors)
         rects.append(monitor.rect);
-    for (const X11::Monitor &monitor : monitors) {
-        const Rendered rendered
-            = renderScreen(background, { monitor.rect, 1, unionOf(rects), monitor.name });
+    const QRect desktop = unionOf(rects);
+    // The monitors render in parallel, as many at a time as there are cores; each thread's
+    // messages come back with its picture.
+    struct Job
+    {
+        Rendered rendered;
+        QList<HeldMessage> messages;
+    };
+    const int parallel = qMax(1, QThread::idealThreadCount());
+    std::vector<Job> jobs(size_t(monitors.size()));
+    for (int first = 0; first < monitors.size(); first += parallel) {
+        std::vector<std::thread> threads;
+        for (int i = first; i < qMin(first + parallel, int(monitors.size())); ++i)
+            threads.emplace_back([&, i] {
+                const X11::Monitor &monitor = monitors.at(i);
+                jobs[size_t(i)].rendered
+                    = renderScreen(background, { monitor.rect, 1, desktop, monitor.name });
+                jobs[size_t(i)].messages = takeHeldMessages();
+            });
+        for (std::thread &thread : threads)
+            thread.join();
+    }
+    int drawn = 0;
+    for (int i = 0; i < monitors.size(); ++i) {
+        const X11::Monitor &monitor = monitors.at(i);
+        const Rendered &rendered = jobs[size_t(i)].rendered;
         const bool failed = rendered.record.image.isNull();
+        adoptMessages(jobs[size_t(i)].messages);
         releaseMessages(failed);
         if (failed) {
             err() << "vokimage: no background could be produced for " << monitor.name << " "
@@ -55,7 +81,10 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
     if (drawn == 0)
         return false;
     QString error;
-    if (!X11::setRootBackground(pictures, &error)) {
+    const bool set = X11::setRootBackground(pictures, &error);
+    // The pictures were stored while they went to the server.
+    Cache::waitForStores();
+    if (!set) {
         err() << "vokimage: cannot set the root window's background: " << error << "\n";
         return false;
     }
@@ -340,6 +369,8 @@ int applyCommand(const QStringList &arguments)
         arguments, { greeterOption(), screenOption(), daemonOption, x11Option, waylandOption });
     if (code >= 0)
         return code;
+    // A picture is shown first and stored while it goes to the screen.
+    Cache::setStoreInBackground(true);
     if (line.isSet(x11Option) && line.isSet(waylandOption))
         return line.usageError(QStringLiteral("give --x11 or --wayland, not both"));
     if (QGuiApplication::platformName() == QLatin1String("wayland")) {

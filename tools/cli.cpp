@@ -15,8 +15,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace Tool {
@@ -38,22 +40,18 @@ namespace {
 bool reportToStandardError = false;
 Verbosity verbosity = Verbosity::Normal;
 
-bool holding = true;
-
-struct HeldMessage
-{
-    QtMsgType type;
-    QString text;
-};
+std::atomic<bool> holding { true };
 
 QList<HeldMessage> &held()
 {
-    static QList<HeldMessage> list;
+    static thread_local QList<HeldMessage> list;
     return list;
 }
 
 void printMessage(const QString &text)
 {
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
     out().flush();
     err() << text << "\n";
     err().flush();
@@ -114,6 +112,18 @@ void releaseMessages(bool failed)
             if (message.type != QtDebugMsg && message.type != QtInfoMsg)
                 printMessage(message.text);
     held().clear();
+}
+
+QList<HeldMessage> takeHeldMessages()
+{
+    QList<HeldMessage> taken;
+    taken.swap(held());
+    return taken;
+}
+
+void adoptMessages(const QList<HeldMessage> &messages)
+{
+    held().append(messages);
 }
 
 QStringList heldMessages()

@@ -42,6 +42,16 @@ void setHoldMessages(bool hold);
 /// The held messages, without printing them.
 QStringList heldMessages();
 
+/// Messages are held per thread: a render on another thread takes its messages and hands them
+/// to the thread that prints its result.
+struct HeldMessage
+{
+    QtMsgType type;
+    QString text;
+};
+QList<HeldMessage> takeHeldMessages();
+void adoptMessages(const QList<HeldMessage> &messages);
+
 /// One command's command line: its options, its help and its usage errors.
 class CommandLine
 {

@@ -51,6 +51,19 @@ enum class Origin {
  */
 VOKIMAGE_EXPORT QString privateCacheDir();
 
+/**
+ * With @p enabled, a picture rendered by a lookup is returned as soon as it is rendered, and
+ * stored (shared copy, kept copy) on a thread of its own while the caller shows it; off by
+ * default, when a lookup returns after the store. Until the store is done, other lookups of the
+ * same map, here or in other processes, do not find it. waitForStores() waits for the stores
+ * begun so far; the application object's end and the process's exit wait for them too, so
+ * nothing is lost on a normal exit. For a program that shows one picture and ends (a wallpaper
+ * setter): its picture appears before the cache is written.
+ */
+VOKIMAGE_EXPORT void setStoreInBackground(bool enabled);
+/// Waits until every store begun in the background is done.
+VOKIMAGE_EXPORT void waitForStores();
+
 /// Size in bytes above which each store first removes the oldest removable file.
 constexpr quint64 MaxCacheSize = 104857600;
 

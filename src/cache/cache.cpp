@@ -10,12 +10,16 @@
 #include "internal/sharedfiles_p.h"
 #include "render/render_p.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -341,6 +345,68 @@ bool save(const Image &image, const Key &key, bool keep)
     return writeRecord(own.get(), key, record, mode);
 }
 
+namespace {
+
+// The stores running in the background, waited for by waitForStores() and at exit.
+class BackgroundStores
+{
+public:
+    ~BackgroundStores() { wait(); }
+
+    std::atomic<bool> enabled { false };
+
+    void start(const Image &record, const Key &key)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_waitAtQuit && QCoreApplication::instance()) {
+            qAddPostRoutine(waitForStores);
+            m_waitAtQuit = true;
+        }
+        m_threads.emplace_back([record, key] {
+            if (!save(record, key, true))
+                vokWarning(cache) << "Error save image cache";
+        });
+    }
+
+    void wait()
+    {
+        for (;;) {
+            std::vector<std::thread> running;
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                running.swap(m_threads);
+            }
+            if (running.empty())
+                return;
+            for (std::thread &thread : running)
+                thread.join();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::thread> m_threads;
+    bool m_waitAtQuit = false;
+};
+
+BackgroundStores &backgroundStores()
+{
+    static BackgroundStores stores;
+    return stores;
+}
+
+} // namespace
+
+void setStoreInBackground(bool enabled)
+{
+    backgroundStores().enabled = enabled;
+}
+
+void waitForStores()
+{
+    backgroundStores().wait();
+}
+
 Image renderAndStore(
     const QMap<QString, QVariant> &properties, const Key &key, Origin *origin, StagedRender *staged)
 {
@@ -352,7 +418,9 @@ Image renderAndStore(
         return Image();
     }
     const Image record { properties, image };
-    if (!save(record, key, true))
+    if (backgroundStores().enabled)
+        backgroundStores().start(record, key);
+    else if (!save(record, key, true))
         vokWarning(cache) << "Error save image cache";
     if (origin)
         *origin = Origin::Rendered;
