@@ -354,9 +354,11 @@ int runWayland(bool greeter)
 int applyCommand(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("apply"),
-        QStringLiteral("Set the X root window's background: each monitor's background (the "
-                       "desktop's, or the greeter's with --greeter), published for compositors "
-                       "and terminals as _XROOTPMAP_ID and ESETROOT_PMAP_ID."));
+        QStringLiteral("Show each monitor's background (the desktop's, or the greeter's with "
+                       "--greeter): on X11 as the root window's background, published for "
+                       "compositors and terminals as _XROOTPMAP_ID and ESETROOT_PMAP_ID; in a "
+                       "Wayland session on a background-layer surface per output, kept until "
+                       "SIGTERM."));
     const QCommandLineOption daemonOption(QStringLiteral("daemon"),
         QStringLiteral("Stay running and apply again when the monitor layout or a configuration "
                        "file changes; stop on SIGTERM or SIGINT."));

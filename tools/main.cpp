@@ -34,7 +34,8 @@ const QList<Command> &commands()
         { "logo", "render the logo alone for screens",
             [](const QStringList &a) { return imageCommand(QStringLiteral("logo"), a); } },
         { "apply",
-            "set the X root window's background for every monitor (--daemon follows changes)",
+            "show the backgrounds on the X root window or every Wayland output (--daemon follows "
+            "changes)",
             applyCommand },
         { "check", "explain the configuration and what will not show as configured", checkCommand },
         { "properties", "print the property maps of screens as JSON", propertiesCommand },
