@@ -642,6 +642,39 @@ void TestTool::applyMonitors()
     const QImage perOutput = server.rootImage();
     QCOMPARE(perOutput.pixelColor(500, 400), QColor(0x20, 0x40, 0x80));
     QCOMPARE(perOutput.pixelColor(1300, 200), QColor(0xa0, 0x40, 0x20));
+
+    // Two monitors of one size show one picture, rendered and stored once; it is the picture
+    // the right one gets on its own.
+    const XServer twins(QSize(1280, 480));
+    QVERIFY2(twins.display(), "Xvfb did not start");
+    QVERIFY(twins.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("a"),
+        QStringLiteral("640/170x480/130+0+0"), QStringLiteral("screen") }));
+    QVERIFY(twins.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("b"),
+        QStringLiteral("640/170x480/130+640+0"), QStringLiteral("none") }));
+    QVERIFY(writeConfig(Theme,
+        "WallPaper=/tmp/panorama.png\nLogoPixmap=/usr/share/wallpapers/logo/"
+        "selka_logo_dark.svg\n"));
+    QDir(CacheDir).removeRecursively();
+    const Result once = tool({ QStringLiteral("apply") }, twins.name());
+    QCOMPARE(once.code, 0);
+    QVERIFY2(once.out.contains("root:a  640x480+0+0  rendered"), once.out.constData());
+    QVERIFY2(
+        once.out.contains("root:b  640x480+640+0  the picture of root:a"), once.out.constData());
+    QCOMPARE(QDir(CacheDir).entryList(QDir::Files).size(), 1);
+    QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                      QStringLiteral("640x480+640+0"), QStringLiteral("-o"),
+                      QStringLiteral("twin.png") })
+                 .code,
+        0);
+    const QImage own(Out + QStringLiteral("/twin.png"));
+    const QImage shown = twins.rootImage();
+    QVERIFY(samePixels(shown, QRect(0, 0, 640, 480), own));
+    QVERIFY(samePixels(shown, QRect(640, 0, 640, 480), own));
+    // Span shapes each part by its position: the two render apart.
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
+    const Result apart = tool({ QStringLiteral("apply") }, twins.name());
+    QCOMPARE(apart.code, 0);
+    QVERIFY2(!apart.out.contains("the picture of"), apart.out.constData());
 }
 
 // --daemon applies again after a theme change and after a monitor change, and stops on

@@ -30,6 +30,47 @@ using namespace VokImage;
 
 namespace {
 
+// The map of @p monitor's background with its position taken out; empty when the position
+// shapes the picture (Span).
+QMap<QString, QVariant> mapWithoutPosition(
+    const X11::Monitor &monitor, const QRect &desktop, bool greeter)
+{
+    const Output output { monitor.rect, 1, desktop, monitor.name };
+    QMap<QString, QVariant> map
+        = greeter ? getWallpaperOrvProperties(output) : getWallpaperProperties(output);
+    if (map.contains(QLatin1String(Keys::ImageDesktop)))
+        return {};
+    map.insert(greeter ? getLogoOrvProperties(monitor.rect) : getLogoProperties(monitor.rect));
+    const QRect atOrigin(QPoint(0, 0), monitor.rect.size());
+    for (const char *key : { Keys::ImageScreen, Keys::LogoScreen })
+        if (map.contains(QLatin1String(key)))
+            map[QLatin1String(key)] = atOrigin;
+    return map;
+}
+
+// For each monitor, the earlier monitor that shows the same picture (the same size and maps
+// that differ only in position), or -1: that picture is rendered and stored once.
+std::vector<int> samePictures(
+    const QList<X11::Monitor> &monitors, const QRect &desktop, bool greeter)
+{
+    std::vector<int> same(size_t(monitors.size()), -1);
+    std::map<int, QMap<QString, QVariant>> maps;
+    const auto mapOf = [&](int i) -> const QMap<QString, QVariant> & {
+        auto it = maps.find(i);
+        if (it == maps.end())
+            it = maps.emplace(i, mapWithoutPosition(monitors.at(i), desktop, greeter)).first;
+        return it->second;
+    };
+    for (int i = 1; i < monitors.size(); ++i)
+        for (int j = 0; j < i; ++j)
+            if (same[size_t(j)] < 0 && monitors.at(j).rect.size() == monitors.at(i).rect.size()
+                && !mapOf(i).isEmpty() && mapOf(i) == mapOf(j)) {
+                same[size_t(i)] = j;
+                break;
+            }
+    return same;
+}
+
 // Renders the backgrounds of @p monitors and sets them as the root window's. False when
 // no background could be produced or the root window could not be set.
 bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
@@ -41,6 +82,7 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
     for (const X11::Monitor &monitor : monitors)
         rects.append(monitor.rect);
     const QRect desktop = unionOf(rects);
+    const std::vector<int> same = samePictures(monitors, desktop, greeter);
     // The monitors render in parallel, as many at a time as there are cores; each thread's
     // messages come back with its picture.
     struct Job
@@ -50,9 +92,13 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
     };
     const int parallel = qMax(1, QThread::idealThreadCount());
     std::vector<Job> jobs(size_t(monitors.size()));
-    for (int first = 0; first < monitors.size(); first += parallel) {
+    QList<int> toRender;
+    for (int i = 0; i < monitors.size(); ++i)
+        if (same[size_t(i)] < 0)
+            toRender.append(i);
+    for (int first = 0; first < toRender.size(); first += parallel) {
         std::vector<std::thread> threads;
-        for (int i = first; i < qMin(first + parallel, int(monitors.size())); ++i)
+        for (const int i : toRender.mid(first, parallel))
             threads.emplace_back([&, i] {
                 const X11::Monitor &monitor = monitors.at(i);
                 jobs[size_t(i)].rendered
@@ -65,6 +111,18 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
     int drawn = 0;
     for (int i = 0; i < monitors.size(); ++i) {
         const X11::Monitor &monitor = monitors.at(i);
+        const int source = same[size_t(i)];
+        if (source >= 0) {
+            const Rendered &shared = jobs[size_t(source)].rendered;
+            if (shared.record.image.isNull())
+                continue;
+            pictures.append({ monitor.rect.topLeft(), shared.record.image });
+            ++drawn;
+            report() << "root:" << monitor.name << "  " << geometryText(monitor.rect)
+                     << "  the picture of root:" << monitors.at(source).name << "\n";
+            report().flush();
+            continue;
+        }
         const Rendered &rendered = jobs[size_t(i)].rendered;
         const bool failed = rendered.record.image.isNull();
         adoptMessages(jobs[size_t(i)].messages);
