@@ -316,6 +316,15 @@ void TestWayland::outputsShowTheirBackgrounds()
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
 
+    // A running output changes mode, and another its scale.
+    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
+        QStringLiteral("mode"), QStringLiteral("1024x768") }));
+    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-3"),
+        QStringLiteral("scale"), QStringLiteral("2") }));
+    wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+    QCOMPARE(shown(sway, QStringLiteral("HEADLESS-1")).size(), QSize(1024, 768));
+
     const QImage before = shown(sway, QStringLiteral("HEADLESS-1"));
     QVERIFY(setAliceTheme("WallPaper=#2a7f3f\n"));
     wrong = waitForBackgrounds(sway);

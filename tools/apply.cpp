@@ -338,6 +338,10 @@ int runWayland(bool greeter)
             if (screen->geometry().isEmpty())
                 continue;
             std::unique_ptr<Wayland::Surface> &surface = surfaces[screen];
+            // Qt sets a surface's buffer scale when it is made: an output whose scale changed
+            // gets a new surface.
+            if (surface && surface->devicePixelRatio() != screen->devicePixelRatio())
+                surface.reset();
             if (!surface)
                 surface = std::make_unique<Wayland::Surface>(screen);
             const Output output
