@@ -200,6 +200,8 @@ QStringList waitForBackgrounds(const Sway &sway, int milliseconds = 20000)
         const QJsonArray outputs = sway.outputs();
         for (const QJsonValue &value : outputs) {
             const QJsonObject output = value.toObject();
+            if (!output.value(QStringLiteral("active")).toBool())
+                continue;
             const QString name = output.value(QStringLiteral("name")).toString();
             const QImage want = expected(sway, output);
             if (want.isNull() || shown(sway, name) != want)
@@ -324,6 +326,17 @@ void TestWayland::outputsShowTheirBackgrounds()
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     QCOMPARE(shown(sway, QStringLiteral("HEADLESS-1")).size(), QSize(1024, 768));
+
+    // An output goes away and comes back.
+    QVERIFY(sway.message(
+        { QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("disable") }));
+    wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
+    QCOMPARE(apply.process().state(), QProcess::Running);
+    QVERIFY(sway.message(
+        { QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("enable") }));
+    wrong = waitForBackgrounds(sway);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
 
     const QImage before = shown(sway, QStringLiteral("HEADLESS-1"));
     QVERIFY(setAliceTheme("WallPaper=#2a7f3f\n"));
