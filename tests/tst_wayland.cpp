@@ -136,8 +136,15 @@ public:
     }
 
 private:
+    // The configuration, written after the sockets of earlier compositors are removed (a
+    // killed compositor leaves them behind).
     static QString config()
     {
+        QDir runtime(runtimeDir());
+        for (const QString &name :
+            runtime.entryList({ QStringLiteral("wayland-*"), QStringLiteral("sway-ipc.*") },
+                QDir::System | QDir::Files))
+            runtime.remove(name);
         const QString path = Alice.home() + QStringLiteral("/sway.conf");
         writeAs(Alice, path, "xwayland disable\n");
         return path;
