@@ -3,6 +3,8 @@
 
 #include "x11.h"
 
+#include "png/png_p.h"
+
 #include <QByteArray>
 #include <QPainter>
 #include <QRegion>
@@ -172,13 +174,28 @@ unsigned long channel(int value, unsigned long mask)
         << (shift + qMax(0, bits - 8));
 }
 
+// True when @p image's rows hold exactly what RGB32 would: opaque pixels of 32 bits.
+bool sameBytesAsRgb32(const QImage &image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+        return true;
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return VokImage::Png::allOpaque(image, image.rect());
+    default:
+        return false;
+    }
+}
+
 bool isTrueColour(const Visual *visual)
 {
     return visual->c_class == TrueColor || visual->c_class == DirectColor;
 }
 
-// Puts @p picture (RGB32) at @p at into @p drawable: straight from the picture's memory when
-// the visual lays pixels out as Qt does, else converted pixel by pixel into an image of its own.
+// Puts @p picture (RGB32, or opaque pixels of 32 bits) at @p at into @p drawable: straight from the
+// picture's memory when the visual lays pixels out as Qt does, else converted pixel by pixel into
+// an image of its own.
 bool putPicture(Display *display, Drawable drawable, GC gc, Visual *visual, int depth,
     const QImage &picture, const QPoint &at)
 {
@@ -257,7 +274,7 @@ bool setRootBackground(const QList<Placed> &pictures, QString *error)
     // In order: a later picture lies over an earlier one where they overlap.
     for (const Placed &placed : pictures) {
         QImage rgb = placed.picture;
-        if (rgb.format() != QImage::Format_RGB32) {
+        if (!sameBytesAsRgb32(rgb)) {
             rgb = QImage(placed.picture.size(), QImage::Format_RGB32);
             QPainter painter(&rgb);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
