@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -362,30 +363,47 @@ public:
             qAddPostRoutine(waitForStores);
             m_waitAtQuit = true;
         }
-        m_threads.emplace_back([record, key] {
-            if (!save(record, key, true))
-                vokWarning(cache) << "Error save image cache";
-        });
+        // Stores that are done are joined here, so that a long-running program keeps none.
+        for (auto it = m_stores.begin(); it != m_stores.end();) {
+            if (*it->done) {
+                it->thread.join();
+                it = m_stores.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        m_stores.push_back({ std::thread([record, key, done] {
+                                if (!save(record, key, true))
+                                    vokWarning(cache) << "Error save image cache";
+                                *done = true;
+                            }),
+            done });
     }
 
     void wait()
     {
         for (;;) {
-            std::vector<std::thread> running;
+            std::vector<Store> running;
             {
                 const std::lock_guard<std::mutex> lock(m_mutex);
-                running.swap(m_threads);
+                running.swap(m_stores);
             }
             if (running.empty())
                 return;
-            for (std::thread &thread : running)
-                thread.join();
+            for (Store &store : running)
+                store.thread.join();
         }
     }
 
 private:
+    struct Store
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
     std::mutex m_mutex;
-    std::vector<std::thread> m_threads;
+    std::vector<Store> m_stores;
     bool m_waitAtQuit = false;
 };
 
