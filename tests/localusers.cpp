@@ -164,6 +164,11 @@ bool writeAs(const User &user, const QString &path, const QByteArray &data, mode
         && ::chmod(native.constData(), mode) == 0;
 }
 
+bool writeTheme(const User &user, const QByteArray &lines)
+{
+    return writeAs(user, user.home() + QStringLiteral("/.vok/theme/current.themerc"), lines);
+}
+
 bool isMagenta(QRgb pixel)
 {
     return qRed(pixel) > 200 && qGreen(pixel) < 80 && qBlue(pixel) > 200;

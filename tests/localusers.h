@@ -84,6 +84,8 @@ private:
 
 /// Adds @p user to the system with a 0700 home under Users.
 bool addUser(const User &user);
+/// Writes @p user's desktop theme file (its folder must exist).
+bool writeTheme(const User &user, const QByteArray &lines);
 /// Writes @p data to @p path as @p user's file.
 bool writeAs(const User &user, const QString &path, const QByteArray &data, mode_t mode = 0644);
 /// True when some pixel of @p image is the private pictures' magenta.

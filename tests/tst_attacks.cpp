@@ -72,7 +72,7 @@ void TestAttacks::initTestCase()
             QSKIP("useradd cannot add users here");
     // The desktop of each user and the greeter use the generated wallpaper in one colour.
     for (const User &user : { Alice, Mallory, Bob }) {
-        QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/theme/current.themerc"),
+        QVERIFY(writeTheme(user,
             "WallPaper=vok-default\nLogoPixmap=/usr/share/wallpapers/logo/selka_logo_dark.svg\n"));
         QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/paletterc"),
             "PrimaryColor=" + Colour.toUtf8() + "\n"));

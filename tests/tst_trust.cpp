@@ -42,11 +42,6 @@ QString privatePicture()
     return Alice.home() + QStringLiteral("/private.png");
 }
 
-bool setAliceTheme(const QByteArray &lines)
-{
-    return writeAs(Alice, Alice.home() + QStringLiteral("/.vok/theme/current.themerc"), lines);
-}
-
 bool chownTo(const User &user, const QString &path)
 {
     return ::chown(QFile::encodeName(path).constData(), user.uid, user.uid) == 0;
@@ -277,7 +272,7 @@ void TestTrust::init()
 // when its kept copy is put back; root's background from system artwork stays served to all.
 void TestTrust::privatePicturesStayPrivate()
 {
-    QVERIFY(setAliceTheme("WallPaper=" + privatePicture().toUtf8() + "\nWallPaperPos=Crop\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=" + privatePicture().toUtf8() + "\nWallPaperPos=Crop\n"));
     const QString out = Alice.home() + QStringLiteral("/bg.png");
     QCOMPARE(background(&Alice, QStringLiteral("320x200"), out).code, 0);
     QVERIFY(showsSecret(QImage(out)));
@@ -305,7 +300,7 @@ void TestTrust::privatePicturesStayPrivate()
             QStringLiteral("400x300"), QStringLiteral("-o"),
             Mallory.home() + QStringLiteral("/g.png") });
     QVERIFY2(greeter.out.contains("from cache"), greeter.out.constData());
-    QVERIFY(setAliceTheme("WallPaper=/usr/share/wallpapers/vok-default-light.jpg\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=/usr/share/wallpapers/vok-default-light.jpg\n"));
     QCOMPARE(background(&Alice, QStringLiteral("320x200"), out).code, 0);
     for (const QString &file : filesIn(CacheDir))
         QCOMPARE(modeOf(file), mode_t(0644));
@@ -555,8 +550,7 @@ void TestTrust::sharedDirectoryBound()
         const QString own = user.home() + QStringLiteral("/photo.jpg");
         QVERIFY(QFile::copy(QStringLiteral("/tmp/photo.jpg"), own));
         QVERIFY(chownTo(user, own));
-        QVERIFY(writeAs(user, user.home() + QStringLiteral("/.vok/theme/current.themerc"),
-            "WallPaper=" + own.toUtf8() + "\n"));
+        QVERIFY(writeTheme(user, "WallPaper=" + own.toUtf8() + "\n"));
         QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
         QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
     }
@@ -597,8 +591,8 @@ void TestTrust::highResolutionLogoIsOptional()
     const QString sharp = QStringLiteral("/tmp/logo@2x.png");
     QVERIFY(writeTestImage(logo, solidImage(QSize(32, 32), Qt::red)));
     QVERIFY(chownTo(Alice, logo));
-    QVERIFY(setAliceTheme(
-        "WallPaper=#336699\nLogoPixmap=" + logo.toUtf8() + "\nLogoPosition=Center\n"));
+    QVERIFY(writeTheme(
+        Alice, "WallPaper=#336699\nLogoPixmap=" + logo.toUtf8() + "\nLogoPosition=Center\n"));
     const QString out = Alice.home() + QStringLiteral("/logo-bg.png");
     const QStringList request { QStringLiteral("background"), QStringLiteral("--screen"),
         QStringLiteral("320x200"), QStringLiteral("--scale"), QStringLiteral("2"),
@@ -660,7 +654,7 @@ void TestTrust::checkReadsAsTheLibrary()
     QCOMPARE(run(&Mallory, { QStringLiteral("mkfifo"), QStringLiteral("/tmp/logo_1280_white.png") })
                  .code,
         0);
-    QVERIFY(setAliceTheme("WallPaper=#336699\nLogoPixmap=/tmp/logo\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=#336699\nLogoPixmap=/tmp/logo\n"));
     const RunOptions quick { QString(), {}, 30000 };
     const QStringList check { QStringLiteral("check"), QStringLiteral("--screen"),
         QStringLiteral("1280x720") };
@@ -675,7 +669,7 @@ void TestTrust::checkReadsAsTheLibrary()
     // A 1 GiB gzip SVG of hers as wallpaper.
     const QString bomb = Alice.home() + QStringLiteral("/bomb.svg");
     QVERIFY(writeAs(Alice, bomb, gzipBomb(qint64(1) << 30)));
-    QVERIFY(setAliceTheme("WallPaper=" + bomb.toUtf8() + "\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=" + bomb.toUtf8() + "\n"));
     result = tool(&Alice, check, quick);
     QVERIFY2(result.out.contains(bomb.toUtf8() + " refused: compressed"), result.out.constData());
     int code = -1;
@@ -695,7 +689,7 @@ void TestTrust::checkReadsAsTheLibrary()
                      QStringLiteral("/tmp/root-only/secret.png"), QStringLiteral("/tmp/link.png") })
                  .code,
         0);
-    QVERIFY(setAliceTheme("WallPaper=/tmp/link.png\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/link.png\n"));
     result = tool(&Alice, check, quick);
     QCOMPARE(result.code, 1);
     QVERIFY2(!result.out.contains("/tmp/link.png (png"), result.out.constData());

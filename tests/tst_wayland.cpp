@@ -31,12 +31,7 @@ QString runtimeDir()
     return Alice.home() + QStringLiteral("/runtime");
 }
 
-bool setAliceTheme(const QByteArray &lines)
-{
-    return writeAs(Alice, Alice.home() + QStringLiteral("/.vok/theme/current.themerc"), lines);
-}
-
-// The Wayland socket a compositor made in Alice's runtime folder, other than @p not.
+// The first Wayland or IPC socket named @p prefix... in Alice's runtime folder; empty when none.
 QString socketIn(const QString &prefix)
 {
     const QStringList names = QDir(runtimeDir())
@@ -49,25 +44,36 @@ QString socketIn(const QString &prefix)
 }
 
 // A compositor run by Alice, killed by the destructor.
-class Compositor
+// A program run by Alice, killed by the destructor: the environment of her session, with
+// @p extra set (an empty value removes the variable); a compositor's output is discarded.
+class AliceProcess
 {
 public:
-    explicit Compositor(const QStringList &command, const QMap<QString, QString> &extra = {})
+    enum class Output { Kept, Discarded };
+
+    AliceProcess(const QStringList &command, const QMap<QString, QString> &extra,
+        Output output = Output::Discarded)
     {
         QProcessEnvironment env = environmentOf(&Alice);
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
-            env.insert(it.key(), it.value());
+        for (auto it = extra.constBegin(); it != extra.constEnd(); ++it) {
+            if (it.value().isEmpty())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(Alice.home());
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice());
+        if (output == Output::Discarded) {
+            m_process.setStandardOutputFile(QProcess::nullDevice());
+            m_process.setStandardErrorFile(QProcess::nullDevice());
+        }
         const QStringList as = commandAs(&Alice, command);
         m_process.start(as.first(), as.mid(1));
     }
-    ~Compositor() { kill(); }
-    Compositor(const Compositor &) = delete;
-    Compositor &operator=(const Compositor &) = delete;
+    ~AliceProcess() { kill(); }
+    AliceProcess(const AliceProcess &) = delete;
+    AliceProcess &operator=(const AliceProcess &) = delete;
 
     void kill()
     {
@@ -76,18 +82,20 @@ public:
             m_process.waitForFinished(5000);
         }
     }
-    bool running() const { return m_process.state() == QProcess::Running; }
+    QProcess &process() { return m_process; }
+    // The program itself, not setpriv: setpriv execs it.
+    qint64 pid() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
 };
 
 // sway on the headless backend, its outputs handled through swaymsg.
-class Sway : public Compositor
+class Sway : public AliceProcess
 {
 public:
     Sway()
-        : Compositor({ QStringLiteral("sway"), QStringLiteral("-c"), config() },
+        : AliceProcess({ QStringLiteral("sway"), QStringLiteral("-c"), config() },
             { { QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless") },
                 { QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman") },
                 { QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1") } })
@@ -221,41 +229,14 @@ QStringList waitForBackgrounds(const Sway &sway, int milliseconds = 20000)
     return wrong;
 }
 
-// vokimage apply run by Alice in the session of @p sway.
-class Apply
+// vokimage apply run by Alice in the session of a compositor, its output kept.
+class Apply : public AliceProcess
 {
 public:
     Apply(const QStringList &arguments, const QMap<QString, QString> &session)
-    {
-        QProcessEnvironment env = environmentOf(&Alice);
-        for (auto it = session.constBegin(); it != session.constEnd(); ++it) {
-            if (it.value().isEmpty())
-                env.remove(it.key());
-            else
-                env.insert(it.key(), it.value());
-        }
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(Alice.home());
-        const QStringList as
-            = commandAs(&Alice, QStringList { Tool, QStringLiteral("apply") } + arguments);
-        m_process.start(as.first(), as.mid(1));
-    }
-    ~Apply()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    Apply(const Apply &) = delete;
-    Apply &operator=(const Apply &) = delete;
-
-    QProcess &process() { return m_process; }
-    // The tool itself, not setpriv: setpriv execs it.
-    qint64 pid() const { return m_process.processId(); }
-
-private:
-    QProcess m_process;
+        : AliceProcess(
+            QStringList { Tool, QStringLiteral("apply") } + arguments, session, Output::Kept)
+    { }
 };
 
 } // namespace
@@ -295,7 +276,7 @@ void TestWayland::initTestCase()
 void TestWayland::init()
 {
     clearCaches();
-    QVERIFY(setAliceTheme(""));
+    QVERIFY(writeTheme(Alice, ""));
 }
 
 // Two outputs, one at scale 2, show exactly the library's backgrounds; so does an output made
@@ -346,7 +327,7 @@ void TestWayland::outputsShowTheirBackgrounds()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
 
     const QImage before = shown(sway, QStringLiteral("HEADLESS-1"));
-    QVERIFY(setAliceTheme("WallPaper=#2a7f3f\n"));
+    QVERIFY(writeTheme(Alice, "WallPaper=#2a7f3f\n"));
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     const QImage after = shown(sway, QStringLiteral("HEADLESS-1"));
@@ -384,8 +365,10 @@ void TestWayland::endsWithTheCompositor()
 // whose compositor does not answer.
 void TestWayland::compositorWithoutLayerShell()
 {
-    Compositor weston({ QStringLiteral("weston"), QStringLiteral("--backend=headless-backend.so"),
-        QStringLiteral("--socket=wayland-weston"), QStringLiteral("--idle-time=0") });
+    AliceProcess weston(
+        { QStringLiteral("weston"), QStringLiteral("--backend=headless-backend.so"),
+            QStringLiteral("--socket=wayland-weston"), QStringLiteral("--idle-time=0") },
+        {});
     QElapsedTimer timer;
     timer.start();
     while (socketIn(QStringLiteral("wayland-weston")).isEmpty() && timer.elapsed() < 15000)

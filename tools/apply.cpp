@@ -10,7 +10,6 @@
 #include "x11.h"
 
 #include <QGuiApplication>
-#include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
