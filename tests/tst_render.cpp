@@ -5,6 +5,7 @@
 
 #include <vokimage/vokimage.h>
 
+#include <QColorSpace>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -14,6 +15,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstdio>
+
+#include <jpeglib.h>
 
 using namespace VokImage;
 
@@ -67,6 +71,61 @@ QImage fullDecodeCrop(const QString &path, const QSize &screen)
     return out;
 }
 
+// The crop as Qt's reader decodes the file at the size that covers the screen, its centre
+// drawn in Source mode over a transparent surface.
+QImage readerCrop(const QString &path, const QSize &screen)
+{
+    QImageReader reader(path);
+    const QSize cover = reader.size().scaled(screen, Qt::KeepAspectRatioByExpanding);
+    reader.setScaledSize(cover);
+    const QImage decoded = reader.read();
+    QImage expected(screen, QImage::Format_ARGB32_Premultiplied);
+    expected.fill(Qt::transparent);
+    QPainter painter(&expected);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QPointF offset(
+        (cover.width() - screen.width()) * 0.5, (cover.height() - screen.height()) * 0.5);
+    painter.drawImage(QRectF(QPointF(), QSizeF(screen)), decoded, QRectF(offset, QSizeF(screen)));
+    return expected;
+}
+
+// @p image as a baseline JPEG written by libjpeg with the luma sampling @p h x @p v, a restart
+// marker every @p restart MCUs (0: none) and @p marker (an APPn segment) when given.
+QByteArray libjpegFile(const QImage &image, int h, int v, int restart,
+    const QByteArray &marker = QByteArray(), int markerCode = JPEG_APP0 + 2)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 88, TRUE);
+    info.comp_info[0].h_samp_factor = h;
+    info.comp_info[0].v_samp_factor = v;
+    info.restart_interval = unsigned(restart);
+    jpeg_start_compress(&info, TRUE);
+    if (!marker.isEmpty())
+        jpeg_write_marker(&info, markerCode,
+            reinterpret_cast<const JOCTET *>(marker.constData()), unsigned(marker.size()));
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<uchar *>(rgb.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char *>(buffer), int(size));
+    free(buffer);
+    return bytes;
+}
+
 // The largest difference of one channel over the pictures; @p mean gets the mean one.
 int largestChannelDifference(const QImage &a, const QImage &b, double *mean = nullptr)
 {
@@ -115,6 +174,7 @@ private slots:
     void stretch();
     void crop();
     void cropReducedJpeg();
+    void jpegDecodedInParts();
     void undecodableAndUnknownPlacement();
     void overlay();
     void blurRules();
@@ -381,20 +441,8 @@ void TestRender::cropReducedJpeg()
     // where the surface is a view of the picture's rows (a crop of whole rows at a whole
     // offset), with a logo drawn over it.
     for (const QSize screen : { QSize(1280, 720), QSize(1280, 719), QSize(1000, 900) }) {
-        const QSize cover = photo.size().scaled(screen, Qt::KeepAspectRatioByExpanding);
-        QImageReader reader(path);
-        reader.setScaledSize(cover);
-        const QImage decoded = reader.read();
-        QCOMPARE(decoded.size(), cover);
-        QImage expected(screen, QImage::Format_ARGB32_Premultiplied);
-        expected.fill(Qt::transparent);
+        QImage expected = readerCrop(path, screen);
         QPainter painter(&expected);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        const QPointF offset(
-            (cover.width() - screen.width()) * 0.5, (cover.height() - screen.height()) * 0.5);
-        painter.drawImage(
-            QRectF(QPointF(), QSizeF(screen)), decoded, QRectF(offset, QSizeF(screen)));
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.drawImage(
             getLogoPosition(QSize(100, 100), QRect(QPoint(), screen), LogoPosition::TopLeft),
             QImage(m_coords100));
@@ -418,6 +466,62 @@ void TestRender::cropReducedJpeg()
                  engine.render(wallpaperMap(path, QRect(QPoint(), big), 3)).toImage(),
                  fullDecodeCrop(path, big)),
         0);
+}
+
+void TestRender::jpegDecodedInParts()
+{
+    // Large crops of JPEGs of every common sampling, odd sizes, restart markers and an ICC
+    // profile: the pixels of Qt's reader at the covering size, whatever the threads did.
+    QImage photo(2501, 1667, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 28) - 8;
+            photo.setPixel(x, y,
+                qRgb(qBound(0, x * 255 / 2501 + grain, 255),
+                    qBound(0, (x / 7 + y / 3) % 2 ? 200 + grain : 30, 255),
+                    qBound(0, y * 255 / 1667 - grain, 255)));
+        }
+    QByteArray icc("ICC_PROFILE\0\1\1", 14);
+    icc += QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    struct Case
+    {
+        const char *name;
+        QByteArray bytes;
+    };
+    const QImage turned = photo.transformed(QTransform().rotate(90));
+    const QByteArray sampled420 = libjpegFile(photo, 2, 2, 0);
+    const QList<Case> cases {
+        { "4:2:0", sampled420 },
+        { "4:2:2", libjpegFile(photo, 2, 1, 0) },
+        { "4:4:4", libjpegFile(photo, 1, 1, 0) },
+        { "4:4:0 tall", libjpegFile(turned, 1, 2, 0) },
+        { "restart markers", libjpegFile(photo, 2, 2, 5) },
+        { "ICC profile", libjpegFile(photo, 2, 2, 0, icc) },
+        { "cut short", sampled420.left(sampled420.size() * 2 / 3) },
+        { "damaged", sampled420.left(sampled420.size() / 2) + QByteArray(4000, '\x55')
+                + sampled420.mid(sampled420.size() / 2 + 4000) },
+    };
+    for (const Case &c : cases) {
+        const QString path = m_dir.filePath(QStringLiteral("parts.jpg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        for (const QSize screen :
+            { QSize(1920, 1080), QSize(1280, 1000), QSize(1500, 1499), QSize(2400, 1350),
+                QSize(1250, 800), QSize(1700, 1000) }) {
+            RenderEngine engine;
+            const QImage image
+                = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();
+            QVERIFY2(image == readerCrop(path, screen),
+                qPrintable(QStringLiteral("%1 on %2x%3")
+                               .arg(QLatin1String(c.name))
+                               .arg(screen.width())
+                               .arg(screen.height())));
+        }
+    }
 }
 
 void TestRender::undecodableAndUnknownPlacement()

@@ -18,10 +18,8 @@
 #include <QPixmap>
 #include <QXmlStreamReader>
 
-#include <csetjmp>
-#include <cstdio>
+#include <QThread>
 
-#include <jpeglib.h>
 #include <zlib.h>
 
 namespace VokImage {
@@ -357,7 +355,12 @@ QImage ImageFile::readCovering(const QSize &size) const
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
         if (pictureFormat == "jpeg" && target.width() < source.width()
             && target.height() < source.height()) {
-            const QImage image = read(target);
+            // A large upright picture is decoded by parts on several threads.
+            QImage image;
+            if (upright() && qint64(target.width()) * target.height() >= JpegPartsPixels)
+                image = decodeJpegInParts(m_bytes, target, qMin(QThread::idealThreadCount(), 8));
+            if (image.isNull())
+                image = read(target);
             if (image.size() == target)
                 return image;
         }
@@ -373,48 +376,6 @@ QImage ImageFile::readCovering(const QSize &size) const
     return QPixmap::fromImage(read())
         .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
         .toImage();
-}
-
-namespace {
-
-struct JpegError
-{
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void jpegFail(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegError *>(info->err)->jump, 1);
-}
-
-void jpegQuiet(j_common_ptr, int)
-{ }
-
-} // namespace
-
-bool isProgressiveJpeg(const QByteArray &data)
-{
-    // libjpeg reads the markers up to the first scan, as it will when decoding.
-    jpeg_decompress_struct info;
-    JpegError error;
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = jpegFail;
-    error.manager.emit_message = jpegQuiet;
-    jpeg_create_decompress(&info);
-    bool progressive = false;
-    if (!setjmp(error.jump)) {
-        jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(data.constData()),
-            static_cast<unsigned long>(data.size()));
-        if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK)
-            progressive = jpeg_has_multiple_scans(&info);
-    } else {
-        // A header libjpeg cannot read fails to decode as well; a progressive frame read before
-        // the failure still counts.
-        progressive = info.progressive_mode;
-    }
-    jpeg_destroy_decompress(&info);
-    return progressive;
 }
 
 PictureInfo inspectPicture(const QString &path)

@@ -87,6 +87,17 @@ constexpr qint64 MaxProgressiveJpegPixels = qint64(32) << 20;
 /// True when the JPEG @p data is progressive (or has several scans), as libjpeg reads it.
 bool isProgressiveJpeg(const QByteArray &data);
 
+/// Decoded sizes from which a JPEG is decoded by parts on several threads.
+constexpr qint64 JpegPartsPixels = qint64(1) << 20;
+
+/**
+ * The baseline colour JPEG @p data at @p scaledSize, the same pixels as Qt's reader gives with
+ * that scaled size (libjpeg's M/8 scaling, then a smooth scale), decoded in up to @p parts parts
+ * on as many threads. A null image for pictures it does not decode (progressive, grey, CMYK)
+ * and when libjpeg fails or warns: Qt's reader is then the one to use.
+ */
+QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int parts);
+
 /// The gzip stream @p data inflated, or false when it is damaged or inflates beyond @p limit.
 bool inflateGzip(const QByteArray &data, qint64 limit, QByteArray *out);
 
