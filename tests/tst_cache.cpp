@@ -37,6 +37,7 @@ private slots:
     void storeAndHit();
     void pictureEncoding();
     void damagedPixels();
+    void hitGivesUpFilePages();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
     void cacheDirUnusable();
@@ -368,6 +369,51 @@ void TestCache::cacheDirUnusable()
 
 // Rendered backgrounds are also kept in the private cache: after a reboot (the temporary
 // directory emptied) the kept copy serves, and the shared directory gets it back.
+// The process's resident memory and its peak since the peak was last reset, in bytes.
+static QPair<qint64, qint64> residentMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    qint64 rss = -1, peak = -1;
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 2 && fields[0] == "VmRSS:")
+                rss = fields[1].toLongLong() * 1024;
+            if (fields.size() >= 2 && fields[0] == "VmHWM:")
+                peak = fields[1].toLongLong() * 1024;
+        }
+    return { rss, peak };
+}
+
+void TestCache::hitGivesUpFilePages()
+{
+    // A hit decodes the mapped file and gives up its pages behind the decoder: the peak grows
+    // by the picture and a little, not by the picture and the file.
+    const QSize size(2400, 1800);
+    const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/large"));
+    const QImage picture = testPicture(QStringLiteral("noise"), size);
+    QVERIFY(Cache::saveImageCache(Image { map, picture }));
+    const qint64 fileSize = QFileInfo(cachePath(map)).size();
+    QVERIFY(fileSize > qint64(size.width()) * size.height() * 3);
+    for (int round = 0; round < 2; ++round) {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+        clear.close();
+        const qint64 before = residentMemory().first;
+        bool ok = false;
+        const Image hit = Cache::loadImageCache(map, &ok);
+        const qint64 peak = residentMemory().second;
+        QVERIFY(ok);
+        QCOMPARE(hit.image.convertToFormat(QImage::Format_ARGB32),
+            picture.convertToFormat(QImage::Format_ARGB32));
+        const qint64 grown = peak - before;
+        qInfo("peak grew by %lld KiB for a picture of %lld KiB and a file of %lld KiB",
+            grown / 1024, hit.image.sizeInBytes() / 1024, fileSize / 1024);
+        QVERIFY2(
+            grown < hit.image.sizeInBytes() + fileSize / 2, qPrintable(QString::number(grown)));
+    }
+}
+
 void TestCache::damagedPixels()
 {
     // One changed byte among the stored pixel rows still decodes: the chunks' CRCs find it, for

@@ -112,8 +112,8 @@ QByteArray libjpegFile(const QImage &image, int h, int v, int restart,
     info.restart_interval = unsigned(restart);
     jpeg_start_compress(&info, TRUE);
     if (!marker.isEmpty())
-        jpeg_write_marker(&info, markerCode,
-            reinterpret_cast<const JOCTET *>(marker.constData()), unsigned(marker.size()));
+        jpeg_write_marker(&info, markerCode, reinterpret_cast<const JOCTET *>(marker.constData()),
+            unsigned(marker.size()));
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<uchar *>(rgb.constScanLine(int(info.next_scanline)));
@@ -500,7 +500,8 @@ void TestRender::jpegDecodedInParts()
         { "restart markers", libjpegFile(photo, 2, 2, 5) },
         { "ICC profile", libjpegFile(photo, 2, 2, 0, icc) },
         { "cut short", sampled420.left(sampled420.size() * 2 / 3) },
-        { "damaged", sampled420.left(sampled420.size() / 2) + QByteArray(4000, '\x55')
+        { "damaged",
+            sampled420.left(sampled420.size() / 2) + QByteArray(4000, '\x55')
                 + sampled420.mid(sampled420.size() / 2 + 4000) },
     };
     for (const Case &c : cases) {
@@ -509,9 +510,8 @@ void TestRender::jpegDecodedInParts()
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.bytes);
         file.close();
-        for (const QSize screen :
-            { QSize(1920, 1080), QSize(1280, 1000), QSize(1500, 1499), QSize(2400, 1350),
-                QSize(1250, 800), QSize(1700, 1000) }) {
+        for (const QSize screen : { QSize(1920, 1080), QSize(1280, 1000), QSize(1500, 1499),
+                 QSize(2400, 1350), QSize(1250, 800), QSize(1700, 1000) }) {
             RenderEngine engine;
             const QImage image
                 = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();

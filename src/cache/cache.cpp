@@ -108,7 +108,10 @@ Image loadFrom(int dirFd, bool shared, const QMap<QString, QVariant> &properties
     std::thread helper;
     if (beside)
         helper = std::thread([&beside, &bytes] { beside(bytes); });
-    const QImage image = decodeRecord(bytes, key, properties, surfaceSize(properties), why);
+    // The file's pages are given up behind the decoder, unless the helper reads them too.
+    const QImage image = decodeRecord(
+        bytes, key, properties, surfaceSize(properties), why,
+        beside ? std::function<void(qint64)>() : [&file](qint64 count) { file.release(count); });
     if (helper.joinable())
         helper.join();
     return image.isNull() ? Image() : Image { properties, image };

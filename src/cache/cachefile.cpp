@@ -41,7 +41,8 @@ qint64 largestRecord(const Key &key, const QSize &surface)
 }
 
 QImage decodeRecord(const QByteArray &data, const Key &key,
-    const QMap<QString, QVariant> &properties, const QSize &expected, QString *why)
+    const QMap<QString, QVariant> &properties, const QSize &expected, QString *why,
+    const std::function<void(qint64)> &done)
 {
     if (!data.startsWith(key.bytes)) {
         const QMap<QString, QVariant> stored = Utils::ByteArrayToProperties(data);
@@ -57,7 +58,9 @@ QImage decodeRecord(const QByteArray &data, const Key &key,
     // The PNG is decoded only when its header announces the expected size.
     if (size >= 4 && qFromBigEndian<qint32>(part) != 0
         && Png::pngSize(part + 4, size - 4) == expected)
-        image = Png::decodePng(part + 4, size - 4, expected);
+        image = Png::decodePng(part + 4, size - 4, expected,
+            done ? [&](qint64 count) { done(count + key.bytes.size() + 4); }
+                 : std::function<void(qint64)>());
     if (image.isNull())
         QDebug(why) << "Error image is null";
     return image;

@@ -496,6 +496,7 @@ MappedFile::~MappedFile()
 MappedFile::MappedFile(MappedFile &&other) noexcept
     : m_data(std::exchange(other.m_data, nullptr))
     , m_size(std::exchange(other.m_size, 0))
+    , m_released(std::exchange(other.m_released, 0))
 { }
 
 MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
@@ -503,6 +504,7 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
     MappedFile old(std::move(*this));
     m_data = std::exchange(other.m_data, nullptr);
     m_size = std::exchange(other.m_size, 0);
+    m_released = std::exchange(other.m_released, 0);
     return *this;
 }
 
@@ -510,6 +512,16 @@ QByteArray MappedFile::bytes() const
 {
     return m_data ? QByteArray::fromRawData(static_cast<const char *>(m_data), int(m_size))
                   : QByteArray();
+}
+
+void MappedFile::release(qint64 count)
+{
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t end = qMin(size_t(qMax<qint64>(0, count)), m_size) / page * page;
+    if (m_data && end > m_released) {
+        ::madvise(static_cast<char *>(m_data) + m_released, end - m_released, MADV_DONTNEED);
+        m_released = end;
+    }
 }
 
 bool existsAt(int dirFd, const QString &name)

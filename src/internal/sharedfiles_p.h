@@ -192,11 +192,15 @@ public:
 
     /// The contents, without a copy: valid while this mapping lives.
     QByteArray bytes() const;
+    /// Gives up the memory of the whole pages among the first @p count bytes; they are read
+    /// from the file again when touched.
+    void release(qint64 count);
 
 private:
     friend bool mapNoFollowAt(int, const QString &, qint64, MappedFile *, uid_t *);
     void *m_data = nullptr;
     size_t m_size = 0;
+    size_t m_released = 0;
 };
 
 /**

@@ -428,11 +428,23 @@ public:
             }
             m_chunks.push_back({ data + at + 4, length + 4 });
             at += length + 12;
+            m_ends.push_back(at);
             if (memcmp(data + at - length - 8, "IEND", 4) == 0)
                 break;
         }
+        m_checked = std::make_unique<std::atomic<bool>[]>(m_chunks.size());
+        for (size_t i = 0; i < m_chunks.size(); ++i)
+            m_checked[i] = false;
         if (size >= ParallelBytes)
             m_helper = std::thread([this] { run(); });
+    }
+
+    // The bytes from the start whose chunks are all checked; called from one thread only.
+    size_t checkedBytes()
+    {
+        while (m_firstUnchecked < m_chunks.size() && m_checked[m_firstUnchecked])
+            ++m_firstUnchecked;
+        return m_firstUnchecked == 0 ? 0 : m_ends[m_firstUnchecked - 1];
     }
     CrcCheck(const CrcCheck &) = delete;
     CrcCheck &operator=(const CrcCheck &) = delete;
@@ -463,10 +475,14 @@ private:
             const uLong crc = crc32_z(crc32(0, nullptr, 0), chunk.typeAndData, chunk.length);
             if (crc != qFromBigEndian<quint32>(chunk.typeAndData + chunk.length))
                 m_bad = true;
+            m_checked[i] = true;
         }
     }
 
     std::vector<Chunk> m_chunks;
+    std::vector<size_t> m_ends; // where each chunk ends
+    std::unique_ptr<std::atomic<bool>[]> m_checked;
+    size_t m_firstUnchecked = 0;
     std::atomic<size_t> m_next { 0 };
     std::atomic<bool> m_bad { false };
     std::thread m_helper;
@@ -518,11 +534,17 @@ QSize pngSize(const char *data, qint64 size)
     return QSize(int(width), int(height));
 }
 
-QImage decodePng(const char *data, qint64 size, const QSize &expected)
+QImage decodePng(
+    const char *data, qint64 size, const QSize &expected, const std::function<void(qint64)> &done)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
     CrcCheck crcs(bytes, size_t(size));
     PngMemory::Source source { bytes, size_t(size), 0 };
+    // Bytes are done once the decoder has read them and their chunks' CRCs are checked.
+    const std::function<void(size_t)> progress
+        = [&](size_t read) { done(qint64(qMin(read, crcs.checkedBytes()))); };
+    if (done)
+        source.progress = &progress;
     QImage image;
     std::vector<unsigned char> row(size_t(expected.width()) * 3);
     switch (readRows(&source, expected, &image, row.data())) {

@@ -9,7 +9,9 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QImage>
+
 #include <QRect>
+#include <functional>
 
 namespace VokImage {
 namespace Png {
@@ -23,9 +25,14 @@ bool encodePng(const QImage &image, QByteArrayList *pieces);
 /// The size a PNG's header announces; invalid when @p data does not begin like a PNG.
 QSize pngSize(const char *data, qint64 size);
 
-/// The picture of a PNG of exactly @p expected size, decoded as Qt's reader decodes it; null
-/// when the data is not such a PNG.
-QImage decodePng(const char *data, qint64 size, const QSize &expected);
+/**
+ * The picture of a PNG of exactly @p expected size, decoded as Qt's reader decodes it; null
+ * when the data is not such a PNG. @p done (may be empty) is told, as decoding goes on, how
+ * many bytes from the start of @p data are no longer read: a mapped file can give up their
+ * pages.
+ */
+QImage decodePng(const char *data, qint64 size, const QSize &expected,
+    const std::function<void(qint64)> &done = std::function<void(qint64)>());
 
 /// True when every pixel of @p area of the 32-bit picture @p image is opaque.
 bool allOpaque(const QImage &image, const QRect &area);

@@ -9,6 +9,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <functional>
 
 namespace VokImage {
 namespace PngMemory {
@@ -19,6 +20,10 @@ struct Source
     const unsigned char *data;
     size_t size;
     size_t offset;
+    // Told the offset read up to each time another ReportBytes have been read; may be null.
+    const std::function<void(size_t)> *progress = nullptr;
+    size_t reported = 0;
+    static constexpr size_t ReportBytes = size_t(1) << 20;
 };
 
 /// The read function of png_set_read_fn() for a Source; data cut short is an error.
@@ -29,6 +34,10 @@ inline void read(png_structp png, png_bytep data, png_size_t length)
         png_error(png, "truncated");
     memcpy(data, source->data + source->offset, length);
     source->offset += length;
+    if (source->progress && source->offset - source->reported >= Source::ReportBytes) {
+        source->reported = source->offset;
+        (*source->progress)(source->offset);
+    }
 }
 
 /// The error function: back to the setjmp() of guarded().
