@@ -30,6 +30,8 @@ class TestCache : public QObject
 
 private:
     void encodings(const QSize &size);
+    void sizeLimitFor(const QSize &size);
+    void keptFor(const QSize &size);
 
 private slots:
     void initTestCase();
@@ -37,7 +39,7 @@ private slots:
     void storeAndHit();
     void pictureEncoding();
     void damagedPixels();
-    void hitGivesUpFilePages();
+    void largePicturesInLittleMemory();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
     void cacheDirUnusable();
@@ -385,29 +387,38 @@ static QPair<qint64, qint64> residentMemory()
     return { rss, peak };
 }
 
-void TestCache::hitGivesUpFilePages()
+// Resets the process's peak of resident memory to what it uses now.
+static bool resetPeakMemory()
 {
-    // A hit decodes the mapped file and gives up its pages behind the decoder: the peak grows
-    // by the picture and a little, not by the picture and the file.
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+void TestCache::largePicturesInLittleMemory()
+{
+    // A store writes the file as it encodes it, and a hit gives up the mapped file's pages
+    // behind the decoder: neither holds the whole file in memory besides the picture.
     const QSize size(2400, 1800);
     const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/large"));
     const QImage picture = testPicture(QStringLiteral("noise"), size);
+    QVERIFY(resetPeakMemory());
+    qint64 before = residentMemory().first;
     QVERIFY(Cache::saveImageCache(Image { map, picture }));
+    qint64 grown = residentMemory().second - before;
     const qint64 fileSize = QFileInfo(cachePath(map)).size();
     QVERIFY(fileSize > qint64(size.width()) * size.height() * 3);
+    qInfo("store: peak grew by %lld KiB for a file of %lld KiB", grown / 1024, fileSize / 1024);
+    QVERIFY2(grown < fileSize * 3 / 4, qPrintable(QString::number(grown)));
     for (int round = 0; round < 2; ++round) {
-        QFile clear(QStringLiteral("/proc/self/clear_refs"));
-        QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
-        clear.close();
-        const qint64 before = residentMemory().first;
+        QVERIFY(resetPeakMemory());
+        before = residentMemory().first;
         bool ok = false;
         const Image hit = Cache::loadImageCache(map, &ok);
-        const qint64 peak = residentMemory().second;
+        grown = residentMemory().second - before;
         QVERIFY(ok);
         QCOMPARE(hit.image.convertToFormat(QImage::Format_ARGB32),
             picture.convertToFormat(QImage::Format_ARGB32));
-        const qint64 grown = peak - before;
-        qInfo("peak grew by %lld KiB for a picture of %lld KiB and a file of %lld KiB",
+        qInfo("hit: peak grew by %lld KiB for a picture of %lld KiB and a file of %lld KiB",
             grown / 1024, hit.image.sizeInBytes() / 1024, fileSize / 1024);
         QVERIFY2(
             grown < hit.image.sizeInBytes() + fileSize / 2, qPrintable(QString::number(grown)));
@@ -456,12 +467,21 @@ void TestCache::damagedPixels()
 
 void TestCache::keptAcrossReboot()
 {
-    const PropertyMap map = wallpaperMap(QSize(48, 32));
+    // Small records are stored from memory, large ones written as they are encoded.
+    for (const QSize &size : { QSize(48, 32), QSize(1200, 900) }) {
+        QVERIFY(QDir(CacheDir).removeRecursively());
+        keptFor(size);
+    }
+}
+
+void TestCache::keptFor(const QSize &size)
+{
+    const PropertyMap map = wallpaperMap(size);
     const QString kept
         = Cache::privateCacheDir() + QStringLiteral("/kept/") + Cache::getFileName(map);
     QDir(Cache::privateCacheDir()).removeRecursively();
     // A picture stored alone is not kept.
-    QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(48, 32), Qt::red) }));
+    QVERIFY(Cache::saveImageCache(Image { map, solidImage(size, Qt::red) }));
     QVERIFY(!QFile::exists(kept));
     QVERIFY(QDir(CacheDir).removeRecursively());
 
@@ -497,10 +517,19 @@ void TestCache::keptAcrossReboot()
 
 void TestCache::sizeLimit()
 {
-    QVERIFY(QDir().mkpath(CacheDir));
+    // A small record stored from memory, a large one written as it is encoded: the same room.
     QCOMPARE(Cache::MaxCacheSize, quint64(104857600));
-    const PropertyMap map = wallpaperMap(QSize(16, 16));
-    const Image record { map, solidImage(QSize(16, 16), Qt::green) };
+    for (const QSize &size : { QSize(16, 16), QSize(1200, 900) }) {
+        QVERIFY(QDir(CacheDir).removeRecursively());
+        sizeLimitFor(size);
+    }
+}
+
+void TestCache::sizeLimitFor(const QSize &size)
+{
+    QVERIFY(QDir().mkpath(CacheDir));
+    const PropertyMap map = wallpaperMap(size);
+    const Image record { map, solidImage(size, Qt::green) };
     QVERIFY(Cache::saveImageCache(record));
     const qint64 own = QFileInfo(cachePath(map)).size();
     // Links and directories neither count nor go; a hidden file counts.

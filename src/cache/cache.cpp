@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -318,24 +319,87 @@ Image load(const QMap<QString, QVariant> &properties, const Key &key, bool *ok, 
     return record;
 }
 
+namespace {
+
+// Pictures from this many pixels are written to their files as they are encoded.
+constexpr qint64 StreamedPixels = qint64(1) << 20;
+
+enum class Streamed { Stored, NoRoom, NotStored };
+
+// Stores the record of @p image in the shared directory and, with @p keep, its kept copy,
+// handing the bytes to both files as they are encoded, so that the record is never whole in
+// memory. NoRoom as saveShared(); NotStored, leaving nothing behind, when the directory is not
+// one to use as it is or a write fails: the store from memory deals with those as it always has.
+Streamed saveStreamed(const Image &image, const Key &key, bool keep, mode_t mode)
+{
+    SharedFiles::DirectoryState state = SharedFiles::DirectoryState::Missing;
+    FileDescriptor dir = sharedDir(false, &state);
+    if (state == SharedFiles::DirectoryState::Missing)
+        dir = sharedDir(true);
+    else if (state != SharedFiles::DirectoryState::Trusted)
+        return Streamed::NotStored;
+    if (!dir.isValid())
+        return Streamed::NotStored;
+    SharedFiles::AtomicFile shared(dir.get(), key.name, mode);
+    if (!shared.isOpen())
+        return Streamed::NotStored;
+    // The kept copy is best effort and silent, as keepCopy()'s.
+    FileDescriptor keptDir;
+    std::optional<SharedFiles::AtomicFile> kept;
+    if (keep) {
+        const FileDescriptor base = privateDir(true);
+        keptDir = base.isValid()
+            ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, true)
+            : FileDescriptor();
+        if (keptDir.isValid())
+            kept.emplace(keptDir.get(), key.name, mode);
+    }
+    const bool encoded = encodeRecord(key, image.image, [&](const QByteArray &piece) {
+        if (kept)
+            kept->write(piece);
+        return shared.write(piece);
+    });
+    if (!encoded)
+        return Streamed::NotStored;
+    // Room is made as for a record in memory: the file being written is not counted.
+    if (!makeRoom(dir.get(), quint64(shared.size()), shared.temporaryName()))
+        return Streamed::NoRoom;
+    if (shared.commit(false) != SharedFiles::WriteResult::Written)
+        return Streamed::NotStored;
+    if (kept && kept->isOpen()) {
+        makeRoomQuietly(keptDir.get(), quint64(kept->size()), kept->temporaryName());
+        kept->commit(false);
+    }
+    return Streamed::Stored;
+}
+
+} // namespace
+
 bool save(const Image &image, const Key &key, bool keep)
 {
+    const mode_t mode = modeFor(image.properties);
+    const Streamed streamed = qint64(image.image.width()) * image.image.height() >= StreamedPixels
+        ? saveStreamed(image, key, keep, mode)
+        : Streamed::NotStored;
+    if (streamed == Streamed::Stored)
+        return true;
     QByteArrayList record;
     if (!encodeRecord(key, image.image, &record)) {
         vokWarning(cache) << "Error encode image" << key.name;
         return false;
     }
-    const mode_t mode = modeFor(image.properties);
-    // The kept copy is written on another thread while the shared one is stored; it stays only
-    // beside a stored shared copy.
-    std::thread keeper;
-    if (keep)
-        keeper = std::thread([&key, &record, mode] { keepCopy(key, record, mode); });
-    const SharedStore shared = saveShared(key, record, mode);
-    if (keeper.joinable())
-        keeper.join();
-    if (shared == SharedStore::Stored)
-        return true;
+    if (streamed == Streamed::NotStored) {
+        // The kept copy is written on another thread while the shared one is stored; it stays
+        // only beside a stored shared copy.
+        std::thread keeper;
+        if (keep)
+            keeper = std::thread([&key, &record, mode] { keepCopy(key, record, mode); });
+        const SharedStore shared = saveShared(key, record, mode);
+        if (keeper.joinable())
+            keeper.join();
+        if (shared == SharedStore::Stored)
+            return true;
+    }
     if (keep)
         removeKept(key);
     // Another user's directory, file or bytes, or no room: the private directory serves this

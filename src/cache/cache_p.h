@@ -61,6 +61,9 @@ Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin
 /// A cache file's contents, in pieces to be written one after another: the key's byte form,
 /// then the image in QDataStream's form.
 bool encodeRecord(const Key &key, const QImage &image, QByteArrayList *record);
+/// As encodeRecord() above, handing the bytes to @p write in order as they are made.
+bool encodeRecord(
+    const Key &key, const QImage &image, const std::function<bool(const QByteArray &)> &write);
 /**
  * The image of a cache file's contents @p data when they begin with the key's byte form and
  * hold a PNG of exactly @p expected size; otherwise null, with @p why telling the failure in
@@ -80,25 +83,30 @@ struct Weights
     quint64 evictable = 0; ///< the files the caller may remove
 };
 
+/*
+ * In the functions below, @p writing (may be empty) names the file being written for the store
+ * the room is made for: it is neither weighed nor removed.
+ */
+
 /**
  * The bytes the caller could free in the directory open on @p dirFd: its own regular files
  * (every one for root), each counted by what it occupies on disk but never above its size, so
  * that a sparse file weighs nothing.
  */
-quint64 evictableSize(int dirFd);
+quint64 evictableSize(int dirFd, const QByteArray &writing = QByteArray());
 /// The weights of every file and of the caller's files in the directory open on @p dirFd.
-Weights weigh(int dirFd);
+Weights weigh(int dirFd, const QByteArray &writing = QByteArray());
 /// Removes the oldest regular file of the directory that the caller may remove.
-void removeOldest(int dirFd);
+void removeOldest(int dirFd, const QByteArray &writing = QByteArray());
 /**
  * Before a store of @p incoming bytes into the directory open on @p dirFd: when all its files
  * weigh more than the limit, warns and removes the oldest file the caller may remove. False
  * when there are files of others, and they and the new one together would be above the limit.
  */
-bool makeRoom(int dirFd, quint64 incoming);
+bool makeRoom(int dirFd, quint64 incoming, const QByteArray &writing = QByteArray());
 /// Removes the oldest files of the directory, silently, until @p incoming more bytes fit the
 /// limit.
-void makeRoomQuietly(int dirFd, quint64 incoming);
+void makeRoomQuietly(int dirFd, quint64 incoming, const QByteArray &writing = QByteArray());
 
 } // namespace Cache
 } // namespace VokImage

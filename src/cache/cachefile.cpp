@@ -20,16 +20,26 @@ constexpr qint64 MaxCacheFileSize = qint64(1) << 30;
 // Room for PNG chunks besides the pixel rows.
 constexpr qint64 MaxPngOverhead = 1 << 20;
 
+// The record's first bytes: the key's, then QDataStream's QImage form: a marker, then a PNG.
+QByteArray recordHead(const Key &key, const QImage &image)
+{
+    QByteArray head = key.bytes;
+    const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
+    head.append(marker, 4);
+    return head;
+}
+
 } // namespace
 
 bool encodeRecord(const Key &key, const QImage &image, QByteArrayList *record)
 {
-    QByteArray head = key.bytes;
-    // QDataStream's QImage form: a marker, then a PNG.
-    const char marker[4] = { 0, 0, 0, char(image.isNull() ? 0 : 1) };
-    head.append(marker, 4);
-    *record = QByteArrayList { head };
+    *record = QByteArrayList { recordHead(key, image) };
     return image.isNull() || Png::encodePng(image, record);
+}
+
+bool encodeRecord(const Key &key, const QImage &image, const Png::Pieces &write)
+{
+    return write(recordHead(key, image)) && (image.isNull() || Png::encodePng(image, write));
 }
 
 qint64 largestRecord(const Key &key, const QSize &surface)

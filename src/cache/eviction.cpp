@@ -23,14 +23,16 @@ namespace Cache {
 namespace {
 
 // Calls @p visit with the name and status of each regular file directly in the directory open
-// on @p dirFd; links are not followed.
-template <typename Visit> void forEachFile(int dirFd, Visit visit)
+// on @p dirFd but @p writing; links are not followed.
+template <typename Visit> void forEachFile(int dirFd, const QByteArray &writing, Visit visit)
 {
     const std::unique_ptr<DIR, SharedFiles::DirectoryCloser> listing
         = SharedFiles::listEntries(dirFd);
     if (!listing)
         return;
     while (const struct dirent *entry = ::readdir(listing.get())) {
+        if (!writing.isEmpty() && writing == entry->d_name)
+            continue;
         struct stat st;
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             visit(entry->d_name, st);
@@ -58,10 +60,10 @@ SharedFiles::FileDescriptor openDirectory(const QString &dir)
 
 } // namespace
 
-Weights weigh(int dirFd)
+Weights weigh(int dirFd, const QByteArray &writing)
 {
     Weights weights;
-    forEachFile(dirFd, [&weights](const char *, const struct stat &st) {
+    forEachFile(dirFd, writing, [&weights](const char *, const struct stat &st) {
         weights.all += weight(st);
         if (mayRemove(st))
             weights.evictable += weight(st);
@@ -69,18 +71,18 @@ Weights weigh(int dirFd)
     return weights;
 }
 
-quint64 evictableSize(int dirFd)
+quint64 evictableSize(int dirFd, const QByteArray &writing)
 {
-    return weigh(dirFd).evictable;
+    return weigh(dirFd, writing).evictable;
 }
 
-void removeOldest(int dirFd)
+void removeOldest(int dirFd, const QByteArray &writing)
 {
     // The oldest file by modification time (to the millisecond), the greatest name first among
     // equals: QDir's Time | Reversed order, found in one pass without converting times.
     QByteArray oldest;
     qint64 oldestTime = 0;
-    forEachFile(dirFd, [&](const char *name, const struct stat &st) {
+    forEachFile(dirFd, writing, [&](const char *name, const struct stat &st) {
         if (!mayRemove(st))
             return;
         const qint64 time = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
@@ -99,13 +101,13 @@ void removeOldest(int dirFd)
         vokWarning(cache) << "Error remove file" << QFile::decodeName(oldest);
 }
 
-bool makeRoom(int dirFd, quint64 incoming)
+bool makeRoom(int dirFd, quint64 incoming, const QByteArray &writing)
 {
-    Weights weights = weigh(dirFd);
+    Weights weights = weigh(dirFd, writing);
     if (weights.all > MaxCacheSize) {
         vokWarning(cache) << "Cache size is exceeded MAX CACHE SIZE:" << MaxCacheSize;
-        removeOldest(dirFd);
-        weights = weigh(dirFd);
+        removeOldest(dirFd, writing);
+        weights = weigh(dirFd, writing);
     }
     // Other users' files are not the caller's to remove: when they leave no room, the caller
     // stores elsewhere.
@@ -113,11 +115,11 @@ bool makeRoom(int dirFd, quint64 incoming)
     return foreign == 0 || foreign + incoming <= MaxCacheSize;
 }
 
-void makeRoomQuietly(int dirFd, quint64 incoming)
+void makeRoomQuietly(int dirFd, quint64 incoming, const QByteArray &writing)
 {
-    for (quint64 size = evictableSize(dirFd); size + incoming > MaxCacheSize;) {
-        removeOldest(dirFd);
-        const quint64 after = evictableSize(dirFd);
+    for (quint64 size = evictableSize(dirFd, writing); size + incoming > MaxCacheSize;) {
+        removeOldest(dirFd, writing);
+        const quint64 after = evictableSize(dirFd, writing);
         if (after >= size)
             break;
         size = after;

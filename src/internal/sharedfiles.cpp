@@ -375,52 +375,88 @@ WriteResult writeAtomically(
     return writeAtomicallyAt(dir.get(), target.fileName(), pieces, sync, mode, error);
 }
 
+AtomicFile::AtomicFile(int dirFd, const QString &name, mode_t mode)
+    : m_dirFd(dirFd)
+    , m_final(QFile::encodeName(name))
+{
+    // A fresh name beside the target, made exclusively: nothing planted there is opened.
+    for (int attempt = 0; attempt < 100 && !m_file.isValid(); ++attempt) {
+        m_temporary = '.' + m_final + '.'
+            + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        m_file = FileDescriptor(::openat(dirFd, m_temporary.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, PrivateFileMode));
+        if (!m_file.isValid() && errno != EEXIST)
+            break;
+    }
+    if (!m_file.isValid()) {
+        m_errno = errno;
+        m_temporary.clear();
+    } else if (::fchmod(m_file.get(), mode & ~currentUmask()) != 0) {
+        m_errno = errno;
+        ::unlinkat(dirFd, m_temporary.constData(), 0);
+        m_file = FileDescriptor();
+        m_temporary.clear();
+    }
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_file.isValid() && !m_committed)
+        ::unlinkat(m_dirFd, m_temporary.constData(), 0);
+}
+
+bool AtomicFile::write(const QByteArray &data)
+{
+    for (qint64 done = 0; !m_failed && m_file.isValid() && done < data.size();) {
+        const ssize_t n
+            = ::write(m_file.get(), data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_errno = n < 0 ? errno : ENOSPC;
+            m_failed = true;
+            break;
+        }
+        done += n;
+        m_size += n;
+    }
+    return m_file.isValid() && !m_failed;
+}
+
+WriteResult AtomicFile::commit(bool sync)
+{
+    if (!m_file.isValid())
+        return WriteResult::OpenFailed;
+    if (m_failed)
+        return WriteResult::WriteFailed;
+    if (sync && ::fsync(m_file.get()) != 0) {
+        m_errno = errno;
+        return WriteResult::WriteFailed;
+    }
+    if (::renameat(m_dirFd, m_temporary.constData(), m_dirFd, m_final.constData()) != 0) {
+        m_errno = errno;
+        return WriteResult::RenameFailed;
+    }
+    m_committed = true;
+    return WriteResult::Written;
+}
+
+QString AtomicFile::error() const
+{
+    return QString::fromLocal8Bit(strerror(m_errno));
+}
+
 WriteResult writeAtomicallyAt(int dirFd, const QString &name, const QByteArrayList &pieces,
     bool sync, mode_t mode, QString *error)
 {
-    auto fail = [&](WriteResult result) {
-        if (error)
-            *error = QString::fromLocal8Bit(strerror(errno));
-        return result;
-    };
-    // A fresh name beside the target, made exclusively: nothing planted there is opened.
-    const QByteArray finalName = QFile::encodeName(name);
-    QByteArray temporary;
-    FileDescriptor file;
-    for (int attempt = 0; attempt < 100 && !file.isValid(); ++attempt) {
-        temporary = '.' + finalName + '.'
-            + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        file = FileDescriptor(::openat(dirFd, temporary.constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, PrivateFileMode));
-        if (!file.isValid() && errno != EEXIST)
+    AtomicFile file(dirFd, name, mode);
+    for (const QByteArray &piece : pieces)
+        if (!file.write(piece))
             break;
-    }
-    if (!file.isValid())
-        return fail(WriteResult::OpenFailed);
-    auto discard = [&](WriteResult result) {
-        const int saved = errno;
-        ::unlinkat(dirFd, temporary.constData(), 0);
-        errno = saved;
-        return fail(result);
-    };
-    if (::fchmod(file.get(), mode & ~currentUmask()) != 0)
-        return discard(WriteResult::OpenFailed);
-    for (const QByteArray &piece : pieces) {
-        for (qint64 done = 0; done < piece.size();) {
-            const ssize_t n
-                = ::write(file.get(), piece.constData() + done, size_t(piece.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return discard(WriteResult::WriteFailed);
-            done += n;
-        }
-    }
-    if (sync && ::fsync(file.get()) != 0)
-        return discard(WriteResult::WriteFailed);
-    if (::renameat(dirFd, temporary.constData(), dirFd, finalName.constData()) != 0)
-        return discard(WriteResult::RenameFailed);
-    return WriteResult::Written;
+    const WriteResult result = file.commit(sync);
+    if (result != WriteResult::Written && error)
+        *error = file.error();
+    return result;
 }
 
 // Reads the whole regular file open on @p fd, at most @p maxSize bytes.

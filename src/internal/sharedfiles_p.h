@@ -179,6 +179,44 @@ WriteResult writeAtomically(const QString &path, const QByteArrayList &pieces, b
 WriteResult writeAtomicallyAt(int dirFd, const QString &name, const QByteArrayList &pieces,
     bool sync, mode_t mode, QString *error = nullptr);
 
+/**
+ * A file written under a fresh, exclusively created name beside @p name in the directory open
+ * on @p dirFd, with @p mode (less the umask), and renamed over @p name by commit(): what
+ * writeAtomicallyAt() does, for bytes that come a piece at a time. Removed again when it goes
+ * out of scope uncommitted.
+ */
+class AtomicFile
+{
+public:
+    AtomicFile(int dirFd, const QString &name, mode_t mode);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    /// False when the file could not be made; error() tells why.
+    bool isOpen() const { return m_file.isValid(); }
+    /// Appends @p data; false, for good, once a write failed.
+    bool write(const QByteArray &data);
+    /// The bytes written so far.
+    qint64 size() const { return m_size; }
+    /// The name the file has until it is committed.
+    QByteArray temporaryName() const { return m_temporary; }
+    /// Puts the file in place, forced to the disk first with @p sync.
+    WriteResult commit(bool sync);
+    /// The reason of the last failure.
+    QString error() const;
+
+private:
+    int m_dirFd;
+    QByteArray m_final;
+    QByteArray m_temporary;
+    FileDescriptor m_file;
+    qint64 m_size = 0;
+    bool m_failed = false;
+    bool m_committed = false;
+    int m_errno = 0;
+};
+
 /// A file's contents mapped read-only into memory; unmapped when it goes out of scope.
 class MappedFile
 {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -305,11 +306,12 @@ bool deflateBand(
     return ok;
 }
 
-// Appends the PNG of @p image to @p pieces, its rows deflated in bands of BandRows rows, which
-// this thread and, for a large picture, one more take in turn. False on failure or once @p stop
-// (may be null) is set.
+// Hands the PNG of @p image to @p write in order, its rows deflated in bands of BandRows rows,
+// which this thread and, for a large picture, one more take in turn; each band is handed on, and
+// let go, as soon as the bands before it are. False on failure, when @p write fails or once
+// @p stop (may be null) is set.
 bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bool> *stop,
-    QByteArrayList *pieces)
+    const Pieces &write)
 {
     const int height = image.height();
     const int count = qMax(1, (height + BandRows / 2) / BandRows);
@@ -321,10 +323,23 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     }
     std::atomic<int> next { 0 };
     std::atomic<bool> failed { false };
+    std::mutex order;
+    std::vector<char> deflated(bands.size(), 0);
+    size_t handed = 0; // bands handed to write
     auto work = [&] {
-        for (int i = next++; i < count && !failed; i = next++)
-            if (!deflateBand(image, alpha, compress, stop, &bands[size_t(i)]))
+        for (int i = next++; i < count && !failed; i = next++) {
+            if (!deflateBand(image, alpha, compress, stop, &bands[size_t(i)])) {
                 failed = true;
+                break;
+            }
+            const std::lock_guard<std::mutex> lock(order);
+            deflated[size_t(i)] = 1;
+            for (; !failed && handed < bands.size() && deflated[handed]; ++handed) {
+                if (!write(bands[handed].png))
+                    failed = true;
+                bands[handed].png = QByteArray();
+            }
+        }
     };
     std::thread helper;
     if (count > 1 && qint64(image.width()) * height >= ParallelPixels)
@@ -342,13 +357,17 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     png_save_uint_32(trailer, png_uint_32(adler));
     QByteArray tail;
     PngWriter writer(&tail);
-    if (!writer.isValid() || !writer.chunk("IDAT", trailer, sizeof trailer)
-        || !writer.chunk("IEND", nullptr, 0))
-        return false;
-    for (const Band &band : bands)
-        pieces->append(band.png);
-    pieces->append(tail);
-    return true;
+    return writer.isValid() && writer.chunk("IDAT", trailer, sizeof trailer)
+        && writer.chunk("IEND", nullptr, 0) && write(tail);
+}
+
+// A writer of pieces that appends them to @p pieces.
+Pieces appendTo(QByteArrayList *pieces)
+{
+    return [pieces](const QByteArray &piece) {
+        pieces->append(piece);
+        return true;
+    };
 }
 
 enum class ReadResult { Decoded, Unsupported, Failed };
@@ -490,36 +509,61 @@ private:
 
 } // namespace
 
+namespace {
+
+// @p picture in a format whose rows are read as QRgb values: other formats are converted as a
+// whole first; premultiplied rows are unpremultiplied a few at a time, as Qt's writer stores
+// them.
+QImage encodable(const QImage &picture)
+{
+    const QImage::Format format = picture.format();
+    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied)
+        return picture;
+    return picture.convertToFormat(
+        picture.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+} // namespace
+
 bool encodePng(const QImage &picture, QByteArrayList *pieces)
 {
-    if (picture.isNull())
-        return false;
-    // The rows are read as QRgb values and unpremultiplied a few rows at a time, as Qt's writer
-    // stores them; only other formats are converted as a whole first.
-    QImage image = picture;
-    const QImage::Format format = image.format();
-    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
-        && format != QImage::Format_ARGB32_Premultiplied)
-        image = image.convertToFormat(
-            image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QImage image = encodable(picture);
     if (image.isNull())
         return false;
     const bool alpha = !opaque(image);
-    if (qint64(image.width()) * image.height() < ParallelPixels)
-        return encode(image, alpha, compressible(image, alpha), nullptr, pieces);
+    QByteArrayList made;
+    if (qint64(image.width()) * image.height() < ParallelPixels) {
+        if (!encode(image, alpha, compressible(image, alpha), nullptr, appendTo(&made)))
+            return false;
+        pieces->append(made);
+        return true;
+    }
     // Most large pictures are photographs, stored: they are encoded while another thread judges
     // them, and encoded again, compressed, when the judgement says so.
     std::atomic<bool> compress { false };
     std::thread judge([&] { compress = compressible(image, alpha); });
-    QByteArrayList stored;
-    const bool written = encode(image, alpha, false, &compress, &stored);
+    const bool written = encode(image, alpha, false, &compress, appendTo(&made));
     judge.join();
-    if (compress)
-        return encode(image, alpha, true, nullptr, pieces);
-    if (!written)
+    if (compress) {
+        made.clear();
+        if (!encode(image, alpha, true, nullptr, appendTo(&made)))
+            return false;
+    } else if (!written) {
         return false;
-    pieces->append(stored);
+    }
+    pieces->append(made);
     return true;
+}
+
+bool encodePng(const QImage &picture, const Pieces &write)
+{
+    const QImage image = encodable(picture);
+    if (image.isNull())
+        return false;
+    // Judged first, so that the bytes are made once.
+    const bool alpha = !opaque(image);
+    return encode(image, alpha, compressible(image, alpha), nullptr, write);
 }
 
 QSize pngSize(const char *data, qint64 size)

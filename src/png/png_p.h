@@ -22,6 +22,15 @@ namespace Png {
 /// they were, on failure.
 bool encodePng(const QImage &image, QByteArrayList *pieces);
 
+/// Hands the bytes of a piece to whoever stores them; false when it cannot.
+using Pieces = std::function<bool(const QByteArray &)>;
+
+/**
+ * As encodePng() above, handing the bytes to @p write in order as they are made, so that only a
+ * few bands of rows are held at a time. False on failure or when @p write fails.
+ */
+bool encodePng(const QImage &image, const Pieces &write);
+
 /// The size a PNG's header announces; invalid when @p data does not begin like a PNG.
 QSize pngSize(const char *data, qint64 size);
 
