@@ -7,6 +7,8 @@
 
 #include <png.h>
 
+#include <libdeflate.h>
+
 #include <QtEndian>
 #include <zlib.h>
 
@@ -179,16 +181,33 @@ public:
         });
     }
 
-    bool chunk(const char *name, const unsigned char *data, size_t length)
-    {
-        return PngMemory::guarded(m_png,
-            [&] { png_write_chunk(m_png, reinterpret_cast<png_const_bytep>(name), data, length); });
-    }
-
 private:
     png_structp m_png;
     png_infop m_info = nullptr;
 };
+
+// Ends the chunk @p type whose data follow 8 bytes left at @p start of @p png up to its end:
+// writes its length and type there and appends its CRC.
+void appendChunkFrame(QByteArray *png, int start, const char *type)
+{
+    auto *frame = reinterpret_cast<unsigned char *>(png->data()) + start;
+    const size_t length = size_t(png->size() - start - 8);
+    qToBigEndian(quint32(length), frame);
+    memcpy(frame + 4, type, 4);
+    unsigned char crc[4];
+    qToBigEndian(quint32(libdeflate_crc32(0, frame + 4, length + 4)), crc);
+    png->append(reinterpret_cast<const char *>(crc), 4);
+}
+
+// Appends the chunk @p type with the @p length bytes at @p data to @p png.
+void appendChunk(QByteArray *png, const char *type, const unsigned char *data, size_t length)
+{
+    const int start = png->size();
+    png->resize(start + 8);
+    if (length > 0)
+        png->append(reinterpret_cast<const char *>(data), int(length));
+    appendChunkFrame(png, start, type);
+}
 
 // A band of rows, filtered and deflated on its own into raw deflate data that ends on a byte
 // boundary (the last band ends the stream), so that the bands of a picture concatenate into one
@@ -241,40 +260,53 @@ bool deflateBand(
     const size_t rowBytes = packed + 1;
     const int batch = chunkRows(width);
     band->length = uLong(rowBytes * size_t(band->count));
+    // Room for the stored rows and the open chunk, which is given ChunkBytes at a time.
     if (!compress)
-        band->png.reserve(storedSize(band->length));
-    PngWriter writer(&band->png);
-    if (!writer.isValid() || (band->first == 0 && !writer.header(width, image.height(), alpha)))
-        return false;
+        band->png.reserve(storedSize(band->length) + int(ChunkBytes));
+    if (band->first == 0) {
+        PngWriter writer(&band->png);
+        if (!writer.isValid() || !writer.header(width, image.height(), alpha))
+            return false;
+    }
     std::vector<unsigned char> current(packed * size_t(batch));
     std::vector<unsigned char> rows(rowBytes * size_t(batch));
     std::vector<unsigned char> above(packed, 0);
-    const std::unique_ptr<unsigned char[]> out(new unsigned char[ChunkBytes]);
-    size_t used = 0;
-    if (band->first == 0) {
-        // The zlib header: a 32 KiB window, the fastest levels.
-        out[used++] = 0x78;
-        out[used++] = 0x01;
-    }
     if (compress && band->first > 0 && !packRows(image, band->first - 1, 1, alpha, above.data()))
         return false;
     z_stream stream {};
     if (deflateInit2(&stream, compress ? 1 : 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
         != Z_OK)
         return false;
-    // Deflates what is in the stream's input, writing a chunk each time the buffer fills.
+    // The deflated bytes go straight into IDAT chunks of at most ChunkBytes at the band's end.
+    int chunk = 0; // where the open chunk begins
+    auto openChunk = [&] {
+        chunk = band->png.size();
+        band->png.resize(chunk + 8 + int(ChunkBytes));
+        stream.next_out = reinterpret_cast<Bytef *>(band->png.data()) + chunk + 8;
+        stream.avail_out = uInt(ChunkBytes);
+    };
+    auto closeChunk = [&] {
+        const size_t length = ChunkBytes - stream.avail_out;
+        band->png.resize(chunk + (length == 0 ? 0 : 8 + int(length)));
+        if (length > 0)
+            appendChunkFrame(&band->png, chunk, "IDAT");
+    };
+    openChunk();
+    if (band->first == 0) {
+        // The zlib header: a 32 KiB window, the fastest levels.
+        *stream.next_out++ = 0x78;
+        *stream.next_out++ = 0x01;
+        stream.avail_out -= 2;
+    }
+    // Deflates what is in the stream's input, closing a chunk each time one fills.
     auto pump = [&](int flush) {
         for (;;) {
-            stream.next_out = out.get() + used;
-            stream.avail_out = uInt(ChunkBytes - used);
             const int status = deflate(&stream, flush);
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
                 return false;
-            used = ChunkBytes - stream.avail_out;
             if (stream.avail_out == 0) {
-                if (!writer.chunk("IDAT", out.get(), used))
-                    return false;
-                used = 0;
+                closeChunk();
+                openChunk();
                 continue;
             }
             return flush == Z_FINISH ? status == Z_STREAM_END : stream.avail_in == 0;
@@ -295,13 +327,13 @@ bool deflateBand(
         if (compress)
             memcpy(above.data(), current.data() + packed * size_t(count - 1), packed);
         const size_t bytes = rowBytes * size_t(count);
-        band->adler = adler32_z(band->adler, rows.data(), bytes);
+        band->adler = libdeflate_adler32(uint32_t(band->adler), rows.data(), bytes);
         stream.next_in = rows.data();
         stream.avail_in = uInt(bytes);
         ok = pump(Z_NO_FLUSH);
     }
-    ok = ok && pump(band->last ? Z_FINISH : Z_SYNC_FLUSH)
-        && (used == 0 || writer.chunk("IDAT", out.get(), used));
+    ok = ok && pump(band->last ? Z_FINISH : Z_SYNC_FLUSH);
+    closeChunk();
     deflateEnd(&stream);
     return ok;
 }
@@ -356,9 +388,9 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     unsigned char trailer[4];
     png_save_uint_32(trailer, png_uint_32(adler));
     QByteArray tail;
-    PngWriter writer(&tail);
-    return writer.isValid() && writer.chunk("IDAT", trailer, sizeof trailer)
-        && writer.chunk("IEND", nullptr, 0) && write(tail);
+    appendChunk(&tail, "IDAT", trailer, sizeof trailer);
+    appendChunk(&tail, "IEND", nullptr, 0);
+    return write(tail);
 }
 
 // A writer of pieces that appends them to @p pieces.
@@ -491,7 +523,7 @@ private:
     {
         for (size_t i = m_next++; i < m_chunks.size(); i = m_next++) {
             const Chunk &chunk = m_chunks[i];
-            const uLong crc = crc32_z(crc32(0, nullptr, 0), chunk.typeAndData, chunk.length);
+            const quint32 crc = libdeflate_crc32(0, chunk.typeAndData, chunk.length);
             if (crc != qFromBigEndian<quint32>(chunk.typeAndData + chunk.length))
                 m_bad = true;
             m_checked[i] = true;
