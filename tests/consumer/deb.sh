@@ -19,6 +19,8 @@ for deb in "$debs"/libvokimage1_*.deb "$debs"/libvokimage-dev_*.deb "$debs"/voki
 done
 depends=$(dpkg-deb -f "$debs"/libvokimage1_*.deb Depends)
 case "$depends" in *libqt5svg5*) ;; *) echo "FAIL: libvokimage1 does not depend on libqt5svg5: $depends"; exit 1 ;; esac
+# The cache's checksums come from libdeflate.
+case "$depends" in *libdeflate0*) ;; *) echo "FAIL: libvokimage1 does not depend on libdeflate0: $depends"; exit 1 ;; esac
 # The built-in defaults draw nothing without the artwork.
 case "$depends" in *vokimage-data*) ;; *) echo "FAIL: libvokimage1 does not depend on vokimage-data: $depends"; exit 1 ;; esac
 case "$(dpkg-deb -f "$debs"/vokimage-data_*.deb Architecture)" in all) ;; *) echo "FAIL: vokimage-data is not Architecture: all"; exit 1 ;; esac
