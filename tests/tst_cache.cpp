@@ -293,11 +293,15 @@ void TestCache::damagedFiles()
     // The PNG's IHDR announces 100000 x 100000 pixels.
     qToBigEndian<quint32>(100000, bigHeader.data() + keySize + 4 + 16);
     qToBigEndian<quint32>(100000, bigHeader.data() + keySize + 4 + 20);
+    QByteArray longChunk = good;
+    // The chunk after the header claims more bytes than the file has.
+    qToBigEndian<quint32>(0x7fffffff, longChunk.data() + keySize + 4 + 33);
     const QList<Damage> damages {
         { "image part cut", good.left(keySize + 40), "Error image is null" },
         { "map part cut", good.left(keySize / 2), "Error image is null" },
         { "no image", good.left(keySize), "Error image is null" },
         { "huge dimensions", bigHeader, "Error image is null" },
+        { "chunk beyond the end", longChunk, "Error image is null" },
     };
     for (const Damage &damage : damages) {
         QVERIFY2(writeAll(path, damage.bytes), damage.name);

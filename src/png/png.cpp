@@ -475,7 +475,7 @@ public:
             const size_t length = qFromBigEndian<quint32>(data + at);
             if (length > size - at - 12) {
                 m_bad = true;
-                return;
+                break;
             }
             m_chunks.push_back({ data + at + 4, length + 4 });
             at += length + 12;
@@ -486,7 +486,7 @@ public:
         m_checked = std::make_unique<std::atomic<bool>[]>(m_chunks.size());
         for (size_t i = 0; i < m_chunks.size(); ++i)
             m_checked[i] = false;
-        if (size >= ParallelBytes)
+        if (!m_bad && size >= ParallelBytes)
             m_helper = std::thread([this] { run(); });
     }
 
