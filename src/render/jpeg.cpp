@@ -59,8 +59,7 @@ public:
     Decompressor(const Decompressor &) = delete;
     Decompressor &operator=(const Decompressor &) = delete;
 
-    template<typename Step>
-    bool run(Step step)
+    template <typename Step> bool run(Step step)
     {
         if (setjmp(error.jump))
             return false;
@@ -147,8 +146,8 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next)
         if (marker->marker == JPEG_APP0 + 2 && marker->data_length > 128 + 4 + 14
             && std::memcmp(marker->data, "ICC_PROFILE", 12) == 0)
-            iccProfile.append(reinterpret_cast<const char *>(marker->data) + 14,
-                int(marker->data_length) - 14);
+            iccProfile.append(
+                reinterpret_cast<const char *>(marker->data) + 14, int(marker->data_length) - 14);
     const QSize decoded(int(info.output_width), int(info.output_height));
     QImage image(decoded, QImage::Format_RGB32);
     if (image.isNull())
