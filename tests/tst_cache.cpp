@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <zlib.h>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -39,6 +41,7 @@ private slots:
     void storeAndHit();
     void pictureEncoding();
     void damagedPixels();
+    void rowsWithOtherFilters();
     void largePicturesInLittleMemory();
     void wallpaperChangeAndRenderFailure();
     void damagedFiles();
@@ -466,6 +469,37 @@ void TestCache::damagedPixels()
         QCOMPARE(origin, Cache::Origin::PrivateCache);
         QVERIFY(QFile::exists(cachePath(map)));
         QDir(Cache::privateCacheDir()).removeRecursively();
+    }
+}
+
+void TestCache::rowsWithOtherFilters()
+{
+    // A file of stored rows whose first row has another filter than none (its CRC made right)
+    // decodes as Qt's reader decodes it, small and large.
+    for (const QSize &size : { QSize(300, 200), QSize(1400, 1000) }) {
+        const PropertyMap map = wallpaperMap(size, QStringLiteral("/tmp/filters"));
+        const QImage picture = testPicture(QStringLiteral("noise"), size);
+        QVERIFY(Cache::saveImageCache(Image { map, picture }));
+        QByteArray data = readAll(cachePath(map));
+        const int png = Utils::PropertiesToByteArray(map).size() + 4;
+        // The first IDAT chunk follows the signature and IHDR; its data begin with the zlib
+        // header and a stored block's header, then the first row's filter byte.
+        const int idat = png + 8 + 25;
+        QCOMPARE(data.mid(idat + 4, 4), QByteArray("IDAT"));
+        const int filter = idat + 8 + 2 + 5;
+        QCOMPARE(int(data[filter]), 0);
+        data[filter] = 1; // Sub
+        const quint32 length = qFromBigEndian<quint32>(data.constData() + idat);
+        qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()) + idat + 4,
+                         length + 4)),
+            data.data() + idat + 8 + length);
+        QVERIFY(writeAll(cachePath(map), data));
+        bool ok = false;
+        const QImage hit = Cache::loadImageCache(map, &ok).image;
+        QVERIFY(ok);
+        const QImage qtRead = QImage::fromData(data.mid(png), "PNG");
+        QCOMPARE(hit, qtRead.convertToFormat(hit.format()));
+        QVERIFY(hit != picture.convertToFormat(hit.format()));
     }
 }
 

@@ -112,7 +112,8 @@ Image loadFrom(int dirFd, bool shared, const QMap<QString, QVariant> &properties
     // The file's pages are given up behind the decoder, unless the helper reads them too.
     const QImage image = decodeRecord(
         bytes, key, properties, surfaceSize(properties), why,
-        beside ? std::function<void(qint64)>() : [&file](qint64 count) { file.release(count); });
+        beside ? std::function<void(qint64, qint64)>()
+               : [&file](qint64 from, qint64 to) { file.release(from, to); });
     if (helper.joinable())
         helper.join();
     return image.isNull() ? Image() : Image { properties, image };

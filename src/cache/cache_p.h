@@ -67,12 +67,12 @@ bool encodeRecord(
 /**
  * The image of a cache file's contents @p data when they begin with the key's byte form and
  * hold a PNG of exactly @p expected size; otherwise null, with @p why telling the failure in
- * the words of the cache's warnings. @p done (may be empty) is told how many bytes of @p data
+ * the words of the cache's warnings. @p done (may be empty) is told which bytes of @p data
  * are no longer read, as decoding goes on.
  */
 QImage decodeRecord(const QByteArray &data, const Key &key,
     const QMap<QString, QVariant> &properties, const QSize &expected, QString *why,
-    const std::function<void(qint64)> &done = std::function<void(qint64)>());
+    const std::function<void(qint64, qint64)> &done = std::function<void(qint64, qint64)>());
 /// The largest cache file that can hold a picture of @p surface for @p key.
 qint64 largestRecord(const Key &key, const QSize &surface);
 

@@ -52,7 +52,7 @@ qint64 largestRecord(const Key &key, const QSize &surface)
 
 QImage decodeRecord(const QByteArray &data, const Key &key,
     const QMap<QString, QVariant> &properties, const QSize &expected, QString *why,
-    const std::function<void(qint64)> &done)
+    const std::function<void(qint64, qint64)> &done)
 {
     if (!data.startsWith(key.bytes)) {
         const QMap<QString, QVariant> stored = Utils::ByteArrayToProperties(data);
@@ -69,8 +69,11 @@ QImage decodeRecord(const QByteArray &data, const Key &key,
     if (size >= 4 && qFromBigEndian<qint32>(part) != 0
         && Png::pngSize(part + 4, size - 4) == expected)
         image = Png::decodePng(part + 4, size - 4, expected,
-            done ? [&](qint64 count) { done(count + key.bytes.size() + 4); }
-                 : std::function<void(qint64)>());
+            done ? [&](qint64 from, qint64 to) {
+                const qint64 start = key.bytes.size() + 4;
+                done(start + from, start + to);
+            }
+                 : Png::Released());
     if (image.isNull())
         QDebug(why) << "Error image is null";
     return image;

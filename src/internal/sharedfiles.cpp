@@ -550,13 +550,17 @@ QByteArray MappedFile::bytes() const
                   : QByteArray();
 }
 
-void MappedFile::release(qint64 count)
+void MappedFile::release(qint64 from, qint64 to)
 {
     static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
-    const size_t end = qMin(size_t(qMax<qint64>(0, count)), m_size) / page * page;
-    if (m_data && end > m_released) {
-        ::madvise(static_cast<char *>(m_data) + m_released, end - m_released, MADV_DONTNEED);
-        m_released = end;
+    const size_t first = (size_t(qMax<qint64>(0, from)) + page - 1) / page * page;
+    const size_t end = qMin(size_t(qMax<qint64>(0, to)), m_size) / page * page;
+    // The part up to m_released is given up already.
+    const size_t start = first <= m_released ? m_released : first;
+    if (m_data && end > start) {
+        ::madvise(static_cast<char *>(m_data) + start, end - start, MADV_DONTNEED);
+        if (first <= m_released)
+            m_released = end;
     }
 }
 

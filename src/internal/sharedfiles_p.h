@@ -230,9 +230,9 @@ public:
 
     /// The contents, without a copy: valid while this mapping lives.
     QByteArray bytes() const;
-    /// Gives up the memory of the whole pages among the first @p count bytes; they are read
-    /// from the file again when touched.
-    void release(qint64 count);
+    /// Gives up the memory of the whole pages among the bytes from @p from to @p to; they are
+    /// read from the file again when touched.
+    void release(qint64 from, qint64 to);
 
 private:
     friend bool mapNoFollowAt(int, const QString &, qint64, MappedFile *, uid_t *);

@@ -12,6 +12,7 @@
 #include <QtEndian>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <memory>
@@ -610,18 +611,175 @@ QSize pngSize(const char *data, qint64 size)
     return QSize(int(width), int(height));
 }
 
-QImage decodePng(
-    const char *data, qint64 size, const QSize &expected, const std::function<void(qint64)> &done)
+namespace {
+
+// Raw bytes of the zlib stream, from @p offset of the filtered rows on.
+struct Segment
+{
+    size_t offset;
+    const unsigned char *bytes;
+    size_t length;
+};
+
+// The filtered rows of a PNG laid out as encodePng() stores them, found without decoding: the
+// signature, IHDR for 8-bit RGB of @p expected size without interlacing, IDAT chunks holding one
+// zlib stream of stored blocks that ends with them, IEND, nothing else. Their raw bytes in order
+// of the rows, or nothing for any other layout.
+std::vector<Segment> storedRows(const unsigned char *data, size_t size, const QSize &expected)
+{
+    static const unsigned char signature[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+    const size_t rowBytes = 1 + 3 * size_t(expected.width());
+    const size_t filtered = rowBytes * size_t(expected.height());
+    // The chunk @p type at @p at, its data's length in @p length.
+    auto chunkAt = [&](size_t at, const char *type, size_t *length) {
+        if (at > size || size - at < 12)
+            return false;
+        *length = qFromBigEndian<quint32>(data + at);
+        return *length <= size - at - 12 && memcmp(data + at + 4, type, 4) == 0;
+    };
+    size_t length = 0;
+    if (size < 8 || memcmp(data, signature, 8) != 0 || !chunkAt(8, "IHDR", &length) || length != 13)
+        return {};
+    const unsigned char *header = data + 16;
+    if (qFromBigEndian<quint32>(header) != quint32(expected.width())
+        || qFromBigEndian<quint32>(header + 4) != quint32(expected.height()) || header[8] != 8
+        || header[9] != PNG_COLOR_TYPE_RGB || header[10] != 0 || header[11] != 0 || header[12] != 0)
+        return {};
+    std::vector<std::pair<const unsigned char *, size_t>> chunks; // the IDAT chunks' data
+    size_t at = 8 + 25;
+    for (; chunkAt(at, "IDAT", &length); at += length + 12)
+        chunks.push_back({ data + at + 8, length });
+    if (!chunkAt(at, "IEND", &length) || length != 0 || at + 12 != size)
+        return {};
+
+    // The stream is read across the chunks: @p copy copies bytes of the framing, @p take notes
+    // bytes of the rows.
+    size_t chunk = 0, within = 0, rows = 0;
+    std::vector<Segment> segments;
+    auto walk = [&](size_t count, unsigned char *copy) {
+        while (count > 0) {
+            if (chunk == chunks.size())
+                return false;
+            const size_t part = qMin(count, chunks[chunk].second - within);
+            const unsigned char *from = chunks[chunk].first + within;
+            if (copy) {
+                memcpy(copy, from, part);
+                copy += part;
+            } else if (part > 0) {
+                segments.push_back({ rows, from, part });
+                rows += part;
+            }
+            count -= part;
+            within += part;
+            if (within == chunks[chunk].second) {
+                ++chunk;
+                within = 0;
+            }
+        }
+        return true;
+    };
+    unsigned char zlib[2];
+    if (!walk(2, zlib) || zlib[0] != 0x78 || zlib[1] != 0x01)
+        return {};
+    for (bool last = false; !last;) {
+        // A stored block: BFINAL, BTYPE 00 and zero bits up to the byte's end, then LEN, NLEN.
+        unsigned char block[5];
+        if (!walk(5, block) || (block[0] & ~1u) != 0)
+            return {};
+        last = block[0] & 1;
+        const size_t count = size_t(block[1] | block[2] << 8);
+        if ((count ^ 0xffff) != size_t(block[3] | block[4] << 8) || count > filtered - rows
+            || !walk(count, nullptr))
+            return {};
+    }
+    // The Adler-32 ends the stream, and the chunks with it; the CRCs cover every byte.
+    unsigned char adler[4];
+    if (rows != filtered || !walk(4, adler))
+        return {};
+    while (chunk < chunks.size() && chunks[chunk].second == 0)
+        ++chunk;
+    return chunk == chunks.size() ? segments : std::vector<Segment>();
+}
+
+// Expands the rows @p segments hold into @p image (RGB32 of @p expected size), half of them on
+// another thread, telling @p done which bytes each has passed. False when a row's filter is
+// not none.
+bool expandStoredRows(const std::vector<Segment> &segments, const QSize &expected,
+    const unsigned char *data, const Released &done, QImage *image)
+{
+    const size_t width = size_t(expected.width());
+    const size_t rowBytes = 1 + 3 * width;
+    std::atomic<bool> failed { false };
+    std::mutex told;
+    auto expand = [&](int first, int end) {
+        std::vector<unsigned char> gathered(rowBytes);
+        const size_t begin = size_t(first) * rowBytes;
+        // The segment holding the first row's first byte.
+        auto segment = std::upper_bound(segments.begin(), segments.end(), begin,
+                           [](size_t offset, const Segment &s) { return offset < s.offset; })
+            - 1;
+        const unsigned char *passedFrom = segment->bytes + (begin - segment->offset);
+        for (int y = first; y < end && !failed; ++y) {
+            const size_t start = size_t(y) * rowBytes;
+            while (segment->offset + segment->length <= start)
+                ++segment;
+            const unsigned char *row = segment->bytes + (start - segment->offset);
+            if (segment->offset + segment->length < start + rowBytes) {
+                // The row crosses blocks or chunks: gathered first.
+                size_t copied = 0;
+                for (auto piece = segment; copied < rowBytes; ++piece) {
+                    const size_t from = start + copied - piece->offset;
+                    const size_t part = qMin(rowBytes - copied, piece->length - from);
+                    memcpy(gathered.data() + copied, piece->bytes + from, part);
+                    copied += part;
+                }
+                row = gathered.data();
+            }
+            if (row[0] != PNG_FILTER_VALUE_NONE) {
+                failed = true;
+                break;
+            }
+            qt_convert_rgb888_to_rgb32(
+                reinterpret_cast<quint32 *>(image->scanLine(y)), row + 1, int(width));
+            if (done && ((y + 1 - first) % 64 == 0 || y + 1 == end)) {
+                const unsigned char *passed = segment->bytes + (start - segment->offset);
+                const std::lock_guard<std::mutex> lock(told);
+                done(qint64(passedFrom - data), qint64(passed - data));
+            }
+        }
+    };
+    const int height = expected.height();
+    const int half = height / 2;
+    std::thread helper;
+    if (qint64(width) * height >= ParallelPixels)
+        helper = std::thread(expand, half, height);
+    expand(0, helper.joinable() ? half : height);
+    if (helper.joinable())
+        helper.join();
+    return !failed;
+}
+
+} // namespace
+
+QImage decodePng(const char *data, qint64 size, const QSize &expected, const Released &done)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
     CrcCheck crcs(bytes, size_t(size));
+    QImage image;
+    const std::vector<Segment> segments = storedRows(bytes, size_t(size), expected);
+    if (!segments.empty()) {
+        image = QImage(expected, QImage::Format_RGB32);
+        if (image.isNull())
+            return QImage();
+        if (expandStoredRows(segments, expected, bytes, done, &image))
+            return crcs.passed() ? image : QImage();
+    }
     PngMemory::Source source { bytes, size_t(size), 0 };
     // Bytes are done once the decoder has read them and their chunks' CRCs are checked.
     const std::function<void(size_t)> progress
-        = [&](size_t read) { done(qint64(qMin(read, crcs.checkedBytes()))); };
+        = [&](size_t read) { done(0, qint64(qMin(read, crcs.checkedBytes()))); };
     if (done)
         source.progress = &progress;
-    QImage image;
     std::vector<unsigned char> row(size_t(expected.width()) * 3);
     switch (readRows(&source, expected, &image, row.data())) {
     case ReadResult::Decoded:

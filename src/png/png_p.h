@@ -34,14 +34,18 @@ bool encodePng(const QImage &image, const Pieces &write);
 /// The size a PNG's header announces; invalid when @p data does not begin like a PNG.
 QSize pngSize(const char *data, qint64 size);
 
+/// Told that the bytes from the first offset to the second are no longer read.
+using Released = std::function<void(qint64, qint64)>;
+
 /**
  * The picture of a PNG of exactly @p expected size, decoded as Qt's reader decodes it; null
- * when the data is not such a PNG. @p done (may be empty) is told, as decoding goes on, how
- * many bytes from the start of @p data are no longer read: a mapped file can give up their
- * pages.
+ * when the data is not such a PNG. @p done (may be empty) is told, as decoding goes on, which
+ * bytes of @p data are no longer read, one call at a time: a mapped file can give up their
+ * pages. The rows of a PNG laid out as encodePng() stores them (8-bit RGB in stored deflate
+ * blocks) are expanded straight from @p data on two threads.
  */
-QImage decodePng(const char *data, qint64 size, const QSize &expected,
-    const std::function<void(qint64)> &done = std::function<void(qint64)>());
+QImage decodePng(
+    const char *data, qint64 size, const QSize &expected, const Released &done = Released());
 
 /// True when every pixel of @p area of the 32-bit picture @p image is opaque.
 bool allOpaque(const QImage &image, const QRect &area);
