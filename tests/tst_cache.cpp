@@ -394,6 +394,13 @@ static QPair<qint64, qint64> residentMemory()
     return { rss, peak };
 }
 
+// AddressSanitizer holds freed memory in quarantine: peaks are not measured under it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MeasuresMemory = false;
+#else
+constexpr bool MeasuresMemory = true;
+#endif
+
 // Resets the process's peak of resident memory to what it uses now.
 static bool resetPeakMemory()
 {
@@ -415,7 +422,7 @@ void TestCache::largePicturesInLittleMemory()
     const qint64 fileSize = QFileInfo(cachePath(map)).size();
     QVERIFY(fileSize > qint64(size.width()) * size.height() * 3);
     qInfo("store: peak grew by %lld KiB for a file of %lld KiB", grown / 1024, fileSize / 1024);
-    QVERIFY2(grown < fileSize * 3 / 4, qPrintable(QString::number(grown)));
+    QVERIFY2(!MeasuresMemory || grown < fileSize * 3 / 4, qPrintable(QString::number(grown)));
     for (int round = 0; round < 2; ++round) {
         QVERIFY(resetPeakMemory());
         before = residentMemory().first;
@@ -427,8 +434,8 @@ void TestCache::largePicturesInLittleMemory()
             picture.convertToFormat(QImage::Format_ARGB32));
         qInfo("hit: peak grew by %lld KiB for a picture of %lld KiB and a file of %lld KiB",
             grown / 1024, hit.image.sizeInBytes() / 1024, fileSize / 1024);
-        QVERIFY2(
-            grown < hit.image.sizeInBytes() + fileSize / 2, qPrintable(QString::number(grown)));
+        QVERIFY2(!MeasuresMemory || grown < hit.image.sizeInBytes() + fileSize / 2,
+            qPrintable(QString::number(grown)));
     }
 }
 
