@@ -14,7 +14,6 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -28,6 +27,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/resource.h>
@@ -62,37 +63,122 @@ struct Sample
     int status = -1;
 };
 
+// Starts processes for measure() from a process forked before this one grows: a child's peak
+// resident memory (ru_maxrss) counts the memory of the process it was forked from, so children
+// forked from the bench itself, with its pictures, would all weigh at least as much as it does.
+class Spawner
+{
+public:
+    // Forks the spawner; call first thing in main().
+    static void start()
+    {
+        int requests[2], replies[2];
+        if (::pipe(requests) != 0 || ::pipe(replies) != 0)
+            return;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(requests[1]);
+            ::close(replies[0]);
+            serve(requests[0], replies[1]);
+            ::_exit(0);
+        }
+        ::close(requests[0]);
+        ::close(replies[1]);
+        if (pid > 0) {
+            s_requests = requests[1];
+            s_replies = replies[0];
+        }
+    }
+
+    // Runs @p arguments with DISPLAY @p display in the spawner; its wall time and peak memory.
+    static Sample run(const QStringList &arguments, const QByteArray &display)
+    {
+        QByteArray request = display + '\0';
+        for (const QString &argument : arguments)
+            request += argument.toLocal8Bit() + '\0';
+        const quint32 size = quint32(request.size());
+        Sample sample;
+        if (s_requests < 0 || !writeAll(s_requests, &size, sizeof size)
+            || !writeAll(s_requests, request.constData(), size)
+            || !readAll(s_replies, &sample, sizeof sample))
+            return Sample();
+        return sample;
+    }
+
+private:
+    static bool writeAll(int fd, const void *data, size_t size)
+    {
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::write(fd, static_cast<const char *>(data) + done, size - done);
+            if (n <= 0)
+                return false;
+            done += size_t(n);
+        }
+        return true;
+    }
+
+    static bool readAll(int fd, void *data, size_t size)
+    {
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::read(fd, static_cast<char *>(data) + done, size - done);
+            if (n <= 0)
+                return false;
+            done += size_t(n);
+        }
+        return true;
+    }
+
+    // The spawner's loop: a request is the display and the arguments, each ended by a zero byte.
+    static void serve(int requests, int replies)
+    {
+        quint32 size = 0;
+        while (readAll(requests, &size, sizeof size)) {
+            std::vector<char> request(size);
+            if (!readAll(requests, request.data(), size))
+                return;
+            std::vector<char *> parts;
+            for (size_t at = 0; at < size; at += strlen(request.data() + at) + 1)
+                parts.push_back(request.data() + at);
+            if (parts.size() < 2)
+                return;
+            const char *display = parts.front();
+            std::vector<char *> argv(parts.begin() + 1, parts.end());
+            argv.push_back(nullptr);
+            timespec begin {}, end {};
+            ::clock_gettime(CLOCK_MONOTONIC, &begin);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::setenv("DISPLAY", display, 1);
+                ::unsetenv("WAYLAND_DISPLAY");
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, 1);
+                ::dup2(null, 2);
+                ::execvp(argv[0], argv.data());
+                ::_exit(127);
+            }
+            Sample sample;
+            int status = 0;
+            struct rusage usage = {};
+            if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
+                ::clock_gettime(CLOCK_MONOTONIC, &end);
+                sample.milliseconds
+                    = (end.tv_sec - begin.tv_sec) * 1e3 + (end.tv_nsec - begin.tv_nsec) / 1e6;
+                sample.peakKiB = usage.ru_maxrss;
+                sample.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (!writeAll(replies, &sample, sizeof sample))
+                return;
+        }
+    }
+
+    static inline int s_requests = -1;
+    static inline int s_replies = -1;
+};
+
 // Runs @p arguments with DISPLAY @p display; its wall time and peak resident memory.
 Sample measure(const QStringList &arguments, const QByteArray &display)
 {
-    std::vector<QByteArray> bytes;
-    for (const QString &argument : arguments)
-        bytes.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    QElapsedTimer timer;
-    timer.start();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("DISPLAY", display.constData(), 1);
-        ::unsetenv("WAYLAND_DISPLAY");
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Sample sample;
-    int status = 0;
-    struct rusage usage = {};
-    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
-        sample.milliseconds = timer.nsecsElapsed() / 1e6;
-        sample.peakKiB = usage.ru_maxrss;
-        sample.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return sample;
+    return Spawner::run(arguments, display);
 }
 
 double median(std::vector<double> values)
@@ -226,6 +312,7 @@ struct Row
 
 int main(int argc, char **argv)
 {
+    Spawner::start();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCommandLineParser parser;
