@@ -471,7 +471,8 @@ void TestRender::cropReducedJpeg()
 void TestRender::jpegDecodedInParts()
 {
     // Large crops of JPEGs of every common sampling, odd sizes, restart markers and an ICC
-    // profile: the pixels of Qt's reader at the covering size, whatever the threads did.
+    // profile, and a screen larger than the picture (decoded whole, then scaled up): the pixels
+    // of Qt's reader at the covering size, whatever the threads did.
     QImage photo(2501, 1667, QImage::Format_RGB32);
     quint32 seed = 7;
     for (int y = 0; y < photo.height(); ++y)
@@ -511,7 +512,7 @@ void TestRender::jpegDecodedInParts()
         file.write(c.bytes);
         file.close();
         for (const QSize screen : { QSize(1920, 1080), QSize(1280, 1000), QSize(1500, 1499),
-                 QSize(2400, 1350), QSize(1250, 800), QSize(1700, 1000) }) {
+                 QSize(2400, 1350), QSize(1250, 800), QSize(1700, 1000), QSize(2600, 1800) }) {
             RenderEngine engine;
             const QImage image
                 = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();
