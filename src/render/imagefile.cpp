@@ -305,15 +305,6 @@ QImage ImageFile::read(const QSize &scaledSize) const
 {
     if (!m_valid)
         return QImage();
-    // A large upright JPEG is decoded by parts on several threads.
-    const QSize shown = scaledSize.isValid() ? scaledSize : size();
-    if (format() == "jpeg" && upright() && shown.isValid()
-        && qint64(shown.width()) * shown.height() >= JpegPartsPixels) {
-        const QImage image
-            = decodeJpegInParts(m_bytes, shown, qMin(QThread::idealThreadCount(), 8));
-        if (!image.isNull())
-            return image;
-    }
     const std::unique_ptr<Decoder> part = decoder();
     // The decoder scales before it turns the picture upright.
     if (scaledSize.isValid())
@@ -364,7 +355,12 @@ QImage ImageFile::readCovering(const QSize &size) const
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
         if (pictureFormat == "jpeg" && target.width() < source.width()
             && target.height() < source.height()) {
-            const QImage image = read(target);
+            // A large upright picture is decoded by parts on several threads.
+            QImage image;
+            if (upright() && qint64(target.width()) * target.height() >= JpegPartsPixels)
+                image = decodeJpegInParts(m_bytes, target, qMin(QThread::idealThreadCount(), 8));
+            if (image.isNull())
+                image = read(target);
             if (image.size() == target)
                 return image;
         }
