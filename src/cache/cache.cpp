@@ -179,14 +179,19 @@ SharedStore saveShared(const Key &key, const QByteArrayList &record, mode_t mode
 
 const QString KeptFolder = QStringLiteral("kept");
 
+// The private directory of kept copies, made with @p create; invalid when it cannot be used.
+FileDescriptor keptDirectory(bool create)
+{
+    const FileDescriptor base = privateDir(create);
+    return base.isValid() ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, create)
+                          : FileDescriptor();
+}
+
 // A background stored in the shared directory, also kept where it outlives the temporary
 // directory. Best effort and silent: the shared copy is stored.
 void keepCopy(const Key &key, const QByteArrayList &record, mode_t mode)
 {
-    const FileDescriptor base = privateDir(true);
-    const FileDescriptor kept = base.isValid()
-        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, true)
-        : FileDescriptor();
+    const FileDescriptor kept = keptDirectory(true);
     if (!kept.isValid())
         return;
     makeRoomQuietly(kept.get(), sizeOf(record));
@@ -196,10 +201,7 @@ void keepCopy(const Key &key, const QByteArrayList &record, mode_t mode)
 // Removes the kept copy under the key, if there is one of this user's.
 void removeKept(const Key &key)
 {
-    const FileDescriptor base = privateDir();
-    const FileDescriptor kept = base.isValid()
-        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, false)
-        : FileDescriptor();
+    const FileDescriptor kept = keptDirectory(false);
     if (kept.isValid())
         ::unlinkat(kept.get(), QFile::encodeName(key.name).constData(), 0);
 }
@@ -211,10 +213,7 @@ bool loadKept(
 {
     if (SharedFiles::inspectSharedDirectory(CacheDir) == SharedFiles::DirectoryState::Untrusted)
         return false;
-    const FileDescriptor base = privateDir();
-    const FileDescriptor kept = base.isValid()
-        ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, false)
-        : FileDescriptor();
+    const FileDescriptor kept = keptDirectory(false);
     if (!kept.isValid() || !SharedFiles::existsAt(kept.get(), key.name))
         return false;
     // The shared directory gets the file back, as a render would have stored it: written while
@@ -348,10 +347,7 @@ Streamed saveStreamed(const Image &image, const Key &key, bool keep, mode_t mode
     FileDescriptor keptDir;
     std::optional<SharedFiles::AtomicFile> kept;
     if (keep) {
-        const FileDescriptor base = privateDir(true);
-        keptDir = base.isValid()
-            ? SharedFiles::openPrivateSubdirectory(base.get(), KeptFolder, true)
-            : FileDescriptor();
+        keptDir = keptDirectory(true);
         if (keptDir.isValid())
             kept.emplace(keptDir.get(), key.name, mode);
     }
