@@ -51,8 +51,10 @@ struct Setup
 
 struct Command
 {
+    enum Kind { Peer, Vokimage, Compared };
     QString name;
     QStringList arguments;
+    Kind kind = Peer;
     bool cold = false; // vokimage's caches are emptied before each run
 };
 
@@ -322,7 +324,12 @@ int main(int argc, char **argv)
         QStringLiteral("runs"), QStringLiteral("runs"), QStringLiteral("N"), QStringLiteral("9"));
     const QCommandLineOption dirOption(QStringLiteral("workdir"), QStringLiteral("inputs"),
         QStringLiteral("DIR"), QStringLiteral("/tmp/bench-apply"));
-    parser.addOptions({ toolOption, runsOption, dirOption });
+    const QCommandLineOption setupOption(QStringLiteral("setup"),
+        QStringLiteral("only the setups N (1, 2 or 3; repeatable)"), QStringLiteral("N"));
+    const QCommandLineOption compareOption(QStringLiteral("compare"),
+        QStringLiteral("another vokimage, timed beside it and left out of the targets"),
+        QStringLiteral("PATH"));
+    parser.addOptions({ toolOption, runsOption, dirOption, setupOption, compareOption });
     parser.process(app);
     const QString tool = parser.value(toolOption);
     const int runs = qMax(1, parser.value(runsOption).toInt());
@@ -359,7 +366,13 @@ int main(int argc, char **argv)
 
     bool allMet = true;
     QStringList targets;
-    for (const Setup &setup : setups) {
+    QList<int> chosen;
+    for (const QString &value : parser.values(setupOption))
+        chosen.append(value.toInt());
+    for (int index = 0; index < setups.size(); ++index) {
+        if (!chosen.isEmpty() && !chosen.contains(index + 1))
+            continue;
+        const Setup &setup = setups.at(index);
         long lowestPeerKiB = 0;
         long vokimagePeakKiB = 0;
         if (!writeTheme(setup.photo))
@@ -380,10 +393,17 @@ int main(int argc, char **argv)
             else
                 commands.append({ peer, { peer, QStringLiteral("-cover"), setup.photo } });
         }
-        commands.append(
-            { QStringLiteral("vokimage apply, cold"), { tool, QStringLiteral("apply") }, true });
-        commands.append(
-            { QStringLiteral("vokimage apply, hit"), { tool, QStringLiteral("apply") }, false });
+        const QString compared = parser.value(compareOption);
+        for (const auto &[label, path, kind] :
+            { std::tuple { QStringLiteral("vokimage"), tool, Command::Vokimage },
+                std::tuple { QStringLiteral("compared"), compared, Command::Compared } }) {
+            if (path.isEmpty())
+                continue;
+            commands.append({ label + QStringLiteral(" apply, cold"),
+                { path, QStringLiteral("apply") }, kind, true });
+            commands.append(
+                { label + QStringLiteral(" apply, hit"), { path, QStringLiteral("apply") }, kind });
+        }
 
         // Where each command puts the picture, against vokimage's.
         emptyCaches();
@@ -420,18 +440,17 @@ int main(int argc, char **argv)
         QString fastestName;
         for (const Command &command : qAsConst(commands)) {
             const double ms = median(times[command.name]);
-            const bool isPeer = !command.name.startsWith(QLatin1String("vokimage"));
             printf("  %-24s %10.1f %12.1f  %s\n", qPrintable(command.name), ms,
                 peaks[command.name] / 1024.0,
                 right[command.name] ? "as vokimage" : "different (not compared)");
-            if (isPeer) {
+            if (command.kind == Command::Peer) {
                 lowestPeerKiB = lowestPeerKiB == 0 ? peaks[command.name]
                                                    : qMin(lowestPeerKiB, peaks[command.name]);
                 if (right[command.name] && (!fastestRight || ms < *fastestRight)) {
                     fastestRight = ms;
                     fastestName = command.name;
                 }
-            } else {
+            } else if (command.kind == Command::Vokimage) {
                 vokimagePeakKiB = qMax(vokimagePeakKiB, peaks[command.name]);
             }
         }
