@@ -523,6 +523,27 @@ void TestRender::jpegDecodedInParts()
                                .arg(screen.height())));
         }
     }
+
+    // Small pictures scaled up on both axes, by a little and by a lot, are decoded and scaled
+    // row by row: the pixels of Qt's reader and smooth scale still.
+    const QImage small = photo.copy(1000, 700, 301, 203);
+    for (const QByteArray &bytes : { libjpegFile(small, 2, 2, 0), libjpegFile(small, 1, 1, 3),
+             libjpegFile(small.transformed(QTransform().rotate(90)), 1, 2, 0) }) {
+        const QString path = m_dir.filePath(QStringLiteral("small.jpg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        for (const QSize screen : { QSize(1280, 1000), QSize(640, 480), QSize(1920, 1080),
+                 QSize(302, 203), QSize(207, 400) }) {
+            RenderEngine engine;
+            const QImage image
+                = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();
+            QVERIFY2(image == readerCrop(path, screen),
+                qPrintable(
+                    QStringLiteral("small on %1x%2").arg(screen.width()).arg(screen.height())));
+        }
+    }
 }
 
 void TestRender::undecodableAndUnknownPlacement()

@@ -42,8 +42,10 @@ constexpr size_t ChunkBytes = 1 << 20;
 // Pictures from this many pixels are judged on another thread while they are encoded, and
 // encoded on two threads.
 constexpr qint64 ParallelPixels = qint64(1) << 20;
-// Rows deflated as one band; bands are taken in turn by the encoding threads.
+// Rows deflated as one band; bands are taken in turn by the encoding threads. Stored bands are
+// smaller: one finished ahead of its turn waits whole in memory.
 constexpr int BandRows = 256;
+constexpr int StoredBandRows = 64;
 
 bool opaque(const QImage &image)
 {
@@ -374,7 +376,7 @@ bool deflateBand(
     return ok;
 }
 
-// Hands the PNG of @p image to @p write in order, its rows deflated in bands of BandRows rows,
+// Hands the PNG of @p image to @p write in order, its rows deflated in bands of rows,
 // which this thread and, for a large picture, one more take in turn; each band is handed on, and
 // let go, as soon as the bands before it are. False on failure, when @p write fails or once
 // @p stop (may be null) is set.
@@ -382,7 +384,8 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     const Pieces &write)
 {
     const int height = image.height();
-    const int count = qMax(1, (height + BandRows / 2) / BandRows);
+    const int bandRows = compress ? BandRows : StoredBandRows;
+    const int count = qMax(1, (height + bandRows / 2) / bandRows);
     std::vector<Band> bands(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         bands[size_t(i)].first = int(qint64(height) * i / count);

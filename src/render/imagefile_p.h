@@ -98,6 +98,14 @@ constexpr qint64 JpegPartsPixels = qint64(1) << 20;
  */
 QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int parts);
 
+/**
+ * The baseline colour JPEG @p data scaled up to @p size (at least its size on both axes, and
+ * larger on one), the same pixels as Qt's reader and Qt's smooth scale give. Each of @p parts
+ * parts is decoded and scaled on a thread of its own, row by row, so the decoded picture is
+ * never whole in memory. A null image where decodeJpegInParts() gives one.
+ */
+QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts);
+
 /// The gzip stream @p data inflated, or false when it is damaged or inflates beyond @p limit.
 bool inflateGzip(const QByteArray &data, qint64 limit, QByteArray *out);
 
