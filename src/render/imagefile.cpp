@@ -374,17 +374,12 @@ QImage ImageFile::readCovering(const QSize &size) const
         }
     }
     if (pictureFormat == "jpeg" && source.isValid() && !size.isEmpty() && upright()) {
-        // A picture scaled up on both axes is decoded and scaled row by row, when Qt's
-        // transform keeps the size (it rounds a scaled size up).
+        // A picture scaled up on both axes is decoded and scaled row by row.
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
-        const auto kept
-            = [](int from, int to) { return int(double(to) / from * from + 0.9999) == to; };
-        if (kept(source.width(), target.width()) && kept(source.height(), target.height())) {
-            const int parts = qBound(1, source.height() / 64, qMin(QThread::idealThreadCount(), 8));
-            const QImage image = decodeJpegScaledUp(m_bytes, target, parts);
-            if (image.size() == target)
-                return image;
-        }
+        const int parts = qBound(1, source.height() / 64, qMin(QThread::idealThreadCount(), 8));
+        const QImage image = decodeJpegScaledUp(m_bytes, target, parts);
+        if (image.size() == target)
+            return image;
     }
     return QPixmap::fromImage(read())
         .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)

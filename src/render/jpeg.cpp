@@ -19,6 +19,10 @@
 
 #include <jpeglib.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace VokImage {
 
 namespace {
@@ -261,6 +265,57 @@ struct UpPoints
     std::vector<int> weight;
 };
 
+// True when Qt's smooth transform scales @p from pixels to exactly @p to: it rounds a scaled
+// size up, which can add a pixel.
+bool keptByTransform(int from, int to)
+{
+    return int(double(to) / from * from + 0.9999) == to;
+}
+
+// Where Qt's smooth scale down from @p from to @p to pixels averages each pixel: its first source
+// pixel, how many it averages, and their weights (of 1 << 14): the first's, each middle one's
+// (the same for all) and the last's.
+struct DownTaps
+{
+    DownTaps(int from, int to)
+        : first(size_t(to))
+        , count(size_t(to))
+        , firstWeight(size_t(to))
+        , lastWeight(size_t(to))
+    {
+        const qint64 step = (qint64(from) << 16) / to;
+        middleWeight = int(((qint64(to) << 14) + from - 1) / from);
+        qint64 position = 0;
+        for (size_t i = 0; i < size_t(to); ++i) {
+            first[i] = int(position >> 16);
+            firstWeight[i] = int(((0x10000 - (position & 0xffff)) * middleWeight) >> 16);
+            int rest = (1 << 14) - firstWeight[i];
+            int taps = 1;
+            for (; rest > middleWeight; rest -= middleWeight)
+                ++taps;
+            count[i] = taps + 1;
+            lastWeight[i] = rest;
+            position += step;
+            // Qt reads one pixel past the end, but only with no weight.
+            const int end = first[i] + count[i] - 1;
+            valid = valid && (end < from || (end == from && lastWeight[i] == 0));
+        }
+    }
+
+    // The weight of the @p k th source pixel of pixel @p i.
+    quint32 weight(size_t i, int k) const
+    {
+        return quint32(k == 0 ? firstWeight[i] : k == count[i] - 1 ? lastWeight[i] : middleWeight);
+    }
+
+    std::vector<int> first;
+    std::vector<int> count;
+    std::vector<int> firstWeight;
+    std::vector<int> lastWeight;
+    int middleWeight = 0;
+    bool valid = true;
+};
+
 } // namespace
 
 bool isProgressiveJpeg(const QByteArray &data)
@@ -279,16 +334,250 @@ bool isProgressiveJpeg(const QByteArray &data)
     return progressive;
 }
 
+namespace {
+
+// The weights of Qt's smooth scale down along a row, by pairs: pixel x sums the source pixels
+// from first[x], two at a time, with pairs[x * pairCount + k] holding the weights of the k-th
+// two (the first in the low half); the weights past a pixel's own count are 0.
+struct RowTaps
+{
+    explicit RowTaps(const DownTaps &taps)
+    {
+        int most = 1;
+        for (const int count : taps.count)
+            most = qMax(most, count);
+        pairCount = (most + 1) / 2;
+        first = taps.first;
+        pairs.resize(taps.first.size() * size_t(pairCount), 0);
+        for (size_t x = 0; x < taps.first.size(); ++x)
+            for (int k = 0; k < taps.count[x]; ++k)
+                pairs[x * size_t(pairCount) + size_t(k / 2)] |= taps.weight(x, k) << (k % 2 * 16);
+    }
+
+    std::vector<int> first;
+    std::vector<quint32> pairs;
+    int pairCount = 1;
+};
+
+// The sums along the decoded @p row for each pixel of a row of @p taps, a sixteenth of each
+// kept, as Qt's scale keeps them: four lanes a pixel, one for each byte of a source pixel, each
+// the bytes times their weights.
+void sumRowPlain(const quint32 *row, const RowTaps &taps, quint32 *sums, size_t from)
+{
+    const size_t pairCount = size_t(taps.pairCount);
+    for (size_t x = from; x < taps.first.size(); ++x) {
+        const uchar *bytes = reinterpret_cast<const uchar *>(row + taps.first[x]);
+        const quint32 *pair = taps.pairs.data() + x * pairCount;
+        quint32 *sum = sums + 4 * x;
+        for (size_t lane = 0; lane < 4; ++lane) {
+            quint32 total = 0;
+            for (size_t k = 0; k < pairCount * 2; ++k)
+                total += bytes[4 * k + lane] * ((pair[k / 2] >> (k % 2 * 16)) & 0xffff);
+            sum[lane] = total >> 4;
+        }
+    }
+}
+
+// A row of the picture from the (kept) sums of @p count source rows with their @p weights: each
+// lane sums its row sums times the weights in 32 bits, as Qt's scale does (the total may use
+// the sign bit), and keeps the top byte.
+void combineRowsPlain(const quint32 *const *sums, const quint32 *weights, int count, quint32 *out,
+    size_t from, size_t width)
+{
+    for (size_t x = from; x < width; ++x) {
+        quint32 pixel = 0xff000000u;
+        for (size_t lane = 0; lane < 3; ++lane) {
+            quint32 total = 0;
+            for (int k = 0; k < count; ++k)
+                total += sums[k][4 * x + lane] * weights[k];
+            pixel |= (total >> 24) << (8 * lane);
+        }
+        out[x] = pixel;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Two pixels at a time: the two source pixels of a pair, bytes interleaved and widened to 16
+// bits, times their weights, summed by madd.
+__attribute__((target("avx2"))) void sumRowAvx2(
+    const quint32 *row, const RowTaps &taps, quint32 *sums)
+{
+    const size_t width = taps.first.size();
+    const size_t pairCount = size_t(taps.pairCount);
+    const __m128i interleave = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    size_t x = 0;
+    for (; x + 2 <= width; x += 2) {
+        const quint32 *left = row + taps.first[x];
+        const quint32 *right = row + taps.first[x + 1];
+        const quint32 *leftPair = taps.pairs.data() + x * pairCount;
+        const quint32 *rightPair = leftPair + pairCount;
+        __m256i sum = _mm256_setzero_si256();
+        for (size_t k = 0; k < pairCount; ++k) {
+            const __m128i both = _mm_unpacklo_epi64(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(left + 2 * k)),
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(right + 2 * k)));
+            const __m256i wide = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(both, interleave));
+            const __m256i weight = _mm256_setr_m128i(
+                _mm_set1_epi32(int(leftPair[k])), _mm_set1_epi32(int(rightPair[k])));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(wide, weight));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(sums + 4 * x), _mm256_srli_epi32(sum, 4));
+    }
+    sumRowPlain(row, taps, sums, x);
+}
+
+__attribute__((target("avx2"))) void combineRowsAvx2(
+    const quint32 *const *sums, const quint32 *weights, int count, quint32 *out, size_t width)
+{
+    size_t x = 0;
+    for (; x + 2 <= width; x += 2) {
+        __m256i total = _mm256_setzero_si256();
+        for (int k = 0; k < count; ++k)
+            total = _mm256_add_epi32(total,
+                _mm256_mullo_epi32(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sums[k] + 4 * x)),
+                    _mm256_set1_epi32(int(weights[k]))));
+        total = _mm256_srli_epi32(total, 24);
+        total = _mm256_packus_epi16(_mm256_packus_epi32(total, total), total);
+        out[x] = quint32(_mm256_extract_epi32(total, 0)) | 0xff000000u;
+        out[x + 1] = quint32(_mm256_extract_epi32(total, 4)) | 0xff000000u;
+    }
+    combineRowsPlain(sums, weights, count, out, x, width);
+}
+
+bool hasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
+
+void sumRow(const quint32 *row, const RowTaps &taps, quint32 *sums)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (hasAvx2()) {
+        sumRowAvx2(row, taps, sums);
+        return;
+    }
+#endif
+    sumRowPlain(row, taps, sums, 0);
+}
+
+void combineRows(
+    const quint32 *const *sums, const quint32 *weights, int count, quint32 *out, size_t width)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (hasAvx2()) {
+        combineRowsAvx2(sums, weights, count, out, width);
+        return;
+    }
+#endif
+    combineRowsPlain(sums, weights, count, out, 0, width);
+}
+
+// The picture of @p layout scaled down on both axes to @p size as Qt's smooth scale does, each
+// part of @p starts decoded and scaled on a thread of its own; null when a part fails. Qt's scale
+// sums, for each pixel of a row, its source pixels along the row, and then those sums over the
+// source rows the row covers: the first sums are made once per source row, and kept for as long
+// as the rows of the picture need them.
+QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const QSize &size,
+    const std::vector<int> &starts)
+{
+    const int sh = layout.decoded.height();
+    const int sw = layout.decoded.width();
+    const size_t dw = size_t(size.width());
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return QImage();
+    const DownTaps columnTaps(sw, size.width());
+    const DownTaps rows(sh, size.height());
+    if (!columnTaps.valid || !rows.valid)
+        return QImage();
+    const RowTaps columns(columnTaps);
+    int window = 1;
+    for (const int count : rows.count)
+        window = qMax(window, count);
+    const bool decoded = runParts(starts, [&](int from, int to) {
+        const auto begin = std::lower_bound(rows.first.begin(), rows.first.end(), from);
+        const auto end = std::lower_bound(begin, rows.first.end(), to);
+        size_t y = size_t(begin - rows.first.begin());
+        const size_t yEnd = size_t(end - rows.first.begin());
+        // The source rows the part's rows use, whose last weight may be 0 past the picture.
+        int needed = to;
+        if (yEnd > y)
+            needed = qMax(needed, rows.first[yEnd - 1] + rows.count[yEnd - 1]);
+        const int last = qMin(needed, sh);
+        // A decoded row (with room for the weightless pixels read past its end), and the sums of
+        // the last window rows.
+        std::vector<quint32> row(size_t(sw) + size_t(columns.pairCount) * 2 + 2, 0);
+        std::vector<quint32> sums(size_t(window) * dw * 4);
+        const auto sumsOf
+            = [&](int source) { return sums.data() + size_t(source % window) * dw * 4; };
+        std::vector<const quint32 *> rowSums(static_cast<size_t>(window));
+        std::vector<quint32> weights(static_cast<size_t>(window));
+        const auto writeRow = [&](size_t target) {
+            int count = 0;
+            for (int k = 0; k < rows.count[target]; ++k) {
+                const int source = rows.first[target] + k;
+                if (source >= sh)
+                    continue;
+                rowSums[size_t(count)] = sumsOf(source);
+                weights[size_t(count)] = rows.weight(target, k);
+                ++count;
+            }
+            combineRows(rowSums.data(), weights.data(), count,
+                reinterpret_cast<quint32 *>(image.scanLine(int(target))), dw);
+        };
+        bool fits = true;
+        const bool ran = decodeRows(
+            data, layout, from, last, [&](int) { return reinterpret_cast<uchar *>(row.data()); },
+            [&](int source) {
+                sumRow(row.data(), columns, sumsOf(source));
+                for (; y < yEnd && rows.first[y] + rows.count[y] - 1 <= source; ++y) {
+                    if (source - rows.first[y] >= window) {
+                        fits = false;
+                        return;
+                    }
+                    writeRow(y);
+                }
+            });
+        if (!ran || !fits)
+            return false;
+        // Rows whose last source row lies past the picture (with no weight).
+        for (; y < yEnd; ++y) {
+            if (rows.lastWeight[y] != 0 || rows.first[y] + rows.count[y] - 1 != sh)
+                return false;
+            writeRow(y);
+        }
+        return true;
+    });
+    return decoded ? image : QImage();
+}
+
+} // namespace
+
 QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int parts)
 {
     JpegLayout layout;
     if (parts < 1 || !readLayout(data, scaledSize, &layout))
         return QImage();
-    QImage image(layout.decoded, QImage::Format_RGB32);
+    const std::vector<int> starts = partStarts(layout.decoded.height(), parts, layout.rowGroup);
+    QImage image;
+    if (scaledSize.width() < layout.decoded.width() && scaledSize.height() < layout.decoded.height()
+        && keptByTransform(layout.decoded.width(), scaledSize.width())
+        && keptByTransform(layout.decoded.height(), scaledSize.height())) {
+        // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
+        image = decodeScaledDown(data, layout, scaledSize, starts);
+        if (image.isNull())
+            return QImage();
+        layout.describe(&image);
+        layout.setColorSpace(&image);
+        return image;
+    }
+    image = QImage(layout.decoded, QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
     // Each part decodes its rows straight into the picture.
-    const std::vector<int> starts = partStarts(layout.decoded.height(), parts, layout.rowGroup);
     const bool decoded = runParts(starts, [&](int from, int to) {
         return decodeRows(
             data, layout, from, to, [&](int row) { return image.scanLine(row); }, [](int) {});
@@ -309,7 +598,8 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
         return QImage();
     const int sw = layout.decoded.width();
     const int sh = layout.decoded.height();
-    if (size.width() < sw || size.height() < sh || size == layout.decoded)
+    if (size.width() < sw || size.height() < sh || size == layout.decoded
+        || !keptByTransform(sw, size.width()) || !keptByTransform(sh, size.height()))
         return QImage();
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
