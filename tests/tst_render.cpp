@@ -3,8 +3,11 @@
 
 #include "testutil.h"
 
+#include "imagefile_p.h"
+
 #include <vokimage/vokimage.h>
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QGuiApplication>
@@ -175,6 +178,7 @@ private slots:
     void crop();
     void cropReducedJpeg();
     void jpegDecodedInParts();
+    void jpegPartsOfAnyCount();
     void undecodableAndUnknownPlacement();
     void overlay();
     void blurRules();
@@ -543,6 +547,68 @@ void TestRender::jpegDecodedInParts()
                 qPrintable(
                     QStringLiteral("small on %1x%2").arg(screen.width()).arg(screen.height())));
         }
+    }
+}
+
+void TestRender::jpegPartsOfAnyCount()
+{
+    // A picture whose lower half costs far more to decode than its upper half, so that the
+    // parts find their starts away from the even split; every count of parts gives Qt's pixels
+    // when scaled down (M/8 decoding, then the smooth scale) and scaled up, and a damaged file
+    // fails whatever the count, without a part waiting for ever on another.
+    QImage photo(1203, 997, QImage::Format_RGB32);
+    quint32 seed = 11;
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = y < photo.height() / 2 ? 0 : int(seed >> 24) - 128;
+            photo.setPixel(x, y,
+                qRgb(qBound(0, 40 + x / 8 + grain, 255), qBound(0, 90 + grain / 2, 255),
+                    qBound(0, 250 - y / 8 - grain, 255)));
+        }
+    const QByteArray calm = libjpegFile(photo, 2, 2, 0);
+    const QByteArray rich = libjpegFile(photo, 1, 1, 0);
+    QByteArray damaged = calm;
+    damaged.replace(damaged.size() * 3 / 4, 3000, QByteArray(3000, '\x37'));
+    // The two files take turns, so that rows a part leaves unwritten show the other's pixels.
+    const QList<QByteArray> files { calm, rich };
+    for (const QSize size :
+        { QSize(1000, 800), QSize(640, 530), QSize(301, 249), QSize(900, 900), QSize(1203, 997) }) {
+        QList<QImage> expected;
+        for (const QByteArray &bytes : files) {
+            QBuffer buffer;
+            buffer.setData(bytes);
+            QImageReader reader(&buffer);
+            reader.setScaledSize(size);
+            expected.append(reader.read());
+        }
+        for (int parts = 1; parts <= 7; parts += 2)
+            for (int i = 0; i < files.size(); ++i)
+                QVERIFY2(decodeJpegInParts(files.at(i), size, parts) == expected.at(i),
+                    qPrintable(QStringLiteral("file %1 at %2x%3 in %4 parts")
+                                   .arg(i)
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(parts)));
+    }
+    for (const QSize size : { QSize(2406, 1994), QSize(1500, 1100), QSize(1204, 998) }) {
+        QList<QImage> expected;
+        for (const QByteArray &bytes : files)
+            expected.append(QImage::fromData(bytes, "jpeg")
+                                .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        for (int parts = 1; parts <= 8; parts *= 2)
+            for (int i = 0; i < files.size(); ++i)
+                QVERIFY2(decodeJpegScaledUp(files.at(i), size, parts) == expected.at(i),
+                    qPrintable(QStringLiteral("file %1 up to %2x%3 in %4 parts")
+                                   .arg(i)
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(parts)));
+    }
+    for (int parts = 1; parts <= 8; ++parts) {
+        QVERIFY(decodeJpegInParts(damaged, QSize(640, 530), parts).isNull());
+        QVERIFY(decodeJpegInParts(damaged, QSize(1203, 997), parts).isNull());
+        QVERIFY(decodeJpegScaledUp(damaged, QSize(1500, 1240), parts).isNull());
     }
 }
 

@@ -76,27 +76,23 @@ public:
     JpegError error;
 };
 
-// Share of a row's decoding that skipping it still costs (its entropy decoding), as measured.
-constexpr double SkipCost = 0.18;
+// The decoding cost of a row, in costs of decoding one entropy-coded byte, as measured on a
+// photograph at 6/8: its pixels cost RowPixelCost each (inverse DCT, colour, the scale), and its
+// bytes one each. Skipping a row costs SkipByteCost of each of its bytes (entropy decoding only).
+constexpr double RowPixelCost = 1.6;
+constexpr double SkipByteCost = 1.0;
 
-// The first rows of @p parts parts of @p height rows that take the same time, each part
-// skipping the rows before it; the last entry is @p height. Parts start on whole iMCU rows of
-// @p rowGroup rows.
-std::vector<int> partStarts(int height, int parts, int rowGroup)
+// Where each of @p parts parts of a decode begins, as a share of the whole cost, when the parts
+// take the same time and the rows cost the same: skipping a row costs @p skipShare of decoding
+// it. Part k starts at s(k) and decodes up to s(k + 1) in the time t of the first part:
+// s(k) * skipShare + s(k + 1) - s(k) = t, so s(k + 1) = t + (1 - skipShare) * s(k).
+std::vector<double> partShares(int parts, double skipShare)
 {
-    // Part k starts at s(k) and decodes L(k) rows in the time t of the first part:
-    // s(k) * SkipCost + L(k) = t, so s(k + 1) = t + (1 - SkipCost) * s(k).
-    const double t = height * SkipCost / (1 - std::pow(1 - SkipCost, parts));
-    std::vector<int> starts { 0 };
-    double start = 0;
-    for (int k = 1; k < parts; ++k) {
-        start = t + (1 - SkipCost) * start;
-        const int aligned = qRound(start / rowGroup) * rowGroup;
-        if (aligned > starts.back() && aligned < height)
-            starts.push_back(aligned);
-    }
-    starts.push_back(height);
-    return starts;
+    const double t = skipShare / (1 - std::pow(1 - skipShare, parts));
+    std::vector<double> shares { 0 };
+    for (int k = 1; k < parts; ++k)
+        shares.push_back(t + (1 - skipShare) * shares.back());
+    return shares;
 }
 
 // What the decoders take from a JPEG's header, read as Qt's reader reads it.
@@ -105,6 +101,8 @@ struct JpegLayout
     unsigned int scale = 8; // M of libjpeg's M/8 scaling
     QSize decoded; // the size at that scale
     int rowGroup = 1; // rows of an iMCU row at that scale
+    // Upsampling reads the rows around each row: a skip decodes its last iMCU row whole.
+    bool contextRows = false;
     int densityUnit = 0;
     int densityX = 0;
     int densityY = 0;
@@ -155,10 +153,23 @@ bool readLayout(const QByteArray &data, const QSize &scaledSize, JpegLayout *lay
     if (!header.run([&] { jpeg_calc_output_dimensions(&info); }))
         return false;
 #if JPEG_LIB_VERSION >= 70
-    layout->rowGroup = qMax(1, info.max_v_samp_factor * info.min_DCT_v_scaled_size);
+    const int rowScale = info.min_DCT_v_scaled_size;
 #else
-    layout->rowGroup = qMax(1, info.max_v_samp_factor * info.min_DCT_scaled_size);
+    const int rowScale = info.min_DCT_scaled_size;
 #endif
+    layout->rowGroup = qMax(1, info.max_v_samp_factor * rowScale);
+    for (int c = 0; c < info.num_components; ++c) {
+#if JPEG_LIB_VERSION >= 70
+        const int componentScale = info.comp_info[c].DCT_v_scaled_size;
+#else
+        const int componentScale = info.comp_info[c].DCT_scaled_size;
+#endif
+        // libjpeg upsamples twice as tall rows with the rows around them.
+        if (info.do_fancy_upsampling && rowScale > 0
+            && info.comp_info[c].v_samp_factor * componentScale / rowScale * 2
+                == info.max_v_samp_factor)
+            layout->contextRows = true;
+    }
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next)
         if (marker->marker == JPEG_APP0 + 2 && marker->data_length > 128 + 4 + 14
             && std::memcmp(marker->data, "ICC_PROFILE", 12) == 0)
@@ -171,17 +182,96 @@ bool readLayout(const QByteArray &data, const QSize &scaledSize, JpegLayout *lay
     return true;
 }
 
-// Decodes rows [@p from, @p to) of @p data at the layout's scale as RGB32: each row into
-// rowAt(row), then done(row). The rows before @p from are skipped, which entropy-decodes them
-// without the rest of the work. False when libjpeg fails or warns.
-template <typename RowAt, typename Done>
-bool decodeRows(
-    const QByteArray &data, const JpegLayout &layout, int from, int to, RowAt rowAt, Done done)
+// Where the parts of a decode begin and end. Each part after the first finds its start as it
+// skips rows, and tells the part before it, which decodes up to there (and the rows after it
+// that its own scale needs). With rows that cost the same, or when a skip would decode rows
+// whole (context rows), the starts are fixed in advance.
+class PartBounds
 {
-    Decompressor part(data);
-    jpeg_decompress_struct &in = part.info;
+public:
+    PartBounds(const JpegLayout &layout, qint64 entropyBytes, int parts)
+        : m_height(layout.decoded.height())
+        , m_bounds(size_t(parts) + 1)
+    {
+        const double averageBytes = double(qMax<qint64>(1, entropyBytes)) / m_height;
+        m_rowCost = layout.decoded.width() * RowPixelCost;
+        const double skipShare = SkipByteCost * averageBytes / (m_rowCost + averageBytes);
+        m_shares = partShares(parts, skipShare);
+        m_adaptive = parts > 1 && !layout.contextRows;
+        for (size_t k = 0; k < m_bounds.size(); ++k) {
+            int start = k == 0 ? 0 : m_height;
+            if (!m_adaptive && k > 0 && k < size_t(parts))
+                start = qMin(
+                    m_height, qRound(m_shares[k] * m_height / layout.rowGroup) * layout.rowGroup);
+            m_bounds[k].store(k == 0 || k == size_t(parts) || !m_adaptive ? start | Decided : 0);
+        }
+    }
+
+    int parts() const { return int(m_bounds.size()) - 1; }
+    bool adaptive() const { return m_adaptive; }
+    // The cost before part k, of the whole decode's cost @p total.
+    double costBefore(int k, double total) const { return m_shares[size_t(k)] * total; }
+    double rowCost() const { return m_rowCost; }
+    // The start of part k, when fixed (or decided); else -1.
+    int start(int k) const
+    {
+        const int bound = m_bounds[size_t(k)].load();
+        return bound & Decided ? bound & ~Decided : -1;
+    }
+    // Part k has skipped @p row rows: it starts there or after.
+    void skipped(int k, int row) { m_bounds[size_t(k)].store(row); }
+    void decide(int k, int row) { m_bounds[size_t(k)].store(qMin(row, m_height) | Decided); }
+    // A part failed: the others stop.
+    void fail() { m_failed = true; }
+    bool failed() const { return m_failed; }
+
+    // How far part k may decode from @p row: up to the next part's start (final), or as far as
+    // that part has skipped so far. Waits while that part has not skipped past @p row.
+    std::pair<int, bool> limit(int k, int row) const
+    {
+        for (;;) {
+            if (m_failed)
+                return { row, true };
+            const int bound = m_bounds[size_t(k) + 1].load();
+            if (bound & Decided)
+                return { bound & ~Decided, true };
+            if (bound > row)
+                return { bound, false };
+            std::this_thread::yield();
+        }
+    }
+
+private:
+    static constexpr int Decided = 1 << 30;
+    int m_height;
+    double m_rowCost = 0;
+    std::vector<double> m_shares;
+    bool m_adaptive = false;
+    std::vector<std::atomic<int>> m_bounds;
+    std::atomic<bool> m_failed { false };
+};
+
+// Decodes part @p k of @p data at the layout's scale as RGB32, for @p part:
+// - part.begin(from) once its first row is known;
+// - each row into part.rowAt(row), then part.done(row, bound), where bound is the next part's
+//   start or a row before it;
+// - up to part.endFor(next) once the next part's start is known, then part.finish(next).
+// The rows before the part are skipped, which entropy-decodes them without the rest of the
+// work. False when libjpeg fails or warns, or the part does.
+template <typename Part>
+bool decodePart(
+    const QByteArray &data, const JpegLayout &layout, PartBounds &bounds, int k, Part &part)
+{
+    const int height = layout.decoded.height();
+    Decompressor decompressor(data);
+    jpeg_decompress_struct &in = decompressor.info;
+    const auto consumed = [&] {
+        return qint64(in.src->next_input_byte - reinterpret_cast<const JOCTET *>(data.constData()));
+    };
+    int from = bounds.start(k);
+    bool started = from >= 0;
     bool complete = false;
-    const bool ran = part.run([&] {
+    const bool ran = decompressor.run([&] {
         jpeg_read_header(&in, TRUE);
         in.scale_num = layout.scale;
         in.scale_denom = 8;
@@ -191,31 +281,66 @@ bool decodeRows(
         in.out_color_space = JCS_EXT_XRGB;
 #endif
         jpeg_start_decompress(&in);
-        if (int(in.output_width) != layout.decoded.width()
-            || int(in.output_height) != layout.decoded.height())
+        if (int(in.output_width) != layout.decoded.width() || int(in.output_height) != height)
             return;
-        if (from > 0)
+        if (!started) {
+            // Skipped an iMCU row at a time, until the cost of the rows before reaches the
+            // part's share.
+            const qint64 first = consumed();
+            const double before
+                = bounds.costBefore(k, bounds.rowCost() * height + double(data.size() - first));
+            from = 0;
+            while (from < height && !bounds.failed()
+                && bounds.rowCost() * from + double(consumed() - first) < before) {
+                const int count = qMin(layout.rowGroup, height - from);
+                jpeg_skip_scanlines(&in, JDIMENSION(count));
+                from += count;
+                bounds.skipped(k, from);
+            }
+            bounds.decide(k, from);
+            started = true;
+        } else if (from > 0) {
             jpeg_skip_scanlines(&in, JDIMENSION(from));
-        while (int(in.output_scanline) < to) {
-            const int row = int(in.output_scanline);
-            JSAMPROW target = rowAt(row);
-            if (jpeg_read_scanlines(&in, &target, 1) != 1)
-                return;
-            done(row);
         }
-        complete = true;
+        if (!part.begin(from))
+            return;
+        std::pair<int, bool> limit = bounds.limit(k, from);
+        int end = limit.second ? part.endFor(limit.first) : limit.first;
+        for (int row = from;;) {
+            if (row >= end) {
+                if (limit.second)
+                    break;
+                limit = bounds.limit(k, row);
+                end = limit.second ? part.endFor(limit.first) : limit.first;
+                continue;
+            }
+            JSAMPROW target = part.rowAt(row);
+            if (jpeg_read_scanlines(&in, &target, 1) != 1 || !part.done(row, limit.first))
+                return;
+            ++row;
+        }
+        complete = !bounds.failed() && part.finish(limit.first);
     });
+    if (!started)
+        bounds.decide(k, height);
     return ran && complete;
 }
 
-// Runs part(from, to) for each part of @p starts, the first on this thread and each other on
-// a thread of its own; true when every part returned true.
-template <typename Part> bool runParts(const std::vector<int> &starts, Part part)
+// Decodes @p data by parts, each part on a thread of its own (the first on this one), with a
+// part made by makePart() for it; true when every part succeeded.
+template <typename MakePart>
+bool decodeInParts(const QByteArray &data, const JpegLayout &layout, int parts, MakePart makePart)
 {
-    std::vector<char> done(starts.size() - 1, 0);
-    const auto run = [&](size_t k) { done[k] = part(starts[k], starts[k + 1]); };
+    PartBounds bounds(layout, data.size(), qMax(1, qMin(parts, layout.decoded.height())));
+    std::vector<char> done(size_t(bounds.parts()), 0);
+    const auto run = [&](int k) {
+        auto part = makePart();
+        done[size_t(k)] = decodePart(data, layout, bounds, k, part);
+        if (!done[size_t(k)])
+            bounds.fail();
+    };
     std::vector<std::thread> threads;
-    for (size_t k = 1; k + 1 < starts.size(); ++k)
+    for (int k = 1; k < bounds.parts(); ++k)
         threads.emplace_back(run, k);
     run(0);
     for (std::thread &thread : threads)
@@ -475,13 +600,13 @@ void combineRows(
     combineRowsPlain(sums, weights, count, out, 0, width);
 }
 
-// The picture of @p layout scaled down on both axes to @p size as Qt's smooth scale does, each
-// part of @p starts decoded and scaled on a thread of its own; null when a part fails. Qt's scale
+// The picture of @p layout scaled down on both axes to @p size as Qt's smooth scale does, in
+// @p parts parts decoded and scaled on threads of their own; null when a part fails. Qt's scale
 // sums, for each pixel of a row, its source pixels along the row, and then those sums over the
 // source rows the row covers: the first sums are made once per source row, and kept for as long
 // as the rows of the picture need them.
-QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const QSize &size,
-    const std::vector<int> &starts)
+QImage decodeScaledDown(
+    const QByteArray &data, const JpegLayout &layout, const QSize &size, int parts)
 {
     const int sh = layout.decoded.height();
     const int sw = layout.decoded.width();
@@ -497,25 +622,34 @@ QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const 
     int window = 1;
     for (const int count : rows.count)
         window = qMax(window, count);
-    const bool decoded = runParts(starts, [&](int from, int to) {
-        const auto begin = std::lower_bound(rows.first.begin(), rows.first.end(), from);
-        const auto end = std::lower_bound(begin, rows.first.end(), to);
-        size_t y = size_t(begin - rows.first.begin());
-        const size_t yEnd = size_t(end - rows.first.begin());
-        // The source rows the part's rows use, whose last weight may be 0 past the picture.
-        int needed = to;
-        if (yEnd > y)
-            needed = qMax(needed, rows.first[yEnd - 1] + rows.count[yEnd - 1]);
-        const int last = qMin(needed, sh);
-        // A decoded row (with room for the weightless pixels read past its end), and the sums of
-        // the last window rows.
-        std::vector<quint32> row(size_t(sw) + size_t(columns.pairCount) * 2 + 2, 0);
-        std::vector<quint32> sums(size_t(window) * dw * 4);
-        const auto sumsOf
-            = [&](int source) { return sums.data() + size_t(source % window) * dw * 4; };
-        std::vector<const quint32 *> rowSums(static_cast<size_t>(window));
-        std::vector<quint32> weights(static_cast<size_t>(window));
-        const auto writeRow = [&](size_t target) {
+
+    // A part: a decoded row (with room for the weightless pixels read past its end), the sums
+    // of the last window source rows, and its rows of the picture from y on.
+    struct Part
+    {
+        QImage &image;
+        const DownTaps &rows;
+        const RowTaps &columns;
+        int window;
+        int sh;
+        std::vector<quint32> row;
+        std::vector<quint32> sums;
+        std::vector<const quint32 *> rowSums;
+        std::vector<quint32> weights;
+        size_t first = 0;
+        size_t y = 0;
+
+        size_t firstRowFrom(int source) const
+        {
+            return size_t(std::lower_bound(rows.first.begin(), rows.first.end(), source)
+                - rows.first.begin());
+        }
+        quint32 *sumsOf(int source)
+        {
+            return sums.data() + size_t(source % window) * columns.first.size() * 4;
+        }
+        void writeRow(size_t target)
+        {
             int count = 0;
             for (int k = 0; k < rows.count[target]; ++k) {
                 const int source = rows.first[target] + k;
@@ -526,30 +660,54 @@ QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const 
                 ++count;
             }
             combineRows(rowSums.data(), weights.data(), count,
-                reinterpret_cast<quint32 *>(image.scanLine(int(target))), dw);
-        };
-        bool fits = true;
-        const bool ran = decodeRows(
-            data, layout, from, last, [&](int) { return reinterpret_cast<uchar *>(row.data()); },
-            [&](int source) {
-                sumRow(row.data(), columns, sumsOf(source));
-                for (; y < yEnd && rows.first[y] + rows.count[y] - 1 <= source; ++y) {
-                    if (source - rows.first[y] >= window) {
-                        fits = false;
-                        return;
-                    }
-                    writeRow(y);
-                }
-            });
-        if (!ran || !fits)
-            return false;
-        // Rows whose last source row lies past the picture (with no weight).
-        for (; y < yEnd; ++y) {
-            if (rows.lastWeight[y] != 0 || rows.first[y] + rows.count[y] - 1 != sh)
-                return false;
-            writeRow(y);
+                reinterpret_cast<quint32 *>(image.scanLine(int(target))), columns.first.size());
         }
-        return true;
+
+        bool begin(int from)
+        {
+            first = y = firstRowFrom(from);
+            return true;
+        }
+        uchar *rowAt(int) { return reinterpret_cast<uchar *>(row.data()); }
+        // Sums the row, and writes the rows of the picture it ends.
+        bool done(int source, int bound)
+        {
+            sumRow(row.data(), columns, sumsOf(source));
+            for (; y < rows.first.size() && rows.first[y] < bound
+                 && rows.first[y] + rows.count[y] - 1 <= source;
+                 ++y) {
+                if (source - rows.first[y] >= window)
+                    return false;
+                writeRow(y);
+            }
+            return true;
+        }
+        // The source rows the part's rows use, whose last weight may be 0 past the picture.
+        int endFor(int next) const
+        {
+            const size_t end = firstRowFrom(next);
+            int needed = next;
+            if (end > first)
+                needed = qMax(needed, rows.first[end - 1] + rows.count[end - 1]);
+            return qMin(needed, sh);
+        }
+        // Rows whose last source row lies past the picture (with no weight).
+        bool finish(int next)
+        {
+            for (; y < rows.first.size() && rows.first[y] < next; ++y) {
+                if (rows.lastWeight[y] != 0 || rows.first[y] + rows.count[y] - 1 != sh)
+                    return false;
+                writeRow(y);
+            }
+            return true;
+        }
+    };
+    const size_t windowRows = size_t(window);
+    const bool decoded = decodeInParts(data, layout, parts, [&] {
+        return Part { image, rows, columns, window, sh,
+            std::vector<quint32>(size_t(sw) + size_t(columns.pairCount) * 2 + 2, 0),
+            std::vector<quint32>(windowRows * dw * 4), std::vector<const quint32 *>(windowRows),
+            std::vector<quint32>(windowRows) };
     });
     return decoded ? image : QImage();
 }
@@ -561,13 +719,12 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     JpegLayout layout;
     if (parts < 1 || !readLayout(data, scaledSize, &layout))
         return QImage();
-    const std::vector<int> starts = partStarts(layout.decoded.height(), parts, layout.rowGroup);
     QImage image;
     if (scaledSize.width() < layout.decoded.width() && scaledSize.height() < layout.decoded.height()
         && keptByTransform(layout.decoded.width(), scaledSize.width())
         && keptByTransform(layout.decoded.height(), scaledSize.height())) {
         // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
-        image = decodeScaledDown(data, layout, scaledSize, starts);
+        image = decodeScaledDown(data, layout, scaledSize, parts);
         if (image.isNull())
             return QImage();
         layout.describe(&image);
@@ -578,11 +735,16 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     if (image.isNull())
         return QImage();
     // Each part decodes its rows straight into the picture.
-    const bool decoded = runParts(starts, [&](int from, int to) {
-        return decodeRows(
-            data, layout, from, to, [&](int row) { return image.scanLine(row); }, [](int) {});
-    });
-    if (!decoded)
+    struct Part
+    {
+        QImage &image;
+        bool begin(int) { return true; }
+        uchar *rowAt(int row) { return image.scanLine(row); }
+        bool done(int, int) { return true; }
+        int endFor(int next) { return next; }
+        bool finish(int) { return true; }
+    };
+    if (!decodeInParts(data, layout, parts, [&] { return Part { image }; }))
         return QImage();
     layout.describe(&image);
     if (scaledSize != layout.decoded)
@@ -609,39 +771,59 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
 
     // Each part decodes its rows (and the one after, which its last rows blend with) into two
     // row buffers, and writes the rows of the picture that start on them.
-    const std::vector<int> starts = partStarts(sh, parts, layout.rowGroup);
-    const bool decoded = runParts(starts, [&](int from, int to) {
-        std::vector<quint32> buffers(size_t(sw) * 3);
-        quint32 *const blended = buffers.data() + 2 * sw;
-        const auto bufferOf = [&](int row) { return buffers.data() + (row & 1) * sw; };
-        int y = int(
-            std::lower_bound(rows.point.begin(), rows.point.end(), from) - rows.point.begin());
+    struct Part
+    {
+        QImage &image;
+        const UpPoints &columns;
+        const UpPoints &rows;
+        int sh;
+        std::vector<quint32> buffers;
+        int from = 0;
+        int y = 0;
+
+        quint32 *bufferOf(int row) { return buffers.data() + size_t(row & 1) * columnsWidth(); }
+        size_t columnsWidth() const { return buffers.size() / 3; }
+        bool begin(int first)
+        {
+            from = first;
+            y = int(
+                std::lower_bound(rows.point.begin(), rows.point.end(), first) - rows.point.begin());
+            return true;
+        }
+        uchar *rowAt(int row) { return reinterpret_cast<uchar *>(bufferOf(row)); }
+        bool done(int row, int bound)
+        {
+            if (row > from && row - 1 < bound)
+                writeRows(row - 1);
+            return true;
+        }
+        int endFor(int next) { return qMin(next + 1, sh); }
+        bool finish(int next)
+        {
+            if (next == sh && sh - 1 >= from)
+                writeRows(sh - 1);
+            return true;
+        }
         // The rows of the picture that start on source row @p row, blended with the next.
-        const auto writeRows = [&](int row) {
-            for (; y < size.height() && rows.point[size_t(y)] == row; ++y) {
+        void writeRows(int row)
+        {
+            const size_t width = columnsWidth();
+            quint32 *const blended = buffers.data() + 2 * width;
+            for (; y < image.height() && rows.point[size_t(y)] == row; ++y) {
                 const quint32 weight = quint32(rows.weight[size_t(y)]);
                 const quint32 *source = bufferOf(row);
                 if (weight > 0) {
                     const quint32 *next = bufferOf(row + 1);
-                    for (int x = 0; x < sw; ++x)
+                    for (size_t x = 0; x < width; ++x)
                         blended[x] = blendPixels(source[x], next[x], weight);
                     source = blended;
                 }
                 columns.scaleRow(source, reinterpret_cast<quint32 *>(image.scanLine(y)));
             }
-        };
-        const int last = qMin(to + 1, sh);
-        if (!decodeRows(
-                data, layout, from, last,
-                [&](int row) { return reinterpret_cast<uchar *>(bufferOf(row)); },
-                [&](int row) {
-                    if (row > from)
-                        writeRows(row - 1);
-                }))
-            return false;
-        if (to == sh)
-            writeRows(sh - 1);
-        return true;
+        }
+    };
+    const bool decoded = decodeInParts(data, layout, parts, [&] {
+        return Part { image, columns, rows, sh, std::vector<quint32>(size_t(sw) * 3) };
     });
     if (!decoded)
         return QImage();
