@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csetjmp>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,9 @@ constexpr qint64 ParallelPixels = qint64(1) << 20;
 // smaller: one finished ahead of its turn waits whole in memory.
 constexpr int BandRows = 256;
 constexpr int StoredBandRows = 64;
+// Bands deflated at most this far ahead of the first one not handed on: the bands that wait for
+// it stay few however the threads are scheduled.
+constexpr size_t BandsAhead = 3;
 
 bool opaque(const QImage &image)
 {
@@ -395,12 +399,21 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     std::atomic<int> next { 0 };
     std::atomic<bool> failed { false };
     std::mutex order;
+    std::condition_variable progressed;
     std::vector<char> deflated(bands.size(), 0);
     size_t handed = 0; // bands handed to write
     auto work = [&] {
         for (int i = next++; i < count && !failed; i = next++) {
-            if (!deflateBand(image, alpha, compress, stop, &bands[size_t(i)])) {
-                failed = true;
+            {
+                std::unique_lock<std::mutex> lock(order);
+                progressed.wait(lock, [&] { return failed || size_t(i) < handed + BandsAhead; });
+            }
+            if (failed || !deflateBand(image, alpha, compress, stop, &bands[size_t(i)])) {
+                {
+                    const std::lock_guard<std::mutex> lock(order);
+                    failed = true;
+                }
+                progressed.notify_all();
                 break;
             }
             const std::lock_guard<std::mutex> lock(order);
@@ -410,6 +423,7 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
                     failed = true;
                 bands[handed].png = QByteArray();
             }
+            progressed.notify_all();
         }
     };
     std::thread helper;

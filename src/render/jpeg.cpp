@@ -348,6 +348,14 @@ bool decodeInParts(const QByteArray &data, const JpegLayout &layout, int parts, 
     return std::all_of(done.begin(), done.end(), [](char ok) { return ok; });
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+bool hasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
+
 // Each channel of @p a and @p b blended with @p weight of 256 for @p b, rounded down, as Qt's
 // smooth scale blends them.
 inline quint32 blendPixels(quint32 a, quint32 b, quint32 weight)
@@ -357,6 +365,75 @@ inline quint32 blendPixels(quint32 a, quint32 b, quint32 weight)
     const quint32 alphaGreen
         = (((a >> 8) & 0xff00ff) * kept + ((b >> 8) & 0xff00ff) * weight) & 0xff00ff00;
     return redBlue | alphaGreen;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The bytes of the pixels @p a and @p b blended as blendPixels() blends them, with the weights
+// (of 256, for @p b) in 16-bit lanes: @p lowWeights for the bytes unpacked low, @p highWeights
+// for those unpacked high.
+__attribute__((target("avx2"))) inline __m256i blendBytesAvx2(
+    __m256i a, __m256i b, __m256i lowWeights, __m256i highWeights)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i whole = _mm256_set1_epi16(256);
+    const __m256i low = _mm256_add_epi16(
+        _mm256_mullo_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_sub_epi16(whole, lowWeights)),
+        _mm256_mullo_epi16(_mm256_unpacklo_epi8(b, zero), lowWeights));
+    const __m256i high = _mm256_add_epi16(
+        _mm256_mullo_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_sub_epi16(whole, highWeights)),
+        _mm256_mullo_epi16(_mm256_unpackhi_epi8(b, zero), highWeights));
+    return _mm256_packus_epi16(_mm256_srli_epi16(low, 8), _mm256_srli_epi16(high, 8));
+}
+
+__attribute__((target("avx2"))) void blendRowsAvx2(
+    const quint32 *top, const quint32 *bottom, quint32 weight, quint32 *out, size_t width)
+{
+    const __m256i weights = _mm256_set1_epi16(short(weight));
+    size_t x = 0;
+    for (; x + 8 <= width; x += 8)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x),
+            blendBytesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(top + x)),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bottom + x)), weights,
+                weights));
+    for (; x < width; ++x)
+        out[x] = blendPixels(top[x], bottom[x], weight);
+}
+
+// Eight pixels at a time: both source pixels gathered, each weight in the 16-bit lanes of its
+// pixel's bytes. Reads the pixel after the last one sampled.
+__attribute__((target("avx2"))) void scaleRowAvx2(
+    const quint32 *source, const int *point, const int *weight, quint32 *row, size_t width)
+{
+    const int *pixels = reinterpret_cast<const int *>(source);
+    size_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(point + x));
+        const __m256i weights = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(weight + x));
+        const __m256i doubled = _mm256_or_si256(weights, _mm256_slli_epi32(weights, 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(row + x),
+            blendBytesAvx2(_mm256_i32gather_epi32(pixels, index, 4),
+                _mm256_i32gather_epi32(pixels + 1, index, 4),
+                _mm256_unpacklo_epi32(doubled, doubled), _mm256_unpackhi_epi32(doubled, doubled)));
+    }
+    for (; x < width; ++x) {
+        const quint32 *pixel = source + point[x];
+        row[x] = weight[x] > 0 ? blendPixels(pixel[0], pixel[1], quint32(weight[x])) : pixel[0];
+    }
+}
+#endif
+
+// The rows @p top and @p bottom of @p width pixels blended with @p weight into @p out.
+void blendRows(
+    const quint32 *top, const quint32 *bottom, quint32 weight, quint32 *out, size_t width)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (hasAvx2()) {
+        blendRowsAvx2(top, bottom, weight, out, width);
+        return;
+    }
+#endif
+    for (size_t x = 0; x < width; ++x)
+        out[x] = blendPixels(top[x], bottom[x], weight);
 }
 
 // Where Qt's smooth scale up from @p from to @p to pixels samples each pixel: the first of the
@@ -377,9 +454,16 @@ struct UpPoints
         }
     }
 
-    // A row of the scaled picture from the source row @p source.
+    // A row of the scaled picture from the source row @p source, which has a pixel more after
+    // the last one.
     void scaleRow(const quint32 *source, quint32 *row) const
     {
+#if defined(__x86_64__) || defined(__i386__)
+        if (hasAvx2()) {
+            scaleRowAvx2(source, point.data(), weight.data(), row, point.size());
+            return;
+        }
+#endif
         for (size_t x = 0; x < point.size(); ++x) {
             const quint32 *pixel = source + point[x];
             row[x] = weight[x] > 0 ? blendPixels(pixel[0], pixel[1], quint32(weight[x])) : pixel[0];
@@ -570,11 +654,6 @@ __attribute__((target("avx2"))) void combineRowsAvx2(
     combineRowsPlain(sums, weights, count, out, x, width);
 }
 
-bool hasAvx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
 #endif
 
 void sumRow(const quint32 *row, const RowTaps &taps, quint32 *sums)
@@ -777,12 +856,13 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
         const UpPoints &columns;
         const UpPoints &rows;
         int sh;
+        int sw;
         std::vector<quint32> buffers;
         int from = 0;
         int y = 0;
 
-        quint32 *bufferOf(int row) { return buffers.data() + size_t(row & 1) * columnsWidth(); }
-        size_t columnsWidth() const { return buffers.size() / 3; }
+        // Two decoded rows and a blended one, each with a pixel more (see scaleRow()).
+        quint32 *bufferOf(int row) { return buffers.data() + size_t(row & 1) * (size_t(sw) + 1); }
         bool begin(int first)
         {
             from = first;
@@ -807,15 +887,12 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
         // The rows of the picture that start on source row @p row, blended with the next.
         void writeRows(int row)
         {
-            const size_t width = columnsWidth();
-            quint32 *const blended = buffers.data() + 2 * width;
+            quint32 *const blended = buffers.data() + 2 * (size_t(sw) + 1);
             for (; y < image.height() && rows.point[size_t(y)] == row; ++y) {
                 const quint32 weight = quint32(rows.weight[size_t(y)]);
                 const quint32 *source = bufferOf(row);
                 if (weight > 0) {
-                    const quint32 *next = bufferOf(row + 1);
-                    for (size_t x = 0; x < width; ++x)
-                        blended[x] = blendPixels(source[x], next[x], weight);
+                    blendRows(source, bufferOf(row + 1), weight, blended, size_t(sw));
                     source = blended;
                 }
                 columns.scaleRow(source, reinterpret_cast<quint32 *>(image.scanLine(y)));
@@ -823,7 +900,7 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
         }
     };
     const bool decoded = decodeInParts(data, layout, parts, [&] {
-        return Part { image, columns, rows, sh, std::vector<quint32>(size_t(sw) * 3) };
+        return Part { image, columns, rows, sh, sw, std::vector<quint32>((size_t(sw) + 1) * 3) };
     });
     if (!decoded)
         return QImage();
