@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 #include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -67,3 +68,14 @@ bool writeConfig(const QString &path, const QByteArray &data);
 // The peak resident memory of this process in MiB (VmHWM, which a new program starts afresh;
 // the rusage of a spawned child also counts what its parent held when it was spawned).
 long peakResidentMiB();
+// The process's resident memory and its peak since the peak was last reset, in bytes.
+QPair<qint64, qint64> residentMemory();
+// Resets the process's peak of resident memory to what it uses now.
+bool resetPeakMemory();
+// AddressSanitizer holds freed memory in quarantine, and ThreadSanitizer shadows what is used:
+// peaks are not measured under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool MeasuresMemory = false;
+#else
+constexpr bool MeasuresMemory = true;
+#endif

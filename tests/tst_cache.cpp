@@ -376,38 +376,6 @@ void TestCache::cacheDirUnusable()
     QDir(Cache::privateCacheDir()).removeRecursively();
 }
 
-// Rendered backgrounds are also kept in the private cache: after a reboot (the temporary
-// directory emptied) the kept copy serves, and the shared directory gets it back.
-// The process's resident memory and its peak since the peak was last reset, in bytes.
-static QPair<qint64, qint64> residentMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    qint64 rss = -1, peak = -1;
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 2 && fields[0] == "VmRSS:")
-                rss = fields[1].toLongLong() * 1024;
-            if (fields.size() >= 2 && fields[0] == "VmHWM:")
-                peak = fields[1].toLongLong() * 1024;
-        }
-    return { rss, peak };
-}
-
-// AddressSanitizer holds freed memory in quarantine: peaks are not measured under it.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool MeasuresMemory = false;
-#else
-constexpr bool MeasuresMemory = true;
-#endif
-
-// Resets the process's peak of resident memory to what it uses now.
-static bool resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
 void TestCache::largePicturesInLittleMemory()
 {
     // A store writes the file as it encodes it, and a hit gives up the mapped file's pages
@@ -510,6 +478,8 @@ void TestCache::rowsWithOtherFilters()
     }
 }
 
+// Rendered backgrounds are also kept in the private cache: after a reboot (the temporary
+// directory emptied) the kept copy serves, and the shared directory gets it back.
 void TestCache::keptAcrossReboot()
 {
     // Small records are stored from memory, large ones written as they are encoded.

@@ -21,6 +21,7 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <malloc.h>
 
 using namespace VokImage;
 
@@ -179,6 +180,7 @@ private slots:
     void cropReducedJpeg();
     void jpegDecodedInParts();
     void jpegPartsOfAnyCount();
+    void jpegScaledInLittleMemory();
     void undecodableAndUnknownPlacement();
     void overlay();
     void blurRules();
@@ -609,6 +611,46 @@ void TestRender::jpegPartsOfAnyCount()
         QVERIFY(decodeJpegInParts(damaged, QSize(640, 530), parts).isNull());
         QVERIFY(decodeJpegInParts(damaged, QSize(1203, 997), parts).isNull());
         QVERIFY(decodeJpegScaledUp(damaged, QSize(1500, 1240), parts).isNull());
+    }
+}
+
+void TestRender::jpegScaledInLittleMemory()
+{
+    // A JPEG filled to a larger screen and one cropped from a larger picture are scaled as their
+    // rows are decoded: the render grows by the picture, not by the picture and the decoded one.
+    struct Case
+    {
+        QSize photo;
+        QSize screen;
+        QSize decoded; // what a whole decode would hold
+    };
+    for (const Case &c : { Case { QSize(1600, 1200), QSize(3200, 2400), QSize(1600, 1200) },
+             Case { QSize(4000, 3000), QSize(1920, 1440), QSize(2000, 1500) } }) {
+        QImage photo(c.photo, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, qRgb(x * 255 / photo.width(), (x ^ y) & 255, y & 255));
+        const QString path = m_dir.filePath(QStringLiteral("memory.jpg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(libjpegFile(photo, 2, 2, 0));
+        file.close();
+        photo = QImage();
+        // Memory freed so far goes back to the system, so that the render cannot reuse it unseen.
+        malloc_trim(0);
+        const qint64 picture = qint64(c.screen.width()) * c.screen.height() * 4;
+        const qint64 decoded = qint64(c.decoded.width()) * c.decoded.height() * 4;
+        RenderEngine engine;
+        QVERIFY(resetPeakMemory());
+        const qint64 before = residentMemory().first;
+        const QPixmap rendered = engine.render(wallpaperMap(path, QRect(QPoint(), c.screen), 3));
+        const qint64 grown = residentMemory().second - before;
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QCOMPARE(rendered.size(), c.screen);
+        qInfo("%dx%d on %dx%d: peak grew by %lld KiB for a picture of %lld KiB", c.photo.width(),
+            c.photo.height(), c.screen.width(), c.screen.height(), grown / 1024, picture / 1024);
+        QVERIFY2(
+            !MeasuresMemory || grown < picture + decoded / 2, qPrintable(QString::number(grown)));
     }
 }
 

@@ -197,18 +197,17 @@ public:
         m_rowCost = layout.decoded.width() * RowPixelCost;
         const double skipShare = SkipByteCost * averageBytes / (m_rowCost + averageBytes);
         m_shares = partShares(parts, skipShare);
-        m_adaptive = parts > 1 && !layout.contextRows;
+        const bool adaptive = parts > 1 && !layout.contextRows;
         for (size_t k = 0; k < m_bounds.size(); ++k) {
             int start = k == 0 ? 0 : m_height;
-            if (!m_adaptive && k > 0 && k < size_t(parts))
+            if (!adaptive && k > 0 && k < size_t(parts))
                 start = qMin(
                     m_height, qRound(m_shares[k] * m_height / layout.rowGroup) * layout.rowGroup);
-            m_bounds[k].store(k == 0 || k == size_t(parts) || !m_adaptive ? start | Decided : 0);
+            m_bounds[k].store(k == 0 || k == size_t(parts) || !adaptive ? start | Decided : 0);
         }
     }
 
     int parts() const { return int(m_bounds.size()) - 1; }
-    bool adaptive() const { return m_adaptive; }
     // The cost before part k, of the whole decode's cost @p total.
     double costBefore(int k, double total) const { return m_shares[size_t(k)] * total; }
     double rowCost() const { return m_rowCost; }
@@ -246,7 +245,6 @@ private:
     int m_height;
     double m_rowCost = 0;
     std::vector<double> m_shares;
-    bool m_adaptive = false;
     std::vector<std::atomic<int>> m_bounds;
     std::atomic<bool> m_failed { false };
 };
