@@ -83,6 +83,15 @@ QImage solidImage(const QSize &size, const QColor &colour)
     return image;
 }
 
+QImage coordinateImage(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 255, y & 255, ((x >> 8) & 15) | ((y >> 8) << 4)));
+    return image;
+}
+
 bool insideSandbox()
 {
     return qgetenv("VOK_SANDBOX") == "1";

@@ -49,6 +49,8 @@ public:
 bool writeTestImage(const QString &path, const QImage &image);
 // A solid image of @p size in @p colour.
 QImage solidImage(const QSize &size, const QColor &colour);
+// Each pixel tells its own coordinates, so a drawn offset can be read back exactly.
+QImage coordinateImage(const QSize &size);
 // True when the sandbox launcher made this process's file system private.
 bool insideSandbox();
 // Runs @p function in a child process with the uid and gid 65534; returns its exit status,

@@ -26,16 +26,6 @@
 using namespace VokImage;
 
 namespace {
-// Each pixel tells its own coordinates, so a drawn offset can be read back exactly.
-QImage coordinateImage(const QSize &size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x & 255, y & 255, ((x >> 8) & 15) | ((y >> 8) << 4)));
-    return image;
-}
-
 QPoint coordinateAt(const QImage &image, int x, int y)
 {
     const QRgb p = image.pixel(x, y);

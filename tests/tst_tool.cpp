@@ -96,6 +96,7 @@ private Q_SLOTS:
     void json();
     void check();
     void applyOneScreen();
+    void applyWithoutSharedMemory();
     void applyMonitors();
     void daemon();
 };
@@ -588,6 +589,35 @@ void TestTool::applyOneScreen()
         server.name());
     QCOMPARE(result.code, 0);
     QCOMPARE(QImage(Out + QStringLiteral("/mon.png")).size(), QSize(800, 600));
+}
+
+// Pictures reach the server through shared memory, a band of rows at a time; a server without
+// MIT-SHM gets them through the socket: the same pixels either way.
+void TestTool::applyWithoutSharedMemory()
+{
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/shm.png"), coordinateImage(QSize(1500, 1000))));
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/shm.png\n"));
+    QImage expected;
+    for (const QStringList &options : { QStringList(),
+             QStringList { QStringLiteral("-extension"), QStringLiteral("MIT-SHM") } }) {
+        const XServer server(QSize(1500, 1000), options);
+        QVERIFY2(server.display(), "Xvfb did not start");
+        int opcode = 0, event = 0, error = 0;
+        QCOMPARE(bool(XQueryExtension(server.display(), "MIT-SHM", &opcode, &event, &error)),
+            options.isEmpty());
+        QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+        const QImage root = server.rootImage();
+        if (expected.isNull()) {
+            QCOMPARE(tool({ QStringLiteral("background"), QStringLiteral("--screen"),
+                              QStringLiteral("1500x1000"), QStringLiteral("-o"),
+                              QStringLiteral("shm.png") })
+                         .code,
+                0);
+            expected = QImage(Out + QStringLiteral("/shm.png"));
+            QVERIFY(samePixels(root, QRect(0, 0, 1500, 1000), expected));
+        }
+        QVERIFY(samePixels(root, QRect(0, 0, 1500, 1000), expected));
+    }
 }
 
 // apply on two monitors of different sizes side by side (RandR 1.5 monitors).

@@ -8,10 +8,11 @@
 
 #include <X11/Xutil.h>
 
-XServer::XServer(const QSize &size)
+XServer::XServer(const QSize &size, const QStringList &options)
 {
-    start({ QStringLiteral("-screen"), QStringLiteral("0"),
-        QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()) });
+    start(options
+        + QStringList { QStringLiteral("-screen"), QStringLiteral("0"),
+            QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()) });
 }
 
 XServer::XServer(const QList<QSize> &sizes)

@@ -14,8 +14,9 @@
 class XServer
 {
 public:
-    // One screen of @p size.
-    explicit XServer(const QSize &size);
+    // One screen of @p size, with the server's further @p options (e.g. "-extension", "MIT-SHM"
+    // to turn an extension off).
+    explicit XServer(const QSize &size, const QStringList &options = {});
     // Screens of @p sizes, without RandR, so that Qt names each screen apart (":N.0", ":N.1").
     explicit XServer(const QList<QSize> &sizes);
     ~XServer();

@@ -12,7 +12,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +135,14 @@ int ignoreErrors(Display *, XErrorEvent *)
     return 0;
 }
 
+bool errorSeen = false;
+
+int noteError(Display *, XErrorEvent *)
+{
+    errorSeen = true;
+    return 0;
+}
+
 Pixmap pixmapProperty(Display *display, Window root, Atom property)
 {
     Atom type = None;
@@ -193,6 +204,98 @@ bool isTrueColour(const Visual *visual)
     return visual->c_class == TrueColor || visual->c_class == DirectColor;
 }
 
+// True when @p image lays pixels out as Qt's RGB32 does.
+bool nativeLayout(const XImage *image)
+{
+    return image->bits_per_pixel == 32 && image->red_mask == 0xff0000 && image->green_mask == 0xff00
+        && image->blue_mask == 0xff
+        && image->byte_order
+        == (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? LSBFirst : MSBFirst);
+}
+
+// A segment of shared memory (MIT-SHM) the X server copies rows from: pictures reach the server
+// a band of rows at a time without going through the socket, for a band more of memory. Not
+// valid when the server cannot attach it (another machine, no extension).
+class SharedBand
+{
+public:
+    SharedBand(Display *display, Visual *visual, int depth, int width)
+        : m_display(display)
+    {
+        if (width <= 0 || !XShmQueryExtension(display))
+            return;
+        const int rows = qMax(1, int(BandBytes / (size_t(width) * 4)));
+        m_image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &m_info,
+            unsigned(width), unsigned(rows));
+        if (!m_image || !nativeLayout(m_image))
+            return;
+        m_info.shmid
+            = shmget(IPC_PRIVATE, size_t(m_image->bytes_per_line) * size_t(rows), IPC_CREAT | 0600);
+        if (m_info.shmid < 0)
+            return;
+        m_info.shmaddr = static_cast<char *>(shmat(m_info.shmid, nullptr, 0));
+        // Removed at once, the segment goes when the server and this process detach it.
+        const bool mapped = m_info.shmaddr != reinterpret_cast<char *>(-1);
+        if (!mapped) {
+            m_info.shmaddr = nullptr;
+            shmctl(m_info.shmid, IPC_RMID, nullptr);
+            return;
+        }
+        m_image->data = m_info.shmaddr;
+        m_info.readOnly = True;
+        XSync(display, False);
+        errorSeen = false;
+        const XErrorHandler handler = XSetErrorHandler(noteError);
+        const bool requested = XShmAttach(display, &m_info);
+        XSync(display, False);
+        m_attached = requested && !errorSeen;
+        XSetErrorHandler(handler);
+        shmctl(m_info.shmid, IPC_RMID, nullptr);
+    }
+    ~SharedBand()
+    {
+        if (m_attached) {
+            XShmDetach(m_display, &m_info);
+            XSync(m_display, False);
+        }
+        if (m_info.shmaddr)
+            shmdt(m_info.shmaddr);
+        if (m_image) {
+            m_image->data = nullptr;
+            XDestroyImage(m_image);
+        }
+    }
+    SharedBand(const SharedBand &) = delete;
+    SharedBand &operator=(const SharedBand &) = delete;
+
+    bool isValid() const { return m_attached; }
+
+    // Puts @p picture (RGB32 rows, at most the band's width) at @p at into @p drawable.
+    void put(Drawable drawable, GC gc, const QImage &picture, const QPoint &at) const
+    {
+        const int rows = m_image->height;
+        const size_t rowBytes = size_t(picture.width()) * 4;
+        for (int y = 0; y < picture.height(); y += rows) {
+            const int count = qMin(rows, picture.height() - y);
+            for (int i = 0; i < count; ++i)
+                std::memcpy(m_image->data + size_t(m_image->bytes_per_line) * size_t(i),
+                    picture.constScanLine(y + i), rowBytes);
+            XShmPutImage(m_display, drawable, gc, m_image, 0, 0, at.x(), at.y() + y,
+                unsigned(picture.width()), unsigned(count), False);
+            // The server has copied the band once the round trip returns.
+            XSync(m_display, False);
+        }
+    }
+
+private:
+    static constexpr size_t BandBytes = size_t(1) << 20;
+
+    Display *m_display;
+    XShmSegmentInfo m_info {};
+    XImage *m_image = nullptr;
+    bool m_attached = false;
+};
+
 // Puts @p picture (RGB32, or opaque pixels of 32 bits) at @p at into @p drawable: straight from the
 // picture's memory when the visual lays pixels out as Qt does, else converted pixel by pixel into
 // an image of its own.
@@ -205,11 +308,7 @@ bool putPicture(Display *display, Drawable drawable, GC gc, Visual *visual, int 
         height, 32, picture.bytesPerLine());
     if (!image)
         return false;
-    const bool native = image->bits_per_pixel == 32 && image->red_mask == 0xff0000
-        && image->green_mask == 0xff00 && image->blue_mask == 0xff
-        && image->byte_order
-            == (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? LSBFirst : MSBFirst);
-    if (native) {
+    if (nativeLayout(image)) {
         // Xlib only reads the rows; the picture keeps its memory.
         image->data = const_cast<char *>(reinterpret_cast<const char *>(picture.constBits()));
         XPutImage(display, drawable, gc, image, 0, 0, at.x(), at.y(), width, height);
@@ -238,6 +337,30 @@ bool putPicture(Display *display, Drawable drawable, GC gc, Visual *visual, int 
     XPutImage(display, drawable, gc, image, 0, 0, at.x(), at.y(), width, height);
     XDestroyImage(image);
     return true;
+}
+
+// Puts @p pictures into @p drawable in order: a later picture lies over an earlier one where
+// they overlap. Through shared memory when the server can attach it.
+void putPictures(Display *display, Drawable drawable, GC gc, Visual *visual, int depth,
+    const QList<Placed> &pictures)
+{
+    int widest = 0;
+    for (const Placed &placed : pictures)
+        widest = qMax(widest, placed.picture.width());
+    const SharedBand band(display, visual, depth, widest);
+    for (const Placed &placed : pictures) {
+        QImage rgb = placed.picture;
+        if (!sameBytesAsRgb32(rgb)) {
+            rgb = QImage(placed.picture.size(), QImage::Format_RGB32);
+            QPainter painter(&rgb);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(0, 0, placed.picture);
+        }
+        if (band.isValid())
+            band.put(drawable, gc, rgb, placed.position);
+        else
+            putPicture(display, drawable, gc, visual, depth, rgb, placed.position);
+    }
 }
 
 } // namespace
@@ -271,17 +394,7 @@ bool setRootBackground(const QList<Placed> &pictures, QString *error)
     for (const QRect &rect : uncovered)
         XFillRectangle(display, pixmap, gc, rect.x(), rect.y(), unsigned(rect.width()),
             unsigned(rect.height()));
-    // In order: a later picture lies over an earlier one where they overlap.
-    for (const Placed &placed : pictures) {
-        QImage rgb = placed.picture;
-        if (!sameBytesAsRgb32(rgb)) {
-            rgb = QImage(placed.picture.size(), QImage::Format_RGB32);
-            QPainter painter(&rgb);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(0, 0, placed.picture);
-        }
-        putPicture(display, pixmap, gc, visual, depth, rgb, placed.position);
-    }
+    putPictures(display, pixmap, gc, visual, depth, pictures);
     XFreeGC(display, gc);
 
     const Atom rootPixmap = XInternAtom(display, "_XROOTPMAP_ID", False);
