@@ -347,6 +347,35 @@ QImage ImageFile::readRegion(const QRect &clip) const
     return read().copy(clip);
 }
 
+QSize ImageFile::coveringSize(const QSize &size) const
+{
+    const QSize source = this->size();
+    if (!source.isValid() || size.isEmpty())
+        return QSize();
+    return source.scaled(size, Qt::KeepAspectRatioByExpanding);
+}
+
+// True when a JPEG covering @p size is decoded by parts.
+static bool decodedByParts(const QSize &source, const QSize &target)
+{
+    return target.width() < source.width() && target.height() < source.height()
+        && qint64(target.width()) * target.height() >= JpegPartsPixels;
+}
+
+static int jpegParts()
+{
+    return qMin(QThread::idealThreadCount(), 8);
+}
+
+QImage ImageFile::readCoveringRows(const QSize &size, int first, int count) const
+{
+    const QSize target = coveringSize(size);
+    if (!target.isValid() || format() != "jpeg" || !upright()
+        || !decodedByParts(this->size(), target))
+        return QImage();
+    return decodeJpegRowsInParts(m_bytes, target, first, count, jpegParts());
+}
+
 QImage ImageFile::readCovering(const QSize &size) const
 {
     const QSize source = this->size();
@@ -357,8 +386,8 @@ QImage ImageFile::readCovering(const QSize &size) const
             && target.height() < source.height()) {
             // A large upright picture is decoded by parts on several threads.
             QImage image;
-            if (upright() && qint64(target.width()) * target.height() >= JpegPartsPixels)
-                image = decodeJpegInParts(m_bytes, target, qMin(QThread::idealThreadCount(), 8));
+            if (upright() && decodedByParts(source, target))
+                image = decodeJpegInParts(m_bytes, target, jpegParts());
             if (image.isNull())
                 image = read(target);
             if (image.size() == target)
@@ -376,7 +405,7 @@ QImage ImageFile::readCovering(const QSize &size) const
     if (pictureFormat == "jpeg" && source.isValid() && !size.isEmpty() && upright()) {
         // A picture scaled up on both axes is decoded and scaled row by row.
         const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
-        const int parts = qBound(1, source.height() / 64, qMin(QThread::idealThreadCount(), 8));
+        const int parts = qBound(1, source.height() / 64, jpegParts());
         const QImage image = decodeJpegScaledUp(m_bytes, target, parts);
         if (image.size() == target)
             return image;

@@ -59,6 +59,14 @@ public:
      * by a few levels per channel at most.
      */
     QImage readCovering(const QSize &size) const;
+    /// The size of readCovering(@p size), an invalid size when the picture's is not known.
+    QSize coveringSize(const QSize &size) const;
+    /**
+     * The rows [@p first, @p first + @p count) of readCovering(@p size), when they are decoded
+     * alone (a large upright JPEG scaled down after libjpeg's M/8 scale): only the source rows
+     * they use are decoded. A null image otherwise.
+     */
+    QImage readCoveringRows(const QSize &size, int first, int count) const;
     /// True when the picture is larger than what is decoded whole (LargeSourcePixels).
     bool isLarge() const;
 
@@ -97,6 +105,14 @@ constexpr qint64 JpegPartsPixels = qint64(1) << 20;
  * and when libjpeg fails or warns: Qt's reader is then the one to use.
  */
 QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int parts);
+
+/**
+ * The rows [@p firstRow, @p firstRow + @p rowCount) of decodeJpegInParts() at @p scaledSize, when
+ * that scales the picture down on both axes after decoding it (libjpeg's M/8 scale is not
+ * enough alone): only the rows those use are decoded. A null image otherwise.
+ */
+QImage decodeJpegRowsInParts(
+    const QByteArray &data, const QSize &scaledSize, int firstRow, int rowCount, int parts);
 
 /**
  * The baseline colour JPEG @p data scaled up to @p size (at least its size on both axes, and

@@ -189,25 +189,31 @@ bool readLayout(const QByteArray &data, const QSize &scaledSize, JpegLayout *lay
 class PartBounds
 {
 public:
-    PartBounds(const JpegLayout &layout, qint64 entropyBytes, int parts)
-        : m_height(layout.decoded.height())
+    // Parts of the rows [@p from, @p to).
+    PartBounds(const JpegLayout &layout, qint64 entropyBytes, int parts, int from, int to)
+        : m_height(to)
+        , m_from(from)
         , m_bounds(size_t(parts) + 1)
     {
-        const double averageBytes = double(qMax<qint64>(1, entropyBytes)) / m_height;
+        const double averageBytes = double(qMax<qint64>(1, entropyBytes)) / layout.decoded.height();
         m_rowCost = layout.decoded.width() * RowPixelCost;
         const double skipShare = SkipByteCost * averageBytes / (m_rowCost + averageBytes);
         m_shares = partShares(parts, skipShare);
         const bool adaptive = parts > 1 && !layout.contextRows;
         for (size_t k = 0; k < m_bounds.size(); ++k) {
-            int start = k == 0 ? 0 : m_height;
+            int start = k == 0 ? from : to;
             if (!adaptive && k > 0 && k < size_t(parts))
-                start = qMin(
-                    m_height, qRound(m_shares[k] * m_height / layout.rowGroup) * layout.rowGroup);
+                start = qBound(from,
+                    qRound((from + m_shares[k] * (to - from)) / layout.rowGroup) * layout.rowGroup,
+                    to);
             m_bounds[k].store(k == 0 || k == size_t(parts) || !adaptive ? start | Decided : 0);
         }
     }
 
     int parts() const { return int(m_bounds.size()) - 1; }
+    // The rows the parts decode.
+    int from() const { return m_from; }
+    int to() const { return m_height; }
     // The cost before part k, of the whole decode's cost @p total.
     double costBefore(int k, double total) const { return m_shares[size_t(k)] * total; }
     double rowCost() const { return m_rowCost; }
@@ -242,7 +248,8 @@ public:
 
 private:
     static constexpr int Decided = 1 << 30;
-    int m_height;
+    int m_height; // the end of the rows decoded
+    int m_from;
     double m_rowCost = 0;
     std::vector<double> m_shares;
     std::vector<std::atomic<int>> m_bounds;
@@ -282,19 +289,30 @@ bool decodePart(
         if (int(in.output_width) != layout.decoded.width() || int(in.output_height) != height)
             return;
         if (!started) {
-            // Skipped an iMCU row at a time, until the cost of the rows before reaches the
-            // part's share.
+            // Skipped to the first iMCU row of the rows decoded, then an iMCU row at a time
+            // until the cost of the rows before reaches the part's share of theirs (their bytes
+            // are estimated from the rest of the file's).
+            const int begin = bounds.from() - bounds.from() % layout.rowGroup;
+            const int end = bounds.to();
+            if (begin > 0)
+                jpeg_skip_scanlines(&in, JDIMENSION(begin));
             const qint64 first = consumed();
-            const double before
-                = bounds.costBefore(k, bounds.rowCost() * height + double(data.size() - first));
-            from = 0;
-            while (from < height && !bounds.failed()
-                && bounds.rowCost() * from + double(consumed() - first) < before) {
+            const double bytes
+                = double(data.size() - first) * (end - begin) / qMax(1, height - begin);
+            const double before = bounds.costBefore(k, bounds.rowCost() * (end - begin) + bytes);
+            from = begin;
+            while (from < end && !bounds.failed()
+                && bounds.rowCost() * (from - begin) + double(consumed() - first) < before) {
                 const int count = qMin(layout.rowGroup, height - from);
                 jpeg_skip_scanlines(&in, JDIMENSION(count));
                 from += count;
                 bounds.skipped(k, from);
             }
+            if (from < bounds.from()) {
+                jpeg_skip_scanlines(&in, JDIMENSION(bounds.from() - from));
+                from = bounds.from();
+            }
+            from = qMin(from, end);
             bounds.decide(k, from);
             started = true;
         } else if (from > 0) {
@@ -320,16 +338,19 @@ bool decodePart(
         complete = !bounds.failed() && part.finish(limit.first);
     });
     if (!started)
-        bounds.decide(k, height);
+        bounds.decide(k, bounds.to());
     return ran && complete;
 }
 
 // Decodes @p data by parts, each part on a thread of its own (the first on this one), with a
 // part made by makePart() for it; true when every part succeeded.
 template <typename MakePart>
-bool decodeInParts(const QByteArray &data, const JpegLayout &layout, int parts, MakePart makePart)
+bool decodeInParts(const QByteArray &data, const JpegLayout &layout, int parts, MakePart makePart,
+    int from = 0, int to = -1)
 {
-    PartBounds bounds(layout, data.size(), qMax(1, qMin(parts, layout.decoded.height())));
+    if (to < 0)
+        to = layout.decoded.height();
+    PartBounds bounds(layout, data.size(), qMax(1, qMin(parts, to - from)), from, to);
     std::vector<char> done(size_t(bounds.parts()), 0);
     const auto run = [&](int k) {
         auto part = makePart();
@@ -677,18 +698,21 @@ void combineRows(
     combineRowsPlain(sums, weights, count, out, 0, width);
 }
 
-// The picture of @p layout scaled down on both axes to @p size as Qt's smooth scale does, in
-// @p parts parts decoded and scaled on threads of their own; null when a part fails. Qt's scale
-// sums, for each pixel of a row, its source pixels along the row, and then those sums over the
-// source rows the row covers: the first sums are made once per source row, and kept for as long
-// as the rows of the picture need them.
-QImage decodeScaledDown(
-    const QByteArray &data, const JpegLayout &layout, const QSize &size, int parts)
+// The rows [@p firstRow, @p firstRow + @p rowCount) of the picture of @p layout scaled down on
+// both axes to @p size as Qt's smooth scale does, in @p parts parts decoded and scaled on threads
+// of their own; null when a part fails. Only the source rows those rows use are decoded. Qt's
+// scale sums, for each pixel of a row, its source pixels along the row, and then those sums over
+// the source rows the row covers: the first sums are made once per source row, and kept for as
+// long as the rows of the picture need them.
+QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const QSize &size,
+    int firstRow, int rowCount, int parts)
 {
     const int sh = layout.decoded.height();
     const int sw = layout.decoded.width();
     const size_t dw = size_t(size.width());
-    QImage image(size, QImage::Format_RGB32);
+    if (firstRow < 0 || rowCount < 1 || firstRow + rowCount > size.height())
+        return QImage();
+    QImage image(size.width(), rowCount, QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
     const DownTaps columnTaps(sw, size.width());
@@ -696,9 +720,14 @@ QImage decodeScaledDown(
     if (!columnTaps.valid || !rows.valid)
         return QImage();
     const RowTaps columns(columnTaps);
+    const size_t yBegin = size_t(firstRow);
+    const size_t yEnd = size_t(firstRow + rowCount);
     int window = 1;
-    for (const int count : rows.count)
-        window = qMax(window, count);
+    int sourceEnd = 0;
+    for (size_t y = yBegin; y < yEnd; ++y) {
+        window = qMax(window, rows.count[y]);
+        sourceEnd = qMax(sourceEnd, qMin(rows.first[y] + rows.count[y], sh));
+    }
 
     // A part: a decoded row (with room for the weightless pixels read past its end), the sums
     // of the last window source rows, and its rows of the picture from y on.
@@ -707,6 +736,8 @@ QImage decodeScaledDown(
         QImage &image;
         const DownTaps &rows;
         const RowTaps &columns;
+        size_t yBegin;
+        size_t yEnd;
         int window;
         int sh;
         std::vector<quint32> row;
@@ -718,8 +749,10 @@ QImage decodeScaledDown(
 
         size_t firstRowFrom(int source) const
         {
-            return size_t(std::lower_bound(rows.first.begin(), rows.first.end(), source)
-                - rows.first.begin());
+            return qBound(yBegin,
+                size_t(std::lower_bound(rows.first.begin(), rows.first.end(), source)
+                    - rows.first.begin()),
+                yEnd);
         }
         quint32 *sumsOf(int source)
         {
@@ -737,7 +770,8 @@ QImage decodeScaledDown(
                 ++count;
             }
             combineRows(rowSums.data(), weights.data(), count,
-                reinterpret_cast<quint32 *>(image.scanLine(int(target))), columns.first.size());
+                reinterpret_cast<quint32 *>(image.scanLine(int(target - yBegin))),
+                columns.first.size());
         }
 
         bool begin(int from)
@@ -750,8 +784,7 @@ QImage decodeScaledDown(
         bool done(int source, int bound)
         {
             sumRow(row.data(), columns, sumsOf(source));
-            for (; y < rows.first.size() && rows.first[y] < bound
-                 && rows.first[y] + rows.count[y] - 1 <= source;
+            for (; y < yEnd && rows.first[y] < bound && rows.first[y] + rows.count[y] - 1 <= source;
                  ++y) {
                 if (source - rows.first[y] >= window)
                     return false;
@@ -771,7 +804,7 @@ QImage decodeScaledDown(
         // Rows whose last source row lies past the picture (with no weight).
         bool finish(int next)
         {
-            for (; y < rows.first.size() && rows.first[y] < next; ++y) {
+            for (; y < yEnd && rows.first[y] < next; ++y) {
                 if (rows.lastWeight[y] != 0 || rows.first[y] + rows.count[y] - 1 != sh)
                     return false;
                 writeRow(y);
@@ -780,12 +813,15 @@ QImage decodeScaledDown(
         }
     };
     const size_t windowRows = size_t(window);
-    const bool decoded = decodeInParts(data, layout, parts, [&] {
-        return Part { image, rows, columns, window, sh,
-            std::vector<quint32>(size_t(sw) + size_t(columns.pairCount) * 2 + 2, 0),
-            std::vector<quint32>(windowRows * dw * 4), std::vector<const quint32 *>(windowRows),
-            std::vector<quint32>(windowRows) };
-    });
+    const bool decoded = decodeInParts(
+        data, layout, parts,
+        [&] {
+            return Part { image, rows, columns, yBegin, yEnd, window, sh,
+                std::vector<quint32>(size_t(sw) + size_t(columns.pairCount) * 2 + 2, 0),
+                std::vector<quint32>(windowRows * dw * 4), std::vector<const quint32 *>(windowRows),
+                std::vector<quint32>(windowRows) };
+        },
+        rows.first[yBegin], sourceEnd);
     return decoded ? image : QImage();
 }
 
@@ -801,7 +837,7 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
         && keptByTransform(layout.decoded.width(), scaledSize.width())
         && keptByTransform(layout.decoded.height(), scaledSize.height())) {
         // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
-        image = decodeScaledDown(data, layout, scaledSize, parts);
+        image = decodeScaledDown(data, layout, scaledSize, 0, scaledSize.height(), parts);
         if (image.isNull())
             return QImage();
         layout.describe(&image);
@@ -826,6 +862,24 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     layout.describe(&image);
     if (scaledSize != layout.decoded)
         image = image.scaled(scaledSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    layout.setColorSpace(&image);
+    return image;
+}
+
+QImage decodeJpegRowsInParts(
+    const QByteArray &data, const QSize &scaledSize, int firstRow, int rowCount, int parts)
+{
+    JpegLayout layout;
+    if (parts < 1 || !readLayout(data, scaledSize, &layout)
+        || scaledSize.width() >= layout.decoded.width()
+        || scaledSize.height() >= layout.decoded.height()
+        || !keptByTransform(layout.decoded.width(), scaledSize.width())
+        || !keptByTransform(layout.decoded.height(), scaledSize.height()))
+        return QImage();
+    QImage image = decodeScaledDown(data, layout, scaledSize, firstRow, rowCount, parts);
+    if (image.isNull())
+        return QImage();
+    layout.describe(&image);
     layout.setColorSpace(&image);
     return image;
 }

@@ -196,18 +196,36 @@ void RenderImage::Private::crop(const ImageFile &file) const
 {
     const double sw = screen.width();
     const double sh = screen.height();
-    const QImage image = file.readCovering(screen.size());
-    const double iw = image.width();
-    const double ih = image.height();
-    double k = iw / sw;
-    double srcH = k * sh;
-    if (srcH > ih) {
-        k = ih / sh;
-        srcH = sh * k;
-    }
-    const double srcW = sw * k;
-    const QRectF source((iw - srcW) * 0.5, (ih - srcH) * 0.5, srcW, srcH);
+    // The part of a picture of @p size that fills the screen.
+    const auto sourceIn = [&](const QSizeF &size) {
+        const double iw = size.width();
+        const double ih = size.height();
+        double k = iw / sw;
+        double srcH = k * sh;
+        if (srcH > ih) {
+            k = ih / sh;
+            srcH = sh * k;
+        }
+        const double srcW = sw * k;
+        return QRectF((iw - srcW) * 0.5, (ih - srcH) * 0.5, srcW, srcH);
+    };
     const QRectF target(0, 0, sw / ratio, sh / ratio);
+    // Whole rows of the covering picture that become the surface itself: only they are decoded
+    // where the picture allows it.
+    const QSize covering = file.coveringSize(screen.size());
+    if (covering.isValid() && target == QRectF(pixmap->rect())) {
+        const QRectF wanted = sourceIn(covering);
+        const QRect rows = wanted.toRect();
+        if (QRectF(rows) == wanted && rows.width() == covering.width()
+            && rows.size() == pixmap->size() && rows.height() < covering.height()) {
+            const QImage part = file.readCoveringRows(screen.size(), rows.top(), rows.height());
+            if (part.size() == rows.size()
+                && replaceSurface(part, QRectF(QPointF(0, 0), wanted.size()), target))
+                return;
+        }
+    }
+    const QImage image = file.readCovering(screen.size());
+    const QRectF source = sourceIn(image.size());
     if (replaceSurface(image, source, target))
         return;
     QPainter painter(pixmap);
