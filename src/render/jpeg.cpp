@@ -418,21 +418,36 @@ __attribute__((target("avx2"))) void blendRowsAvx2(
         out[x] = blendPixels(top[x], bottom[x], weight);
 }
 
-// Eight pixels at a time: both source pixels gathered, each weight in the 16-bit lanes of its
-// pixel's bytes. Reads the pixel after the last one sampled.
-__attribute__((target("avx2"))) void scaleRowAvx2(
-    const quint32 *source, const int *point, const int *weight, quint32 *row, size_t width)
+// Eight pixels at a time, when their source pixels lie among eight in a row: those are loaded
+// at once and each pixel's two picked by a permutation (gathers are slow); one at a time
+// otherwise. @p readable pixels of @p source may be read.
+__attribute__((target("avx2"))) void scaleRowAvx2(const quint32 *source, size_t readable,
+    const int *point, const int *weight, quint32 *row, size_t width)
 {
-    const int *pixels = reinterpret_cast<const int *>(source);
+    const __m256i one = _mm256_set1_epi32(1);
     size_t x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(point + x));
-        const __m256i weights = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(weight + x));
-        const __m256i doubled = _mm256_or_si256(weights, _mm256_slli_epi32(weights, 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(row + x),
-            blendBytesAvx2(_mm256_i32gather_epi32(pixels, index, 4),
-                _mm256_i32gather_epi32(pixels + 1, index, 4),
-                _mm256_unpacklo_epi32(doubled, doubled), _mm256_unpackhi_epi32(doubled, doubled)));
+        const int base = point[x];
+        if (point[x + 7] + 1 - base <= 7 && size_t(base) + 8 <= readable) {
+            const __m256i local
+                = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(point + x)),
+                    _mm256_set1_epi32(base));
+            const __m256i pixels
+                = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + base));
+            const __m256i weights
+                = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(weight + x));
+            const __m256i doubled = _mm256_or_si256(weights, _mm256_slli_epi32(weights, 16));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(row + x),
+                blendBytesAvx2(_mm256_permutevar8x32_epi32(pixels, local),
+                    _mm256_permutevar8x32_epi32(pixels, _mm256_add_epi32(local, one)),
+                    _mm256_unpacklo_epi32(doubled, doubled),
+                    _mm256_unpackhi_epi32(doubled, doubled)));
+            continue;
+        }
+        for (size_t i = x; i < x + 8; ++i) {
+            const quint32 *pixel = source + point[i];
+            row[i] = weight[i] > 0 ? blendPixels(pixel[0], pixel[1], quint32(weight[i])) : pixel[0];
+        }
     }
     for (; x < width; ++x) {
         const quint32 *pixel = source + point[x];
@@ -462,6 +477,7 @@ struct UpPoints
     UpPoints(int from, int to)
         : point(size_t(to))
         , weight(size_t(to))
+        , sourceWidth(size_t(from))
     {
         qint64 position = 0x8000 * qint64(from) / to - 0x8000;
         const qint64 step = (qint64(from) << 16) / to;
@@ -479,7 +495,7 @@ struct UpPoints
     {
 #if defined(__x86_64__) || defined(__i386__)
         if (hasAvx2()) {
-            scaleRowAvx2(source, point.data(), weight.data(), row, point.size());
+            scaleRowAvx2(source, sourceWidth + 1, point.data(), weight.data(), row, point.size());
             return;
         }
 #endif
@@ -491,6 +507,7 @@ struct UpPoints
 
     std::vector<int> point;
     std::vector<int> weight;
+    size_t sourceWidth;
 };
 
 // True when Qt's smooth transform scales @p from pixels to exactly @p to: it rounds a scaled
