@@ -401,14 +401,13 @@ QImage ImageFile::readCovering(const QSize &size) const
             if (!reduced.isNull())
                 return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         }
-    }
-    if (pictureFormat == "jpeg" && source.isValid() && !size.isEmpty() && upright()) {
-        // A picture scaled up on both axes is decoded and scaled row by row.
-        const QSize target = source.scaled(size, Qt::KeepAspectRatioByExpanding);
-        const int parts = qBound(1, source.height() / 64, jpegParts());
-        const QImage image = decodeJpegScaledUp(m_bytes, target, parts);
-        if (image.size() == target)
-            return image;
+        if (pictureFormat == "jpeg" && upright()) {
+            // A picture scaled up on both axes is decoded and scaled row by row.
+            const int parts = qBound(1, source.height() / 64, jpegParts());
+            const QImage image = decodeJpegScaledUp(m_bytes, target, parts);
+            if (image.size() == target)
+                return image;
+        }
     }
     return QPixmap::fromImage(read())
         .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)

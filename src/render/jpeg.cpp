@@ -842,6 +842,28 @@ QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const 
     return decoded ? image : QImage();
 }
 
+// True when Qt's reader scales the picture of @p layout down on both axes to @p scaledSize after
+// libjpeg's M/8 scale.
+bool scaledDownAfterDecoding(const JpegLayout &layout, const QSize &scaledSize)
+{
+    return scaledSize.width() < layout.decoded.width()
+        && scaledSize.height() < layout.decoded.height()
+        && keptByTransform(layout.decoded.width(), scaledSize.width())
+        && keptByTransform(layout.decoded.height(), scaledSize.height());
+}
+
+// decodeScaledDown() with the dots per metre and colour space of Qt's reader.
+QImage describedScaledDown(const QByteArray &data, const JpegLayout &layout, const QSize &size,
+    int firstRow, int rowCount, int parts)
+{
+    QImage image = decodeScaledDown(data, layout, size, firstRow, rowCount, parts);
+    if (image.isNull())
+        return QImage();
+    layout.describe(&image);
+    layout.setColorSpace(&image);
+    return image;
+}
+
 } // namespace
 
 QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int parts)
@@ -849,18 +871,10 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     JpegLayout layout;
     if (parts < 1 || !readLayout(data, scaledSize, &layout))
         return QImage();
+    // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
+    if (scaledDownAfterDecoding(layout, scaledSize))
+        return describedScaledDown(data, layout, scaledSize, 0, scaledSize.height(), parts);
     QImage image;
-    if (scaledSize.width() < layout.decoded.width() && scaledSize.height() < layout.decoded.height()
-        && keptByTransform(layout.decoded.width(), scaledSize.width())
-        && keptByTransform(layout.decoded.height(), scaledSize.height())) {
-        // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
-        image = decodeScaledDown(data, layout, scaledSize, 0, scaledSize.height(), parts);
-        if (image.isNull())
-            return QImage();
-        layout.describe(&image);
-        layout.setColorSpace(&image);
-        return image;
-    }
     image = QImage(layout.decoded, QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
@@ -888,17 +902,9 @@ QImage decodeJpegRowsInParts(
 {
     JpegLayout layout;
     if (parts < 1 || !readLayout(data, scaledSize, &layout)
-        || scaledSize.width() >= layout.decoded.width()
-        || scaledSize.height() >= layout.decoded.height()
-        || !keptByTransform(layout.decoded.width(), scaledSize.width())
-        || !keptByTransform(layout.decoded.height(), scaledSize.height()))
+        || !scaledDownAfterDecoding(layout, scaledSize))
         return QImage();
-    QImage image = decodeScaledDown(data, layout, scaledSize, firstRow, rowCount, parts);
-    if (image.isNull())
-        return QImage();
-    layout.describe(&image);
-    layout.setColorSpace(&image);
-    return image;
+    return describedScaledDown(data, layout, scaledSize, firstRow, rowCount, parts);
 }
 
 QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
