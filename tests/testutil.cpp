@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,6 +166,18 @@ bool resetPeakMemory()
 {
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+qint64 minorFaults()
+{
+    struct rusage usage;
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? qint64(usage.ru_minflt) : -1;
+}
+
+bool hugePagesOffered()
+{
+    const QByteArray mode = readAll(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+    return mode.contains("[always]") || mode.contains("[madvise]");
 }
 
 bool writeTheme(const QByteArray &lines)

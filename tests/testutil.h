@@ -74,6 +74,10 @@ long peakResidentMiB();
 QPair<qint64, qint64> residentMemory();
 // Resets the process's peak of resident memory to what it uses now.
 bool resetPeakMemory();
+// The minor page faults of this process so far, all threads together.
+qint64 minorFaults();
+// Whether the kernel gives huge pages to memory that asks for them.
+bool hugePagesOffered();
 // AddressSanitizer holds freed memory in quarantine, and ThreadSanitizer shadows what is used:
 // peaks are not measured under them.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

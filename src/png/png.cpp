@@ -3,6 +3,7 @@
 
 #include "png_p.h"
 
+#include "internal/picturememory_p.h"
 #include "pngmemory_p.h"
 
 #include <png.h>
@@ -302,9 +303,9 @@ bool deflateBand(
     const size_t rowBytes = packed + 1;
     const int batch = chunkRows(width);
     band->length = uLong(rowBytes * size_t(band->count));
-    // Room for the stored rows and the open chunk, which is given ChunkBytes at a time.
-    if (!compress)
-        band->png.reserve(storedSize(band->length) + int(ChunkBytes));
+    // Room for the stored rows and the open chunk, which is given ChunkBytes at a time. Reserved,
+    // the room outlives a resize to nothing, so that a later band can reuse it.
+    band->png.reserve(compress ? int(ChunkBytes) + 8 : storedSize(band->length) + int(ChunkBytes));
     if (band->first == 0) {
         PngWriter writer(&band->png);
         if (!writer.isValid() || !writer.header(width, image.height(), alpha))
@@ -402,11 +403,18 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
     std::condition_variable progressed;
     std::vector<char> deflated(bands.size(), 0);
     size_t handed = 0; // bands handed to write
+    // The memory of bands handed on, for the bands to come: fresh memory for each band would be
+    // faulted in page by page again.
+    std::vector<QByteArray> spare;
     auto work = [&] {
         for (int i = next++; i < count && !failed; i = next++) {
             {
                 std::unique_lock<std::mutex> lock(order);
                 progressed.wait(lock, [&] { return failed || size_t(i) < handed + BandsAhead; });
+                if (!spare.empty()) {
+                    bands[size_t(i)].png = std::move(spare.back());
+                    spare.pop_back();
+                }
             }
             if (failed || !deflateBand(image, alpha, compress, stop, &bands[size_t(i)])) {
                 {
@@ -419,9 +427,15 @@ bool encode(const QImage &image, bool alpha, bool compress, const std::atomic<bo
             const std::lock_guard<std::mutex> lock(order);
             deflated[size_t(i)] = 1;
             for (; !failed && handed < bands.size() && deflated[handed]; ++handed) {
-                if (!write(bands[handed].png))
+                QByteArray &png = bands[handed].png;
+                if (!write(png))
                     failed = true;
-                bands[handed].png = QByteArray();
+                // Memory the writer shares is left to it.
+                if (png.isDetached()) {
+                    png.resize(0);
+                    spare.push_back(std::move(png));
+                }
+                png = QByteArray();
             }
             progressed.notify_all();
         }
@@ -474,7 +488,7 @@ ReadResult readRowsGuarded(png_structp png, png_infop info, PngMemory::Source *s
         || int(png_get_image_height(png, info)) != expected.height())
         return ReadResult::Unsupported;
     const bool alpha = colorType == PNG_COLOR_TYPE_RGB_ALPHA;
-    *image = QImage(expected, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    *image = PictureMemory::zeroed(expected, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image->isNull())
         png_error(png, "out of memory");
     const int width = expected.width();
@@ -820,7 +834,7 @@ QImage decodePng(const char *data, qint64 size, const QSize &expected, const Rel
     QImage image;
     const std::vector<Segment> segments = storedRows(bytes, size_t(size), expected);
     if (!segments.empty()) {
-        image = QImage(expected, QImage::Format_RGB32);
+        image = PictureMemory::zeroed(expected, QImage::Format_RGB32);
         if (image.isNull())
             return QImage();
         if (expandStoredRows(segments, expected, bytes, done, &image))

@@ -5,13 +5,13 @@
 
 #include "internal/keys_p.h"
 #include "internal/logging_p.h"
+#include "internal/picturememory_p.h"
 #include "render_p.h"
 #include "vocabulary/vocabulary_p.h"
 
 #include <QList>
 #include <QPainter>
 
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -87,11 +87,6 @@ QPixmap wallpaperPass(RenderEngine *engine, const QMap<QString, QVariant> &prope
     return result;
 }
 
-void freeSurface(void *data)
-{
-    free(data);
-}
-
 // A transparent surface of @p size; null when there is no memory for it.
 QPixmap transparentSurface(const QSize &size)
 {
@@ -101,12 +96,11 @@ QPixmap transparentSurface(const QSize &size)
         pixmap.fill(Qt::transparent);
         return pixmap;
     }
-    // Fresh memory from the system is already zero: no pass fills it.
-    void *data = calloc(size_t(size.height()), size_t(size.width()) * 4);
-    if (!data)
+    // Fresh memory from the system is already zero: no pass fills a large surface.
+    QImage image = PictureMemory::zeroed(size, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
         return QPixmap();
-    return QPixmap::fromImage(QImage(static_cast<uchar *>(data), size.width(), size.height(),
-        size.width() * 4, QImage::Format_ARGB32_Premultiplied, freeSurface, data));
+    return QPixmap::fromImage(std::move(image));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // the pixels of Qt's reader.
 
 #include "imagefile_p.h"
+#include "internal/picturememory_p.h"
 
 #include <QColorSpace>
 #include <QtMath>
@@ -729,7 +730,7 @@ QImage decodeScaledDown(const QByteArray &data, const JpegLayout &layout, const 
     const size_t dw = size_t(size.width());
     if (firstRow < 0 || rowCount < 1 || firstRow + rowCount > size.height())
         return QImage();
-    QImage image(size.width(), rowCount, QImage::Format_RGB32);
+    QImage image = PictureMemory::zeroed(QSize(size.width(), rowCount), QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
     const DownTaps columnTaps(sw, size.width());
@@ -874,8 +875,7 @@ QImage decodeJpegInParts(const QByteArray &data, const QSize &scaledSize, int pa
     // Scaled down on both axes as the rows are decoded: the decoded picture is never whole.
     if (scaledDownAfterDecoding(layout, scaledSize))
         return describedScaledDown(data, layout, scaledSize, 0, scaledSize.height(), parts);
-    QImage image;
-    image = QImage(layout.decoded, QImage::Format_RGB32);
+    QImage image = PictureMemory::zeroed(layout.decoded, QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
     // Each part decodes its rows straight into the picture.
@@ -917,7 +917,7 @@ QImage decodeJpegScaledUp(const QByteArray &data, const QSize &size, int parts)
     if (size.width() < sw || size.height() < sh || size == layout.decoded
         || !keptByTransform(sw, size.width()) || !keptByTransform(sh, size.height()))
         return QImage();
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = PictureMemory::zeroed(size, QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
     const UpPoints columns(sw, size.width());
