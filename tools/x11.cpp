@@ -185,18 +185,18 @@ unsigned long channel(int value, unsigned long mask)
         << (shift + qMax(0, bits - 8));
 }
 
+// True when @p image has pixels of 32 bits laid out as RGB32's, with or without alpha.
+bool is32Bit(const QImage &image)
+{
+    return image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+        || image.format() == QImage::Format_ARGB32_Premultiplied;
+}
+
 // True when @p image's rows hold exactly what RGB32 would: opaque pixels of 32 bits.
 bool sameBytesAsRgb32(const QImage &image)
 {
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-        return true;
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        return VokImage::Png::allOpaque(image, image.rect());
-    default:
-        return false;
-    }
+    return image.format() == QImage::Format_RGB32
+        || (is32Bit(image) && VokImage::Png::allOpaque(image, image.rect()));
 }
 
 bool isTrueColour(const Visual *visual)
@@ -270,16 +270,32 @@ public:
 
     bool isValid() const { return m_attached; }
 
-    // Puts @p picture (RGB32 rows, at most the band's width) at @p at into @p drawable.
+    // Puts @p picture (32-bit, at most the band's width) at @p at into @p drawable. Rows are
+    // copied as they are; a band with translucent pixels is drawn again as RGB32, as the whole
+    // picture would be.
     void put(Drawable drawable, GC gc, const QImage &picture, const QPoint &at) const
     {
         const int rows = m_image->height;
-        const size_t rowBytes = size_t(picture.width()) * 4;
+        const int width = picture.width();
+        const size_t rowBytes = size_t(width) * 4;
+        const bool alpha = picture.format() != QImage::Format_RGB32;
+        // The band's rows as a picture, to judge and convert them where they are.
+        QImage band(reinterpret_cast<uchar *>(m_image->data), width, rows, m_image->bytes_per_line,
+            QImage::Format_RGB32);
         for (int y = 0; y < picture.height(); y += rows) {
             const int count = qMin(rows, picture.height() - y);
-            for (int i = 0; i < count; ++i)
-                std::memcpy(m_image->data + size_t(m_image->bytes_per_line) * size_t(i),
-                    picture.constScanLine(y + i), rowBytes);
+            bool opaque = true;
+            for (int i = 0; i < count; ++i) {
+                std::memcpy(band.scanLine(i), picture.constScanLine(y + i), rowBytes);
+                // The row just copied is judged while it is still in the processor's cache.
+                opaque
+                    = opaque && (!alpha || VokImage::Png::allOpaque(band, QRect(0, i, width, 1)));
+            }
+            if (!opaque) {
+                QPainter painter(&band);
+                painter.setCompositionMode(QPainter::CompositionMode_Source);
+                painter.drawImage(QPoint(0, 0), picture, QRect(0, y, width, count));
+            }
             XShmPutImage(m_display, drawable, gc, m_image, 0, 0, at.x(), at.y() + y,
                 unsigned(picture.width()), unsigned(count), False);
             // The server has copied the band once the round trip returns.
@@ -350,7 +366,8 @@ void putPictures(Display *display, Drawable drawable, GC gc, Visual *visual, int
     const SharedBand band(display, visual, depth, widest);
     for (const Placed &placed : pictures) {
         QImage rgb = placed.picture;
-        if (!sameBytesAsRgb32(rgb)) {
+        // The shared band takes any picture of 32 bits and converts what needs it on its way.
+        if (!(band.isValid() && is32Bit(rgb)) && !sameBytesAsRgb32(rgb)) {
             rgb = QImage(placed.picture.size(), QImage::Format_RGB32);
             QPainter painter(&rgb);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
