@@ -343,16 +343,24 @@ Streamed saveStreamed(const Image &image, const Key &key, bool keep, mode_t mode
     SharedFiles::AtomicFile shared(dir.get(), key.name, mode);
     if (!shared.isOpen())
         return Streamed::NotStored;
-    // The kept copy is best effort and silent, as keepCopy()'s.
+    // The kept copy is best effort and silent, as keepCopy()'s. Where both directories are on
+    // one file system it is a second name of the shared file, written once.
     FileDescriptor keptDir;
     std::optional<SharedFiles::AtomicFile> kept;
+    bool linked = false;
     if (keep) {
         keptDir = keptDirectory(true);
-        if (keptDir.isValid())
-            kept.emplace(keptDir.get(), key.name, mode);
+        if (keptDir.isValid()) {
+            kept.emplace(keptDir.get(), key.name, shared);
+            linked = kept->isOpen();
+            if (!linked) {
+                kept.reset();
+                kept.emplace(keptDir.get(), key.name, mode);
+            }
+        }
     }
     const bool encoded = encodeRecord(key, image.image, [&](const QByteArray &piece) {
-        if (kept)
+        if (kept && !linked)
             kept->write(piece);
         return shared.write(piece);
     });
@@ -364,7 +372,7 @@ Streamed saveStreamed(const Image &image, const Key &key, bool keep, mode_t mode
     if (shared.commit(false) != SharedFiles::WriteResult::Written)
         return Streamed::NotStored;
     if (kept && kept->isOpen()) {
-        makeRoomQuietly(keptDir.get(), quint64(kept->size()), kept->temporaryName());
+        makeRoomQuietly(keptDir.get(), quint64(shared.size()), kept->temporaryName());
         kept->commit(false);
     }
     return Streamed::Stored;

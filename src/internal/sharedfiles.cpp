@@ -375,28 +375,57 @@ WriteResult writeAtomically(
     return writeAtomicallyAt(dir.get(), target.fileName(), pieces, sync, mode, error);
 }
 
-AtomicFile::AtomicFile(int dirFd, const QString &name, mode_t mode)
-    : m_dirFd(dirFd)
-    , m_final(QFile::encodeName(name))
+template <typename Make> void AtomicFile::makeTemporary(Make make)
 {
-    // A fresh name beside the target, made exclusively: nothing planted there is opened.
     for (int attempt = 0; attempt < 100 && !m_file.isValid(); ++attempt) {
         m_temporary = '.' + m_final + '.'
             + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        m_file = FileDescriptor(::openat(dirFd, m_temporary.constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, PrivateFileMode));
-        if (!m_file.isValid() && errno != EEXIST)
+        if (!make() && errno != EEXIST)
             break;
     }
     if (!m_file.isValid()) {
         m_errno = errno;
         m_temporary.clear();
-    } else if (::fchmod(m_file.get(), mode & ~currentUmask()) != 0) {
+    }
+}
+
+AtomicFile::AtomicFile(int dirFd, const QString &name, mode_t mode)
+    : m_dirFd(dirFd)
+    , m_final(QFile::encodeName(name))
+{
+    // A fresh name beside the target, made exclusively: nothing planted there is opened.
+    makeTemporary([&] {
+        m_file = FileDescriptor(::openat(dirFd, m_temporary.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, PrivateFileMode));
+        return m_file.isValid();
+    });
+    if (m_file.isValid() && ::fchmod(m_file.get(), mode & ~currentUmask()) != 0) {
         m_errno = errno;
         ::unlinkat(dirFd, m_temporary.constData(), 0);
         m_file = FileDescriptor();
         m_temporary.clear();
     }
+}
+
+AtomicFile::AtomicFile(int dirFd, const QString &name, const AtomicFile &same)
+    : m_dirFd(dirFd)
+    , m_final(QFile::encodeName(name))
+{
+    if (!same.isOpen())
+        return;
+    // The open file itself is linked, through /proc, not whatever its name leads to by now; a
+    // new name is made exclusively, as linkat() never replaces one.
+    const QByteArray open = "/proc/self/fd/" + QByteArray::number(same.m_file.get());
+    makeTemporary([&] {
+        if (::linkat(AT_FDCWD, open.constData(), dirFd, m_temporary.constData(), AT_SYMLINK_FOLLOW)
+            != 0)
+            return false;
+        m_file = FileDescriptor(::dup(same.m_file.get()));
+        if (!m_file.isValid())
+            ::unlinkat(dirFd, m_temporary.constData(), 0);
+        return m_file.isValid();
+    });
+    m_linked = m_file.isValid();
 }
 
 AtomicFile::~AtomicFile()
@@ -407,6 +436,10 @@ AtomicFile::~AtomicFile()
 
 bool AtomicFile::write(const QByteArray &data)
 {
+    if (m_linked) {
+        m_errno = EBADF;
+        m_failed = true;
+    }
     for (qint64 done = 0; !m_failed && m_file.isValid() && done < data.size();) {
         const ssize_t n
             = ::write(m_file.get(), data.constData() + done, size_t(data.size() - done));

@@ -189,6 +189,13 @@ class AtomicFile
 {
 public:
     AtomicFile(int dirFd, const QString &name, mode_t mode);
+    /**
+     * A second name for the file @p same is writing, made in the directory open on @p dirFd and
+     * renamed over @p name by commit(): the bytes written to @p same are this file's too, without
+     * being written twice. Not open when the file system cannot link it (another file system, no
+     * /proc); nothing is written to it.
+     */
+    AtomicFile(int dirFd, const QString &name, const AtomicFile &same);
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -207,6 +214,9 @@ public:
     QString error() const;
 
 private:
+    // Makes a fresh name beside the target with @p make (false and errno EEXIST when it exists).
+    template <typename Make> void makeTemporary(Make make);
+
     int m_dirFd;
     QByteArray m_final;
     QByteArray m_temporary;
@@ -214,6 +224,7 @@ private:
     qint64 m_size = 0;
     bool m_failed = false;
     bool m_committed = false;
+    bool m_linked = false;
     int m_errno = 0;
 };
 
