@@ -673,7 +673,7 @@ void TestRender::jpegScaledInLittleMemory()
             !MeasuresMemory || grown < picture + decoded / 2, qPrintable(QString::number(grown)));
         // The picture's memory takes huge pages: far fewer faults than it has small pages.
         qInfo("%lld page faults for %lld pages", faults, picture / 4096);
-        QVERIFY2(!MeasuresMemory || !hugePagesOffered() || faults < picture / 4096 / 4,
+        QVERIFY2(!MeasuresMemory || !hugePagesOffered() || faults < picture / 4096 / 2,
             qPrintable(QString::number(faults)));
     }
 }
