@@ -17,6 +17,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -214,8 +215,9 @@ bool nativeLayout(const XImage *image)
 }
 
 // A segment of shared memory (MIT-SHM) the X server copies rows from: pictures reach the server
-// a band of rows at a time without going through the socket, for a band more of memory. Not
-// valid when the server cannot attach it (another machine, no extension).
+// a band of rows at a time without going through the socket. The segment holds two bands, so
+// that one is filled while the server copies the other. Not valid when the server cannot attach
+// it (another machine, no extension).
 class SharedBand
 {
 public:
@@ -225,12 +227,14 @@ public:
         if (width <= 0 || !XShmQueryExtension(display))
             return;
         const int rows = qMax(1, int(BandBytes / (size_t(width) * 4)));
-        m_image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &m_info,
-            unsigned(width), unsigned(rows));
-        if (!m_image || !nativeLayout(m_image))
-            return;
-        m_info.shmid
-            = shmget(IPC_PRIVATE, size_t(m_image->bytes_per_line) * size_t(rows), IPC_CREAT | 0600);
+        for (XImage *&image : m_images) {
+            image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &m_info,
+                unsigned(width), unsigned(rows));
+            if (!image || !nativeLayout(image))
+                return;
+        }
+        const size_t bandSize = size_t(m_images[0]->bytes_per_line) * size_t(rows);
+        m_info.shmid = shmget(IPC_PRIVATE, 2 * bandSize, IPC_CREAT | 0600);
         if (m_info.shmid < 0)
             return;
         m_info.shmaddr = static_cast<char *>(shmat(m_info.shmid, nullptr, 0));
@@ -241,7 +245,8 @@ public:
             shmctl(m_info.shmid, IPC_RMID, nullptr);
             return;
         }
-        m_image->data = m_info.shmaddr;
+        m_images[0]->data = m_info.shmaddr;
+        m_images[1]->data = m_info.shmaddr + bandSize;
         m_info.readOnly = True;
         XSync(display, False);
         errorSeen = false;
@@ -260,9 +265,11 @@ public:
         }
         if (m_info.shmaddr)
             shmdt(m_info.shmaddr);
-        if (m_image) {
-            m_image->data = nullptr;
-            XDestroyImage(m_image);
+        for (XImage *image : m_images) {
+            if (image) {
+                image->data = nullptr;
+                XDestroyImage(image);
+            }
         }
     }
     SharedBand(const SharedBand &) = delete;
@@ -275,14 +282,15 @@ public:
     // picture would be.
     void put(Drawable drawable, GC gc, const QImage &picture, const QPoint &at) const
     {
-        const int rows = m_image->height;
+        const int rows = m_images[0]->height;
         const int width = picture.width();
         const size_t rowBytes = size_t(width) * 4;
         const bool alpha = picture.format() != QImage::Format_RGB32;
-        // The band's rows as a picture, to judge and convert them where they are.
-        QImage band(reinterpret_cast<uchar *>(m_image->data), width, rows, m_image->bytes_per_line,
-            QImage::Format_RGB32);
-        for (int y = 0; y < picture.height(); y += rows) {
+        for (int y = 0, next = 0; y < picture.height(); y += rows, next ^= 1) {
+            XImage *image = m_images[size_t(next)];
+            // The band's rows as a picture, to judge and convert them where they are.
+            QImage band(reinterpret_cast<uchar *>(image->data), width, rows, image->bytes_per_line,
+                QImage::Format_RGB32);
             const int count = qMin(rows, picture.height() - y);
             bool opaque = true;
             for (int i = 0; i < count; ++i) {
@@ -296,11 +304,15 @@ public:
                 painter.setCompositionMode(QPainter::CompositionMode_Source);
                 painter.drawImage(QPoint(0, 0), picture, QRect(0, y, width, count));
             }
-            XShmPutImage(m_display, drawable, gc, m_image, 0, 0, at.x(), at.y() + y,
-                unsigned(picture.width()), unsigned(count), False);
-            // The server has copied the band once the round trip returns.
-            XSync(m_display, False);
+            // Once the round trip returns, the server has copied the band before this one, and
+            // its half is free for the band after.
+            if (y > 0)
+                XSync(m_display, False);
+            XShmPutImage(m_display, drawable, gc, image, 0, 0, at.x(), at.y() + y, unsigned(width),
+                unsigned(count), False);
+            XFlush(m_display);
         }
+        XSync(m_display, False);
     }
 
 private:
@@ -308,7 +320,7 @@ private:
 
     Display *m_display;
     XShmSegmentInfo m_info {};
-    XImage *m_image = nullptr;
+    std::array<XImage *, 2> m_images {};
     bool m_attached = false;
 };
 
