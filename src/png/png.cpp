@@ -533,7 +533,10 @@ ReadResult readRows(
 class CrcCheck
 {
 public:
-    CrcCheck(const unsigned char *data, size_t size)
+    // With @p helper, the chunks are checked on a thread of their own from the start on;
+    // without it, by whoever calls checkThrough() and passed().
+    CrcCheck(const unsigned char *data, size_t size, bool helper = true)
+        : m_data(data)
     {
         // Chunks: length, type, data, CRC; after the eight bytes of the signature, up to the
         // end chunk.
@@ -551,10 +554,26 @@ public:
                 break;
         }
         m_checked = std::make_unique<std::atomic<bool>[]>(m_chunks.size());
+        m_claimed = std::make_unique<std::atomic<bool>[]>(m_chunks.size());
         for (size_t i = 0; i < m_chunks.size(); ++i)
-            m_checked[i] = false;
-        if (!m_bad && size >= ParallelBytes)
+            m_checked[i] = m_claimed[i] = false;
+        if (helper && !m_bad && size >= ParallelBytes)
             m_helper = std::thread([this] { run(); });
+    }
+
+    // Checks the chunks from @p *next on whose first byte lies at or before @p offset, and
+    // moves @p *next past them: a decoder checks the bytes it is about to read, while they are
+    // about to be in its cache, and nothing runs ahead of it mapping the file's pages.
+    void checkThrough(size_t offset, size_t *next)
+    {
+        for (; *next < m_chunks.size() && chunkStart(*next) <= offset; ++*next)
+            check(*next);
+    }
+
+    // The chunk holding byte @p offset, or the first after it.
+    size_t chunkHolding(size_t offset) const
+    {
+        return size_t(std::upper_bound(m_ends.begin(), m_ends.end(), offset) - m_ends.begin());
     }
 
     // The bytes from the start whose chunks are all checked; called from one thread only.
@@ -588,18 +607,29 @@ private:
 
     void run()
     {
-        for (size_t i = m_next++; i < m_chunks.size(); i = m_next++) {
-            const Chunk &chunk = m_chunks[i];
-            const quint32 crc = libdeflate_crc32(0, chunk.typeAndData, chunk.length);
-            if (crc != qFromBigEndian<quint32>(chunk.typeAndData + chunk.length))
-                m_bad = true;
-            m_checked[i] = true;
-        }
+        for (size_t i = m_next++; i < m_chunks.size(); i = m_next++)
+            check(i);
     }
 
+    // Checks chunk @p i unless another thread has taken it.
+    void check(size_t i)
+    {
+        if (m_claimed[i].exchange(true))
+            return;
+        const Chunk &chunk = m_chunks[i];
+        const quint32 crc = libdeflate_crc32(0, chunk.typeAndData, chunk.length);
+        if (crc != qFromBigEndian<quint32>(chunk.typeAndData + chunk.length))
+            m_bad = true;
+        m_checked[i] = true;
+    }
+
+    size_t chunkStart(size_t i) const { return size_t(m_chunks[i].typeAndData - 4 - m_data); }
+
+    const unsigned char *m_data;
     std::vector<Chunk> m_chunks;
     std::vector<size_t> m_ends; // where each chunk ends
     std::unique_ptr<std::atomic<bool>[]> m_checked;
+    std::unique_ptr<std::atomic<bool>[]> m_claimed;
     size_t m_firstUnchecked = 0;
     std::atomic<size_t> m_next { 0 };
     std::atomic<bool> m_bad { false };
@@ -768,10 +798,10 @@ std::vector<Segment> storedRows(const unsigned char *data, size_t size, const QS
 }
 
 // Expands the rows @p segments hold into @p image (RGB32 of @p expected size), half of them on
-// another thread, telling @p done which bytes each has passed. False when a row's filter is
-// not none.
+// another thread, checking the CRCs of the chunks each reaches and telling @p done which bytes
+// each has passed. False when a row's filter is not none.
 bool expandStoredRows(const std::vector<Segment> &segments, const QSize &expected,
-    const unsigned char *data, const Released &done, QImage *image)
+    const unsigned char *data, CrcCheck *crcs, const Released &done, QImage *image)
 {
     const size_t width = size_t(expected.width());
     const size_t rowBytes = 1 + 3 * width;
@@ -785,11 +815,13 @@ bool expandStoredRows(const std::vector<Segment> &segments, const QSize &expecte
                            [](size_t offset, const Segment &s) { return offset < s.offset; })
             - 1;
         const unsigned char *passedFrom = segment->bytes + (begin - segment->offset);
+        size_t nextChunk = crcs->chunkHolding(size_t(passedFrom - data));
         for (int y = first; y < end && !failed; ++y) {
             const size_t start = size_t(y) * rowBytes;
             while (segment->offset + segment->length <= start)
                 ++segment;
             const unsigned char *row = segment->bytes + (start - segment->offset);
+            const unsigned char *last = row + rowBytes - 1;
             if (segment->offset + segment->length < start + rowBytes) {
                 // The row crosses blocks or chunks: gathered first.
                 size_t copied = 0;
@@ -798,9 +830,11 @@ bool expandStoredRows(const std::vector<Segment> &segments, const QSize &expecte
                     const size_t part = qMin(rowBytes - copied, piece->length - from);
                     memcpy(gathered.data() + copied, piece->bytes + from, part);
                     copied += part;
+                    last = piece->bytes + from + part - 1;
                 }
                 row = gathered.data();
             }
+            crcs->checkThrough(size_t(last - data), &nextChunk);
             if (row[0] != PNG_FILTER_VALUE_NONE) {
                 failed = true;
                 break;
@@ -830,14 +864,15 @@ bool expandStoredRows(const std::vector<Segment> &segments, const QSize &expecte
 QImage decodePng(const char *data, qint64 size, const QSize &expected, const Released &done)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-    CrcCheck crcs(bytes, size_t(size));
-    QImage image;
     const std::vector<Segment> segments = storedRows(bytes, size_t(size), expected);
+    // Stored rows are checked by the threads that expand them.
+    CrcCheck crcs(bytes, size_t(size), segments.empty());
+    QImage image;
     if (!segments.empty()) {
         image = PictureMemory::zeroed(expected, QImage::Format_RGB32);
         if (image.isNull())
             return QImage();
-        if (expandStoredRows(segments, expected, bytes, done, &image))
+        if (expandStoredRows(segments, expected, bytes, &crcs, done, &image))
             return crcs.passed() ? image : QImage();
     }
     PngMemory::Source source { bytes, size_t(size), 0 };
