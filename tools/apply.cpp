@@ -337,22 +337,24 @@ int runWayland(bool greeter)
             if (screen->geometry().isEmpty())
                 continue;
             std::unique_ptr<Wayland::Surface> &surface = surfaces[screen];
+            const Output output
+                = { screen->geometry(), screen->devicePixelRatio(), desktop, screen->name() };
+            if (!all && surface && surface->isVisible() && surface->output() == output)
+                continue;
+            // An output beyond the limits gets no surface, so no buffer is made for it.
+            const QString problem = renderLimitError(output.geometry, output.devicePixelRatio);
+            if (!problem.isEmpty()) {
+                surface.reset();
+                err() << "vokimage: output " << output.name << " skipped: " << problem << "\n";
+                err().flush();
+                continue;
+            }
             // Qt sets a surface's buffer scale when it is made: an output whose scale changed
             // gets a new surface.
             if (surface && surface->devicePixelRatio() != screen->devicePixelRatio())
                 surface.reset();
             if (!surface)
                 surface = std::make_unique<Wayland::Surface>(screen);
-            const Output output
-                = { screen->geometry(), screen->devicePixelRatio(), desktop, screen->name() };
-            if (!all && surface->isVisible() && surface->output() == output)
-                continue;
-            const QString problem = renderLimitError(output.geometry, output.devicePixelRatio);
-            if (!problem.isEmpty()) {
-                err() << "vokimage: output " << output.name << " skipped: " << problem << "\n";
-                err().flush();
-                continue;
-            }
             setHoldMessages(true);
             const Rendered rendered = renderScreen(background, output);
             const bool failed = rendered.record.image.isNull();

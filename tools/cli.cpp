@@ -268,8 +268,7 @@ QString renderLimitError(const QRect &screen, qreal scale)
 {
     const qint64 width = qint64(std::ceil(screen.width() * scale));
     const qint64 height = qint64(std::ceil(screen.height() * scale));
-    if (width <= VokImage::MaxImageDimension && height <= VokImage::MaxImageDimension
-        && width * height <= VokImage::MaxImagePixels)
+    if (VokImage::withinRenderLimits(width, height))
         return QString();
     return QStringLiteral("%1 at scale %2 is %3x%4 pixels, above the limit of %5 per side and "
                           "%6 in all")

@@ -57,7 +57,9 @@ VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen);
  * maps hold device rectangles and the ratio (Keys::ImageDevicePixelRatio,
  * Keys::LogoDevicePixelRatio). A ratio of 1 gives exactly the functions without it; a ratio
  * that is not finite, not positive, above 8 or that would make a side larger than 16384 pixels
- * is taken as 1, with a warning.
+ * or the picture larger than 134,217,728 pixels is taken as 1, with a warning. A screen whose
+ * picture would still be beyond those limits gives an empty record, with the warning
+ * "RenderEngine::render() - screen size is too large".
  */
 ///@{
 VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(

@@ -58,7 +58,10 @@ inline constexpr char LogoHighResolutionFile[] = "LogoProperty.highResolutionFil
  * How a wallpaper fills the screen. The numbers are part of cache keys and never change.
  * Fit shows the whole picture inside the screen, its proportions kept, centred, the rest in the
  * map's primary colour (black without one). Span crops the picture to fill the union of all
- * screens ("ImageProperty.desktop"); each screen shows its part.
+ * screens ("ImageProperty.desktop"); each screen shows its part. Where the picture scaled to
+ * cover the union (or, for Crop, the screen) would be beyond the render limits (16384 pixels a
+ * side, 134,217,728 in all), it is never made whole: only the part the screen shows is scaled,
+ * from the source pixels under it.
  */
 enum class WallPaperPosition : int {
     Center = 0,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QRect>
+#include <QStringList>
 
 namespace VokImage {
 
@@ -13,6 +14,37 @@ QRect applicationDesktop(const QRect &screen);
 
 /// Seconds since the epoch, from the clock setClock() set (the system clock by default).
 qint64 clockSeconds();
+
+/// Most pictures of a wallpaper folder that are considered: those that have been in it longest.
+constexpr int MaxFolderPictures = 10000;
+
+/// The pictures of a wallpaper folder, as its index counts them.
+struct FolderIndex
+{
+    /// The paths of the pictures the caller may use, sorted by name as the locale sorts.
+    QStringList pictures;
+    /// Entries read.
+    int entries = 0;
+    /// Entries that are not named as pictures, or are folders, devices or FIFOs.
+    int skipped = 0;
+    /// Pictures the trusted reading refuses (another user's in a shared folder, a link there,
+    /// unreadable, larger than the file cap).
+    int refused = 0;
+    /// True when the folder holds more pictures than are considered (MaxFolderPictures), or
+    /// more entries than are read (a million).
+    bool truncated = false;
+};
+
+/**
+ * The index of the folder @p folder: its entries named with a suffix of a format Qt reads
+ * (hidden ones left out), at most MaxFolderPictures of them (the lowest inode numbers: those in
+ * the folder longest), each judged by the rules of the trusted reading from its status without
+ * opening it, then sorted by name. Kept for a folder whose listing has not changed since.
+ */
+FolderIndex indexFolder(const QString &folder);
+
+/// True when @p path names a folder (a link to one included).
+bool isFolder(const QString &path);
 
 /// The picture of the folder @p folder for now (as documented in api.h), at the desktop's or,
 /// with @p greeter, the greeter's interval; @p folder itself when it is not a folder, an empty

@@ -15,10 +15,7 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QScreen>
 #include <QThread>
 
@@ -60,8 +57,8 @@ qreal checkedRatio(qreal ratio, const QRect &screen)
     if (ratio == 1)
         return 1;
     if (!std::isfinite(ratio) || ratio <= 0 || ratio > MaxDevicePixelRatio
-        || screen.width() * ratio > MaxImageDimension
-        || screen.height() * ratio > MaxImageDimension) {
+        || !withinRenderLimits(
+            qRound64(screen.width() * ratio), qRound64(screen.height() * ratio))) {
         vokWarning(render) << "Error device pixel ratio is not usable, 1 is used:" << ratio;
         return 1;
     }
@@ -187,24 +184,6 @@ qint64 clockSeconds()
 {
     const std::lock_guard<std::mutex> lock(clockMutex);
     return injectedClock ? injectedClock() : QDateTime::currentSecsSinceEpoch();
-}
-
-QString pictureOfFolder(const QString &folder, bool greeter)
-{
-    const QFileInfo info(folder);
-    if (folder.isEmpty() || !info.isDir())
-        return folder;
-    const int interval = Config::wallpaperInterval(greeter);
-    QStringList pictures;
-    const QFileInfoList entries
-        = QDir(folder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name | QDir::LocaleAware);
-    for (const QFileInfo &entry : entries)
-        if (entry.isFile() && !QImageReader::imageFormat(entry.filePath()).isEmpty())
-            pictures.append(entry.filePath());
-    if (pictures.isEmpty())
-        return QString();
-    const qint64 index = (clockSeconds() / qMax(1, interval)) % pictures.size();
-    return pictures.at(int(index));
 }
 
 qint64 untilNextPicture(int interval)

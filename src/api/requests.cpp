@@ -4,6 +4,7 @@
 #include <vokimage/api.h>
 
 #include "api_p.h"
+#include "internal/logging_p.h"
 
 #include <QCoreApplication>
 #include <QFutureInterface>
@@ -32,16 +33,25 @@ public:
         return workers;
     }
 
-    void start(std::function<void()> job)
+    // Queues @p job; false when the workers are stopped (the application object is gone or
+    // going) and no new one may run.
+    bool start(std::function<void()> job)
     {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping) {
+                // A new application object after the old one's end gets workers again.
+                if (!QCoreApplication::instance() || QCoreApplication::closingDown())
+                    return false;
+                restart();
+            }
             m_jobs.push_back(std::move(job));
             // Idle workers take the queued jobs; a new one starts for each job beyond them.
             if (int(m_jobs.size()) > m_idle && int(m_threads.size()) < m_limit && !m_stopping)
                 m_threads.emplace_back([this] { work(); });
         }
         m_ready.notify_one();
+        return true;
     }
 
     void stop()
@@ -62,6 +72,14 @@ private:
     Workers()
         : m_limit(qMax(1, QThread::idealThreadCount()))
     {
+        qAddPostRoutine([] { instance().stop(); });
+    }
+
+    // With the mutex held, after stop(): the stopped threads are joined already.
+    void restart()
+    {
+        m_stopping = false;
+        m_idle = 0;
         qAddPostRoutine([] { instance().stop(); });
     }
 
@@ -101,11 +119,16 @@ QFuture<Image> request(Entry entry, Output output)
     QFutureInterface<Image> promise;
     promise.reportStarted();
     QFuture<Image> future = promise.future();
-    Workers::instance().start([promise, entry, output]() mutable {
+    const bool queued = Workers::instance().start([promise, entry, output]() mutable {
         if (!promise.isCanceled())
             promise.reportResult(entry(output, nullptr));
         promise.reportFinished();
     });
+    if (!queued) {
+        vokWarning(render) << "Error request made without a running application, no background:"
+                           << output.geometry;
+        promise.reportFinished();
+    }
     return future;
 }
 

@@ -13,9 +13,11 @@
 
 #include <QCryptographicHash>
 #include <QDataStream>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGuiApplication>
+#include <QHash>
 #include <QScreen>
 #include <QTimer>
 
@@ -28,6 +30,8 @@ namespace VokImage {
 namespace {
 
 constexpr int QuietPeriodMs = 300;
+// However long changes go on, the maps are read again this long after the first of them.
+constexpr int LongestWaitMs = 1000;
 
 QList<QRect> referenceScreens()
 {
@@ -69,10 +73,41 @@ public:
         // A wallpaper folder shows another picture at each interval's boundary.
         boundary.setSingleShot(true);
         QObject::connect(&boundary, &QTimer::timeout, q, [this] { settle(true); });
-        const auto schedule = [this] { quiet.start(); };
-        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, q, schedule);
-        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, q, schedule);
+        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, q, [this] { schedule(); });
+        QObject::connect(
+            &watcher, &QFileSystemWatcher::directoryChanged, q, [this](const QString &folder) {
+                // Entries of a watched folder that decide nothing (others' files in a shared
+                // folder) are not a change.
+                const QByteArray state = folderState(folder);
+                if (state == folderStates.value(folder))
+                    return;
+                folderStates.insert(folder, state);
+                schedule();
+            });
         restart();
+    }
+
+    // Waits for the quiet period after a change, but no longer than LongestWaitMs after the
+    // first change of a burst.
+    void schedule()
+    {
+        if (!quiet.isActive())
+            burst.start();
+        quiet.start(int(qBound<qint64>(0, LongestWaitMs - burst.elapsed(), QuietPeriodMs)));
+    }
+
+    // What decides the background in @p folder: the watched files there (or below it, while
+    // their folders are missing) and, for the wallpaper folder, its listing's identity.
+    QByteArray folderState(const QString &folder) const
+    {
+        QByteArray state;
+        const QStringList list = files();
+        for (const QString &file : list)
+            if (existingFolder(QFileInfo(file).absolutePath()) == folder)
+                state += file.toUtf8() + '=' + statText(file) + '\n';
+        if (folder == wallpaperFolder)
+            state += statText(folder);
+        return state;
     }
 
     // Reads the maps afresh and watches what they name, without a signal.
@@ -113,6 +148,9 @@ public:
                 && SharedFiles::readFile(list.at(i), SharedFiles::MaxSettingsFileSize, &data))
                 hash.addData(data);
         }
+        // A wallpaper folder's pictures come and go with its listing.
+        if (!wallpaperFolder.isEmpty())
+            hash.addData(statText(wallpaperFolder));
         return hash.result();
     }
 
@@ -131,6 +169,9 @@ public:
     // The property maps of the reference screens; the files they name go to @c named.
     QByteArray currentMaps()
     {
+        wallpaperFolder = Config::configuredWallpaper(greeter);
+        if (!isFolder(wallpaperFolder))
+            wallpaperFolder.clear();
         QByteArray bytes;
         QDataStream stream(&bytes, QIODevice::WriteOnly);
         named.clear();
@@ -153,7 +194,7 @@ public:
     // Arms the boundary timer while the configuration names a wallpaper folder.
     void armBoundary()
     {
-        if (!QFileInfo(Config::configuredWallpaper(greeter)).isDir()) {
+        if (!isFolder(wallpaperFolder)) {
             boundary.stop();
             return;
         }
@@ -177,7 +218,13 @@ public:
             if (!folder.isEmpty() && !paths.contains(folder))
                 paths.append(folder);
         }
+        if (isFolder(wallpaperFolder))
+            paths.append(wallpaperFolder);
         paths.removeDuplicates();
+        folderStates.clear();
+        for (const QString &path : qAsConst(paths))
+            if (isFolder(path))
+                folderStates.insert(path, folderState(path));
         if (!paths.isEmpty())
             watcher.addPaths(paths);
         armBoundary();
@@ -208,6 +255,9 @@ public:
     QFileSystemWatcher watcher;
     QTimer quiet;
     QTimer boundary;
+    QElapsedTimer burst;
+    QHash<QString, QByteArray> folderStates;
+    QString wallpaperFolder;
     QByteArray maps;
     QByteArray inputs;
     QStringList named;

@@ -6,6 +6,7 @@
 // The limits of what is decoded and rendered, and the name of a logo's "@2x" file: shared by
 // the library and the tool.
 
+#include <QSize>
 #include <QString>
 #include <QtGlobal>
 
@@ -17,6 +18,19 @@ constexpr int MaxImageDimension = 16384;
 constexpr qint64 MaxImagePixels = qint64(16384) * 16384 / 2;
 /// Device pixel ratios beyond this are taken for mistakes.
 constexpr qreal MaxDevicePixelRatio = 8;
+
+/// True when a picture of @p width x @p height pixels is within the limits of what is made:
+/// every surface, intermediate and decoded picture.
+constexpr bool withinRenderLimits(qint64 width, qint64 height)
+{
+    return width <= MaxImageDimension && height <= MaxImageDimension
+        && width * height <= MaxImagePixels;
+}
+
+inline bool withinRenderLimits(const QSize &size)
+{
+    return withinRenderLimits(size.width(), size.height());
+}
 
 /// @p path with "@2x" before its suffix (Qt's name for a logo at twice the size); null for
 /// vector files and names without a suffix.

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -32,6 +33,29 @@ namespace {
 bool trustedOwner(uid_t uid)
 {
     return uid == 0 || uid == geteuid();
+}
+
+// A file in a shared location that nobody but root and the caller could have written.
+bool trustedInSharedLocation(const struct stat &st)
+{
+    return trustedOwner(st.st_uid) && !(st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+// True when the mode of @p st lets the caller read the file.
+bool readableByCaller(const struct stat &st)
+{
+    const uid_t self = geteuid();
+    if (self == 0)
+        return true;
+    if (st.st_uid == self)
+        return st.st_mode & S_IRUSR;
+    bool member = st.st_gid == getegid();
+    if (!member) {
+        gid_t groups[256];
+        const int count = ::getgroups(256, groups);
+        member = std::find(groups, groups + qMax(0, count), st.st_gid) != groups + qMax(0, count);
+    }
+    return st.st_mode & (member ? S_IRGRP : S_IROTH);
 }
 
 } // namespace
@@ -639,7 +663,7 @@ bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *er
     struct stat st;
     if (!readOpened(fd, maxSize, &bytes, &st, error))
         return false;
-    if (shared && (!trustedOwner(st.st_uid) || (st.st_mode & (S_IWGRP | S_IWOTH)))) {
+    if (shared && !trustedInSharedLocation(st)) {
         if (error)
             *error = QStringLiteral("in a folder others can write to, and not owned by root or "
                                     "this user alone");
@@ -647,6 +671,15 @@ bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *er
     }
     *data = bytes;
     return true;
+}
+
+bool acceptableFileAt(int dirFd, const char *name, bool shared, qint64 maxSize)
+{
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, shared ? AT_SYMLINK_NOFOLLOW : 0) != 0)
+        return false;
+    return S_ISREG(st.st_mode) && st.st_size <= maxSize && readableByCaller(st)
+        && (!shared || trustedInSharedLocation(st));
 }
 
 bool settingsFileState(const QString &path, QString *reason)

@@ -278,6 +278,14 @@ bool readNoFollow(const QString &path, qint64 maxSize, QByteArray *data, uid_t *
 bool readFile(const QString &path, qint64 maxSize, QByteArray *data, QString *error = nullptr);
 
 /**
+ * True when readFile() would take the file @p name in the directory open on @p dirFd, judged by
+ * its status without opening it: a regular file the caller may read, of at most @p maxSize
+ * bytes; with @p shared (the directory is a shared location) not a link, and root's or the
+ * caller's and writable by nobody else.
+ */
+bool acceptableFileAt(int dirFd, const char *name, bool shared, qint64 maxSize);
+
+/**
  * True when the settings file @p path may be read: it opens without blocking as a regular file
  * of at most MaxSettingsFileSize bytes. Otherwise false, with a warning; the caller then treats
  * the file as missing. A missing file gives false without a warning.

@@ -117,6 +117,11 @@ bool StagedRender::paintWallpaper(const QMap<QString, QVariant> &properties)
         vokWarning(render) << "RenderEngine::render() - screen size is empty";
         return false;
     }
+    if (!withinRenderLimits(size)) {
+        m_engine.setStatus(RenderEngine::Error);
+        vokWarning(render) << "RenderEngine::render() - screen size is too large" << size;
+        return false;
+    }
     if (!properties.contains(PropertyKey::ImagePath)
         && !properties.contains(PropertyKey::LogoPath)) {
         m_engine.setStatus(RenderEngine::Error);

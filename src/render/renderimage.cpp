@@ -17,6 +17,38 @@
 
 namespace VokImage {
 
+namespace {
+
+// The part @p part of the picture scaled smoothly to @p covering, made from the source pixels
+// that part shows (and a pixel around them for the filter) alone: for coverings beyond the
+// render limits, which are never made whole. Its pixels differ from those of a whole scale by a
+// few levels at most. Null when it cannot be made within the limits.
+QImage coveringPart(const ImageFile &file, const QSize &covering, const QRect &part)
+{
+    const QSize source = file.size();
+    if (!source.isValid() || covering.isEmpty() || part.isEmpty())
+        return QImage();
+    const double kx = double(covering.width()) / source.width();
+    const double ky = double(covering.height()) / source.height();
+    const QRect area = QRectF(part.x() / kx, part.y() / ky, part.width() / kx, part.height() / ky)
+                           .toAlignedRect()
+                           .adjusted(-1, -1, 1, 1)
+        & QRect(QPoint(0, 0), source);
+    const int left = qRound(area.x() * kx);
+    const int top = qRound(area.y() * ky);
+    const QSize scaled(qRound((area.x() + area.width()) * kx) - left,
+        qRound((area.y() + area.height()) * ky) - top);
+    if (area.isEmpty() || scaled.isEmpty() || !withinRenderLimits(scaled))
+        return QImage();
+    const QImage region = file.readRegion(area);
+    if (region.isNull())
+        return QImage();
+    return region.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .copy(part.translated(-left, -top));
+}
+
+} // namespace
+
 class Q_DECL_HIDDEN RenderImage::Private
 {
 public:
@@ -157,7 +189,10 @@ void RenderImage::Private::stretch(const ImageFile &file) const
     QPainter painter(pixmap);
     const QRectF target(painter.viewport());
     // A large picture is decoded at a reduced size that still covers the surface.
-    const QImage image = file.isLarge() ? file.readCovering(target.size().toSize()) : file.read();
+    const QSize covering = file.coveringSize(target.size().toSize());
+    const QImage image = file.isLarge() && withinRenderLimits(covering)
+        ? file.readCovering(target.size().toSize())
+        : file.read();
     painter.drawPixmap(target, QPixmap::fromImage(image), QRectF());
 }
 
@@ -210,9 +245,18 @@ void RenderImage::Private::crop(const ImageFile &file) const
         return QRectF((iw - srcW) * 0.5, (ih - srcH) * 0.5, srcW, srcH);
     };
     const QRectF target(0, 0, sw / ratio, sh / ratio);
+    const QSize covering = file.coveringSize(screen.size());
+    if (covering.isValid() && !withinRenderLimits(covering)) {
+        // A picture of extreme proportions: only what the screen shows is scaled.
+        const QRect part = sourceIn(covering).toRect();
+        QPainter painter(pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(target, coveringPart(file, covering, part),
+            QRectF(QPointF(0, 0), QSizeF(part.size())), Qt::AutoColor);
+        return;
+    }
     // Whole rows of the covering picture that become the surface itself: only they are decoded
     // where the picture allows it.
-    const QSize covering = file.coveringSize(screen.size());
     if (covering.isValid() && target == QRectF(pixmap->rect())) {
         const QRectF wanted = sourceIn(covering);
         const QRect rows = wanted.toRect();
@@ -258,6 +302,18 @@ void RenderImage::Private::span(const ImageFile &file) const
     // The picture cropped to fill the union as Crop fills a screen, on whole pixels, so that
     // the parts of neighbouring screens continue each other exactly; this screen shows its part.
     const QRect all = desktop.contains(screen) ? desktop : screen;
+    const QSize covering = file.coveringSize(all.size());
+    if (covering.isValid() && !withinRenderLimits(covering)) {
+        // A union beyond the limits (a far monitor) is never made whole: this screen's part is
+        // scaled from the source pixels it shows.
+        const QPoint origin(
+            (covering.width() - all.width()) / 2, (covering.height() - all.height()) / 2);
+        const QRect part(origin + (screen.topLeft() - all.topLeft()), screen.size());
+        QPainter painter(pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(0, 0), coveringPart(file, covering, part));
+        return;
+    }
     const QImage image = file.readCovering(all.size());
     if (image.isNull())
         return;
