@@ -1,9 +1,10 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-// Local attackers, second round: real users made inside the sandbox against the modes of stored
-// pictures, the private cache's folders, the SVG reference check, the decoders' bounds, the
-// shared directory's limit, "@2x" logos and check.
+// Local attackers, second and third rounds: real users made inside the sandbox against the modes
+// of stored pictures, the private cache's folders, the SVG reference check, the decoders' bounds,
+// the shared directory's limit, "@2x" logos, check, shared wallpaper folders, the watcher and the
+// render limits.
 
 #include "localusers.h"
 #include "testutil.h"
@@ -17,9 +18,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <sys/stat.h>
@@ -239,6 +244,9 @@ private slots:
     void sharedDirectoryBound();
     void highResolutionLogoIsOptional();
     void checkReadsAsTheLibrary();
+    void sharedWallpaperFolder();
+    void watcherNotStarved();
+    void picturesWithinLimits();
 };
 
 void TestTrust::initTestCase()
@@ -696,6 +704,184 @@ void TestTrust::checkReadsAsTheLibrary()
     QVERIFY2(result.out.contains("/tmp/link.png"), result.out.constData());
     QFile::remove(QStringLiteral("/tmp/logo_1280_white.png"));
     QFile::remove(QStringLiteral("/tmp/link.png"));
+}
+
+// A wallpaper folder others can write to, where the attacker plants her own picture, a link to
+// the victim's private picture, a FIFO, a folder named like a picture, a name she keeps swapping
+// between a picture and a FIFO, then 300,000 entries: the victim and the greeter get their own
+// pictures every time, none waits, and memory stays bounded.
+void TestTrust::sharedWallpaperFolder()
+{
+    const QString walls = QStringLiteral("/tmp/walls/");
+    QVERIFY(QDir().mkpath(walls));
+    QCOMPARE(::chmod("/tmp/walls", 01777), 0);
+    const auto png = [](const QColor &colour) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        solidImage(QSize(64, 48), colour).save(&buffer, "PNG");
+        return bytes;
+    };
+    QVERIFY(writeAll(walls + QStringLiteral("r.png"), png(Qt::yellow)));
+    QVERIFY(writeAll(walls + QStringLiteral("s.png"), png(Qt::yellow)));
+    QVERIFY(writeAs(Alice, walls + QStringLiteral("a.png"), png(Qt::green)));
+    QVERIFY(writeAs(Mallory, walls + QStringLiteral("b.png"), png(Qt::red)));
+    for (const QStringList &plant : { QStringList { QStringLiteral("ln"), QStringLiteral("-s"),
+                                          privatePicture(), walls + QStringLiteral("c.png") },
+             QStringList { QStringLiteral("mkfifo"), walls + QStringLiteral("d.png") },
+             QStringList { QStringLiteral("mkdir"), walls + QStringLiteral("x.jpg") } })
+        QCOMPARE(run(&Mallory, plant).code, 0);
+    Loop swap(Mallory,
+        QStringLiteral("mkfifo /tmp/walls/.f; mv -f /tmp/walls/.f /tmp/walls/e.png; "
+                       "cp /tmp/walls/b.png /tmp/walls/.g; mv -f /tmp/walls/.g /tmp/walls/e.png"));
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/walls\nWallPaperInterval=1\n"));
+    const QString out = Alice.home() + QStringLiteral("/bg.png");
+    const QStringList lookup { Tool, QStringLiteral("background"), QStringLiteral("--screen"),
+        QStringLiteral("64x48"), QStringLiteral("-o"), out };
+    const auto hers = [&out] {
+        const QColor shown = QImage(out).pixelColor(5, 5);
+        return shown == QColor(Qt::green) || shown == QColor(Qt::yellow);
+    };
+    for (int i = 0; i < 4; ++i) {
+        const Run result = tool(&Alice, lookup.mid(1), RunOptions { QString(), {}, 30000 });
+        QVERIFY2(result.code == 0 && hers(), result.err.constData());
+        QThread::msleep(300);
+    }
+    // Root's greeter takes only root's pictures there, whatever the clock says.
+    QVERIFY(writeAll(DmSettings, "[background]\npath=/tmp/walls\ninterval=1\n"));
+    qint64 now = 0;
+    setClock([&now] { return now; });
+    const auto restore = qScopeGuard([] { setClock(nullptr); });
+    QColor first;
+    for (now = 0; now < 8; ++now) {
+        const Image greeter = getOrvWallpaper(QRect(0, 0, 64, 48));
+        const QString path
+            = greeter.properties.value(QLatin1String(Keys::ImagePath)).value<File>().path;
+        QVERIFY2(path == walls + QStringLiteral("r.png") || path == walls + QStringLiteral("s.png"),
+            qPrintable(path));
+        // Both are yellow under the greeter's overlay.
+        QVERIFY(!greeter.image.isNull());
+        if (now == 0)
+            first = greeter.image.pixelColor(5, 5);
+        QCOMPARE(greeter.image.pixelColor(5, 5), first);
+    }
+    swap.stop();
+
+    // 300,000 entries of hers, named to sort first and made last.
+    int code = -1;
+    const long few = peakOfCommand(&Alice, lookup, &code);
+    QCOMPARE(code, 0);
+    QCOMPARE(run(&Mallory,
+                 { QStringLiteral("python3"), QStringLiteral("-c"),
+                     QStringLiteral("import os\nfor i in range(300000): "
+                                    "os.close(os.open('/tmp/walls/0%06d.png' % i, os.O_CREAT))") })
+                 .code,
+        0);
+    QElapsedTimer timer;
+    timer.start();
+    const long many = peakOfCommand(&Alice, lookup, &code);
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(code, 0);
+    QVERIFY(hers());
+    // 217 MiB when every entry was listed, sorted and opened.
+    QVERIFY2(many < few + 24, qPrintable(QStringLiteral("%1 against %2 MiB").arg(many).arg(few)));
+    qInfo("shared folder of 300,000 entries: a lookup in %lld ms, peak %ld MiB (%ld MiB with a "
+          "few)",
+        elapsed, many, few);
+    QVERIFY(QDir(walls).removeRecursively());
+}
+
+// Churn in the shared ratio folder of the generated wallpaper does not hold back a palette
+// change: the watcher ignores what decides nothing and settles within a second of a change.
+void TestTrust::watcherNotStarved()
+{
+    QVERIFY(writeTheme("WallPaper=vok-default\n"));
+    QVERIFY(writeConfig(Palette, "PrimaryColor=#225588\n"));
+    BackgroundWatcher watcher;
+    const QString ratio = QStringLiteral("/tmp/cache/16:9/");
+    const QStringList watched = watcher.watchedFiles();
+    QVERIFY2(std::any_of(watched.begin(), watched.end(),
+                 [&ratio](const QString &file) { return file.startsWith(ratio); }),
+        qPrintable(watched.join(QLatin1Char(' '))));
+    QCOMPARE(run(&Mallory, { QStringLiteral("touch"), ratio + QStringLiteral("m") }).code, 0);
+    QSignalSpy changed(&watcher, &BackgroundWatcher::changed);
+    Loop churn(Mallory, QStringLiteral("touch %1n; rm -f %1n; sleep 0.05").arg(ratio));
+    QTest::qWait(500);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(writeConfig(Palette, "PrimaryColor=#aa3311\n"));
+    // Followed as the churn goes on.
+    QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, 5000);
+    churn.stop();
+}
+
+// Pictures beyond the render limits are never made: Span over a monitor 16000 pixels away, Crop
+// of a picture of extreme proportions, and the ids the QML provider hands to the requests.
+void TestTrust::picturesWithinLimits()
+{
+    QImage photo(1600, 900, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 255 / 1599, y * 255 / 899, 128));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/span.png"), photo));
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/span.png\nWallPaperPos=Span\n"));
+    const auto peak = [](const QStringList &screens) {
+        int code = -1;
+        QStringList command { Tool, QStringLiteral("background") };
+        for (const QString &screen : screens)
+            command << QStringLiteral("--screen") << screen;
+        command << QStringLiteral("-o") << Alice.home() + QStringLiteral("/part.png");
+        const long rss = peakOfCommand(&Alice, command, &code);
+        return code == 0 ? rss : -1;
+    };
+    const long near = peak({ QStringLiteral("1920x1080"), QStringLiteral("640x480+1920+0") });
+    const long far = peak({ QStringLiteral("1920x1080"), QStringLiteral("640x480+16000+16000") });
+    // 1.9 GiB when the union was scaled whole.
+    QVERIFY2(near > 0 && far > 0 && far < near + 32,
+        qPrintable(QStringLiteral("%1 against %2 MiB").arg(far).arg(near)));
+    // The far part shows what a whole scale would put there.
+    const QImage part(Alice.home() + QStringLiteral("/part-2.png"));
+    QCOMPARE(part.size(), QSize(640, 480));
+    const double k = qMax(16640 / 1600.0, 16480 / 900.0);
+    const double left = ((qRound(1600 * k) - 16640) / 2 + 16000) / k;
+    const double top = ((qRound(900 * k) - 16480) / 2 + 16000) / k;
+    for (const QPoint &at : { QPoint(0, 0), QPoint(320, 240), QPoint(639, 479) }) {
+        const QColor shown = part.pixelColor(at);
+        const int red = int((left + (at.x() + 0.5) / k) * 255 / 1599);
+        const int green = int((top + (at.y() + 0.5) / k) * 255 / 899);
+        QVERIFY2(qAbs(shown.red() - red) <= 2 && qAbs(shown.green() - green) <= 2,
+            qPrintable(QStringLiteral("%1 for %2,%3").arg(shown.name()).arg(red).arg(green)));
+    }
+
+    // A 160x16000 picture cropped to 1920x1080: its middle, scaled from those rows alone.
+    QImage tall(160, 16000, QImage::Format_RGB32);
+    tall.fill(Qt::red);
+    for (int y = 7900; y < 8100; ++y)
+        for (int x = 0; x < 160; ++x)
+            tall.setPixel(x, y, qRgb(0, 255, 0));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/tall.png"), tall));
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/tall.png\nWallPaperPos=Fit\n"));
+    const long fit = peak({ QStringLiteral("1920x1080") });
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/tall.png\n"));
+    const long crop = peak({ QStringLiteral("1920x1080") });
+    // 1.4 GiB when the whole picture was scaled to 1920x192000 first.
+    QVERIFY2(fit > 0 && crop > 0 && crop < fit + 32,
+        qPrintable(QStringLiteral("%1 against %2 MiB").arg(crop).arg(fit)));
+    const QImage cropped(Alice.home() + QStringLiteral("/part.png"));
+    for (const QPoint &at : { QPoint(0, 0), QPoint(960, 540), QPoint(1919, 1079) })
+        QCOMPARE(cropped.pixelColor(at), QColor(0, 255, 0));
+    qInfo("Span with a far monitor: %ld MiB (%ld side by side); Crop of 160x16000: %ld MiB (%ld "
+          "as Fit)",
+        far, near, crop, fit);
+
+    // The QML ids wallpaper/0,0,2048x2048@8 and background/0,0,16384x32767.
+    QVERIFY(writeTheme("WallPaper=#336699\n"));
+    QFuture<Image> ratio = requestWallpaper(QRect(0, 0, 2048, 2048), 8);
+    ratio.waitForFinished();
+    QCOMPARE(ratio.resultCount(), 1);
+    QCOMPARE(ratio.result().image.size(), QSize(2048, 2048));
+    QFuture<Image> huge = requestBackground(QRect(0, 0, 16384, 32767), 1);
+    huge.waitForFinished();
+    QVERIFY(huge.resultCount() == 0 || huge.result().image.isNull());
 }
 
 int main(int argc, char **argv)
