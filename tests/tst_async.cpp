@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -36,6 +38,7 @@ private slots:
     void requestsEqualCalls();
     void callingThreadIsFree();
     void cancelledBeforeStart();
+    void afterTheApplication();
     void manyAtOnce();
     void storesInBackground();
     void watcherSignalsChanges();
@@ -188,6 +191,38 @@ void TestAsync::cancelledBeforeStart()
         QVERIFY(!Cache::isCacheExists(map));
     }
 }
+
+// A request made once the application object is gone finishes, empty, instead of waiting
+// forever; a new application object gets the workers back. Run in a child (see main()).
+void TestAsync::afterTheApplication()
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--after-application") });
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+}
+
+namespace {
+
+int requestAfterApplication(int argc, char **argv)
+{
+    const auto picture = [] {
+        QFuture<Image> future = requestWallpaper(QRect(0, 0, 64, 48));
+        future.waitForFinished();
+        return future.resultCount() ? future.result().image : QImage();
+    };
+    {
+        QGuiApplication app(argc, argv);
+        if (!writeTheme("WallPaper=" + Red.toUtf8() + "\n") || picture().isNull())
+            return 1;
+    }
+    if (!picture().isNull())
+        return 2;
+    QGuiApplication again(argc, argv);
+    return picture().isNull() ? 3 : 0;
+}
+
+} // namespace
 
 // Many requests at once, desktop and greeter, same and different screens, under eviction
 // pressure while the theme changes its wallpaper: every record is whole and what its map says,
@@ -394,5 +429,13 @@ void TestAsync::watcherOfTheGreeter()
     QCOMPARE(settledCount(spy, 3), 3);
 }
 
-QTEST_MAIN(TestAsync)
+int main(int argc, char **argv)
+{
+    if (argc == 2 && qstrcmp(argv[1], "--after-application") == 0)
+        return requestAfterApplication(argc, argv);
+    QGuiApplication app(argc, argv);
+    TestAsync test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_async.moc"

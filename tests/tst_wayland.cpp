@@ -251,6 +251,7 @@ private slots:
     void outputsShowTheirBackgrounds();
     void endsWithTheCompositor();
     void compositorWithoutLayerShell();
+    void farAndHugeOutputs();
 };
 
 void TestWayland::initTestCase()
@@ -394,6 +395,67 @@ void TestWayland::compositorWithoutLayerShell()
     result = tool(&Alice, { QStringLiteral("apply"), QStringLiteral("--x11") }, options);
     QCOMPARE(result.code, 2);
     QVERIFY2(result.err.contains("no X display"), result.err.constData());
+}
+
+// Span with an output moved 16000 pixels away, then an output at scale 0.08 (beyond the
+// limits): apply scales only the far part and gives the skipped output no surface, so its peak
+// stays that of near outputs.
+void TestWayland::farAndHugeOutputs()
+{
+    Sway sway;
+    QVERIFY2(sway.ready(), "sway did not start");
+    QVERIFY(sway.message({ QStringLiteral("create_output") }));
+    QImage photo(1600, 900, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 255 / 1599, y * 255 / 899, 128));
+    QVERIFY(writeTestImage(QStringLiteral("/tmp/span.png"), photo));
+    QVERIFY(writeTheme(Alice, "WallPaper=/tmp/span.png\nWallPaperPos=Span\n"));
+    Apply apply({}, sway.session());
+    // What apply printed, both streams.
+    QByteArray log;
+    const auto until = [&](const char *text, int count) {
+        QElapsedTimer timer;
+        timer.start();
+        while (log.count(text) < count && timer.elapsed() < 20000) {
+            apply.process().waitForReadyRead(200);
+            log += apply.process().readAllStandardOutput();
+            log += apply.process().readAllStandardError();
+        }
+        return log.count(text) >= count;
+    };
+    const auto peak = [&apply] {
+        const QList<QByteArray> lines
+            = readAll(QStringLiteral("/proc/%1/status").arg(apply.pid())).split('\n');
+        for (const QByteArray &line : lines)
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+        return -1L;
+    };
+    QVERIFY2(until("wayland:", 2), log.constData());
+    // Each move renders both parts again: first to a near place, then far away.
+    const auto move = [&sway](const QString &x, const QString &y) {
+        return sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-2"),
+            QStringLiteral("position"), x, y });
+    };
+    QVERIFY(move(QStringLiteral("2000"), QStringLiteral("0")));
+    QVERIFY2(until("wayland:", 4), log.constData());
+    const long near = peak();
+    QVERIFY(move(QStringLiteral("16000"), QStringLiteral("16000")));
+    QVERIFY2(until("wayland:", 6), log.constData());
+    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
+        QStringLiteral("scale"), QStringLiteral("0.08") }));
+    QVERIFY2(until("HEADLESS-1 skipped", 1), log.constData());
+    QVERIFY2(until("wayland:HEADLESS-2", 4), log.constData());
+    QThread::msleep(500);
+    const long far = peak();
+    // 2.1 GiB when the union was scaled whole, 1.2 GiB for the skipped output's buffer.
+    QVERIFY2(near > 0 && far < near + 32,
+        qPrintable(QStringLiteral("%1 against %2 MiB").arg(far).arg(near)));
+    qInfo("apply on Wayland: %ld MiB with a far output and one beyond the limits (%ld MiB with "
+          "near ones)",
+        far, near);
+    QCOMPARE(apply.process().state(), QProcess::Running);
 }
 
 int main(int argc, char **argv)

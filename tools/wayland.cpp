@@ -3,6 +3,8 @@
 
 #include "wayland.h"
 
+#include "internal/limits_p.h"
+
 #include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
@@ -97,6 +99,19 @@ void Surface::showPicture(const VokImage::Output &output, const QImage &picture)
     if (!isVisible())
         show();
     update();
+}
+
+bool Surface::event(QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Resize || type == QEvent::Expose || type == QEvent::UpdateRequest)
+        && !VokImage::withinRenderLimits(
+            qRound64(width() * devicePixelRatio()), qRound64(height() * devicePixelRatio()))) {
+        if (isVisible())
+            hide();
+        return true;
+    }
+    return QRasterWindow::event(event);
 }
 
 void Surface::paintEvent(QPaintEvent *)

@@ -41,6 +41,9 @@ public:
     void showPicture(const VokImage::Output &output, const QImage &picture);
 
 protected:
+    /// A size beyond the render limits (an output scaled far down) hides the surface before Qt
+    /// makes a buffer of that size; the next refresh drops it.
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
