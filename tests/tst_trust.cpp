@@ -747,6 +747,19 @@ void TestTrust::sharedWallpaperFolder()
         QVERIFY2(result.code == 0 && hers(), result.err.constData());
         QThread::msleep(300);
     }
+    // Her desktop-entry file in a shared kiosk folder, naming her picture, is not taken.
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/kiosk")));
+    QCOMPARE(::chmod("/tmp/kiosk", 01777), 0);
+    QVERIFY(writeAs(Mallory, QStringLiteral("/tmp/kiosk/.directory"),
+        "[Desktop Entry]\nX-VOK-WallPaper=/tmp/walls/b.png\n"));
+    const QString config = Alice.home() + QStringLiteral("/.config");
+    QVERIFY(QDir().mkpath(config));
+    QVERIFY(chownTo(Alice, config));
+    QVERIFY(writeAs(
+        Alice, config + QStringLiteral("/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"/tmp/kiosk\"\n"));
+    const Run kiosk = tool(&Alice, lookup.mid(1), RunOptions { QString(), {}, 30000 });
+    QVERIFY(QFile::remove(config + QStringLiteral("/user-dirs.dirs")));
+    QVERIFY2(kiosk.code == 0 && hers(), kiosk.err.constData());
     // Root's greeter takes only root's pictures there, whatever the clock says.
     QVERIFY(writeAll(DmSettings, "[background]\npath=/tmp/walls\ninterval=1\n"));
     qint64 now = 0;

@@ -685,15 +685,25 @@ bool acceptableFileAt(int dirFd, const char *name, bool shared, qint64 maxSize)
 bool settingsFileState(const QString &path, QString *reason)
 {
     reason->clear();
-    const FileDescriptor fd(openForReading(path, true));
+    // Where others can write, the file is taken as readFile() takes one: no link followed, and
+    // only root's or the caller's, so that nobody else can put a FIFO under its name.
+    const bool shared = inSharedLocation(path);
+    const FileDescriptor fd(openForReading(path, !shared));
     if (!fd.isValid()) {
-        if (errno != ENOENT)
+        if (errno == ELOOP && shared)
+            *reason = QStringLiteral("a link in a folder others can write to");
+        else if (errno != ENOENT)
             *reason = QString::fromLocal8Bit(strerror(errno));
         return false;
     }
     struct stat st;
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize)
-        return true;
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxSettingsFileSize) {
+        if (!shared || trustedInSharedLocation(st))
+            return true;
+        *reason = QStringLiteral("in a folder others can write to, and not owned by root or this "
+                                 "user alone");
+        return false;
+    }
     *reason = QStringLiteral("is not a regular file of at most %1 bytes").arg(MaxSettingsFileSize);
     return false;
 }
