@@ -373,6 +373,21 @@ void TestLayouts::watcherAtTheBoundary()
                 .value<File>()
                 .path
         != shown);
+
+    // A picture added that sorts first is followed at once, without a boundary.
+    setClock([] { return qint64(0); });
+    const auto restore = qScopeGuard([] { setClock(nullptr); });
+    QVERIFY(writeTheme("WallPaper=" + folder.toUtf8() + "\nWallPaperInterval=3600\n"));
+    BackgroundWatcher still;
+    QSignalSpy follow(&still, &BackgroundWatcher::changed);
+    QVERIFY(
+        writeTestImage(folder + QStringLiteral("/0.png"), solidImage(QSize(64, 64), Qt::green)));
+    QVERIFY(follow.wait(3000));
+    QCOMPARE(getWallpaperProperties(QRect(0, 0, 32, 32))
+                 .value(QLatin1String(Keys::ImagePath))
+                 .value<File>()
+                 .path,
+        folder + QStringLiteral("/0.png"));
 }
 
 QTEST_MAIN(TestLayouts)

@@ -131,8 +131,12 @@ VOKIMAGE_EXPORT Image getOrvBackground(const Output &output, Cache::Origin *orig
 
 /**
  * A wallpaper that names a folder shows one picture of it, chosen from the wall-clock time:
- * the folder's pictures sorted by name (files that are not pictures skipped), index = seconds
- * since the epoch / interval, modulo their number. The interval is the theme's
+ * the folder's pictures sorted by name, index = seconds since the epoch / interval, modulo their
+ * number. Its pictures are the entries named with the suffix of a format Qt reads (hidden ones
+ * left out) that the library would read, judged from their status without opening them: regular
+ * files the caller may read, of at most 128 MiB, and in a folder others can write to neither
+ * links nor another user's. Of more than 10,000, the 10,000 that have been in the folder
+ * longest (the lowest inode numbers) count, with a warning. The interval is the theme's
  * WallPaperInterval (the greeter's [background] interval), in seconds, 1800 when missing. Every
  * screen, the greeter and every process agree without any state; the map names the chosen file.
  *

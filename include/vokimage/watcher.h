@@ -18,7 +18,9 @@ namespace VokImage {
  * It watches what decides the background: the theme, palette and desktop-folder entry files
  * (the greeter's settings file with @c greeter), the wallpaper and logo files they name and
  * the generated wallpaper's templates; files that appear later and folders that are replaced
- * included. After a quiet period (300 ms) without further changes it emits changed() once, when
+ * included, and a wallpaper folder's pictures. Other entries of the folders it watches are no
+ * change. After a quiet period (300 ms) without further changes, and at most 1 s after the
+ * first change however long changes go on, it emits changed() once, when
  * the property maps of the screens (those of the running QGuiApplication, and 1920x1080) differ
  * from what they were: a change that changes no map (the library's own touch of the theme
  * file, an edit that leaves every value as it was) is not signalled.
