@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -39,6 +40,7 @@ private slots:
     void callingThreadIsFree();
     void cancelledBeforeStart();
     void afterTheApplication();
+    void oneRenderPerMap();
     void manyAtOnce();
     void storesInBackground();
     void watcherSignalsChanges();
@@ -200,6 +202,31 @@ void TestAsync::afterTheApplication()
     child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--after-application") });
     QVERIFY(child.waitForFinished(60000));
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+}
+
+// Threads asking for one map at once share one render: one is rendered, the others are served
+// as hits, every picture and map the same.
+void TestAsync::oneRenderPerMap()
+{
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+    constexpr int Count = 6;
+    std::vector<Image> images(Count);
+    std::vector<Cache::Origin> origins(Count, Cache::Origin::None);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < Count; ++i)
+        threads.emplace_back([&, i] {
+            images[size_t(i)] = getBackground(QRect(0, 0, 3840, 2160), 1, &origins[size_t(i)]);
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(std::count(origins.begin(), origins.end(), Cache::Origin::Rendered), 1L);
+    QCOMPARE(
+        std::count(origins.begin(), origins.end(), Cache::Origin::SharedCache), long(Count - 1));
+    for (const Image &image : images) {
+        QVERIFY(!image.image.isNull());
+        QCOMPARE(image.properties, images.front().properties);
+        QVERIFY(image.image == images.front().image);
+    }
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -26,7 +27,9 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -247,6 +250,7 @@ private slots:
     void sharedWallpaperFolder();
     void watcherNotStarved();
     void picturesWithinLimits();
+    void loginStorm();
 };
 
 void TestTrust::initTestCase()
@@ -895,6 +899,145 @@ void TestTrust::picturesWithinLimits()
     QFuture<Image> huge = requestBackground(QRect(0, 0, 16384, 32767), 1);
     huge.waitForFinished();
     QVERIFY(huge.resultCount() == 0 || huge.result().image.isNull());
+}
+
+namespace {
+
+// @p arguments started as @p user (null: root) in that user's session.
+std::unique_ptr<QProcess> startAs(const User *user, const QStringList &arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    const QStringList command = commandAs(user, arguments);
+    process->setProcessEnvironment(environmentOf(user));
+    process->start(command.first(), command.mid(1));
+    return process;
+}
+
+// True when some process holds a render's key (abstract sockets are listed with "@").
+int renderClaims()
+{
+    return readAll(QStringLiteral("/proc/net/unix")).count("@vokimage-render-");
+}
+
+} // namespace
+
+// Sessions starting at once with one system photo: one render for the sessions of one user,
+// and for users who start while root renders it. A renderer killed while it renders frees its
+// waiter, which renders; another user holding the name of a key delays no victim and makes her
+// read nothing.
+void TestTrust::loginStorm()
+{
+    QImage photo(6000, 4000, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x)
+            line[x] = qRgb(x * 255 / 5999, y * 255 / 3999, (x ^ y) & 255);
+    }
+    QVERIFY(photo.save(QStringLiteral("/usr/share/wallpapers/storm.jpg"), "JPEG", 90));
+    const QByteArray theme = "WallPaper=/usr/share/wallpapers/storm.jpg\n";
+    for (const User &user : { Alice, Bob, Mallory })
+        QVERIFY(writeTheme(user, theme));
+    QVERIFY(writeTheme(theme));
+    const auto lookup = [](const User *user, const QString &screen) {
+        const QString out = (user ? user->home() : Home) + QStringLiteral("/storm.png");
+        return startAs(user,
+            { Tool, QStringLiteral("wallpaper"), QStringLiteral("--screen"), screen,
+                QStringLiteral("-o"), out });
+    };
+    // The shared directory as a system makes it at start-up: root's.
+    const auto systemCache = [] {
+        clearCaches();
+        return QDir().mkdir(CacheDir)
+            && ::chmod(QFile::encodeName(CacheDir).constData(), 01777) == 0;
+    };
+    QVERIFY(systemCache());
+    // Three sessions of one user at once: one render.
+    std::vector<std::unique_ptr<QProcess>> sessions;
+    for (int i = 0; i < 3; ++i)
+        sessions.push_back(lookup(&Alice, QStringLiteral("2560x1440")));
+    QByteArray said;
+    for (const auto &session : sessions) {
+        QVERIFY(session->waitForFinished(60000));
+        QCOMPARE(session->exitCode(), 0);
+        said += session->readAllStandardOutput();
+    }
+    QVERIFY2(hits(said) == 2, said.constData());
+    // Users whose sessions start while root renders the same system picture wait for it and
+    // read root's file; another user's file they would not read, so they wait for no one else.
+    QVERIFY(systemCache());
+    sessions.clear();
+    sessions.push_back(lookup(nullptr, QStringLiteral("3840x2160")));
+    QElapsedTimer timer;
+    timer.start();
+    while (renderClaims() == 0 && timer.elapsed() < 20000)
+        QThread::msleep(1);
+    for (const User *user : { &Alice, &Bob, &Mallory })
+        sessions.push_back(lookup(user, QStringLiteral("3840x2160")));
+    said.clear();
+    for (const auto &session : sessions) {
+        QVERIFY(session->waitForFinished(60000));
+        QCOMPARE(session->exitCode(), 0);
+        said += session->readAllStandardOutput();
+    }
+    QVERIFY2(hits(said) == 3, said.constData());
+    const QImage first(Home + QStringLiteral("/storm.png"));
+    for (const User &user : { Alice, Bob, Mallory })
+        QVERIFY(QImage(user.home() + QStringLiteral("/storm.png")) == first);
+    QCOMPARE(renderClaims(), 0);
+
+    // Root's renderer killed while another session waits for it (connected to its key's name,
+    // which lists it again): the waiter goes on and renders.
+    QVERIFY(systemCache());
+    const std::unique_ptr<QProcess> killed = lookup(nullptr, QStringLiteral("10240x5760"));
+    timer.restart();
+    while (renderClaims() == 0 && timer.elapsed() < 20000)
+        QThread::msleep(2);
+    const std::unique_ptr<QProcess> waiter = lookup(&Alice, QStringLiteral("10240x5760"));
+    while (renderClaims() < 2 && timer.elapsed() < 20000)
+        QThread::msleep(2);
+    QCOMPARE(renderClaims(), 2);
+    QCOMPARE(::kill(pid_t(killed->processId()), SIGKILL), 0);
+    timer.restart();
+    QVERIFY(killed->waitForFinished(10000));
+    QVERIFY(waiter->waitForFinished(60000));
+    const qint64 afterKill = timer.elapsed();
+    QCOMPARE(waiter->exitCode(), 0);
+    QVERIFY(waiter->readAllStandardOutput().contains("rendered"));
+    QCOMPARE(QImage(Alice.home() + QStringLiteral("/storm.png")).size(), QSize(10240, 5760));
+
+    // Another user holds the name of the victim's key, for a shared and for a private picture.
+    const QString holder = QStringLiteral("import socket, sys, time\n"
+                                          "s = socket.socket(socket.AF_UNIX)\n"
+                                          "s.bind('\\0vokimage-render-' + sys.argv[1])\n"
+                                          "s.listen(64)\n"
+                                          "print('held', flush=True)\n"
+                                          "time.sleep(60)\n");
+    qint64 delays[2] = { 0, 0 };
+    for (const QString &wallpaper :
+        { QStringLiteral("/usr/share/wallpapers/storm.jpg"), privatePicture() }) {
+        QVERIFY(systemCache());
+        QVERIFY(writeTheme(Alice, "WallPaper=" + wallpaper.toUtf8() + "\n"));
+        QVERIFY(writeTheme("WallPaper=" + wallpaper.toUtf8() + "\n"));
+        const QString name = Cache::getFileName(getWallpaperProperties(QRect(0, 0, 1280, 720)));
+        const std::unique_ptr<QProcess> held
+            = startAs(&Mallory, { QStringLiteral("python3"), QStringLiteral("-c"), holder, name });
+        QVERIFY(held->waitForReadyRead(10000));
+        timer.restart();
+        const Run victim = tool(&Alice,
+            { QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("1280x720"),
+                QStringLiteral("-o"), Alice.home() + QStringLiteral("/held.png") },
+            RunOptions { QString(), {}, 30000 });
+        delays[wallpaper == privatePicture()] = timer.elapsed();
+        QVERIFY2(victim.code == 0, victim.err.constData());
+        QVERIFY(victim.out.contains("rendered"));
+        QCOMPARE(QImage(Alice.home() + QStringLiteral("/held.png")).size(), QSize(1280, 720));
+        held->kill();
+        held->waitForFinished(5000);
+    }
+    qInfo("the waiter of a killed renderer done %lld ms after the kill (its own render of "
+          "10240x5760 included); a victim whose key another user holds done in %lld ms (shared "
+          "picture) and %lld ms (private picture)",
+        afterKill, delays[0], delays[1]);
 }
 
 int main(int argc, char **argv)

@@ -9,6 +9,7 @@
 #include "internal/logging_p.h"
 #include "internal/sharedfiles_p.h"
 #include "render/render_p.h"
+#include "singleflight_p.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -445,7 +446,9 @@ public:
             }
         }
         auto done = std::make_shared<std::atomic<bool>>(false);
-        m_stores.push_back({ std::thread([record, key, done] {
+        // Other processes wait for the render's key until it is stored.
+        std::shared_ptr<SharedFiles::FileDescriptor> claim = takeRenderClaim();
+        m_stores.push_back({ std::thread([record, key, done, claim] {
                                 if (!save(record, key, true))
                                     vokWarning(cache) << "Error save image cache";
                                 *done = true;
@@ -550,9 +553,24 @@ Image plainLookup(const QMap<QString, QVariant> &properties, Origin *origin)
 
 } // namespace
 
+Image sharedLookup(const QMap<QString, QVariant> &properties, bool overloadLogo, Origin *origin)
+{
+    const Key key = keyOf(properties);
+    Image record;
+    if (loadStored(properties, key, &record, origin))
+        return record;
+    return coordinatedLookup(
+        key, modeFor(properties) == SharedFiles::PublicFileMode,
+        [&properties, overloadLogo](Origin *found) {
+            return overloadLogo ? overloadedLookup(properties, found)
+                                : plainLookup(properties, found);
+        },
+        origin);
+}
+
 Image getImageCacheWithoutOverloadedLogo(const QMap<QString, QVariant> &properties)
 {
-    return plainLookup(properties, nullptr);
+    return sharedLookup(properties, false, nullptr);
 }
 
 Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo)
@@ -564,9 +582,8 @@ Image getImageCache(const QMap<QString, QVariant> &properties, bool overloadLogo
 {
     if (origin)
         *origin = Origin::None;
-    if (overloadLogo && properties.contains(PropertyKey::ImagePath))
-        return overloadedLookup(properties, origin);
-    return plainLookup(properties, origin);
+    return sharedLookup(
+        properties, overloadLogo && properties.contains(PropertyKey::ImagePath), origin);
 }
 
 } // namespace Cache

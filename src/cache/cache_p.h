@@ -55,6 +55,12 @@ bool loadStored(
 Image renderAndStore(const QMap<QString, QVariant> &properties, const Key &key,
     Origin *origin = nullptr, StagedRender *staged = nullptr);
 
+/**
+ * The stored record of @p properties, else the logo-choosing lookup (@p overloadLogo) or the plain
+ * one, run by coordinatedLookup() so that concurrent lookups share one render.
+ */
+Image sharedLookup(const QMap<QString, QVariant> &properties, bool overloadLogo, Origin *origin);
+
 /// The logo-choosing lookup of a whole background; @p origin (may be null) tells the source.
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin);
 

@@ -87,7 +87,7 @@ Image searchCacheWithDifferentLogos(const QMap<QString, QVariant> &properties, b
 
 Image getImageCacheWithOverloadedLogo(const QMap<QString, QVariant> &properties)
 {
-    return overloadedLookup(properties, nullptr);
+    return sharedLookup(properties, true, nullptr);
 }
 
 Image overloadedLookup(const QMap<QString, QVariant> &properties, Origin *origin)
