@@ -449,8 +449,9 @@ void TestWayland::farAndHugeOutputs()
     QVERIFY2(until("wayland:HEADLESS-2", 4), log.constData());
     QThread::msleep(500);
     const long far = peak();
-    // 2.1 GiB when the union was scaled whole, 1.2 GiB for the skipped output's buffer.
-    QVERIFY2(near > 0 && far < near + 32,
+    // 2.1 GiB when the union was scaled whole, 1.2 GiB for the skipped output's buffer; a
+    // sanitizer's quarantine holds what the renders freed.
+    QVERIFY2(near > 0 && far < near + (MeasuresMemory ? 32 : 512),
         qPrintable(QStringLiteral("%1 against %2 MiB").arg(far).arg(near)));
     qInfo("apply on Wayland: %ld MiB with a far output and one beyond the limits (%ld MiB with "
           "near ones)",
