@@ -10,7 +10,9 @@
 //       the peak memory of a cold background in a process of its own, and prints the targets
 //       with met or NOT MET;
 //   vokimage-bench [--workdir DIR] [benchmark flags]
-//       runs the cases in this process, as Google Benchmark does.
+//       runs the cases in this process, as Google Benchmark does;
+//   vokimage-bench --inputs [--workdir DIR]
+//       only writes the inputs (photo-6000x4000.jpg among them) into the work folder.
 //
 // Both clear and fill /tmp/cache and write configuration under /etc: run them inside the
 // test sandbox (scripts/bench does).
@@ -699,6 +701,7 @@ int main(int argc, char **argv)
     QByteArray sizeArgument;
     bool peakMode = false;
     bool asyncMode = false;
+    bool inputsOnly = false;
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -712,6 +715,8 @@ int main(int argc, char **argv)
             peakMode = true;
         else if (arg == "--async-run")
             asyncMode = true;
+        else if (arg == "--inputs")
+            inputsOnly = true;
         else
             rest.push_back(argv[i]);
     }
@@ -729,6 +734,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "vokimage-bench: cannot write the inputs into %s\n", qPrintable(workDir));
         return 1;
     }
+    if (inputsOnly)
+        return 0;
     if (tableMode)
         return table(QFile::encodeName(QCoreApplication::applicationFilePath()));
     if (peakMode)
