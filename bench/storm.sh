@@ -86,15 +86,12 @@ storm() {
         "$wall" "$same"
 }
 
+# Every user once, and the first user as often.
 users=""
-i=1
-while [ "$i" -le "$count" ]; do
-    users="$users storm$i"
-    i=$((i + 1))
-done
 one=""
 i=1
 while [ "$i" -le "$count" ]; do
+    users="$users storm$i"
     one="$one storm1"
     i=$((i + 1))
 done

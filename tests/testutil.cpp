@@ -93,6 +93,18 @@ QImage coordinateImage(const QSize &size)
     return image;
 }
 
+QImage gradientImage(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = qRgb(
+                x * 255 / qMax(1, size.width() - 1), y * 255 / qMax(1, size.height() - 1), 128);
+    }
+    return image;
+}
+
 bool insideSandbox()
 {
     return qgetenv("VOK_SANDBOX") == "1";

@@ -51,6 +51,9 @@ bool writeTestImage(const QString &path, const QImage &image);
 QImage solidImage(const QSize &size, const QColor &colour);
 // Each pixel tells its own coordinates, so a drawn offset can be read back exactly.
 QImage coordinateImage(const QSize &size);
+// Red rises from 0 to 255 across, green from top to bottom, blue is 128: a smooth picture whose
+// scaled parts can be checked by their place.
+QImage gradientImage(const QSize &size);
 // True when the sandbox launcher made this process's file system private.
 bool insideSandbox();
 // Runs @p function in a child process with the uid and gid 65534; returns its exit status,

@@ -835,10 +835,7 @@ void TestTrust::watcherNotStarved()
 // of a picture of extreme proportions, and the ids the QML provider hands to the requests.
 void TestTrust::picturesWithinLimits()
 {
-    QImage photo(1600, 900, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y)
-        for (int x = 0; x < photo.width(); ++x)
-            photo.setPixel(x, y, qRgb(x * 255 / 1599, y * 255 / 899, 128));
+    const QImage photo = gradientImage(QSize(1600, 900));
     QVERIFY(writeTestImage(QStringLiteral("/tmp/span.png"), photo));
     QVERIFY(writeTheme(Alice, "WallPaper=/tmp/span.png\nWallPaperPos=Span\n"));
     const auto peak = [](const QStringList &screens) {
@@ -927,13 +924,8 @@ int renderClaims()
 // read nothing.
 void TestTrust::loginStorm()
 {
-    QImage photo(6000, 4000, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y) {
-        QRgb *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
-        for (int x = 0; x < photo.width(); ++x)
-            line[x] = qRgb(x * 255 / 5999, y * 255 / 3999, (x ^ y) & 255);
-    }
-    QVERIFY(photo.save(QStringLiteral("/usr/share/wallpapers/storm.jpg"), "JPEG", 90));
+    QVERIFY(gradientImage(QSize(6000, 4000))
+                .save(QStringLiteral("/usr/share/wallpapers/storm.jpg"), "JPEG", 90));
     const QByteArray theme = "WallPaper=/usr/share/wallpapers/storm.jpg\n";
     for (const User &user : { Alice, Bob, Mallory })
         QVERIFY(writeTheme(user, theme));

@@ -405,10 +405,7 @@ void TestWayland::farAndHugeOutputs()
     Sway sway;
     QVERIFY2(sway.ready(), "sway did not start");
     QVERIFY(sway.message({ QStringLiteral("create_output") }));
-    QImage photo(1600, 900, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y)
-        for (int x = 0; x < photo.width(); ++x)
-            photo.setPixel(x, y, qRgb(x * 255 / 1599, y * 255 / 899, 128));
+    const QImage photo = gradientImage(QSize(1600, 900));
     QVERIFY(writeTestImage(QStringLiteral("/tmp/span.png"), photo));
     QVERIFY(writeTheme(Alice, "WallPaper=/tmp/span.png\nWallPaperPos=Span\n"));
     Apply apply({}, sway.session());
