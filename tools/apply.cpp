@@ -308,6 +308,7 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
     return Success;
 }
 
+#ifdef VOKIMAGE_WITH_WAYLAND
 bool operator==(const Output &a, const Output &b)
 {
     return a.geometry == b.geometry && a.devicePixelRatio == b.devicePixelRatio
@@ -411,6 +412,13 @@ int runWayland(bool greeter)
     report().flush();
     return Success;
 }
+#else
+// Without the Wayland side the platform is never Wayland: main() refused the session first.
+int runWayland(bool)
+{
+    return Failure;
+}
+#endif
 
 } // namespace
 

@@ -5,6 +5,7 @@
 
 #include "internal/limits_p.h"
 
+#ifdef VOKIMAGE_WITH_WAYLAND
 #include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
@@ -13,6 +14,7 @@
 
 #include <cstring>
 #include <wayland-client.h>
+#endif
 
 namespace Tool {
 namespace Wayland {
@@ -26,6 +28,8 @@ bool chosen(const QStringList &arguments)
     return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
 }
+
+#ifdef VOKIMAGE_WITH_WAYLAND
 
 namespace {
 
@@ -123,6 +127,19 @@ void Surface::paintEvent(QPaintEvent *)
     // pixel.
     painter.drawImage(QPoint(0, 0), m_picture);
 }
+
+#else
+
+QString compositorProblem()
+{
+    return QStringLiteral("this vokimage is built without its Wayland side; use --x11 for an X "
+                          "server");
+}
+
+void prepare()
+{ }
+
+#endif
 
 } // namespace Wayland
 } // namespace Tool

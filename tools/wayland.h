@@ -22,12 +22,14 @@ namespace Wayland {
  */
 bool chosen(const QStringList &arguments);
 
-/// Why no background can be shown on the Wayland compositor; empty when it can.
+/// Why no background can be shown on the Wayland compositor; empty when it can. A tool built
+/// without its Wayland side says so.
 QString compositorProblem();
 
 /// Before the application object: Qt's Wayland platform with the layer-shell.
 void prepare();
 
+#ifdef VOKIMAGE_WITH_WAYLAND
 /// One output's background: a background-layer surface anchored to every edge, ignored by
 /// the other layers' exclusive zones, never focused.
 class Surface : public QRasterWindow
@@ -50,6 +52,7 @@ private:
     VokImage::Output m_output;
     QImage m_picture;
 };
+#endif
 
 } // namespace Wayland
 } // namespace Tool

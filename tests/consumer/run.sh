@@ -15,6 +15,11 @@ work="$build/consumer"
 rm -rf "$work"
 mkdir -p "$work"
 
+# Staged first: a prefix install writes nothing outside its prefix.
+DESTDIR="$work/guard" cmake --install "$build" --prefix "$work/moved" >/dev/null
+outside=$(cd "$work/guard" && find . ! -type d | grep -v "^\.$work/moved/" || true)
+[ -z "$outside" ] || { echo "FAIL: a prefix install writes outside its prefix: $outside"; exit 1; }
+echo "PASS: a prefix install stays inside its prefix"
 cmake --install "$build" --prefix "$work/moved" >/dev/null
 # The installed tool starts from a prefix outside the system folders by itself.
 env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$work/moved/bin/vokimage" --version >/dev/null \
