@@ -1,7 +1,7 @@
 #!/bin/sh
 # SPDX-FileCopyrightText: 2026 The libvokimage developers
 # SPDX-License-Identifier: LGPL-2.1-or-later
-# Includes point down the floors: vocabulary, the internal library and the PNG codec, render, cache, api, with
+# Includes point down the floors: vocabulary, the internal library and the codecs, render, cache, api, with
 # config and utils beside (they may use the vocabulary). A file never includes a header of a
 # floor above its own. The tool includes only public headers, the internal libraries (internal/
 # and png/) and its own.
@@ -9,7 +9,7 @@ set -eu
 root=$1
 floor() { # the floor of a source file or header: 0 to 3, or 9 for config and utils
     case "$1" in
-    */vocabulary/* | */internal/* | */png/* | */vocabulary.h | */image.h | */export.h | */version.h) echo 0 ;;
+    */vocabulary/* | */internal/* | */png/* | */jpeg/* | */vocabulary.h | */image.h | */export.h | */version.h) echo 0 ;;
     */render/* | */render.h | */logo.h) echo 1 ;;
     */cache/* | */cache.h) echo 2 ;;
     */api/* | */api.h | */vokimage.h) echo 3 ;;

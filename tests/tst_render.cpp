@@ -5,6 +5,7 @@
 
 #include "imagefile_p.h"
 #include "internal/picturememory_p.h"
+#include "jpeg/kernels_p.h"
 
 #include <vokimage/vokimage.h>
 
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include <jpeglib.h>
 #include <malloc.h>
@@ -172,6 +174,8 @@ private slots:
     void jpegDecodedInParts();
     void jpegPartsOfAnyCount();
     void jpegScaledInLittleMemory();
+    void kernelsScaleAsQt_data();
+    void kernelsScaleAsQt();
     void pictureMemory();
     void undecodableAndUnknownPlacement();
     void overlay();
@@ -676,6 +680,80 @@ void TestRender::jpegScaledInLittleMemory()
         QVERIFY2(!MeasuresMemory || !hugePagesOffered() || faults < picture / 4096 / 2,
             qPrintable(QString::number(faults)));
     }
+}
+
+void TestRender::kernelsScaleAsQt_data()
+{
+    QTest::addColumn<QSize>("from");
+    QTest::addColumn<QSize>("to");
+    QTest::newRow("up") << QSize(37, 23) << QSize(101, 67);
+    QTest::newRow("up far") << QSize(5, 3) << QSize(641, 9);
+    QTest::newRow("down") << QSize(301, 203) << QSize(47, 31);
+    QTest::newRow("down thin") << QSize(997, 17) << QSize(100, 7);
+}
+
+// The scaling kernels, row by row as the JPEG decoder runs them, give the pixels of Qt's smooth
+// scale, up (rows blended, then each row scaled) and down (sums along each row, then over rows).
+void TestRender::kernelsScaleAsQt()
+{
+    QFETCH(QSize, from);
+    QFETCH(QSize, to);
+    QImage source(from, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < from.height(); ++y)
+        for (int x = 0; x < from.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            source.setPixel(x, y, 0xff000000u | (seed >> 8));
+        }
+    const int sw = from.width();
+    // A source row with room past its end, as the decoder's buffers have.
+    const auto padded = [&](int y, size_t room) {
+        std::vector<quint32> row(size_t(sw) + room, 0);
+        std::memcpy(row.data(), source.constScanLine(y), size_t(sw) * 4);
+        return row;
+    };
+    QImage made(to, QImage::Format_RGB32);
+    if (to.width() > sw) {
+        const Jpeg::UpPoints columns(sw, to.width());
+        const Jpeg::UpPoints rows(from.height(), to.height());
+        std::vector<quint32> blended(size_t(sw) + 1, 0);
+        for (int y = 0; y < to.height(); ++y) {
+            const int row = rows.point[size_t(y)];
+            const quint32 weight = quint32(rows.weight[size_t(y)]);
+            std::vector<quint32> top = padded(row, 1);
+            if (weight > 0) {
+                const std::vector<quint32> bottom = padded(row + 1, 1);
+                Jpeg::blendRows(top.data(), bottom.data(), weight, blended.data(), size_t(sw));
+                top = blended;
+            }
+            columns.scaleRow(top.data(), reinterpret_cast<quint32 *>(made.scanLine(y)));
+        }
+    } else {
+        const Jpeg::DownTaps columnTaps(sw, to.width());
+        const Jpeg::DownTaps rows(from.height(), to.height());
+        QVERIFY(columnTaps.valid && rows.valid);
+        const Jpeg::RowTaps columns(columnTaps);
+        std::vector<std::vector<quint32>> sums(size_t(from.height()));
+        for (int y = 0; y < from.height(); ++y) {
+            sums[size_t(y)].resize(size_t(to.width()) * 4);
+            Jpeg::sumRow(padded(y, size_t(columns.pairCount) * 2 + 8).data(), columns,
+                sums[size_t(y)].data());
+        }
+        for (int y = 0; y < to.height(); ++y) {
+            std::vector<const quint32 *> rowSums;
+            std::vector<quint32> weights;
+            for (int k = 0; k < rows.count[size_t(y)]; ++k)
+                if (rows.first[size_t(y)] + k < from.height()) {
+                    rowSums.push_back(sums[size_t(rows.first[size_t(y)] + k)].data());
+                    weights.push_back(rows.weight(size_t(y), k));
+                }
+            Jpeg::combineRows(rowSums.data(), weights.data(), int(rowSums.size()),
+                reinterpret_cast<quint32 *>(made.scanLine(y)), size_t(to.width()));
+        }
+    }
+    const QImage qt = source.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                          .convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(made, qt);
 }
 
 void TestRender::pictureMemory()

@@ -4,6 +4,7 @@
 #include "png_p.h"
 
 #include "internal/picturememory_p.h"
+#include "internal/qtprivate_p.h"
 #include "pngmemory_p.h"
 
 #include <png.h>
@@ -25,9 +26,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-// Exported by Qt Gui: the row converter behind QImage's RGB888 to RGB32 conversion.
-Q_DECL_IMPORT void QT_FASTCALL qt_convert_rgb888_to_rgb32(quint32 *dst, const uchar *src, int len);
 
 namespace VokImage {
 namespace Png {

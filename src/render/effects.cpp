@@ -6,10 +6,7 @@
 #include <QPainter>
 
 #include "internal/logging_p.h"
-
-// Exported by Qt Widgets; the routine behind QGraphicsBlurEffect.
-Q_DECL_IMPORT void qt_blurImage(
-    QPainter *p, QImage &blurImage, qreal radius, bool quality, bool alphaOnly, int transposed = 0);
+#include "internal/qtprivate_p.h"
 
 namespace VokImage {
 
