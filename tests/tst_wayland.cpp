@@ -391,6 +391,14 @@ void TestWayland::compositorWithoutLayerShell()
     QCOMPARE(result.code, 1);
     QVERIFY2(result.err.contains("vokimage: cannot connect to the Wayland compositor wayland-none"),
         result.err.constData());
+    // A usage error is told before any connection.
+    result = tool(&Alice,
+        { QStringLiteral("apply"), QStringLiteral("--screen"), QStringLiteral("100x100") },
+        options);
+    QCOMPARE(result.code, 2);
+    QVERIFY2(result.err.contains("--screen is for an X server")
+            && !result.err.contains("cannot connect"),
+        result.err.constData());
     // --x11 asks for the X server whatever the session is.
     result = tool(&Alice, { QStringLiteral("apply"), QStringLiteral("--x11") }, options);
     QCOMPARE(result.code, 2);

@@ -422,36 +422,62 @@ int runWayland(bool)
 
 } // namespace
 
-int applyCommand(const QStringList &arguments)
+namespace {
+
+// The apply command's line and its options.
+struct ApplyLine
 {
-    CommandLine line(QStringLiteral("apply"),
+    CommandLine line { QStringLiteral("apply"),
         QStringLiteral("Show each monitor's background (the desktop's, or the greeter's with "
                        "--greeter): on X11 as the root window's background, published for "
                        "compositors and terminals as _XROOTPMAP_ID and ESETROOT_PMAP_ID; in a "
                        "Wayland session on a background-layer surface per output, kept until "
-                       "SIGTERM."));
-    const QCommandLineOption daemonOption(QStringLiteral("daemon"),
+                       "SIGTERM.") };
+    const QCommandLineOption daemon { QStringLiteral("daemon"),
         QStringLiteral("Stay running and apply again when the monitor layout or a configuration "
-                       "file changes; stop on SIGTERM or SIGINT."));
-    const QCommandLineOption x11Option(QStringLiteral("x11"),
-        QStringLiteral("Use the X server named by DISPLAY, even in a Wayland session."));
-    const QCommandLineOption waylandOption(QStringLiteral("wayland"),
+                       "file changes; stop on SIGTERM or SIGINT.") };
+    const QCommandLineOption x11 { QStringLiteral("x11"),
+        QStringLiteral("Use the X server named by DISPLAY, even in a Wayland session.") };
+    const QCommandLineOption wayland { QStringLiteral("wayland"),
         QStringLiteral("Use the Wayland compositor: a background-layer surface on each output, "
-                       "kept until SIGTERM or SIGINT (apply stays running, as --daemon)."));
-    const int code = line.parse(
-        arguments, { greeterOption(), screenOption(), daemonOption, x11Option, waylandOption });
+                       "kept until SIGTERM or SIGINT (apply stays running, as --daemon).") };
+
+    // Parses @p arguments and checks what needs no display: -1 to go on, else the exit code.
+    int parse(const QStringList &arguments, bool onWayland)
+    {
+        const int code
+            = line.parse(arguments, { greeterOption(), screenOption(), daemon, x11, wayland });
+        if (code >= 0)
+            return code;
+        if (line.isSet(x11) && line.isSet(wayland))
+            return line.usageError(QStringLiteral("give --x11 or --wayland, not both"));
+        if (onWayland && line.isSet(screenOption()))
+            return line.usageError(QStringLiteral(
+                "--screen is for an X server; on Wayland each output gets its own background"));
+        return -1;
+    }
+};
+
+} // namespace
+
+int checkApplyOnWayland(const QStringList &arguments)
+{
+    ApplyLine apply;
+    return apply.parse(arguments, true);
+}
+
+int applyCommand(const QStringList &arguments)
+{
+    ApplyLine apply;
+    CommandLine &line = apply.line;
+    const bool onWayland = QGuiApplication::platformName() == QLatin1String("wayland");
+    const int code = apply.parse(arguments, onWayland);
     if (code >= 0)
         return code;
     // A picture is shown first and stored while it goes to the screen.
     Cache::setStoreInBackground(true);
-    if (line.isSet(x11Option) && line.isSet(waylandOption))
-        return line.usageError(QStringLiteral("give --x11 or --wayland, not both"));
-    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
-        if (line.isSet(screenOption()))
-            return line.usageError(QStringLiteral(
-                "--screen is for an X server; on Wayland each output gets its own background"));
+    if (onWayland)
         return runWayland(line.isSet(greeterOption()));
-    }
     QList<QRect> screens;
     int error = 0;
     if (line.isSet(screenOption()) && !parseScreens(line, 1, &screens, &error))
@@ -478,7 +504,7 @@ int applyCommand(const QStringList &arguments)
             return line.usageError(why);
     }
     const bool ok = applyOnce(monitors, greeter);
-    if (!line.isSet(daemonOption))
+    if (!line.isSet(apply.daemon))
         return ok ? Success : Failure;
     return runDaemon(connection, screens, greeter);
 }

@@ -20,6 +20,9 @@ int configCommand(const QStringList &arguments); // config.cpp
 int checkCommand(const QStringList &arguments); // check.cpp
 int cacheCommand(const QStringList &arguments); // config.cpp
 int applyCommand(const QStringList &arguments); // apply.cpp
+/// The usage checks of apply on Wayland, before the compositor is asked anything: -1 to go on,
+/// else the exit code (help printed, or a usage error).
+int checkApplyOnWayland(const QStringList &arguments); // apply.cpp
 
 /// The entry point that renders @p name ("background", "wallpaper", "logo") for the desktop
 /// or, with @p greeter, for the greeter.

@@ -94,6 +94,10 @@ int main(int argc, char **argv)
     if (!raw.isEmpty() && raw.first() == QLatin1String("apply")
         && !raw.contains(QLatin1String("--help")) && !raw.contains(QLatin1String("-h"))
         && Tool::Wayland::chosen(raw)) {
+        // Usage errors first: nothing is connected to for a command line that is wrong.
+        const int code = Tool::checkApplyOnWayland(raw);
+        if (code >= 0)
+            return code;
         const QString problem = Tool::Wayland::compositorProblem();
         if (!problem.isEmpty()) {
             Tool::err() << "vokimage: " << problem << "\n";
