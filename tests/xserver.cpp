@@ -33,10 +33,12 @@ void XServer::start(const QStringList &arguments)
         m_name = QStringLiteral(":%1").arg(number);
         break;
     }
+    // No abstract socket: the tests' sandboxes share one network namespace but not /tmp, so
+    // two of them would both take :40 there, and a client could reach the other's server.
     m_process.start(QStringLiteral("Xvfb"),
         QStringList { m_name } + arguments
-            + QStringList {
-                QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+            + QStringList { QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp"), QStringLiteral("-nolisten"), QStringLiteral("local") });
     if (!m_process.waitForStarted(10000))
         return;
     const QByteArray name = m_name.toLatin1();
