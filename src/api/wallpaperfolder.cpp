@@ -94,7 +94,7 @@ FolderIndex build(const QString &folder, int folderFd, bool shared)
     // The pictures that have been in the folder longest (the lowest inode numbers): what others
     // add to a shared folder later cannot push the owner's pictures out.
     // A heap of (inode, slot) with the newest of the kept candidates on top; the names are in
-    // kept that a dropped candidate gives to the next.
+    // slots of @c kept, which a dropped candidate hands to the next.
     using Candidate = std::pair<ino_t, int>;
     std::vector<Candidate> oldest;
     std::vector<std::string> kept;
