@@ -288,8 +288,8 @@ bool acceptableFileAt(int dirFd, const char *name, bool shared, qint64 maxSize);
 /**
  * True when the settings file @p path may be read: it opens without blocking as a regular file
  * of at most MaxSettingsFileSize bytes; in a shared location (inSharedLocation()) it is not a
- * link, and root's or the caller's and writable by nobody else. Otherwise false, with a warning; the caller then treats
- * the file as missing. A missing file gives false without a warning.
+ * link, and root's or the caller's and writable by nobody else. Otherwise false, with a warning;
+ * the caller then treats the file as missing. A missing file gives false without a warning.
  */
 bool settingsFileReadable(const QString &path);
 
