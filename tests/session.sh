@@ -26,4 +26,16 @@ grep -qx 'ExecStart=.*/vokimage apply --daemon' "$dir/vokimage.service" || { ech
 sed "s|^ExecStart=[^ ]*|ExecStart=$tool|" "$dir/vokimage.service" > "$work/vokimage.service"
 remarks=$(XDG_RUNTIME_DIR=$work systemd-analyze --user --man=no verify "$work/vokimage.service" 2>&1) || { echo "FAIL: $remarks"; exit 1; }
 [ -z "$remarks" ] || { echo "FAIL: systemd-analyze verify: $remarks"; exit 1; }
-echo "PASS: the autostart entry and the user unit validate"
+# Where systemd runs the session the unit starts apply, and the entry must not start a second:
+# gnome-session hides it under systemd, and systemd's own autostart generator makes no unit of it.
+grep -qx 'X-GNOME-HiddenUnderSystemd=true' "$dir/vokimage.desktop" || { echo "FAIL: the autostart entry is not hidden from gnome-session under systemd"; exit 1; }
+generator=/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator
+if [ -x "$generator" ]; then
+    mkdir -p "$work/xdg/autostart" "$work/units"
+    sed "s|^TryExec=.*|TryExec=/bin/sh|" "$dir/vokimage.desktop" > "$work/xdg/autostart/vokimage.desktop"
+    XDG_CONFIG_DIRS=$work/xdg XDG_CONFIG_HOME=$work/home "$generator" "$work/units" 2>/dev/null
+    if find "$work/units" -name '*vokimage*' | grep -q .; then
+        echo "FAIL: systemd's autostart generator starts the entry beside the unit"; exit 1
+    fi
+fi
+echo "PASS: the autostart entry and the user unit validate, and never both start apply"

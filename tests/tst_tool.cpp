@@ -22,9 +22,12 @@
 
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <csignal>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace VokImage;
 using namespace TestPaths;
@@ -780,6 +783,33 @@ void TestTool::daemon()
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(process.readAllStandardOutput().endsWith("stopped\n"));
     QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
+
+    // Two daemons started at once on the display: one remains, the other ends naming it.
+    QVERIFY(server.xrandr({ QStringLiteral("--delmonitor"), QStringLiteral("huge") }));
+    std::vector<std::unique_ptr<QProcess>> pair;
+    for (int i = 0; i < 2; ++i) {
+        pair.push_back(std::make_unique<QProcess>());
+        pair.back()->setProcessEnvironment(environment(server.name()));
+        pair.back()->start(
+            QStringLiteral(VOKIMAGE_TOOL), { QStringLiteral("apply"), QStringLiteral("--daemon") });
+    }
+    const auto ended = [&pair] {
+        return std::find_if(pair.begin(), pair.end(), [](const std::unique_ptr<QProcess> &one) {
+            return one->state() == QProcess::NotRunning;
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ended() != pair.end(), 20000);
+    const auto gone = ended();
+    QProcess &left = **(gone == pair.begin() ? pair.begin() + 1 : pair.begin());
+    QCOMPARE((*gone)->exitCode(), 0);
+    const QByteArray said = (*gone)->readAllStandardError();
+    QVERIFY2(said.contains("apply runs on this display already, as process "
+                 + QByteArray::number(left.processId())),
+        said.constData());
+    QTest::qWait(500);
+    QCOMPARE(left.state(), QProcess::Running);
+    ::kill(pid_t(left.processId()), SIGTERM);
+    QVERIFY(left.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestTool)

@@ -9,16 +9,26 @@
 #include "wayland.h"
 #include "x11.h"
 
+#include "internal/sharedfiles_p.h"
+
+#include <QCryptographicHash>
+#include <QFile>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -248,6 +258,95 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// The display a running apply serves: its name in the session and, where it has a socket file,
+// that file's inode, so that displays of one name in other mount namespaces differ.
+QByteArray displayIdentity(bool wayland)
+{
+    QString name;
+    QString socket;
+    if (wayland) {
+        const QString display = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+            ? QStringLiteral("wayland-0")
+            : qEnvironmentVariable("WAYLAND_DISPLAY");
+        socket = display.startsWith(QLatin1Char('/'))
+            ? display
+            : qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + display;
+        name = QStringLiteral("wayland ") + socket;
+    } else {
+        name = QStringLiteral("x11 ") + qEnvironmentVariable("DISPLAY");
+        static const QRegularExpression local(QStringLiteral("^(?:unix)?:(\\d+)(?:\\.\\d+)?$"));
+        const QRegularExpressionMatch match = local.match(qEnvironmentVariable("DISPLAY"));
+        if (match.hasMatch())
+            socket = QStringLiteral("/tmp/.X11-unix/X") + match.captured(1);
+    }
+    struct stat st;
+    if (!socket.isEmpty() && ::stat(QFile::encodeName(socket).constData(), &st) == 0)
+        name += QLatin1Char(' ') + QString::number(qulonglong(st.st_ino));
+    return name.toUtf8();
+}
+
+// The one apply that stays running for this user on the display: it holds a name in the
+// abstract socket namespace (freed by the kernel when the process ends, however it ends), so
+// that of two started at once exactly one gets it. Another user's process under the name is
+// no running apply of this user's: then this one runs without the name.
+class SoleApply
+{
+public:
+    explicit SoleApply(bool wayland)
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = "vokimage-apply-" + QByteArray::number(geteuid()) + '-'
+            + QCryptographicHash::hash(displayIdentity(wayland), QCryptographicHash::Md5).toHex();
+        std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+        const auto at = reinterpret_cast<sockaddr *>(&address);
+        m_fd = SharedFiles::FileDescriptor(
+            ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!m_fd.isValid())
+            return;
+        if (::bind(m_fd.get(), at, length) == 0 && ::listen(m_fd.get(), 16) == 0) {
+            // Those who ask are let go at once.
+            m_notifier = std::make_unique<QSocketNotifier>(m_fd.get(), QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+                const SharedFiles::FileDescriptor asking(
+                    ::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            });
+            return;
+        }
+        m_fd = SharedFiles::FileDescriptor(
+            ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        struct ucred peer
+        {
+        };
+        socklen_t size = sizeof peer;
+        if (m_fd.isValid() && ::connect(m_fd.get(), at, length) == 0
+            && ::getsockopt(m_fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+            && peer.uid == geteuid())
+            m_running = peer.pid;
+        m_fd = SharedFiles::FileDescriptor();
+    }
+
+    /// The process of this user that runs apply on the display already; 0 when there is none.
+    pid_t running() const { return m_running; }
+
+private:
+    SharedFiles::FileDescriptor m_fd;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    pid_t m_running = 0;
+};
+
+// True, with the message, when another apply of this user runs on the display.
+bool runningAlready(const SoleApply &sole)
+{
+    if (!sole.running())
+        return false;
+    err() << "vokimage: apply runs on this display already, as process " << sole.running()
+          << "; this one ends\n";
+    err().flush();
+    return true;
+}
+
 int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool greeter)
 {
     const QuitOnSignals quit;
@@ -319,6 +418,9 @@ bool operator==(const Output &a, const Output &b)
 // come, go or change and the configuration, until a signal or the compositor ends it.
 int runWayland(bool greeter)
 {
+    const SoleApply sole(true);
+    if (runningAlready(sole))
+        return Success;
     const QuitOnSignals quit;
     if (!quit.isActive()) {
         err() << "vokimage: cannot watch for signals\n";
@@ -502,6 +604,13 @@ int applyCommand(const QStringList &arguments)
         const QString why = monitorProblem(monitor.rect, root);
         if (!why.isEmpty())
             return line.usageError(why);
+    }
+    // One daemon per display and user: a second one ends before it draws anything.
+    std::unique_ptr<SoleApply> sole;
+    if (line.isSet(apply.daemon)) {
+        sole = std::make_unique<SoleApply>(false);
+        if (runningAlready(*sole))
+            return Success;
     }
     const bool ok = applyOnce(monitors, greeter);
     if (!line.isSet(apply.daemon))
