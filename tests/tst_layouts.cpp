@@ -334,6 +334,16 @@ void TestLayouts::folderChangesWithTime()
                      .path,
             expected);
     }
+    // The folder as check tells it: its pictures, the file skipped, the picture now and next.
+    now = 150;
+    const WallpaperFolder shown;
+    QCOMPARE(shown.path(), folder);
+    QCOMPARE(shown.pictures().size(), 3);
+    QCOMPARE(shown.skipped(), 1);
+    QCOMPARE(shown.interval(), 100);
+    QCOMPARE(shown.current(), folder + QStringLiteral("/b.png"));
+    QCOMPARE(shown.secondsToNextPicture(), qint64(50));
+    QVERIFY(WallpaperFolder(true).pictures() == shown.pictures());
     // A picture shown before comes from the cache.
     now = 0;
     Cache::Origin origin = Cache::Origin::None;

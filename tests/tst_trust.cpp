@@ -783,6 +783,12 @@ void TestTrust::sharedWallpaperFolder()
         QCOMPARE(greeter.image.pixelColor(5, 5), first);
     }
     swap.stop();
+    // check counts her pictures: Alice's and root's; Mallory's picture and link are refused.
+    const Run checked = tool(
+        &Alice, { QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("64x48") });
+    QVERIFY2(checked.out.contains("wallpaper folder /tmp/walls: 3 pictures, each shown 1 s")
+            && checked.out.contains("pictures refused"),
+        checked.out.constData());
 
     // 300,000 entries of hers, named to sort first and made last.
     int code = -1;

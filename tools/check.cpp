@@ -124,6 +124,39 @@ bool checkPicture(
     return true;
 }
 
+// A wallpaper folder: its pictures, what is left out of them and why, and when the next comes.
+void checkFolder(Findings *findings, const WallpaperFolder &folder)
+{
+    if (folder.isNull())
+        return;
+    const QString topic = QStringLiteral("wallpaper folder ") + folder.path();
+    const int count = folder.pictures().size();
+    if (count == 0) {
+        findings->add(
+            topic, Status::Problem, QStringLiteral("holds no picture: no wallpaper is drawn"));
+    } else {
+        findings->add(topic, Status::Ok,
+            QStringLiteral("%1 pictures, each shown %2 s; now %3, the next in %4 s")
+                .arg(count)
+                .arg(folder.interval())
+                .arg(folder.current())
+                .arg(folder.secondsToNextPicture()));
+    }
+    if (folder.skipped() > 0)
+        findings->add(topic, Status::Note,
+            QStringLiteral("%1 entries skipped: not pictures by their name (hidden, or a suffix "
+                           "no image reader of this machine knows), or folders, devices or FIFOs")
+                .arg(folder.skipped()));
+    if (folder.refused() > 0)
+        findings->add(topic, Status::Note,
+            QStringLiteral("%1 pictures refused: another user's or a link in a folder others can "
+                           "write to, unreadable, or larger than 128 MiB")
+                .arg(folder.refused()));
+    if (folder.isTruncated())
+        findings->add(topic, Status::Note,
+            QStringLiteral("more than 10000 pictures: the 10000 in the folder longest are shown"));
+}
+
 // A wallpaper file or #colour: present and decodable.
 void checkWallpaper(Findings *findings, const QString &topic, const QString &path)
 {
@@ -358,6 +391,7 @@ int checkCommand(const QStringList &arguments)
         && !VokSettings(VokPathFactory::getVokThemeFile())
                 .value(QStringLiteral("LogoPixmap"))
                 .isValid();
+    checkFolder(&findings, WallpaperFolder(greeter));
     for (const QRect &screen : qAsConst(screens)) {
         const QString name = QStringLiteral("screen ") + geometryText(screen);
         const QMap<QString, QVariant> wallpaper

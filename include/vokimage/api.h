@@ -13,8 +13,10 @@
 #include <QMap>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace VokImage {
 
@@ -144,6 +146,45 @@ VOKIMAGE_EXPORT Image getOrvBackground(const Output &output, Cache::Origin *orig
  * previews; an empty function restores the system clock.
  */
 VOKIMAGE_EXPORT void setClock(std::function<qint64()> clock);
+
+/**
+ * The configured wallpaper folder of the desktop (or, with @p greeter, of the greeter) as the
+ * lookups see it at the moment it is made: its pictures in the order they are shown, the entries
+ * that are no picture and those refused, the interval, the picture shown now and when the next
+ * is due. A copy shares the same snapshot. Null when the configured wallpaper is not a folder.
+ */
+class VOKIMAGE_EXPORT WallpaperFolder
+{
+public:
+    explicit WallpaperFolder(bool greeter = false);
+    ~WallpaperFolder();
+    WallpaperFolder(const WallpaperFolder &other);
+    WallpaperFolder &operator=(const WallpaperFolder &other);
+
+    /// True when the configured wallpaper is not a folder.
+    bool isNull() const;
+    /// The folder as configured.
+    QString path() const;
+    /// Seconds each picture is shown.
+    int interval() const;
+    /// The paths of its pictures, sorted by name; the clock picks among them.
+    QStringList pictures() const;
+    /// Entries that are not pictures by their name, or are folders, devices or FIFOs.
+    int skipped() const;
+    /// Pictures the library will not read: another user's or a link in a folder others can
+    /// write to, unreadable, or larger than 128 MiB.
+    int refused() const;
+    /// True when the folder holds more pictures than are considered (10,000).
+    bool isTruncated() const;
+    /// The picture shown now; empty when there is none.
+    QString current() const;
+    /// Seconds until the next picture is due.
+    qint64 secondsToNextPicture() const;
+
+private:
+    struct Data;
+    std::shared_ptr<const Data> d;
+};
 
 /**
  * @name Requests that run off the calling thread

@@ -1,6 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The libvokimage developers
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
+#include <vokimage/api.h>
+
 #include "api_p.h"
 #include "config/config_p.h"
 #include "internal/logging_p.h"
@@ -107,9 +109,14 @@ FolderIndex build(const QString &folder, int folderFd, bool shared)
             break;
         }
         const unsigned char type = entry->d_type;
-        const bool maybeFile = type == DT_REG || type == DT_UNKNOWN || (type == DT_LNK && !shared);
-        if (!maybeFile || !pictureName(entry->d_name)) {
+        if ((type != DT_REG && type != DT_UNKNOWN && type != DT_LNK)
+            || !pictureName(entry->d_name)) {
             ++index.skipped;
+            continue;
+        }
+        // A link where others can write is never followed.
+        if (type == DT_LNK && shared) {
+            ++index.refused;
             continue;
         }
         int slot = int(kept.size());
@@ -184,6 +191,78 @@ bool isFolder(const QString &path)
     struct stat st;
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0
         && S_ISDIR(st.st_mode);
+}
+
+struct WallpaperFolder::Data
+{
+    QString path;
+    int interval = 0;
+    FolderIndex index;
+    qint64 now = 0;
+};
+
+WallpaperFolder::WallpaperFolder(bool greeter)
+{
+    const QString path = Config::configuredWallpaper(greeter);
+    if (!isFolder(path))
+        return;
+    auto data = std::make_shared<Data>();
+    data->path = path;
+    data->interval = qMax(1, Config::wallpaperInterval(greeter));
+    data->index = indexFolder(path);
+    data->now = clockSeconds();
+    d = std::move(data);
+}
+
+WallpaperFolder::~WallpaperFolder() = default;
+WallpaperFolder::WallpaperFolder(const WallpaperFolder &other) = default;
+WallpaperFolder &WallpaperFolder::operator=(const WallpaperFolder &other) = default;
+
+bool WallpaperFolder::isNull() const
+{
+    return !d;
+}
+
+QString WallpaperFolder::path() const
+{
+    return d ? d->path : QString();
+}
+
+int WallpaperFolder::interval() const
+{
+    return d ? d->interval : 0;
+}
+
+QStringList WallpaperFolder::pictures() const
+{
+    return d ? d->index.pictures : QStringList();
+}
+
+int WallpaperFolder::skipped() const
+{
+    return d ? d->index.skipped : 0;
+}
+
+int WallpaperFolder::refused() const
+{
+    return d ? d->index.refused : 0;
+}
+
+bool WallpaperFolder::isTruncated() const
+{
+    return d && d->index.truncated;
+}
+
+QString WallpaperFolder::current() const
+{
+    if (!d || d->index.pictures.isEmpty())
+        return QString();
+    return d->index.pictures.at(int((d->now / d->interval) % d->index.pictures.size()));
+}
+
+qint64 WallpaperFolder::secondsToNextPicture() const
+{
+    return d ? (d->now / d->interval + 1) * d->interval - d->now : 0;
 }
 
 QString pictureOfFolder(const QString &folder, bool greeter)
