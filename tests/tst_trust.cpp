@@ -916,10 +916,13 @@ std::unique_ptr<QProcess> startAs(const User *user, const QStringList &arguments
     return process;
 }
 
-// True when some process holds a render's key (abstract sockets are listed with "@").
-int renderClaims()
+// The sockets under the name of the render of the system photo's wallpaper for @p screen, which
+// a renderer holds and each of its waiters is connected to (other tests' renders are not
+// counted: the sandboxes share one network namespace).
+int renderClaims(const QSize &screen)
 {
-    return readAll(QStringLiteral("/proc/net/unix")).count("@vokimage-render-");
+    const QString key = Cache::getFileName(getWallpaperProperties(QRect(QPoint(0, 0), screen)));
+    return readAll(QStringLiteral("/proc/net/unix")).count("@vokimage-render-" + key.toLatin1());
 }
 
 } // namespace
@@ -967,7 +970,7 @@ void TestTrust::loginStorm()
     sessions.push_back(lookup(nullptr, QStringLiteral("3840x2160")));
     QElapsedTimer timer;
     timer.start();
-    while (renderClaims() == 0 && timer.elapsed() < 20000)
+    while (renderClaims(QSize(3840, 2160)) == 0 && timer.elapsed() < 20000)
         QThread::msleep(1);
     for (const User *user : { &Alice, &Bob, &Mallory })
         sessions.push_back(lookup(user, QStringLiteral("3840x2160")));
@@ -981,19 +984,20 @@ void TestTrust::loginStorm()
     const QImage first(Home + QStringLiteral("/storm.png"));
     for (const User &user : { Alice, Bob, Mallory })
         QVERIFY(QImage(user.home() + QStringLiteral("/storm.png")) == first);
-    QCOMPARE(renderClaims(), 0);
+    QCOMPARE(renderClaims(QSize(3840, 2160)), 0);
 
     // Root's renderer killed while another session waits for it (connected to its key's name,
     // which lists it again): the waiter goes on and renders.
     QVERIFY(systemCache());
     const std::unique_ptr<QProcess> killed = lookup(nullptr, QStringLiteral("10240x5760"));
     timer.restart();
-    while (renderClaims() == 0 && timer.elapsed() < 20000)
+    const QSize huge(10240, 5760);
+    while (renderClaims(huge) == 0 && timer.elapsed() < 20000)
         QThread::msleep(2);
     const std::unique_ptr<QProcess> waiter = lookup(&Alice, QStringLiteral("10240x5760"));
-    while (renderClaims() < 2 && timer.elapsed() < 20000)
+    while (renderClaims(huge) < 2 && timer.elapsed() < 20000)
         QThread::msleep(2);
-    QCOMPARE(renderClaims(), 2);
+    QCOMPARE(renderClaims(huge), 2);
     QCOMPARE(::kill(pid_t(killed->processId()), SIGKILL), 0);
     timer.restart();
     QVERIFY(killed->waitForFinished(10000));

@@ -21,14 +21,11 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstddef>
-#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -294,18 +291,10 @@ class SoleApply
 public:
     explicit SoleApply(bool wayland)
     {
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
         const QByteArray name = "vokimage-apply-" + QByteArray::number(geteuid()) + '-'
             + QCryptographicHash::hash(displayIdentity(wayland), QCryptographicHash::Md5).toHex();
-        std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
-        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
-        const auto at = reinterpret_cast<sockaddr *>(&address);
-        m_fd = SharedFiles::FileDescriptor(
-            ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (!m_fd.isValid())
-            return;
-        if (::bind(m_fd.get(), at, length) == 0 && ::listen(m_fd.get(), 16) == 0) {
+        m_fd = SharedFiles::holdAbstractName(name, 16);
+        if (m_fd.isValid()) {
             // Those who ask are let go at once.
             m_notifier = std::make_unique<QSocketNotifier>(m_fd.get(), QSocketNotifier::Read);
             QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
@@ -314,17 +303,11 @@ public:
             });
             return;
         }
-        m_fd = SharedFiles::FileDescriptor(
-            ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         struct ucred peer
         {
         };
-        socklen_t size = sizeof peer;
-        if (m_fd.isValid() && ::connect(m_fd.get(), at, length) == 0
-            && ::getsockopt(m_fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
-            && peer.uid == geteuid())
+        if (SharedFiles::connectAbstractName(name, &peer).isValid() && peer.uid == geteuid())
             m_running = peer.pid;
-        m_fd = SharedFiles::FileDescriptor();
     }
 
     /// The process of this user that runs apply on the display already; 0 when there is none.

@@ -157,6 +157,14 @@ FolderIndex build(const QString &folder, int folderFd, bool shared)
     return index;
 }
 
+// The picture of @p pictures at @p now for @p interval seconds each; empty when there is none.
+QString pictureAt(const QStringList &pictures, qint64 now, int interval)
+{
+    if (pictures.isEmpty())
+        return QString();
+    return pictures.at(int((now / qMax(1, interval)) % pictures.size()));
+}
+
 } // namespace
 
 FolderIndex indexFolder(const QString &folder)
@@ -255,9 +263,7 @@ bool WallpaperFolder::isTruncated() const
 
 QString WallpaperFolder::current() const
 {
-    if (!d || d->index.pictures.isEmpty())
-        return QString();
-    return d->index.pictures.at(int((d->now / d->interval) % d->index.pictures.size()));
+    return d ? pictureAt(d->index.pictures, d->now, d->interval) : QString();
 }
 
 qint64 WallpaperFolder::secondsToNextPicture() const
@@ -269,12 +275,8 @@ QString pictureOfFolder(const QString &folder, bool greeter)
 {
     if (!isFolder(folder))
         return folder;
-    const FolderIndex index = indexFolder(folder);
-    if (index.pictures.isEmpty())
-        return QString();
-    const int interval = Config::wallpaperInterval(greeter);
-    const qint64 at = (clockSeconds() / qMax(1, interval)) % index.pictures.size();
-    return index.pictures.at(int(at));
+    return pictureAt(
+        indexFolder(folder).pictures, clockSeconds(), Config::wallpaperInterval(greeter));
 }
 
 } // namespace VokImage

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 
 namespace VokImage {
@@ -39,32 +38,16 @@ QHash<QString, std::shared_ptr<Flight>> flights;
 // The claim of the lookup this thread runs, until a background store takes it.
 thread_local std::shared_ptr<FileDescriptor> *currentClaim = nullptr;
 
-// The key's name in the abstract namespace: no file, and freed by the kernel with its holder.
-socklen_t addressOf(const QString &name, sockaddr_un *address)
+// The key's name in the abstract socket namespace.
+QByteArray claimName(const QString &key)
 {
-    std::memset(address, 0, sizeof *address);
-    address->sun_family = AF_UNIX;
-    const QByteArray text = "vokimage-render-" + name.toLatin1();
-    const size_t length = qMin(size_t(text.size()), sizeof address->sun_path - 1);
-    std::memcpy(address->sun_path + 1, text.constData(), length);
-    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
-
-FileDescriptor newSocket()
-{
-    return FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    return "vokimage-render-" + key.toLatin1();
 }
 
 // The key's name held by this process while it renders; invalid when another holds it.
-FileDescriptor claim(const QString &name)
+FileDescriptor claim(const QString &key)
 {
-    FileDescriptor fd = newSocket();
-    sockaddr_un address;
-    const socklen_t length = addressOf(name, &address);
-    if (!fd.isValid() || ::bind(fd.get(), reinterpret_cast<sockaddr *>(&address), length) != 0
-        || ::listen(fd.get(), SOMAXCONN) != 0)
-        return FileDescriptor();
-    return fd;
+    return SharedFiles::holdAbstractName(claimName(key), SOMAXCONN);
 }
 
 // Waits while another process renders the key @p name: until it lets the name go (its store
@@ -74,23 +57,19 @@ void waitForHolder(const QString &name, bool shareable)
 {
     QElapsedTimer timer;
     timer.start();
-    sockaddr_un address;
-    const socklen_t length = addressOf(name, &address);
-    FileDescriptor fd = newSocket();
-    while (
-        fd.isValid() && ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), length) != 0) {
+    struct ucred peer;
+    FileDescriptor fd;
+    for (;;) {
+        fd = SharedFiles::connectAbstractName(claimName(name), &peer);
+        if (fd.isValid())
+            break;
         // A full queue of waiters: the holder is still there.
         if ((errno != EAGAIN && errno != EINTR) || timer.elapsed() >= LongestRenderWaitMs)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!fd.isValid())
-        return;
-    struct ucred peer;
-    socklen_t size = sizeof peer;
     // Only a store the caller will read is worth waiting for: its own, or root's shared one.
-    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0
-        || (peer.uid != geteuid() && !(peer.uid == 0 && shareable)))
+    if (peer.uid != geteuid() && !(peer.uid == 0 && shareable))
         return;
     for (;;) {
         const qint64 left = LongestRenderWaitMs - timer.elapsed();

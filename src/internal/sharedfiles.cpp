@@ -16,13 +16,16 @@
 #include <vector>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace VokImage {
@@ -718,6 +721,50 @@ bool settingsFileReadable(const QString &path)
     else if (!reason.isEmpty())
         vokWarning(config) << "Error settings file refused:" << path << reason;
     return false;
+}
+
+namespace {
+
+socklen_t abstractAddress(const QByteArray &name, sockaddr_un *address)
+{
+    std::memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    const size_t length = qMin(size_t(name.size()), sizeof address->sun_path - 1);
+    std::memcpy(address->sun_path + 1, name.constData(), length);
+    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+FileDescriptor streamSocket()
+{
+    return FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+}
+
+} // namespace
+
+FileDescriptor holdAbstractName(const QByteArray &name, int backlog)
+{
+    sockaddr_un address;
+    const socklen_t length = abstractAddress(name, &address);
+    FileDescriptor fd = streamSocket();
+    if (!fd.isValid() || ::bind(fd.get(), reinterpret_cast<sockaddr *>(&address), length) != 0
+        || ::listen(fd.get(), backlog) != 0)
+        return FileDescriptor();
+    return fd;
+}
+
+FileDescriptor connectAbstractName(const QByteArray &name, struct ucred *peer)
+{
+    sockaddr_un address;
+    const socklen_t length = abstractAddress(name, &address);
+    FileDescriptor fd = streamSocket();
+    socklen_t size = sizeof *peer;
+    if (fd.isValid() && ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), length) == 0
+        && ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, peer, &size) == 0)
+        return fd;
+    const int error = errno;
+    fd = FileDescriptor();
+    errno = error;
+    return fd;
 }
 
 void visitFiles(int dirFd,

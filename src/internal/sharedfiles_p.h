@@ -17,6 +17,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+struct ucred;
+
 namespace VokImage {
 namespace SharedFiles {
 
@@ -295,6 +297,20 @@ bool settingsFileReadable(const QString &path);
 
 /// As settingsFileReadable(), silently: @p reason says why a present file is refused.
 bool settingsFileState(const QString &path, QString *reason);
+
+/**
+ * A stream socket holding @p name in the abstract socket namespace and listening with
+ * @p backlog: no file, and the kernel frees the name when the socket closes, however the
+ * process ends. Invalid when the name is held already.
+ */
+FileDescriptor holdAbstractName(const QByteArray &name, int backlog);
+
+/**
+ * A stream socket connected to the holder of @p name in the abstract socket namespace, with the
+ * holder's credentials in @p peer. Invalid, with errno telling why, when nobody listens under
+ * the name or its queue is full (EAGAIN).
+ */
+FileDescriptor connectAbstractName(const QByteArray &name, struct ucred *peer);
 
 /// What removeOwnFilesAt() did.
 struct RemoveCount
