@@ -567,7 +567,8 @@ int asyncRun()
                 [&] {
                     QElapsedTimer timer;
                     timer.start();
-                    const QFuture<Image> pending = requestBackground(screens[0]);
+                    const QFuture<Image> pending
+                        = Lookup(Screen(screens[0]), Lookup::Background, Lookup::Desktop).request();
                     blocked.push_back(timer.nsecsElapsed() / 1e6);
                     keep(pending.result().image);
                 } },
@@ -580,7 +581,8 @@ int asyncRun()
                 [&] {
                     QList<QFuture<Image>> futures;
                     for (const QRect &screen : screens)
-                        futures.append(requestBackground(screen));
+                        futures.append(
+                            Lookup(Screen(screen), Lookup::Background, Lookup::Desktop).request());
                     for (QFuture<Image> &future : futures)
                         keep(future.result().image);
                 } },

@@ -2,6 +2,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #pragma once
+
+#include <vokimage/lookup.h>
+
 #include <ctime>
 #include <functional>
 
@@ -88,3 +91,26 @@ constexpr bool MeasuresMemory = false;
 #else
 constexpr bool MeasuresMemory = true;
 #endif
+
+// The record of @p layer of @p screen read on this thread, and where it came from.
+inline VokImage::Image readLookup(const VokImage::Screen &screen,
+    VokImage::Lookup::Layer layer = VokImage::Lookup::Background,
+    VokImage::Lookup::Side side = VokImage::Lookup::Desktop,
+    VokImage::Cache::Origin *origin = nullptr)
+{
+    VokImage::Lookup lookup(screen, layer, side);
+    const VokImage::Image record = lookup.read();
+    if (origin)
+        *origin = lookup.origin();
+    return record;
+}
+
+// A screen with its union and the output's name.
+inline VokImage::Screen namedScreen(
+    const QRect &geometry, qreal ratio, const QRect &desktop, const QString &name)
+{
+    VokImage::Screen screen(geometry, ratio);
+    screen.setDesktop(desktop);
+    screen.setName(name);
+    return screen;
+}

@@ -35,7 +35,7 @@ private slots:
     void greeterBackground();
 };
 
-static const QRect Screen(0, 0, 640, 360);
+static const QRect TestScreen(0, 0, 640, 360);
 
 static QStringList keysWithPrefix(const PropertyMap &map, const QString &prefix)
 {
@@ -64,30 +64,30 @@ void TestApi::init()
 
 void TestApi::desktopDefaults()
 {
-    const PropertyMap wallpaper = getWallpaperProperties(Screen);
+    const PropertyMap wallpaper = getWallpaperProperties(TestScreen);
     QCOMPARE(wallpaper.size(), 5);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePath)).userType(), qMetaTypeId<File>());
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>(),
         File(QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg")));
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePosition)), QVariant(3));
-    QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageScreen)), QVariant(Screen));
+    QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageScreen)), QVariant(TestScreen));
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)), QVariant(-1));
     QVERIFY(!wallpaper.value(QLatin1String(Keys::ImageColorOverlay)).value<QColor>().isValid());
 
-    const PropertyMap logo = getLogoProperties(Screen);
+    const PropertyMap logo = getLogoProperties(TestScreen);
     QCOMPARE(logo.size(), 5);
     QCOMPARE(logo.value(QLatin1String(Keys::LogoPath)), QVariant(QStringLiteral("fictive")));
     QCOMPARE(logo.value(QLatin1String(Keys::LogoPosition)), QVariant(0));
-    QCOMPARE(logo.value(QLatin1String(Keys::LogoScreen)), QVariant(Screen));
+    QCOMPARE(logo.value(QLatin1String(Keys::LogoScreen)), QVariant(TestScreen));
     QCOMPARE(logo.value(QLatin1String(Keys::TaskbarPosition)), QVariant(3));
     QCOMPARE(logo.value(QLatin1String(Keys::TaskbarHeight)), QVariant(48));
 
     // The shipped wallpaper renders; a second call is served from the cache.
-    const Image first = getWallpaper(Screen);
-    QCOMPARE(first.image.size(), Screen.size());
+    const Image first = getWallpaper(TestScreen);
+    QCOMPARE(first.image.size(), TestScreen.size());
     QCOMPARE(first.properties, wallpaper);
     QVERIFY(setMtime(cachePath(wallpaper), 1000000));
-    const Image second = getWallpaper(Screen);
+    const Image second = getWallpaper(TestScreen);
     QCOMPARE(second.image.convertToFormat(QImage::Format_RGB32),
         first.image.convertToFormat(QImage::Format_RGB32));
     QCOMPARE(QFileInfo(cachePath(wallpaper)).lastModified().toSecsSinceEpoch(), qint64(1000000));
@@ -112,8 +112,8 @@ void TestApi::desktopNames()
     };
     for (const auto &c : cases) {
         QVERIFY(writeTheme(c.theme));
-        const PropertyMap wallpaper = getWallpaperProperties(Screen);
-        const PropertyMap logo = getLogoProperties(Screen);
+        const PropertyMap wallpaper = getWallpaperProperties(TestScreen);
+        const PropertyMap logo = getLogoProperties(TestScreen);
         QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePosition)), QVariant(c.wallpaper));
         QCOMPARE(logo.value(QLatin1String(Keys::LogoPosition)), QVariant(c.logo));
         QCOMPARE(logo.value(QLatin1String(Keys::TaskbarPosition)), QVariant(c.taskbar));
@@ -125,29 +125,29 @@ void TestApi::desktopDefaultWallpaper()
 {
     QVERIFY(writeTheme("WallPaper=vok-default\n"));
     QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#2f6b5a\n"));
-    const PropertyMap map = getWallpaperProperties(Screen);
+    const PropertyMap map = getWallpaperProperties(TestScreen);
     QCOMPARE(map.size(), 6);
     QCOMPARE(map.value(QStringLiteral("ImageProperty.PrimaryColor")), QVariant(QColor("#2f6b5a")));
     const File file = map.value(QLatin1String(Keys::ImagePath)).value<File>();
-    QCOMPARE(file.path, Utils::getVokDefaultWallpaper(Screen, QColor("#2f6b5a")));
+    QCOMPARE(file.path, Utils::getVokDefaultWallpaper(TestScreen, QColor("#2f6b5a")));
     QVERIFY(file.path.startsWith(QStringLiteral("/tmp/cache/16:9/")));
     QVERIFY(!file.lastModified.isNull());
-    QCOMPARE(getWallpaper(Screen).image.size(), Screen.size());
+    QCOMPARE(getWallpaper(TestScreen).image.size(), TestScreen.size());
 
     // Another colour, another file and another key.
     QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
-    const PropertyMap red = getWallpaperProperties(Screen);
+    const PropertyMap red = getWallpaperProperties(TestScreen);
     QVERIFY(red.value(QLatin1String(Keys::ImagePath)).value<File>().path != file.path);
     QVERIFY(Cache::getFileName(red) != Cache::getFileName(map));
 
     // The word is matched exactly.
     QVERIFY(writeTheme("WallPaper=Vok-default\nWallPaperPos=Crop\n"));
-    const PropertyMap other = getWallpaperProperties(Screen);
+    const PropertyMap other = getWallpaperProperties(TestScreen);
     QCOMPARE(other.size(), 5);
     QCOMPARE(other.value(QLatin1String(Keys::ImagePath)).value<File>().path,
         QStringLiteral("Vok-default"));
     MessageLog log;
-    QVERIFY(getWallpaper(Screen).image.isNull());
+    QVERIFY(getWallpaper(TestScreen).image.isNull());
     QVERIFY(log.contains(QStringLiteral("Error render image")));
 }
 
@@ -158,15 +158,15 @@ void TestApi::fileAndStringKeys()
     const QString logo = QStringLiteral("/tmp/logo_dark.png");
     QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
     QVERIFY(writeTheme("WallPaper=" + wallpaper.toUtf8() + "\nLogoPixmap=" + logo.toUtf8() + "\n"));
-    const PropertyMap wallpaperMap = getWallpaperProperties(Screen);
-    const PropertyMap logoMap = getLogoProperties(Screen);
+    const PropertyMap wallpaperMap = getWallpaperProperties(TestScreen);
+    const PropertyMap logoMap = getLogoProperties(TestScreen);
     QCOMPARE(logoMap.value(QLatin1String(Keys::LogoPath)).userType(), int(QMetaType::QString));
 
     // Rewriting the wallpaper in place changes its map; rewriting the logo does not.
     QVERIFY(setMtime(wallpaper, 2000000));
     QVERIFY(setMtime(logo, 2000000));
-    QVERIFY(getWallpaperProperties(Screen) != wallpaperMap);
-    QCOMPARE(getLogoProperties(Screen), logoMap);
+    QVERIFY(getWallpaperProperties(TestScreen) != wallpaperMap);
+    QCOMPARE(getLogoProperties(TestScreen), logoMap);
 }
 
 void TestApi::desktopBackground()
@@ -177,24 +177,25 @@ void TestApi::desktopBackground()
     QVERIFY(writeTheme("WallPaper=" + wallpaper.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8()
         + "\nLogoPosition=BottomRight\n"));
     MessageLog log;
-    const Image record = getBackground(Screen);
-    QCOMPARE(record.image.size(), Screen.size());
+    const Image record = getBackground(TestScreen);
+    QCOMPARE(record.image.size(), TestScreen.size());
     QCOMPARE(record.properties.value(QLatin1String(Keys::LogoPath)).toString(), WhiteLogo);
     QCOMPARE(keysWithPrefix(record.properties, QStringLiteral("ImageProperty.")).size(), 5);
     QCOMPARE(keysWithPrefix(record.properties, QStringLiteral("LogoProperty.")).size(), 3);
     QCOMPARE(keysWithPrefix(record.properties, QStringLiteral("TaskbarProperty.")).size(), 2);
     QVERIFY(log.contains(QStringLiteral("Overloaded logo: ")));
     log.clear();
-    QCOMPARE(getBackground(Screen).properties, record.properties);
+    QCOMPARE(getBackground(TestScreen).properties, record.properties);
     QVERIFY(log.contains(QStringLiteral("found in cache with different logo: ")));
 
     // The logo alone is never overloaded.
-    QCOMPARE(getLogo(Screen).properties.value(QLatin1String(Keys::LogoPath)).toString(), DarkLogo);
+    QCOMPARE(
+        getLogo(TestScreen).properties.value(QLatin1String(Keys::LogoPath)).toString(), DarkLogo);
 }
 
 void TestApi::greeterDefaults()
 {
-    const PropertyMap wallpaper = getWallpaperOrvProperties(Screen);
+    const PropertyMap wallpaper = getWallpaperOrvProperties(TestScreen);
     QCOMPARE(wallpaper.size(), 5);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)).userType(), int(QMetaType::Double));
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)).toDouble(), 5.0);
@@ -203,7 +204,7 @@ void TestApi::greeterDefaults()
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePosition)), QVariant(3));
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>().path,
         QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg"));
-    const PropertyMap logo = getLogoOrvProperties(Screen);
+    const PropertyMap logo = getLogoOrvProperties(TestScreen);
     QCOMPARE(logo.size(), 4);
     QCOMPARE(logo.value(QLatin1String(Keys::LogoBlur)), QVariant(5));
     QCOMPARE(logo.value(QLatin1String(Keys::LogoPath)), QVariant(DarkLogo));
@@ -247,7 +248,7 @@ void TestApi::greeterSettings()
     QFETCH(int, logoKeys);
     QFETCH(int, position);
     QVERIFY(writeConfig(DmSettings, settings));
-    const PropertyMap wallpaper = getWallpaperOrvProperties(Screen);
+    const PropertyMap wallpaper = getWallpaperOrvProperties(TestScreen);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)).userType(), blur.userType());
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageBlur)), blur);
     const QColor actual = wallpaper.value(QLatin1String(Keys::ImageColorOverlay)).value<QColor>();
@@ -255,7 +256,7 @@ void TestApi::greeterSettings()
     if (overlay.isValid())
         QCOMPARE(actual, overlay);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePosition)), QVariant(position));
-    QCOMPARE(getLogoOrvProperties(Screen).size(), logoKeys);
+    QCOMPARE(getLogoOrvProperties(TestScreen).size(), logoKeys);
 }
 
 void TestApi::greeterBackground()
@@ -264,24 +265,25 @@ void TestApi::greeterBackground()
     QVERIFY(writeConfig(Home + QStringLiteral("/.vok/paletterc"), "PrimaryColor=#a03020\n"));
     QVERIFY(writeConfig(
         DmSettings, "[background]\npath=vok-default\n[background][logo]\nenable=false\n"));
-    const PropertyMap wallpaper = getWallpaperOrvProperties(Screen);
+    const PropertyMap wallpaper = getWallpaperOrvProperties(TestScreen);
     QCOMPARE(wallpaper.value(QLatin1String(Keys::ImagePath)).value<File>().path,
-        Utils::getVokDefaultWallpaper(Screen, QColor("#5682a3")));
+        Utils::getVokDefaultWallpaper(TestScreen, QColor("#5682a3")));
     QVERIFY(!wallpaper.contains(QStringLiteral("ImageProperty.PrimaryColor")));
-    QCOMPARE(getLogoOrvProperties(Screen).value(QLatin1String(Keys::LogoPosition)), QVariant(-1));
+    QCOMPARE(
+        getLogoOrvProperties(TestScreen).value(QLatin1String(Keys::LogoPosition)), QVariant(-1));
 
     QVERIFY(writeConfig(DmSettings, "[background][logo]\npath=" + DarkLogo.toUtf8() + "\n"));
     MessageLog log;
-    const Image record = getOrvBackground(Screen);
-    QCOMPARE(record.image.size(), Screen.size());
+    const Image record = getOrvBackground(TestScreen);
+    QCOMPARE(record.image.size(), TestScreen.size());
     QCOMPARE(keysWithPrefix(record.properties, QStringLiteral("ImageProperty.")).size(), 5);
     QCOMPARE(keysWithPrefix(record.properties, QStringLiteral("LogoProperty.")).size(), 4);
     QVERIFY(keysWithPrefix(record.properties, QStringLiteral("TaskbarProperty.")).isEmpty());
     // No overloading for the greeter.
     QCOMPARE(record.properties.value(QLatin1String(Keys::LogoPath)).toString(), DarkLogo);
     QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
-    QCOMPARE(getOrvWallpaper(Screen).image.size(), Screen.size());
-    QCOMPARE(getOrvLogo(Screen).image.size(), Screen.size());
+    QCOMPARE(getOrvWallpaper(TestScreen).image.size(), TestScreen.size());
+    QCOMPARE(getOrvLogo(TestScreen).image.size(), TestScreen.size());
 }
 
 QTEST_MAIN(TestApi)

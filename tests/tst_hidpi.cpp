@@ -20,7 +20,7 @@ using namespace TestPaths;
 
 namespace {
 
-const QRect Screen(0, 0, 640, 400);
+const QRect TestScreen(0, 0, 640, 400);
 
 QImage argb(const QImage &image)
 {
@@ -102,25 +102,32 @@ void TestHiDpi::wallpaperAtDeviceResolution()
 {
     for (const char *mode : { "Center", "Title", "Stretch", "Crop" }) {
         QVERIFY(writeTheme(QByteArray("WallPaper=/tmp/pattern.png\nWallPaperPos=") + mode + "\n"));
-        const Image high = getWallpaper(QRect(0, 0, 1920, 1080), 2.0);
+        const Image high
+            = readLookup(Screen(QRect(0, 0, 1920, 1080), 2.0), Lookup::Wallpaper, Lookup::Desktop);
         QCOMPARE(high.image.size(), QSize(3840, 2160));
         QCOMPARE(high.image.devicePixelRatioF(), 2.0);
         // The wallpaper a ratio-1 request for the device size gives.
         const Image device = getWallpaper(QRect(0, 0, 3840, 2160));
         QVERIFY2(argb(high.image) == argb(device.image), mode);
     }
-    QCOMPARE(getWallpaper(Screen, 1.25).image.size(), QSize(800, 500));
-    QCOMPARE(getWallpaper(QRect(0, 0, 1366, 768), 1.5).image.size(), QSize(2049, 1152));
+    QCOMPARE(readLookup(Screen(TestScreen, 1.25), Lookup::Wallpaper, Lookup::Desktop).image.size(),
+        QSize(800, 500));
+    QCOMPARE(readLookup(Screen(QRect(0, 0, 1366, 768), 1.5), Lookup::Wallpaper, Lookup::Desktop)
+                 .image.size(),
+        QSize(2049, 1152));
     // Unusable ratios are taken as 1.
     for (qreal ratio : { 0.0, -2.0, std::numeric_limits<qreal>::quiet_NaN(),
              std::numeric_limits<qreal>::infinity(), 1000.0 }) {
         MessageLog log;
-        const Image image = getWallpaper(Screen, ratio);
-        QCOMPARE(image.image.size(), Screen.size());
+        const Image image
+            = readLookup(Screen(TestScreen, ratio), Lookup::Wallpaper, Lookup::Desktop);
+        QCOMPARE(image.image.size(), TestScreen.size());
         QCOMPARE(image.image.devicePixelRatioF(), 1.0);
         QVERIFY(log.contains(QStringLiteral("Error device pixel ratio is not usable")));
     }
-    QCOMPARE(getWallpaper(QRect(0, 0, 9000, 5000), 2.0).image.size(), QSize(9000, 5000));
+    QCOMPARE(readLookup(Screen(QRect(0, 0, 9000, 5000), 2.0), Lookup::Wallpaper, Lookup::Desktop)
+                 .image.size(),
+        QSize(9000, 5000));
 }
 
 void TestHiDpi::ratioOneAndOthers()
@@ -129,38 +136,37 @@ void TestHiDpi::ratioOneAndOthers()
     QVERIFY(writeAll(DmSettings,
         "[background]\npath=/tmp/pattern.png\n[background][logo]\npath=/tmp/logos/ring.svg\n"));
     // Ratio 1 through both forms: the same maps, cache file names and bytes.
-    using Builder = QMap<QString, QVariant> (*)(const QRect &, qreal);
     using Plain = QMap<QString, QVariant> (*)(const QRect &);
-    const QList<QPair<Builder, Plain>> builders {
-        { getWallpaperProperties, getWallpaperProperties },
-        { getLogoProperties, getLogoProperties },
-        { getWallpaperOrvProperties, getWallpaperOrvProperties },
-        { getLogoOrvProperties, getLogoOrvProperties },
+    const QList<std::tuple<Lookup::Layer, Lookup::Side, Plain>> builders {
+        { Lookup::Wallpaper, Lookup::Desktop, getWallpaperProperties },
+        { Lookup::Logo, Lookup::Desktop, getLogoProperties },
+        { Lookup::Wallpaper, Lookup::Greeter, getWallpaperOrvProperties },
+        { Lookup::Logo, Lookup::Greeter, getLogoOrvProperties },
     };
-    for (const auto &builder : builders) {
-        const QMap<QString, QVariant> one = builder.first(Screen, 1.0);
-        QCOMPARE(one, builder.second(Screen));
-        QCOMPARE(Utils::PropertiesToByteArray(one),
-            Utils::PropertiesToByteArray(builder.second(Screen)));
-        const QMap<QString, QVariant> two = builder.first(Screen, 2.0);
+    for (const auto &[layer, side, plain] : builders) {
+        const QMap<QString, QVariant> one = Lookup(Screen(TestScreen), layer, side).properties();
+        QCOMPARE(one, plain(TestScreen));
+        QCOMPARE(
+            Utils::PropertiesToByteArray(one), Utils::PropertiesToByteArray(plain(TestScreen)));
+        const QMap<QString, QVariant> two = Lookup(Screen(TestScreen, 2), layer, side).properties();
         QVERIFY(Cache::getFileName(two) != Cache::getFileName(one));
-        QVERIFY(
-            Cache::getFileName(two) != Cache::getFileName(builder.second(QRect(0, 0, 1280, 800))));
+        QVERIFY(Cache::getFileName(two) != Cache::getFileName(plain(QRect(0, 0, 1280, 800))));
     }
-    const Image plain = getBackground(Screen);
-    const Image one = getBackground(Screen, 1.0);
+    const Image plain = getBackground(TestScreen);
+    const Image one = readLookup(Screen(TestScreen, 1.0), Lookup::Background, Lookup::Desktop);
     QCOMPARE(one.properties, plain.properties);
     QCOMPARE(argb(one.image), argb(plain.image));
     QCOMPARE(one.image.devicePixelRatioF(), 1.0);
     // Ratio 2 has a file of its own, not the ratio-1 one of either size.
     Cache::Origin origin = Cache::Origin::None;
-    const Image two = getBackground(Screen, 2.0, &origin);
+    const Image two
+        = readLookup(Screen(TestScreen, 2.0), Lookup::Background, Lookup::Desktop, &origin);
     QCOMPARE(origin, Cache::Origin::Rendered);
     QCOMPARE(two.image.size(), QSize(1280, 800));
     getBackground(QRect(0, 0, 1280, 800));
-    getBackground(Screen, 2.0, &origin);
+    readLookup(Screen(TestScreen, 2.0), Lookup::Background, Lookup::Desktop, &origin);
     QCOMPARE(origin, Cache::Origin::SharedCache);
-    const Image greeter = getOrvBackground(Screen, 2.0);
+    const Image greeter = readLookup(Screen(TestScreen, 2.0), Lookup::Background, Lookup::Greeter);
     QCOMPARE(greeter.image.size(), QSize(1280, 800));
     QCOMPARE(greeter.image.devicePixelRatioF(), 2.0);
 }
@@ -172,9 +178,10 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
         for (const char *anchor : { "BottomRight", "TopLeft", "Center" }) {
             QVERIFY(
                 writeTheme(base + "TaskbarPosition=" + edge + "\nLogoPosition=" + anchor + "\n"));
-            const QImage one = getLogo(Screen).image;
-            const QImage two = getLogo(Screen, 2.0).image;
-            QCOMPARE(two.size(), Screen.size() * 2);
+            const QImage one = getLogo(TestScreen).image;
+            const QImage two
+                = readLookup(Screen(TestScreen, 2.0), Lookup::Logo, Lookup::Desktop).image;
+            QCOMPARE(two.size(), TestScreen.size() * 2);
             const QRect logical = opaqueBox(one);
             const QRect device = opaqueBox(two);
             QVERIFY(!logical.isEmpty());
@@ -187,8 +194,8 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
     // Drawn at device resolution: its edge is as thin as at ratio 1, where the ratio-1 logo
     // scaled up has an edge twice as wide.
     QVERIFY(writeTheme(base + "LogoPosition=Center\n"));
-    const QImage one = getLogo(Screen).image;
-    const QImage two = getLogo(Screen, 2.0).image;
+    const QImage one = getLogo(TestScreen).image;
+    const QImage two = readLookup(Screen(TestScreen, 2.0), Lookup::Logo, Lookup::Desktop).image;
     const QImage upscaled
         = argb(one).scaled(two.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QVERIFY(blurredPixels(two) * 3 < blurredPixels(upscaled) * 2);
@@ -198,9 +205,10 @@ void TestHiDpi::logoKeepsItsLogicalPlace()
         QVERIFY(writeTheme(QByteArray("WallPaper=") + wallpaper
             + "\nLogoPixmap=/usr/share/wallpapers/logo/selka_logo_dark.svg\n"));
         const QString chosen
-            = getBackground(Screen).properties.value(QLatin1String(Keys::LogoPath)).toString();
-        QCOMPARE(
-            getBackground(Screen, 2.0).properties.value(QLatin1String(Keys::LogoPath)).toString(),
+            = getBackground(TestScreen).properties.value(QLatin1String(Keys::LogoPath)).toString();
+        QCOMPARE(readLookup(Screen(TestScreen, 2.0), Lookup::Background, Lookup::Desktop)
+                     .properties.value(QLatin1String(Keys::LogoPath))
+                     .toString(),
             chosen);
         QCOMPARE(chosen.contains(QLatin1String("white")), QByteArray(wallpaper) == "#101010");
     }
@@ -216,8 +224,9 @@ void TestHiDpi::sharpLogoFiles()
         QStringLiteral("/tmp/logos/plain.png"), solidImage(QSize(40, 20), Qt::green)));
     QVERIFY(
         writeTheme("WallPaper=#203040\nLogoPixmap=/tmp/logos/badge.png\nLogoPosition=Center\n"));
-    const QImage one = argb(getLogo(Screen).image);
-    const QImage two = argb(getLogo(Screen, 2.0).image);
+    const QImage one = argb(getLogo(TestScreen).image);
+    const QImage two
+        = argb(readLookup(Screen(TestScreen, 2.0), Lookup::Logo, Lookup::Desktop).image);
     QCOMPARE(opaqueBox(one).size(), QSize(40, 20));
     QCOMPARE(opaqueBox(two).size(), QSize(80, 40));
     QCOMPARE(one.pixel(opaqueBox(one).center()), QColor(Qt::red).rgb());
@@ -225,7 +234,8 @@ void TestHiDpi::sharpLogoFiles()
     // Without an @2x file the logo is scaled to its logical size.
     QVERIFY(
         writeTheme("WallPaper=#203040\nLogoPixmap=/tmp/logos/plain.png\nLogoPosition=Center\n"));
-    const QImage scaled = argb(getLogo(Screen, 2.0).image);
+    const QImage scaled
+        = argb(readLookup(Screen(TestScreen, 2.0), Lookup::Logo, Lookup::Desktop).image);
     QCOMPARE(opaqueBox(scaled).size(), QSize(80, 40));
     QCOMPARE(scaled.pixel(opaqueBox(scaled).center()), QColor(Qt::green).rgb());
 }

@@ -125,7 +125,8 @@ void TestLayouts::fitShowsTheWholePicture()
     const QString path = QStringLiteral("/tmp/picture.png");
     QVERIFY(writeTestImage(path, framed(picture)));
     QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Fit\n"));
-    const Image record = getWallpaper(QRect(QPoint(), screen), ratio);
+    const Image record
+        = readLookup(Screen(QRect(QPoint(), screen), ratio), Lookup::Wallpaper, Lookup::Desktop);
     QCOMPARE(record.properties.value(QLatin1String(Keys::ImagePosition)).toInt(),
         int(WallPaperPosition::Fit));
     QCOMPARE(
@@ -138,7 +139,9 @@ void TestLayouts::fitShowsTheWholePicture()
     QVERIFY(near(record.image.pixelColor(expected.center()), Inside));
     // A placement of its own: another cache file than Crop's.
     QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\nWallPaperPos=Crop\n"));
-    QVERIFY(Cache::getFileName(getWallpaperProperties(QRect(QPoint(), screen), ratio))
+    QVERIFY(Cache::getFileName(
+                Lookup(Screen(QRect(QPoint(), screen), ratio), Lookup::Wallpaper, Lookup::Desktop)
+                    .properties())
         != Cache::getFileName(record.properties));
 }
 
@@ -193,7 +196,8 @@ void TestLayouts::blurScalesWithTheRatio()
             + "\n[background][blur]\nradius=8\n[background][logo]\nenable=false\n"));
     const QRect screen(0, 0, 640, 400);
     const QImage one = getOrvWallpaper(screen).image.convertToFormat(QImage::Format_RGB32);
-    const QImage two = getOrvWallpaper(screen, 2).image.convertToFormat(QImage::Format_RGB32);
+    const QImage two = readLookup(Screen(screen, 2), Lookup::Wallpaper, Lookup::Greeter)
+                           .image.convertToFormat(QImage::Format_RGB32);
     QCOMPARE(two.size(), QSize(1280, 800));
     const QImage expected = one.scaled(two.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const auto meanDifference = [](const QImage &a, const QImage &b) {
@@ -243,24 +247,29 @@ void TestLayouts::spanJoinsTheScreens()
     QRect all;
     for (const QRect &screen : screens)
         all |= screen;
-    const QImage whole = getWallpaper(Output { all, ratio, all, QString() })
-                             .image.convertToFormat(QImage::Format_RGB32);
+    const QImage whole
+        = readLookup(namedScreen(all, ratio, all, QString()), Lookup::Wallpaper, Lookup::Desktop)
+              .image.convertToFormat(QImage::Format_RGB32);
     QCOMPARE(whole.size(), all.size() * ratio);
     for (const QRect &screen : screens) {
-        const Image part = getWallpaper(Output { screen, ratio, all, QString() });
+        const Image part = readLookup(
+            namedScreen(screen, ratio, all, QString()), Lookup::Wallpaper, Lookup::Desktop);
         const QRect device((screen.topLeft() - all.topLeft()) * ratio, screen.size() * ratio);
         QVERIFY(part.image.convertToFormat(QImage::Format_RGB32) == whole.copy(device));
         QCOMPARE(part.properties.value(QLatin1String(Keys::ImageDesktop)).toRect(),
             QRect(all.topLeft() * ratio, all.size() * ratio));
         // Another layout is another map: no stale part is served.
         const QRect other = all.adjusted(0, 0, 10, 0);
-        QVERIFY(
-            Cache::getFileName(getWallpaperProperties(Output { screen, ratio, other, QString() }))
+        QVERIFY(Cache::getFileName(Lookup(namedScreen(screen, ratio, other, QString()),
+                    Lookup::Wallpaper, Lookup::Desktop)
+                                       .properties())
             != Cache::getFileName(part.properties));
     }
     // Without Span the maps hold no union.
     QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\n"));
-    QVERIFY(!getWallpaperProperties(Output { screens.first(), ratio, all, QString() })
+    QVERIFY(!Lookup(
+        namedScreen(screens.first(), ratio, all, QString()), Lookup::Wallpaper, Lookup::Desktop)
+                 .properties()
                  .contains(QLatin1String(Keys::ImageDesktop)));
 }
 
@@ -274,12 +283,14 @@ void TestLayouts::picturePerOutput()
     const QRect screen(0, 0, 400, 400);
     QVERIFY(writeTheme("WallPaper=" + red.toUtf8() + "\nWallPaper[HDMI-1]=" + blue.toUtf8()
         + "\nWallPaperPos[HDMI-1]=Fit\n"));
-    const Image own = getBackground(Output { screen, 1, screen, QStringLiteral("HDMI-1") });
+    const Image own = readLookup(namedScreen(screen, 1, screen, QStringLiteral("HDMI-1")),
+        Lookup::Background, Lookup::Desktop);
     QCOMPARE(own.image.pixelColor(200, 200), QColor(Qt::blue));
     QCOMPARE(own.image.pixelColor(200, 20), Primary);
     QCOMPARE(own.properties.value(QLatin1String(Keys::ImagePosition)).toInt(),
         int(WallPaperPosition::Fit));
-    const Image general = getBackground(Output { screen, 1, screen, QStringLiteral("DP-2") });
+    const Image general = readLookup(namedScreen(screen, 1, screen, QStringLiteral("DP-2")),
+        Lookup::Background, Lookup::Desktop);
     QCOMPARE(general.image.pixelColor(200, 200), QColor(Qt::red));
     QCOMPARE(general.properties, getBackground(screen).properties);
     QVERIFY(Cache::getFileName(own.properties) != Cache::getFileName(general.properties));
@@ -290,12 +301,15 @@ void TestLayouts::picturePerOutput()
             + "\ncolor_overlay=0, 0, 0, 0\n"
               "[background][blur]\nenable=false\n[background][HDMI-1]\npath="
             + blue.toUtf8() + "\n"));
-    const Image greeter = getOrvWallpaper(Output { screen, 1, screen, QStringLiteral("HDMI-1") });
+    const Image greeter = readLookup(namedScreen(screen, 1, screen, QStringLiteral("HDMI-1")),
+        Lookup::Wallpaper, Lookup::Greeter);
     QCOMPARE(greeter.image.pixelColor(200, 200), QColor(Qt::blue));
-    QCOMPARE(getOrvWallpaper(Output { screen, 1, screen, QStringLiteral("DP-2") })
+    QCOMPARE(readLookup(namedScreen(screen, 1, screen, QStringLiteral("DP-2")), Lookup::Wallpaper,
+                 Lookup::Greeter)
                  .image.pixelColor(200, 200),
         QColor(Qt::red));
-    QCOMPARE(getWallpaperOrvProperties(Output { screen, 1, screen, QString() }),
+    QCOMPARE(Lookup(namedScreen(screen, 1, screen, QString()), Lookup::Wallpaper, Lookup::Greeter)
+                 .properties(),
         getWallpaperOrvProperties(screen));
 }
 
@@ -347,12 +361,18 @@ void TestLayouts::folderChangesWithTime()
     // A picture shown before comes from the cache.
     now = 0;
     Cache::Origin origin = Cache::Origin::None;
-    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::red));
+    QCOMPARE(readLookup(Screen(screen, 1), Lookup::Wallpaper, Lookup::Desktop, &origin)
+                 .image.pixelColor(5, 5),
+        QColor(Qt::red));
     QCOMPARE(origin, Cache::Origin::Rendered);
     now = 150;
-    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::green));
+    QCOMPARE(readLookup(Screen(screen, 1), Lookup::Wallpaper, Lookup::Desktop, &origin)
+                 .image.pixelColor(5, 5),
+        QColor(Qt::green));
     now = 350;
-    QCOMPARE(getWallpaper(screen, 1, &origin).image.pixelColor(5, 5), QColor(Qt::red));
+    QCOMPARE(readLookup(Screen(screen, 1), Lookup::Wallpaper, Lookup::Desktop, &origin)
+                 .image.pixelColor(5, 5),
+        QColor(Qt::red));
     QCOMPARE(origin, Cache::Origin::SharedCache);
     // An empty folder falls back as a missing wallpaper does: nothing is drawn.
     QVERIFY(QDir().mkpath(QStringLiteral("/tmp/empty")));

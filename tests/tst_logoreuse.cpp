@@ -37,7 +37,7 @@ private slots:
 };
 
 static const QString Dir = QStringLiteral("/tmp/logos");
-static const QSize Screen(800, 600);
+static const QSize ScreenSize(800, 600);
 
 static bool touch(const QString &path)
 {
@@ -54,7 +54,7 @@ static QString cachePath(const PropertyMap &map)
 static QString writeWallpaper(const QString &name, const QColor &colour)
 {
     const QString path = QStringLiteral("/tmp/") + name + QStringLiteral(".png");
-    return writeTestImage(path, solidImage(Screen, colour)) ? path : QString();
+    return writeTestImage(path, solidImage(ScreenSize, colour)) ? path : QString();
 }
 
 // A whole-background map as the desktop asks for it.
@@ -62,9 +62,9 @@ static PropertyMap backgroundMap(const QString &wallpaper, const QString &logo)
 {
     PropertyMap map = DefaultWallpaperProperties;
     map[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(wallpaper));
-    map[QLatin1String(Keys::ImageScreen)] = QRect(QPoint(0, 0), Screen);
+    map[QLatin1String(Keys::ImageScreen)] = QRect(QPoint(0, 0), ScreenSize);
     map[QLatin1String(Keys::LogoPath)] = logo;
-    map[QLatin1String(Keys::LogoScreen)] = QRect(QPoint(0, 0), Screen);
+    map[QLatin1String(Keys::LogoScreen)] = QRect(QPoint(0, 0), ScreenSize);
     map[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::BottomRight);
     return map;
 }
@@ -153,8 +153,8 @@ void TestLogoReuse::variantSwap()
 
 void TestLogoReuse::currentLogo()
 {
-    const QImage dark = solidImage(Screen, QColor(20, 20, 30));
-    const QImage light = solidImage(Screen, QColor(235, 235, 225));
+    const QImage dark = solidImage(ScreenSize, QColor(20, 20, 30));
+    const QImage light = solidImage(ScreenSize, QColor(235, 235, 225));
     QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, dark), WhiteLogo);
     QCOMPARE(getCurrentLogoPath(DarkLogo, LogoPosition::BottomRight, light), DarkLogo);
     QCOMPARE(getCurrentLogoPath(WhiteLogo, LogoPosition::BottomRight, light), DarkLogo);
@@ -210,7 +210,7 @@ void TestLogoReuse::overloadedBackground()
     MessageLog log;
     const Image first = Cache::getImageCache(requested, true);
     QVERIFY(!first.image.isNull());
-    QCOMPARE(first.image.size(), Screen);
+    QCOMPARE(first.image.size(), ScreenSize);
     QVERIFY(log.contains(QStringLiteral("Overloaded logo:  \"") + WhiteLogo));
     QCOMPARE(first.properties.value(QLatin1String(Keys::LogoPath)).toString(), WhiteLogo);
     QVERIFY(Cache::isCacheExists(drawn));
@@ -218,8 +218,8 @@ void TestLogoReuse::overloadedBackground()
     // The light logo is drawn: the bottom right corner holds light pixels.
     const QImage picture = first.image.convertToFormat(QImage::Format_RGB32);
     int lightPixels = 0;
-    for (int y = Screen.height() / 2; y < Screen.height(); y += 2)
-        for (int x = Screen.width() / 2; x < Screen.width(); x += 2)
+    for (int y = ScreenSize.height() / 2; y < ScreenSize.height(); y += 2)
+        for (int x = ScreenSize.width() / 2; x < ScreenSize.width(); x += 2)
             lightPixels += qGray(picture.pixel(x, y)) > 150 ? 1 : 0;
     QVERIFY(lightPixels > 50);
 
@@ -286,7 +286,7 @@ void TestLogoReuse::wallpaperEntryServesAnalysis()
     const QString wallpaper = writeWallpaper(QStringLiteral("dusk"), QColor(10, 10, 10));
     const PropertyMap requested = backgroundMap(wallpaper, DarkLogo);
     const PropertyMap part = wallpaperPart(requested);
-    QVERIFY(Cache::saveImageCache(Image { part, solidImage(Screen, QColor(250, 250, 250)) }));
+    QVERIFY(Cache::saveImageCache(Image { part, solidImage(ScreenSize, QColor(250, 250, 250)) }));
     MessageLog log;
     const Image record = Cache::getImageCache(requested, true);
     QCOMPARE(record.properties, requested);

@@ -140,10 +140,12 @@ void TestQml::twoScreensOfDifferentRatios()
     QVERIFY2(ticks.toInt() > 0, scene.output().constData());
     qInfo("the scene's 5 ms timer fired %d times while the backgrounds loaded", ticks.toInt());
 
-    const Image first = getBackground(QRect(0, 0, 640, 400), 2);
+    const Image first = readLookup(
+        VokImage::Screen(QRect(0, 0, 640, 400), 2), Lookup::Background, Lookup::Desktop);
     QCOMPARE(first.image.size(), QSize(1280, 800));
     QVERIFY(shows(server, 0, first.image));
-    const Image second = getBackground(QRect(0, 0, 800, 600), 1);
+    const Image second = readLookup(
+        VokImage::Screen(QRect(0, 0, 800, 600), 1), Lookup::Background, Lookup::Desktop);
     QVERIFY(shows(server, 1, second.image));
 
     // A new wallpaper in the theme: the item follows the watcher's signal.
@@ -153,7 +155,9 @@ void TestQml::twoScreensOfDifferentRatios()
     QVERIFY(writeTheme("WallPaper=" + next.toUtf8() + "\n"));
     QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("ready after (\\d+)"))).isEmpty(),
         scene.output().constData());
-    QVERIFY(shows(server, 0, getBackground(QRect(0, 0, 640, 400), 2).image));
+    QVERIFY(shows(server, 0,
+        readLookup(VokImage::Screen(QRect(0, 0, 640, 400), 2), Lookup::Background, Lookup::Desktop)
+            .image));
 }
 
 // The README's example, as written, run as the README says.
@@ -173,7 +177,9 @@ void TestQml::readmeExample()
     Scene scene(server, { QStringLiteral("--fullscreen"), file }, QString());
     QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("background ready"))).isEmpty(),
         scene.output().constData());
-    QVERIFY(shows(server, 0, getBackground(QRect(0, 0, 1024, 640), 1).image));
+    QVERIFY(shows(server, 0,
+        readLookup(VokImage::Screen(QRect(0, 0, 1024, 640), 1), Lookup::Background, Lookup::Desktop)
+            .image));
 }
 
 QTEST_MAIN(TestQml)

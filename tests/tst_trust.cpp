@@ -895,13 +895,20 @@ void TestTrust::picturesWithinLimits()
 
     // The QML ids wallpaper/0,0,2048x2048@8 and background/0,0,16384x32767.
     QVERIFY(writeTheme("WallPaper=#336699\n"));
-    QFuture<Image> ratio = requestWallpaper(QRect(0, 0, 2048, 2048), 8);
+    QFuture<Lookup> ratio
+        = Lookup(Screen(QRect(0, 0, 2048, 2048), 8), Lookup::Wallpaper, Lookup::Desktop).request();
     ratio.waitForFinished();
     QCOMPARE(ratio.resultCount(), 1);
-    QCOMPARE(ratio.result().image.size(), QSize(2048, 2048));
-    QFuture<Image> huge = requestBackground(QRect(0, 0, 16384, 32767), 1);
+    QCOMPARE(ratio.result().image().image.size(), QSize(2048, 2048));
+    QFuture<Lookup> huge
+        = Lookup(Screen(QRect(0, 0, 16384, 32767), 1), Lookup::Background, Lookup::Desktop)
+              .request();
     huge.waitForFinished();
-    QVERIFY(huge.resultCount() == 0 || huge.result().image.isNull());
+    QCOMPARE(huge.resultCount(), 1);
+    QVERIFY(huge.result().image().image.isNull());
+    QCOMPARE(huge.result().error(), Lookup::ScreenError);
+    QCOMPARE(huge.result().errorString(),
+        QStringLiteral("RenderEngine::render() - screen size is too large QSize(16384, 32767)"));
 }
 
 namespace {

@@ -41,9 +41,9 @@ namespace {
 QMap<QString, QVariant> mapWithoutPosition(
     const X11::Monitor &monitor, const QRect &desktop, bool greeter)
 {
-    const Output output { monitor.rect, 1, desktop, monitor.name };
-    QMap<QString, QVariant> map
-        = greeter ? getWallpaperOrvProperties(output) : getWallpaperProperties(output);
+    QMap<QString, QVariant> map = lookupOf(
+        QStringLiteral("wallpaper"), screenOf(monitor.rect, 1, desktop, monitor.name), greeter)
+                                      .properties();
     if (map.contains(QLatin1String(Keys::ImageDesktop)))
         return {};
     map.insert(greeter ? getLogoOrvProperties(monitor.rect) : getLogoProperties(monitor.rect));
@@ -82,44 +82,36 @@ std::vector<int> samePictures(
 bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
 {
     QList<X11::Placed> pictures;
-    const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
     // Span covers the monitors' union; each monitor's name selects a picture of its own.
     QList<QRect> rects;
     for (const X11::Monitor &monitor : monitors)
         rects.append(monitor.rect);
     const QRect desktop = unionOf(rects);
     const std::vector<int> same = samePictures(monitors, desktop, greeter);
-    // The monitors render in parallel, as many at a time as there are cores; each thread's
-    // messages come back with its picture.
-    struct Job
-    {
-        Rendered rendered;
-        QList<HeldMessage> messages;
-    };
-    const int parallel = qMax(1, QThread::idealThreadCount());
-    std::vector<Job> jobs(size_t(monitors.size()));
-    QList<int> toRender;
+    // The library's workers render the monitors in parallel.
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<QFuture<Lookup>> requests(size_t(monitors.size()));
     for (int i = 0; i < monitors.size(); ++i)
         if (same[size_t(i)] < 0)
-            toRender.append(i);
-    for (int first = 0; first < toRender.size(); first += parallel) {
-        std::vector<std::thread> threads;
-        for (const int i : toRender.mid(first, parallel))
-            threads.emplace_back([&, i] {
-                const X11::Monitor &monitor = monitors.at(i);
-                jobs[size_t(i)].rendered
-                    = renderScreen(background, { monitor.rect, 1, desktop, monitor.name });
-                jobs[size_t(i)].messages = takeHeldMessages();
-            });
-        for (std::thread &thread : threads)
-            thread.join();
+            requests[size_t(i)] = lookupOf(QStringLiteral("background"),
+                screenOf(monitors.at(i).rect, 1, desktop, monitors.at(i).name), greeter)
+                                      .request();
+    std::vector<Rendered> results(size_t(monitors.size()));
+    for (size_t i = 0; i < requests.size(); ++i) {
+        if (same[i] >= 0)
+            continue;
+        requests[i].waitForFinished();
+        results[i] = requests[i].resultCount() > 0
+            ? renderedOf(requests[i].result(), timer.elapsed())
+            : Rendered();
     }
     int drawn = 0;
     for (int i = 0; i < monitors.size(); ++i) {
         const X11::Monitor &monitor = monitors.at(i);
         const int source = same[size_t(i)];
         if (source >= 0) {
-            const Rendered &shared = jobs[size_t(source)].rendered;
+            const Rendered &shared = results[size_t(source)];
             if (shared.record.image.isNull())
                 continue;
             pictures.append({ monitor.rect.topLeft(), shared.record.image });
@@ -129,11 +121,10 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
             report().flush();
             continue;
         }
-        const Rendered &rendered = jobs[size_t(i)].rendered;
+        const Rendered &rendered = results[size_t(i)];
         const bool failed = rendered.record.image.isNull();
-        adoptMessages(jobs[size_t(i)].messages);
-        releaseMessages(failed);
         if (failed) {
+            releaseMessage(rendered.error);
             err() << "vokimage: no background could be produced for " << monitor.name << " "
                   << geometryText(monitor.rect) << "\n";
             continue;
@@ -391,12 +382,6 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
 }
 
 #ifdef VOKIMAGE_WITH_WAYLAND
-bool operator==(const Output &a, const Output &b)
-{
-    return a.geometry == b.geometry && a.devicePixelRatio == b.devicePixelRatio
-        && a.desktop == b.desktop && a.name == b.name;
-}
-
 // Shows each output's background on a background-layer surface, and follows outputs that
 // come, go or change and the configuration, until a signal or the compositor ends it.
 int runWayland(bool greeter)
@@ -409,7 +394,6 @@ int runWayland(bool greeter)
         err() << "vokimage: cannot watch for signals\n";
         return Failure;
     }
-    const ImageFunction background = imageFunction(QStringLiteral("background"), greeter);
     std::map<QScreen *, std::unique_ptr<Wayland::Surface>> surfaces;
     bool configurationChanged = false;
     const auto refresh = [&] {
@@ -423,15 +407,15 @@ int runWayland(bool greeter)
             if (screen->geometry().isEmpty())
                 continue;
             std::unique_ptr<Wayland::Surface> &surface = surfaces[screen];
-            const Output output
-                = { screen->geometry(), screen->devicePixelRatio(), desktop, screen->name() };
+            const Screen output
+                = screenOf(screen->geometry(), screen->devicePixelRatio(), desktop, screen->name());
             if (!all && surface && surface->isVisible() && surface->output() == output)
                 continue;
             // An output beyond the limits gets no surface, so no buffer is made for it.
-            const QString problem = renderLimitError(output.geometry, output.devicePixelRatio);
+            const QString problem = renderLimitError(output.geometry(), output.devicePixelRatio());
             if (!problem.isEmpty()) {
                 surface.reset();
-                err() << "vokimage: output " << output.name << " skipped: " << problem << "\n";
+                err() << "vokimage: output " << output.name() << " skipped: " << problem << "\n";
                 err().flush();
                 continue;
             }
@@ -442,19 +426,20 @@ int runWayland(bool greeter)
             if (!surface)
                 surface = std::make_unique<Wayland::Surface>(screen);
             setHoldMessages(true);
-            const Rendered rendered = renderScreen(background, output);
+            const Rendered rendered
+                = renderScreen(lookupOf(QStringLiteral("background"), output, greeter));
             const bool failed = rendered.record.image.isNull();
             releaseMessages(failed);
             setHoldMessages(false);
             if (failed) {
-                err() << "vokimage: no background could be produced for " << output.name << " "
-                      << geometryText(output.geometry) << "\n";
+                err() << "vokimage: no background could be produced for " << output.name() << " "
+                      << geometryText(output.geometry()) << "\n";
                 err().flush();
                 continue;
             }
             surface->showPicture(output, rendered.record.image);
-            printResult(
-                QStringLiteral("wayland:") + output.name, output.geometry, rendered, true, greeter);
+            printResult(QStringLiteral("wayland:") + output.name(), output.geometry(), rendered,
+                true, greeter);
             out().flush();
         }
     };

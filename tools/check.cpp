@@ -183,7 +183,7 @@ void checkWallpaper(Findings *findings, const QString &topic, const QString &pat
 
 // The logo of one screen: the file for its size class, the variant drawn.
 void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVariant> &map,
-    const QRect &screen, ImageFunction background, bool defaultLogo)
+    const QRect &screen, bool greeter, bool defaultLogo)
 {
     const QString path = map.value(PropertyKey::LogoPath).toString();
     if (map.value(PropertyKey::LogoPosition).toInt() == int(LogoPosition::NotShow)) {
@@ -218,7 +218,8 @@ void checkLogo(Findings *findings, const QString &topic, const QMap<QString, QVa
         checkPicture(findings, topic + QStringLiteral(" @2x"), sharp,
             QStringLiteral("above ratio 1 the main file is drawn"));
     // The variant drawn depends on the wallpaper under the logo: render as the library does.
-    const Rendered rendered = renderScreen(background, { screen, 1, screen, QString() });
+    const Rendered rendered = renderScreen(
+        lookupOf(QStringLiteral("background"), screenOf(screen, 1, screen, QString()), greeter));
     const QString drawn = rendered.record.properties.value(PropertyKey::LogoPath).toString();
     const QString variant = !containsColor(drawn, LightColors).isEmpty() ? QStringLiteral("light")
         : !containsColor(drawn, DarkColors).isEmpty()                    ? QStringLiteral("dark")
@@ -399,8 +400,8 @@ int checkCommand(const QStringList &arguments)
         checkWallpaper(&findings, name + QStringLiteral(" wallpaper"),
             wallpaper.value(PropertyKey::ImagePath).value<File>().path);
         checkLogo(&findings, name + QStringLiteral(" logo"),
-            greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen), screen,
-            imageFunction(QStringLiteral("background"), greeter), defaultLogo);
+            greeter ? getLogoOrvProperties(screen) : getLogoProperties(screen), screen, greeter,
+            defaultLogo);
     }
     checkCache(&findings);
     // The library's own messages are explained by the findings.

@@ -10,10 +10,12 @@
 #include "x11.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QThread>
 
 #include <atomic>
 #include <cmath>
@@ -42,6 +44,19 @@ Verbosity verbosity = Verbosity::Normal;
 
 std::atomic<bool> holding { true };
 
+struct HeldMessage
+{
+    QtMsgType type;
+    QString text;
+};
+
+// The workers' messages are not held: their requests report why they failed.
+bool onMainThread()
+{
+    const QCoreApplication *application = QCoreApplication::instance();
+    return !application || QThread::currentThread() == application->thread();
+}
+
 QList<HeldMessage> &held()
 {
     static thread_local QList<HeldMessage> list;
@@ -66,7 +81,7 @@ void filter(QtMsgType type, const QMessageLogContext &context, const QString &me
     }
     if (verbosity == Verbosity::Verbose || (!holding && verbosity == Verbosity::Normal))
         printMessage(text);
-    else if (verbosity == Verbosity::Normal)
+    else if (verbosity == Verbosity::Normal && onMainThread())
         held().append({ type, text });
 }
 
@@ -114,16 +129,10 @@ void releaseMessages(bool failed)
     held().clear();
 }
 
-QList<HeldMessage> takeHeldMessages()
+void releaseMessage(const QString &text)
 {
-    QList<HeldMessage> taken;
-    taken.swap(held());
-    return taken;
-}
-
-void adoptMessages(const QList<HeldMessage> &messages)
-{
-    held().append(messages);
+    if (verbosity == Verbosity::Normal && holding && !text.isEmpty())
+        printMessage(text);
 }
 
 QStringList heldMessages()

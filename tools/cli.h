@@ -42,15 +42,9 @@ void setHoldMessages(bool hold);
 /// The held messages, without printing them.
 QStringList heldMessages();
 
-/// Messages are held per thread: a render on another thread takes its messages and hands them
-/// to the thread that prints its result.
-struct HeldMessage
-{
-    QtMsgType type;
-    QString text;
-};
-QList<HeldMessage> takeHeldMessages();
-void adoptMessages(const QList<HeldMessage> &messages);
+/// Messages are held on the main thread; those of the library's workers are dropped while held
+/// (a request's result tells why it failed), and releaseMessage() prints such a reason.
+void releaseMessage(const QString &text);
 
 /// One command's command line: its options, its help and its usage errors.
 class CommandLine

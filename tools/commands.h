@@ -24,10 +24,13 @@ int applyCommand(const QStringList &arguments); // apply.cpp
 /// else the exit code (help printed, or a usage error).
 int checkApplyOnWayland(const QStringList &arguments); // apply.cpp
 
-/// The entry point that renders @p name ("background", "wallpaper", "logo") for the desktop
-/// or, with @p greeter, for the greeter.
-using ImageFunction = VokImage::Image (*)(const VokImage::Output &, VokImage::Cache::Origin *);
-ImageFunction imageFunction(const QString &name, bool greeter);
+/// The lookup of @p name ("background", "wallpaper", "logo") of @p screen for the desktop or,
+/// with @p greeter, for the greeter.
+VokImage::Lookup lookupOf(const QString &name, const VokImage::Screen &screen, bool greeter);
+
+/// A screen of @p geometry at @p ratio, with the union @p desktop and the output's @p name.
+VokImage::Screen screenOf(
+    const QRect &geometry, qreal ratio, const QRect &desktop, const QString &name);
 
 /// One screen's picture as the library served it.
 struct Rendered
@@ -35,10 +38,15 @@ struct Rendered
     VokImage::Image record;
     VokImage::Cache::Origin origin = VokImage::Cache::Origin::None;
     qint64 milliseconds = 0;
+    /// Why there is no picture.
+    QString error;
 };
 
-/// Renders @p output through @p function; the library's messages stay held.
-Rendered renderScreen(ImageFunction function, const VokImage::Output &output);
+/// The result of @p lookup after it ran, @p milliseconds after it was asked for.
+Rendered renderedOf(const VokImage::Lookup &lookup, qint64 milliseconds);
+
+/// Runs @p lookup on this thread; the library's messages stay held.
+Rendered renderScreen(VokImage::Lookup lookup);
 
 /// The union of @p rects (for Span).
 QRect unionOf(const QList<QRect> &rects);

@@ -16,23 +16,33 @@ namespace Tool {
 
 using namespace VokImage;
 
-ImageFunction imageFunction(const QString &name, bool greeter)
+Lookup lookupOf(const QString &name, const Screen &screen, bool greeter)
 {
-    if (name == QLatin1String("background"))
-        return greeter ? ImageFunction(getOrvBackground) : ImageFunction(getBackground);
-    if (name == QLatin1String("wallpaper"))
-        return greeter ? ImageFunction(getOrvWallpaper) : ImageFunction(getWallpaper);
-    return greeter ? ImageFunction(getOrvLogo) : ImageFunction(getLogo);
+    const Lookup::Layer layer = name == QLatin1String("background") ? Lookup::Background
+        : name == QLatin1String("wallpaper")                        ? Lookup::Wallpaper
+                                                                    : Lookup::Logo;
+    return Lookup(screen, layer, greeter ? Lookup::Greeter : Lookup::Desktop);
 }
 
-Rendered renderScreen(ImageFunction function, const Output &output)
+Screen screenOf(const QRect &geometry, qreal ratio, const QRect &desktop, const QString &name)
 {
-    Rendered rendered;
+    Screen screen(geometry, ratio);
+    screen.setDesktop(desktop);
+    screen.setName(name);
+    return screen;
+}
+
+Rendered renderedOf(const Lookup &lookup, qint64 milliseconds)
+{
+    return { lookup.image(), lookup.origin(), milliseconds, lookup.errorString() };
+}
+
+Rendered renderScreen(Lookup lookup)
+{
     QElapsedTimer timer;
     timer.start();
-    rendered.record = function(output, &rendered.origin);
-    rendered.milliseconds = timer.elapsed();
-    return rendered;
+    lookup.read();
+    return renderedOf(lookup, timer.elapsed());
 }
 
 QRect unionOf(const QList<QRect> &rects)
@@ -132,13 +142,12 @@ int imageCommand(const QString &name, const QStringList &arguments)
         return line.usageError(QStringLiteral("-o - takes one screen"));
     setReportToStandardError(file == QLatin1String("-"));
     const bool greeter = line.isSet(greeterOption());
-    const ImageFunction function = imageFunction(name, greeter);
 
     int status = Success;
     for (int i = 0; i < screens.size(); ++i) {
         const QString target = outputFor(file, i, screens.size());
-        const Rendered rendered
-            = renderScreen(function, { screens.at(i), scale, unionOf(screens), QString() });
+        const Rendered rendered = renderScreen(
+            lookupOf(name, screenOf(screens.at(i), scale, unionOf(screens), QString()), greeter));
         const bool failed = rendered.record.image.isNull();
         releaseMessages(failed);
         if (failed) {
@@ -173,11 +182,11 @@ int propertiesCommand(const QStringList &arguments)
         list.append(QJsonObject {
             { QStringLiteral("screen"), geometryText(screen) },
             { QStringLiteral("wallpaper"),
-                toJson(greeter ? getWallpaperOrvProperties(screen, scale)
-                               : getWallpaperProperties(screen, scale)) },
+                toJson(lookupOf(QStringLiteral("wallpaper"), Screen(screen, scale), greeter)
+                           .properties()) },
             { QStringLiteral("logo"),
-                toJson(greeter ? getLogoOrvProperties(screen, scale)
-                               : getLogoProperties(screen, scale)) },
+                toJson(lookupOf(QStringLiteral("logo"), Screen(screen, scale), greeter)
+                           .properties()) },
         });
     }
     releaseMessages(false);

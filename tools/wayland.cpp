@@ -95,11 +95,11 @@ Surface::Surface(QScreen *screen)
     layer->setDesiredOutput(screen);
 }
 
-void Surface::showPicture(const VokImage::Output &output, const QImage &picture)
+void Surface::showPicture(const VokImage::Screen &output, const QImage &picture)
 {
     m_output = output;
     m_picture = picture;
-    m_picture.setDevicePixelRatio(output.devicePixelRatio);
+    m_picture.setDevicePixelRatio(output.devicePixelRatio());
     if (!isVisible())
         show();
     update();

@@ -38,9 +38,9 @@ public:
     explicit Surface(QScreen *screen);
 
     /// The output the picture shown was made for.
-    const VokImage::Output &output() const { return m_output; }
+    const VokImage::Screen &output() const { return m_output; }
     /// Shows @p picture, made for @p output.
-    void showPicture(const VokImage::Output &output, const QImage &picture);
+    void showPicture(const VokImage::Screen &output, const QImage &picture);
 
 protected:
     /// A size beyond the render limits (an output scaled far down) hides the surface before Qt
@@ -49,7 +49,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    VokImage::Output m_output;
+    VokImage::Screen m_output;
     QImage m_picture;
 };
 #endif

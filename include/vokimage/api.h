@@ -6,9 +6,9 @@
 #include <vokimage/cache.h>
 #include <vokimage/export.h>
 #include <vokimage/logo.h>
+#include <vokimage/lookup.h>
 #include <vokimage/vocabulary.h>
 
-#include <QFuture>
 #include <QImage>
 #include <QMap>
 #include <QRect>
@@ -47,89 +47,6 @@ VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen);
 VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen);
 /// The greeter's whole background for @p screen, the configured logo as it is; empty on failure.
 VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen);
-
-/**
- * @name HiDPI screens
- * As the functions of the same name, for a screen whose panel has @p devicePixelRatio device
- * pixels per logical pixel. The screen rectangle stays in device-independent pixels, as
- * QScreen::geometry() gives it; the picture is round(size x ratio) device pixels with
- * QImage::devicePixelRatio() equal to the ratio, so that painting it over the screen's geometry
- * maps it 1:1. The wallpaper is rendered from its source at device resolution; the logo keeps
- * its logical size and place (a raster logo's "@2x" file is preferred when there is one). The
- * maps hold device rectangles and the ratio (Keys::ImageDevicePixelRatio,
- * Keys::LogoDevicePixelRatio). A ratio of 1 gives exactly the functions without it; a ratio
- * that is not finite, not positive, above 8 or that would make a side larger than 16384 pixels
- * or the picture larger than 134,217,728 pixels is taken as 1, with a warning. A screen whose
- * picture would still be beyond those limits gives an empty record, with the warning
- * "RenderEngine::render() - screen size is too large".
- */
-///@{
-VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(
-    const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoProperties(
-    const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getWallpaper(const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getLogo(const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getBackground(const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperOrvProperties(
-    const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT QMap<QString, QVariant> getLogoOrvProperties(
-    const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getOrvLogo(const QRect &screen, qreal devicePixelRatio);
-VOKIMAGE_EXPORT Image getOrvBackground(const QRect &screen, qreal devicePixelRatio);
-///@}
-
-/**
- * @name Lookups that tell their source
- * As the image functions above, and tell through @p origin (may be null) whether the picture
- * was rendered, or read from the shared or the private cache.
- */
-///@{
-VOKIMAGE_EXPORT Image getWallpaper(
-    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getBackground(
-    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvWallpaper(
-    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvLogo(
-    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-VOKIMAGE_EXPORT Image getOrvBackground(
-    const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin);
-///@}
-
-/**
- * A screen as the placements beside the specified ones see it: its geometry (device-independent
- * pixels) and ratio, the union of all screens for Span (empty: the running application's
- * screens, looked up on the application's thread; elsewhere the screen alone), and the
- * output's name (as QScreen::name(), RandR and Wayland give it) for a picture of its own.
- */
-struct Output
-{
-    QRect geometry;
-    qreal devicePixelRatio = 1;
-    QRect desktop;
-    QString name;
-};
-
-/**
- * @name Outputs
- * As the functions of the same name, for @p output: the theme's WallPaper[NAME] and
- * WallPaperPos[NAME] (the greeter's group [background][NAME] with path and position) win for
- * the output NAME, and a Span map holds the union of the screens ("ImageProperty.desktop").
- * Without a name, a union or those keys the maps are the specified ones.
- */
-///@{
-VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperProperties(const Output &output);
-VOKIMAGE_EXPORT QMap<QString, QVariant> getWallpaperOrvProperties(const Output &output);
-VOKIMAGE_EXPORT Image getWallpaper(const Output &output, Cache::Origin *origin = nullptr);
-VOKIMAGE_EXPORT Image getLogo(const Output &output, Cache::Origin *origin = nullptr);
-VOKIMAGE_EXPORT Image getBackground(const Output &output, Cache::Origin *origin = nullptr);
-VOKIMAGE_EXPORT Image getOrvWallpaper(const Output &output, Cache::Origin *origin = nullptr);
-VOKIMAGE_EXPORT Image getOrvLogo(const Output &output, Cache::Origin *origin = nullptr);
-VOKIMAGE_EXPORT Image getOrvBackground(const Output &output, Cache::Origin *origin = nullptr);
-///@}
 
 /**
  * A wallpaper that names a folder shows one picture of it, chosen from the wall-clock time:
@@ -186,32 +103,11 @@ private:
     std::shared_ptr<const Data> d;
 };
 
-/**
- * @name Requests that run off the calling thread
- * Each returns at once; the library's own pool of worker threads (as many as the machine has
- * cores) produces the same record as the image function of the same name with "get" for
- * "request": the same map, cache file and pixels. Several requests run in parallel. A request
- * cancelled (QFuture::cancel) before a worker takes it is dropped: it finishes without a
- * result. Watch the future with a QFutureWatcher to be told on the caller's thread.
- *
- * Every function of this header may be called from several threads at once; the pictures are
- * painted off the GUI thread, which Qt's raster platforms (xcb, wayland, offscreen) allow.
+/*
+ * Every function of this header and of lookup.h may be called from several threads at once; the
+ * pictures are painted off the GUI thread, which Qt's raster platforms (xcb, wayland, offscreen)
+ * allow. Lookup (lookup.h) adds device pixel ratios, named outputs, the Span union, requests
+ * that run off the calling thread, and the origin and error of each lookup.
  */
-///@{
-VOKIMAGE_EXPORT QFuture<Image> requestWallpaper(const QRect &screen, qreal devicePixelRatio = 1);
-VOKIMAGE_EXPORT QFuture<Image> requestLogo(const QRect &screen, qreal devicePixelRatio = 1);
-VOKIMAGE_EXPORT QFuture<Image> requestBackground(const QRect &screen, qreal devicePixelRatio = 1);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvWallpaper(const QRect &screen, qreal devicePixelRatio = 1);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvLogo(const QRect &screen, qreal devicePixelRatio = 1);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvBackground(
-    const QRect &screen, qreal devicePixelRatio = 1);
-/// The same for an Output; its union, when empty, is looked up on the calling thread.
-VOKIMAGE_EXPORT QFuture<Image> requestWallpaper(const Output &output);
-VOKIMAGE_EXPORT QFuture<Image> requestLogo(const Output &output);
-VOKIMAGE_EXPORT QFuture<Image> requestBackground(const Output &output);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvWallpaper(const Output &output);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvLogo(const Output &output);
-VOKIMAGE_EXPORT QFuture<Image> requestOrvBackground(const Output &output);
-///@}
 
 } // namespace VokImage

@@ -11,6 +11,7 @@
 #include <vokimage/export.h>
 #include <vokimage/image.h>
 #include <vokimage/logo.h>
+#include <vokimage/lookup.h>
 #include <vokimage/render.h>
 #include <vokimage/utils.h>
 #include <vokimage/version.h>

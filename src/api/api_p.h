@@ -3,10 +3,26 @@
 
 #pragma once
 
+#include <vokimage/lookup.h>
+
 #include <QRect>
 #include <QStringList>
 
+#include <functional>
+
 namespace VokImage {
+
+/// The map @p layer of @p screen is looked up by, and the ratio its picture is drawn at
+/// (@p devicePixelRatio may be null): the specified maps for a screen of ratio 1 without name
+/// and union.
+QMap<QString, QVariant> layerProperties(
+    const Screen &screen, Lookup::Layer layer, bool greeter, qreal *devicePixelRatio);
+
+/// The picture of @p layer of @p screen, and through @p origin (may be null) where it came from.
+Image lookupImage(const Screen &screen, Lookup::Layer layer, bool greeter, Cache::Origin *origin);
+
+/// Queues @p job on the library's workers; false when no application runs to stop them.
+bool startJob(std::function<void()> job);
 
 /// The union of the running application's screens and @p screen, looked up on the
 /// application's thread only; elsewhere @p screen.

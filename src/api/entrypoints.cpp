@@ -100,72 +100,139 @@ Image withRatio(Image record, qreal ratio)
     return record;
 }
 
-using Builder = PropertyMap (*)(const QRect &, qreal);
-
-// The picture of the wallpaper map and the logo map (either may be missing) for @p screen,
-// built in that order and merged: the wallpaper's entries win for the desktop
-// (@p overloadLogo), the logo's for the greeter. The two maps share no key today; the
-// order says which side a key added to both would take, and is kept as documented.
-Image compose(PropertyMap map, const QRect &screen, qreal ratio, Cache::Origin *origin,
-    Builder logo, bool overloadLogo)
+FileSystemEngine engineOf(bool greeter)
 {
-    if (logo)
-        map = overloadLogo ? merged(logo(screen, ratio), map) : merged(map, logo(screen, ratio));
-    return withRatio(Cache::getImageCache(map, overloadLogo, origin), ratio);
+    return FileSystemEngine(
+        greeter ? FileSystemEngine::DisplayManager : FileSystemEngine::DesktopSession);
 }
 
-Image lookup(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin, Builder wallpaper,
-    Builder logo, bool overloadLogo)
+// The wallpaper map of the desktop, or with @p greeter of the greeter (blur and colour
+// overlay added), for @p screen.
+PropertyMap wallpaperProperties(const QRect &screen, bool greeter)
 {
-    const qreal ratio = checkedRatio(devicePixelRatio, screen);
-    return compose(wallpaper ? wallpaper(screen, ratio) : PropertyMap(), screen, ratio, origin,
-        logo, overloadLogo);
+    FileSystemEngine engine = engineOf(greeter);
+    QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
+    const int position
+        = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
+    PropertyMap result = DefaultWallpaperProperties;
+    QColor colour(GreeterDefaultColour);
+    if (greeter) {
+        result[PropertyKey::ImageColorOverlay]
+            = Utils::getColor(engine.getProperty(ConfigKey::WallpaperColorOverlay).toString());
+        const double radius = engine.getProperty(ConfigKey::WallpaperBlurEnable).toBool()
+            ? engine.getProperty(ConfigKey::WallpaperBlurRadius).toReal()
+            : 0;
+        if (radius > 0)
+            result[PropertyKey::ImageBlur] = radius;
+    } else if (path == DefaultWallpaper || position == int(WallPaperPosition::Fit)) {
+        // The desktop's primary colour colours its generated wallpaper and Fit's bars.
+        colour = toColour(engine.getProperty(ConfigKey::PrimaryColor));
+        result[PropertyKey::ImagePrimaryColor] = colour;
+    }
+    if (path == DefaultWallpaper)
+        path = Utils::getVokDefaultWallpaper(screen, colour);
+    result[PropertyKey::ImagePath] = QVariant::fromValue(File(pictureOfFolder(path, greeter)));
+    result[PropertyKey::ImagePosition] = position;
+    result[PropertyKey::ImageScreen] = screen;
+    setDesktop(&result, applicationDesktop(screen));
+    return result;
 }
 
-// The wallpaper map of @p output at @p ratio: what the configuration names for the output
+// The logo map of the desktop (taskbar entries included), or with @p greeter of the greeter.
+PropertyMap logoProperties(const QRect &screen, bool greeter)
+{
+    FileSystemEngine engine = engineOf(greeter);
+    const QString logoPath = engine.getProperty(ConfigKey::LogoPath).toString();
+    const int position
+        = lookup(LogoPositionNames, engine.getProperty(ConfigKey::LogoPosition).toString(),
+            int(greeter ? LogoPosition::BottomRight : LogoPosition::NotShow));
+    PropertyMap result = DefaultLogoProperties;
+    if (greeter && engine.getProperty(ConfigKey::LogoBlur).toBool())
+        result[PropertyKey::LogoBlur] = 5;
+    result[PropertyKey::LogoPath] = logoPath;
+    result[PropertyKey::LogoPosition] = position;
+    result[PropertyKey::LogoScreen] = screen;
+    if (!greeter) {
+        const QString taskbar = engine.getProperty(ConfigKey::TaskbarPosition).toString();
+        result[PropertyKey::TaskbarPosition] = lookup(TaskbarPositionNames, taskbar, -1);
+        result[PropertyKey::TaskbarHeight] = engine.getProperty(ConfigKey::TaskbarHeight).toInt();
+    }
+    return result;
+}
+
+// The wallpaper map of @p screen at @p ratio: what the configuration names for the output
 // wins over its general wallpaper and placement; a Span map holds the union.
-PropertyMap outputWallpaper(const Output &output, qreal ratio, bool greeter)
+PropertyMap screenWallpaper(const Screen &screen, qreal ratio, bool greeter)
 {
-    const QRect &screen = output.geometry;
-    PropertyMap map = greeter ? getWallpaperOrvProperties(screen) : getWallpaperProperties(screen);
-    const Config::OutputWallpaper own = Config::outputWallpaper(output.name, greeter);
+    const QRect geometry = screen.geometry();
+    PropertyMap map = wallpaperProperties(geometry, greeter);
+    const Config::OutputWallpaper own = Config::outputWallpaper(screen.name(), greeter);
     if (!own.position.isEmpty())
         map[PropertyKey::ImagePosition] = wallpaperPosition(own.position);
     if (!own.path.isEmpty() || !own.position.isEmpty()) {
-        FileSystemEngine engine(
-            greeter ? FileSystemEngine::DisplayManager : FileSystemEngine::DesktopSession);
+        FileSystemEngine engine = engineOf(greeter);
         const QString path = own.path.isEmpty()
             ? engine.getProperty(ConfigKey::WallpaperPath).toString()
             : own.path;
         const QColor primary = toColour(engine.getProperty(ConfigKey::PrimaryColor));
         const bool fit
             = map.value(PropertyKey::ImagePosition).toInt() == int(WallPaperPosition::Fit);
-        // The desktop's primary colour colours its generated wallpaper and Fit's bars.
         map.remove(PropertyKey::ImagePrimaryColor);
         if (!greeter && (path == DefaultWallpaper || fit))
             map[PropertyKey::ImagePrimaryColor] = primary;
         if (!own.path.isEmpty())
             map[PropertyKey::ImagePath] = QVariant::fromValue(
                 File(path == DefaultWallpaper ? Utils::getVokDefaultWallpaper(
-                         screen, greeter ? QColor(GreeterDefaultColour) : primary)
+                         geometry, greeter ? QColor(GreeterDefaultColour) : primary)
                                               : pictureOfFolder(path, greeter)));
     }
-    setDesktop(
-        &map, output.desktop.isValid() ? output.desktop | screen : applicationDesktop(screen));
-    return scaled(map, screen, ratio, PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
+    setDesktop(&map,
+        screen.desktop().isValid() ? screen.desktop() | geometry : applicationDesktop(geometry));
+    return scaled(
+        map, geometry, ratio, PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
 }
 
-// The picture of @p output: its wallpaper map (the desktop's, or the greeter's with
-// @p greeter) and, when given, the logo map of @p logo, as lookup() merges them.
-Image outputLookup(
-    const Output &output, Cache::Origin *origin, bool greeter, Builder logo, bool overloadLogo)
+// The logo map of @p screen at @p ratio, the "@2x" file of a raster logo preferred above 1.
+PropertyMap screenLogo(const QRect &screen, qreal ratio, bool greeter)
 {
-    const qreal ratio = checkedRatio(output.devicePixelRatio, output.geometry);
-    return compose(outputWallpaper(output, ratio, greeter), output.geometry, ratio, origin, logo,
-        overloadLogo);
+    PropertyMap map = scaled(logoProperties(screen, greeter), screen, ratio,
+        PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
+    chooseHighResolutionLogo(&map);
+    return map;
+}
+
+Image layerImage(const QRect &screen, Lookup::Layer layer, bool greeter)
+{
+    return lookupImage(Screen(screen), layer, greeter, nullptr);
 }
 
 } // namespace
+
+PropertyMap layerProperties(
+    const Screen &screen, Lookup::Layer layer, bool greeter, qreal *devicePixelRatio)
+{
+    const qreal ratio = checkedRatio(screen.devicePixelRatio(), screen.geometry());
+    PropertyMap map;
+    if (layer != Lookup::Logo)
+        map = screenWallpaper(screen, ratio, greeter);
+    // The wallpaper's entries win for the desktop, the logo's for the greeter. The two maps
+    // share no key today; the order says which side a key added to both would take.
+    if (layer != Lookup::Wallpaper)
+        map = greeter ? merged(map, screenLogo(screen.geometry(), ratio, greeter))
+                      : merged(screenLogo(screen.geometry(), ratio, greeter), map);
+    if (devicePixelRatio)
+        *devicePixelRatio = ratio;
+    return map;
+}
+
+Image lookupImage(const Screen &screen, Lookup::Layer layer, bool greeter, Cache::Origin *origin)
+{
+    qreal ratio = 1;
+    const PropertyMap map = layerProperties(screen, layer, greeter, &ratio);
+    // The desktop background chooses its logo variant; the greeter draws the configured one.
+    const bool overloadLogo = !greeter && layer == Lookup::Background;
+    return withRatio(Cache::getImageCache(map, overloadLogo, origin), ratio);
+}
 
 namespace {
 
@@ -206,250 +273,52 @@ QRect applicationDesktop(const QRect &screen)
 
 PropertyMap getWallpaperProperties(const QRect &screen)
 {
-    FileSystemEngine engine(FileSystemEngine::DesktopSession);
-    QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
-    const int position
-        = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
-    PropertyMap result = DefaultWallpaperProperties;
-    // Fit's bars are the theme's primary colour.
-    if (path == DefaultWallpaper || position == int(WallPaperPosition::Fit))
-        result[PropertyKey::ImagePrimaryColor]
-            = toColour(engine.getProperty(ConfigKey::PrimaryColor));
-    if (path == DefaultWallpaper)
-        path = Utils::getVokDefaultWallpaper(
-            screen, result.value(PropertyKey::ImagePrimaryColor).value<QColor>());
-    path = pictureOfFolder(path, false);
-    result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
-    result[PropertyKey::ImagePosition] = position;
-    result[PropertyKey::ImageScreen] = screen;
-    setDesktop(&result, applicationDesktop(screen));
-    return result;
+    return wallpaperProperties(screen, false);
 }
 
 PropertyMap getLogoProperties(const QRect &screen)
 {
-    FileSystemEngine engine(FileSystemEngine::DesktopSession);
-    const QString logoPath = engine.getProperty(ConfigKey::LogoPath).toString();
-    const int logoPosition = lookup(LogoPositionNames,
-        engine.getProperty(ConfigKey::LogoPosition).toString(), int(LogoPosition::NotShow));
-    PropertyMap result = DefaultLogoProperties;
-    result[PropertyKey::LogoPath] = logoPath;
-    result[PropertyKey::LogoPosition] = logoPosition;
-    result[PropertyKey::LogoScreen] = screen;
-    const QString taskbarName = engine.getProperty(ConfigKey::TaskbarPosition).toString();
-    const int taskbarHeight = engine.getProperty(ConfigKey::TaskbarHeight).toInt();
-    result[PropertyKey::TaskbarPosition] = lookup(TaskbarPositionNames, taskbarName, -1);
-    result[PropertyKey::TaskbarHeight] = taskbarHeight;
-    return result;
+    return logoProperties(screen, false);
 }
 
 Image getWallpaper(const QRect &screen)
 {
-    return getWallpaper(screen, 1.0, nullptr);
-}
-
-Image getWallpaper(const QRect &screen, qreal devicePixelRatio)
-{
-    return getWallpaper(screen, devicePixelRatio, nullptr);
-}
-
-Image getWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    return lookup(screen, devicePixelRatio, origin, getWallpaperProperties, nullptr, false);
+    return layerImage(screen, Lookup::Wallpaper, false);
 }
 
 Image getLogo(const QRect &screen)
 {
-    return getLogo(screen, 1.0, nullptr);
-}
-
-Image getLogo(const QRect &screen, qreal devicePixelRatio)
-{
-    return getLogo(screen, devicePixelRatio, nullptr);
-}
-
-Image getLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    return lookup(screen, devicePixelRatio, origin, nullptr, getLogoProperties, false);
+    return layerImage(screen, Lookup::Logo, false);
 }
 
 Image getBackground(const QRect &screen)
 {
-    return getBackground(screen, 1.0, nullptr);
-}
-
-Image getBackground(const QRect &screen, qreal devicePixelRatio)
-{
-    return getBackground(screen, devicePixelRatio, nullptr);
-}
-
-Image getBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    // The desktop background: wallpaper entries win, the logo variant is chosen.
-    return lookup(
-        screen, devicePixelRatio, origin, getWallpaperProperties, getLogoProperties, true);
+    return layerImage(screen, Lookup::Background, false);
 }
 
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
 {
-    FileSystemEngine engine(FileSystemEngine::DisplayManager);
-    QString path = engine.getProperty(ConfigKey::WallpaperPath).toString();
-    const int position
-        = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
-    const QColor overlay
-        = Utils::getColor(engine.getProperty(ConfigKey::WallpaperColorOverlay).toString());
-    const bool blurEnabled = engine.getProperty(ConfigKey::WallpaperBlurEnable).toBool();
-    PropertyMap result = DefaultWallpaperProperties;
-    if (blurEnabled) {
-        const double radius = engine.getProperty(ConfigKey::WallpaperBlurRadius).toReal();
-        if (radius > 0)
-            result[PropertyKey::ImageBlur] = radius;
-    }
-    if (path == DefaultWallpaper) {
-        QColor colour;
-        colour.setNamedColor(GreeterDefaultColour);
-        path = Utils::getVokDefaultWallpaper(screen, colour);
-    }
-    path = pictureOfFolder(path, true);
-    result[PropertyKey::ImagePath] = QVariant::fromValue(File(path));
-    result[PropertyKey::ImagePosition] = position;
-    result[PropertyKey::ImageScreen] = screen;
-    result[PropertyKey::ImageColorOverlay] = overlay;
-    setDesktop(&result, applicationDesktop(screen));
-    return result;
+    return wallpaperProperties(screen, true);
 }
 
 PropertyMap getLogoOrvProperties(const QRect &screen)
 {
-    FileSystemEngine engine(FileSystemEngine::DisplayManager);
-    const QString logoPath = engine.getProperty(ConfigKey::LogoPath).toString();
-    const int position = lookup(LogoPositionNames,
-        engine.getProperty(ConfigKey::LogoPosition).toString(), int(LogoPosition::BottomRight));
-    const bool blur = engine.getProperty(ConfigKey::LogoBlur).toBool();
-    PropertyMap result = DefaultLogoProperties;
-    if (blur)
-        result[PropertyKey::LogoBlur] = 5;
-    result[PropertyKey::LogoPath] = logoPath;
-    result[PropertyKey::LogoPosition] = position;
-    result[PropertyKey::LogoScreen] = screen;
-    return result;
+    return logoProperties(screen, true);
 }
 
 Image getOrvWallpaper(const QRect &screen)
 {
-    return getOrvWallpaper(screen, 1.0, nullptr);
-}
-
-Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
-{
-    return getOrvWallpaper(screen, devicePixelRatio, nullptr);
-}
-
-Image getOrvWallpaper(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    return lookup(screen, devicePixelRatio, origin, getWallpaperOrvProperties, nullptr, false);
+    return layerImage(screen, Lookup::Wallpaper, true);
 }
 
 Image getOrvLogo(const QRect &screen)
 {
-    return getOrvLogo(screen, 1.0, nullptr);
-}
-
-Image getOrvLogo(const QRect &screen, qreal devicePixelRatio)
-{
-    return getOrvLogo(screen, devicePixelRatio, nullptr);
-}
-
-Image getOrvLogo(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    return lookup(screen, devicePixelRatio, origin, nullptr, getLogoOrvProperties, false);
+    return layerImage(screen, Lookup::Logo, true);
 }
 
 Image getOrvBackground(const QRect &screen)
 {
-    return getOrvBackground(screen, 1.0, nullptr);
-}
-
-Image getOrvBackground(const QRect &screen, qreal devicePixelRatio)
-{
-    return getOrvBackground(screen, devicePixelRatio, nullptr);
-}
-
-Image getOrvBackground(const QRect &screen, qreal devicePixelRatio, Cache::Origin *origin)
-{
-    // The greeter background: logo entries win, the configured logo as it is.
-    return lookup(
-        screen, devicePixelRatio, origin, getWallpaperOrvProperties, getLogoOrvProperties, false);
-}
-
-PropertyMap getWallpaperProperties(const QRect &screen, qreal devicePixelRatio)
-{
-    return scaled(getWallpaperProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
-}
-
-PropertyMap getLogoProperties(const QRect &screen, qreal devicePixelRatio)
-{
-    PropertyMap map
-        = scaled(getLogoProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-            PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
-    chooseHighResolutionLogo(&map);
-    return map;
-}
-
-PropertyMap getWallpaperOrvProperties(const QRect &screen, qreal devicePixelRatio)
-{
-    return scaled(getWallpaperOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-        PropertyKey::ImageScreen, PropertyKey::ImageDevicePixelRatio);
-}
-
-PropertyMap getLogoOrvProperties(const QRect &screen, qreal devicePixelRatio)
-{
-    PropertyMap map
-        = scaled(getLogoOrvProperties(screen), screen, checkedRatio(devicePixelRatio, screen),
-            PropertyKey::LogoScreen, PropertyKey::LogoDevicePixelRatio);
-    chooseHighResolutionLogo(&map);
-    return map;
-}
-
-PropertyMap getWallpaperProperties(const Output &output)
-{
-    return outputWallpaper(output, checkedRatio(output.devicePixelRatio, output.geometry), false);
-}
-
-PropertyMap getWallpaperOrvProperties(const Output &output)
-{
-    return outputWallpaper(output, checkedRatio(output.devicePixelRatio, output.geometry), true);
-}
-
-Image getWallpaper(const Output &output, Cache::Origin *origin)
-{
-    return outputLookup(output, origin, false, nullptr, false);
-}
-
-Image getLogo(const Output &output, Cache::Origin *origin)
-{
-    return getLogo(output.geometry, output.devicePixelRatio, origin);
-}
-
-Image getBackground(const Output &output, Cache::Origin *origin)
-{
-    return outputLookup(output, origin, false, getLogoProperties, true);
-}
-
-Image getOrvWallpaper(const Output &output, Cache::Origin *origin)
-{
-    return outputLookup(output, origin, true, nullptr, false);
-}
-
-Image getOrvLogo(const Output &output, Cache::Origin *origin)
-{
-    return getOrvLogo(output.geometry, output.devicePixelRatio, origin);
-}
-
-Image getOrvBackground(const Output &output, Cache::Origin *origin)
-{
-    return outputLookup(output, origin, true, getLogoOrvProperties, false);
+    return layerImage(screen, Lookup::Background, true);
 }
 
 } // namespace VokImage

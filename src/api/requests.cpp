@@ -109,89 +109,11 @@ private:
     bool m_stopping = false;
 };
 
-using Entry = Image (*)(const Output &, Cache::Origin *);
-
-QFuture<Image> request(Entry entry, Output output)
-{
-    // The union of the screens is the caller's: only its thread may ask the application.
-    if (!output.desktop.isValid())
-        output.desktop = applicationDesktop(output.geometry);
-    QFutureInterface<Image> promise;
-    promise.reportStarted();
-    QFuture<Image> future = promise.future();
-    const bool queued = Workers::instance().start([promise, entry, output]() mutable {
-        if (!promise.isCanceled())
-            promise.reportResult(entry(output, nullptr));
-        promise.reportFinished();
-    });
-    if (!queued) {
-        vokWarning(render) << "Error request made without a running application, no background:"
-                           << output.geometry;
-        promise.reportFinished();
-    }
-    return future;
-}
-
 } // namespace
 
-QFuture<Image> requestWallpaper(const QRect &screen, qreal devicePixelRatio)
+bool startJob(std::function<void()> job)
 {
-    return request(&getWallpaper, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestLogo(const QRect &screen, qreal devicePixelRatio)
-{
-    return request(&getLogo, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestBackground(const QRect &screen, qreal devicePixelRatio)
-{
-    return request(&getBackground, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestOrvWallpaper(const QRect &screen, qreal devicePixelRatio)
-{
-    return request(&getOrvWallpaper, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestOrvLogo(const QRect &screen, qreal devicePixelRatio)
-{
-    return request(&getOrvLogo, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestOrvBackground(const QRect &screen, qreal devicePixelRatio)
-{
-    return request(&getOrvBackground, { screen, devicePixelRatio, QRect(), QString() });
-}
-
-QFuture<Image> requestWallpaper(const Output &output)
-{
-    return request(&getWallpaper, output);
-}
-
-QFuture<Image> requestLogo(const Output &output)
-{
-    return request(&getLogo, output);
-}
-
-QFuture<Image> requestBackground(const Output &output)
-{
-    return request(&getBackground, output);
-}
-
-QFuture<Image> requestOrvWallpaper(const Output &output)
-{
-    return request(&getOrvWallpaper, output);
-}
-
-QFuture<Image> requestOrvLogo(const Output &output)
-{
-    return request(&getOrvLogo, output);
-}
-
-QFuture<Image> requestOrvBackground(const Output &output)
-{
-    return request(&getOrvBackground, output);
+    return Workers::instance().start(std::move(job));
 }
 
 } // namespace VokImage

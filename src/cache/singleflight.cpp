@@ -3,6 +3,8 @@
 
 #include "singleflight_p.h"
 
+#include "internal/logging_p.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 
@@ -30,6 +32,8 @@ struct Flight
     bool done = false;
     Image record;
     Origin origin = Origin::None;
+    // The messages it wrote, for the lookups that waited for it.
+    QList<Log::Message> messages;
 };
 
 std::mutex flightsMutex;
@@ -117,12 +121,15 @@ Image coordinatedLookup(
         flight->finished.wait(lock, [&flight] { return flight->done; });
         if (origin)
             *origin = flight->origin == Origin::Rendered ? Origin::SharedCache : flight->origin;
+        Log::keep(flight->messages);
         return flight->record;
     }
 
     Origin found = Origin::None;
     Image record;
+    QList<Log::Message> messages;
     {
+        const Log::Capture capture;
         auto held = std::make_shared<FileDescriptor>(claim(key.name));
         if (!held->isValid()) {
             waitForHolder(key.name, shareable);
@@ -132,6 +139,7 @@ Image coordinatedLookup(
         currentClaim = &owned;
         record = lookup(&found);
         currentClaim = nullptr;
+        messages = capture.messages();
     }
     {
         const std::lock_guard<std::mutex> lock(flightsMutex);
@@ -141,6 +149,7 @@ Image coordinatedLookup(
         const std::lock_guard<std::mutex> lock(flight->mutex);
         flight->record = record;
         flight->origin = found;
+        flight->messages = messages;
         flight->done = true;
     }
     flight->finished.notify_all();

@@ -147,7 +147,7 @@ bool VokSettings::ParseConfigFile(const QString &path)
     if (!info.exists())
         return false;
     if (!info.isReadable()) {
-        vokCritical(config, "Permission Denied for '%s'!", path.toLocal8Bit().constData());
+        vokCritical(config).noquote() << QStringLiteral("Permission Denied for '%1'!").arg(path);
         return false;
     }
     // A pipe, a device or a huge file reads as missing: the defaults apply.
@@ -157,7 +157,7 @@ bool VokSettings::ParseConfigFile(const QString &path)
     m_settings = std::make_unique<QSettings>(info.absoluteFilePath(), format, nullptr);
     m_settings->setIniCodec(QTextCodec::codecForLocale());
     if (m_settings->status() != QSettings::NoError) {
-        vokCritical(config, "Cant register format!");
+        vokCritical(config) << "Cant register format!";
         return false;
     }
     m_path = info.absoluteFilePath();

@@ -14,11 +14,10 @@ BackgroundItem::BackgroundItem(QQuickItem *parent)
 {
     setFlag(ItemHasContents);
     connect(&m_watcher, &BackgroundWatcher::changed, this, &BackgroundItem::reload);
-    connect(&m_request, &QFutureWatcher<Image>::finished, this, [this] {
+    connect(&m_request, &QFutureWatcher<Lookup>::finished, this, [this] {
         if (m_request.future().resultCount() == 0)
             return;
-        const Image record = m_request.result();
-        m_image = record.image;
+        m_image = m_request.result().image().image;
         m_imageChanged = true;
         update();
         setStatus(m_image.isNull() ? Error : Ready);
@@ -69,8 +68,9 @@ void BackgroundItem::reload()
     setImplicitSize(m_screen.width(), m_screen.height());
     if (m_request.isRunning())
         m_request.future().cancel();
-    m_request.setFuture(isGreeter() ? requestOrvBackground(m_screen, m_ratio)
-                                    : requestBackground(m_screen, m_ratio));
+    m_request.setFuture(Lookup(Screen(m_screen, m_ratio), Lookup::Background,
+        isGreeter() ? Lookup::Greeter : Lookup::Desktop)
+                            .request());
     setStatus(Loading);
 }
 

@@ -52,7 +52,7 @@ private:
     void setStatus(Status status);
 
     BackgroundWatcher m_watcher;
-    QFutureWatcher<Image> m_request;
+    QFutureWatcher<Lookup> m_request;
     QPointer<QScreen> m_followed;
     QRect m_screen;
     qreal m_ratio = 1;

@@ -3,7 +3,7 @@
 
 #include "imageprovider.h"
 
-#include <vokimage/api.h>
+#include <vokimage/lookup.h>
 
 #include <QFutureWatcher>
 #include <QRegularExpression>
@@ -15,12 +15,15 @@ namespace {
 class Response : public QQuickImageResponse
 {
 public:
-    explicit Response(const QFuture<Image> &future, const QString &error)
+    explicit Response(const QFuture<Lookup> &future, const QString &error)
         : m_error(error)
     {
-        connect(&m_watcher, &QFutureWatcher<Image>::finished, this, [this] {
-            if (m_watcher.future().resultCount() > 0)
-                m_image = m_watcher.result().image;
+        connect(&m_watcher, &QFutureWatcher<Lookup>::finished, this, [this] {
+            if (m_watcher.future().resultCount() > 0) {
+                const Lookup lookup = m_watcher.result();
+                m_image = lookup.image().image;
+                m_error = lookup.errorString();
+            }
             if (m_image.isNull() && m_error.isEmpty())
                 m_error = QStringLiteral("no background could be produced");
             Q_EMIT finished();
@@ -36,24 +39,26 @@ public:
     void cancel() override { m_watcher.future().cancel(); }
 
 private:
-    QFutureWatcher<Image> m_watcher;
+    QFutureWatcher<Lookup> m_watcher;
     QImage m_image;
     QString m_error;
 };
 
-using Request = QFuture<Image> (*)(const QRect &, qreal);
-
-Request requestFor(const QString &kind)
+// The layer and side of an address's kind; false when it names none.
+bool kindOf(const QString &kind, Lookup::Layer *layer, Lookup::Side *side)
 {
-    static const QHash<QString, Request> requests {
-        { QStringLiteral("background"), &requestBackground },
-        { QStringLiteral("wallpaper"), &requestWallpaper },
-        { QStringLiteral("logo"), &requestLogo },
-        { QStringLiteral("greeter-background"), &requestOrvBackground },
-        { QStringLiteral("greeter-wallpaper"), &requestOrvWallpaper },
-        { QStringLiteral("greeter-logo"), &requestOrvLogo },
+    static const QHash<QString, Lookup::Layer> layers {
+        { QStringLiteral("background"), Lookup::Background },
+        { QStringLiteral("wallpaper"), Lookup::Wallpaper },
+        { QStringLiteral("logo"), Lookup::Logo },
     };
-    return requests.value(kind);
+    const QString greeter = QStringLiteral("greeter-");
+    *side = kind.startsWith(greeter) ? Lookup::Greeter : Lookup::Desktop;
+    const auto found = layers.constFind(*side == Lookup::Greeter ? kind.mid(greeter.size()) : kind);
+    if (found == layers.constEnd())
+        return false;
+    *layer = *found;
+    return true;
 }
 
 } // namespace
@@ -63,14 +68,15 @@ QQuickImageResponse *ImageProvider::requestImageResponse(const QString &id, cons
     static const QRegularExpression form(QStringLiteral(
         "^([a-z-]+)/(-?\\d+),(-?\\d+),(\\d+)x(\\d+)(?:@(\\d+(?:\\.\\d+)?))?(?:/.*)?$"));
     const QRegularExpressionMatch match = form.match(id);
-    const Request request = match.hasMatch() ? requestFor(match.captured(1)) : nullptr;
-    if (!request)
-        return new Response(QFuture<VokImage::Image>(),
+    Lookup::Layer layer = Lookup::Background;
+    Lookup::Side side = Lookup::Desktop;
+    if (!match.hasMatch() || !kindOf(match.captured(1), &layer, &side))
+        return new Response(QFuture<Lookup>(),
             QStringLiteral("not a background address: image://vokimage/%1").arg(id));
     const QRect screen(match.captured(2).toInt(), match.captured(3).toInt(),
         match.captured(4).toInt(), match.captured(5).toInt());
     const qreal ratio = match.captured(6).isEmpty() ? 1 : match.captured(6).toDouble();
-    return new Response(request(screen, ratio), QString());
+    return new Response(Lookup(Screen(screen, ratio), layer, side).request(), QString());
 }
 
 } // namespace VokImage
