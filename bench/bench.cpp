@@ -567,10 +567,9 @@ int asyncRun()
                 [&] {
                     QElapsedTimer timer;
                     timer.start();
-                    const QFuture<Image> pending
-                        = Lookup(Screen(screens[0]), Lookup::Background, Lookup::Desktop).request();
+                    const QFuture<Lookup> pending = Lookup(Screen(screens[0])).request();
                     blocked.push_back(timer.nsecsElapsed() / 1e6);
-                    keep(pending.result().image);
+                    keep(pending.result().image().image);
                 } },
             { "three_sync", emptyCaches,
                 [&] {
@@ -579,12 +578,11 @@ int asyncRun()
                 } },
             { "three_requests", emptyCaches,
                 [&] {
-                    QList<QFuture<Image>> futures;
+                    QList<QFuture<Lookup>> futures;
                     for (const QRect &screen : screens)
-                        futures.append(
-                            Lookup(Screen(screen), Lookup::Background, Lookup::Desktop).request());
-                    for (QFuture<Image> &future : futures)
-                        keep(future.result().image);
+                        futures.append(Lookup(Screen(screen)).request());
+                    for (QFuture<Lookup> &future : futures)
+                        keep(future.result().image().image);
                 } },
         },
         &out);
@@ -680,7 +678,7 @@ int table(const QByteArray &self)
         at(big, "png_output") / at(big, "store"), 2, "<= 2");
     printf("\nRequests off the calling thread (3840x2160; three screens 3840x2160, 2560x1440, "
            "1920x1080), medians in ms:\n");
-    printf("  cold getBackground %.1f, requestBackground and wait %.1f, caller blocked %.2f;\n"
+    printf("  cold getBackground %.1f, a request and its wait %.1f, caller blocked %.2f;\n"
            "  three cold calls one after another %.1f, three requests at once %.1f\n",
         asyncAt("sync_cold"), asyncAt("request_cold"), asyncAt("request_blocked"),
         asyncAt("three_sync"), asyncAt("three_requests"));

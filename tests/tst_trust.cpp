@@ -457,7 +457,7 @@ void TestTrust::svgReferencesRefused()
 // no more than their caps allow.
 void TestTrust::decodersBounded()
 {
-    constexpr long Bound = 144; // MiB, the README's bound for the rendering process
+    constexpr long Bound = 144; // MiB, the bound docs/security.md states for the rendering process
     const QString adam7 = QStringLiteral("/usr/share/wallpapers/adam7.png");
     QVERIFY(writeInterlacedPng(adam7, QSize(16384, 8192)));
     QVERIFY(QFileInfo(adam7).size() < qint64(128) << 20);
