@@ -16,6 +16,9 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -177,6 +180,8 @@ private slots:
     void kernelsScaleAsQt_data();
     void kernelsScaleAsQt();
     void pictureMemory();
+    void pluginFormats_data();
+    void pluginFormats();
     void undecodableAndUnknownPlacement();
     void overlay();
     void blurRules();
@@ -813,6 +818,118 @@ void TestRender::pictureMemory()
     }
     qint64 unused = 0;
     QVERIFY(!mapped(address, &unused));
+}
+
+void TestRender::pluginFormats_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QStringList>("encoder");
+    QTest::addColumn<bool>("deep");
+    QTest::addColumn<int>("quarterTurns");
+    QTest::newRow("HEIC") << "heic" << QStringList { "heif-enc", "-q", "90", "IN", "-o", "OUT" }
+                          << false << 0;
+    QTest::newRow("HEIC 10-bit") << "heic"
+                                 << QStringList { "heif-enc", "-b", "10", "-q", "90", "IN", "-o",
+                                        "OUT" }
+                                 << true << 0;
+    QTest::newRow("AVIF") << "avif" << QStringList { "avifenc", "IN", "OUT" } << false << 0;
+    QTest::newRow("AVIF 10-bit, turned")
+        << "avif" << QStringList { "avifenc", "-d", "10", "--irot", "1", "IN", "OUT" } << true << 1;
+    QTest::newRow("WebP") << "webp" << QStringList { "cwebp", "-quiet", "IN", "-o", "OUT" } << false
+                          << 0;
+    QTest::newRow("JPEG XL") << "jxl" << QStringList { "cjxl", "IN", "OUT" } << false << 0;
+    QTest::newRow("PNG 16-bit") << "png" << QStringList() << true << 0;
+}
+
+// Pictures of the formats Qt's plugins read, 64-bit ones included, are drawn as Qt's reader
+// reads them, upright, in each placement; one beyond what is decoded whole is refused.
+void TestRender::pluginFormats()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QStringList, encoder);
+    QFETCH(bool, deep);
+    QFETCH(int, quarterTurns);
+    if (!QImageReader::supportedImageFormats().contains(suffix.toLatin1()))
+        QSKIP(qPrintable(QStringLiteral("no Qt image plugin reads %1 here").arg(suffix)));
+    if (!encoder.isEmpty() && QStandardPaths::findExecutable(encoder.first()).isEmpty())
+        QSKIP(qPrintable(encoder.first() + QStringLiteral(" is not installed")));
+    // Four flat quarters: any transposition, mirror or misread row shows.
+    QImage source(320, 200, deep ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+    QPainter painter(&source);
+    painter.fillRect(0, 0, 160, 100, QColor(220, 40, 40));
+    painter.fillRect(160, 0, 160, 100, QColor(40, 200, 60));
+    painter.fillRect(0, 100, 160, 100, QColor(40, 60, 220));
+    painter.fillRect(160, 100, 160, 100, QColor(230, 210, 50));
+    painter.end();
+    const QString input = m_dir.filePath(QStringLiteral("source.png"));
+    QVERIFY(source.save(input));
+    const QString path = m_dir.filePath(QStringLiteral("picture.") + suffix);
+    if (!encoder.isEmpty()) {
+        QStringList arguments = encoder.mid(1);
+        arguments.replaceInStrings(QStringLiteral("IN"), input);
+        arguments.replaceInStrings(QStringLiteral("OUT"), path);
+        QProcess encode;
+        encode.start(encoder.first(), arguments);
+        QVERIFY(encode.waitForFinished(60000));
+        QVERIFY2(encode.exitCode() == 0, encode.readAllStandardError().constData());
+    } else {
+        QFile::remove(path);
+        QVERIFY(QFile::rename(input, path));
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage read = reader.read();
+    QVERIFY(!read.isNull());
+    if (deep)
+        QVERIFY2(read.depth() == 64, "the reader gives no 64-bit picture");
+    QImage expected = source.convertToFormat(QImage::Format_RGB32);
+    // irot turns anticlockwise.
+    for (int i = 0; i < quarterTurns; ++i)
+        expected = expected.transformed(QTransform().rotate(-90));
+    QCOMPARE(read.size(), expected.size());
+    // Lossy codecs blur the edges: the middle of each quarter is compared.
+    for (const QPoint &quarter : { QPoint(1, 1), QPoint(3, 1), QPoint(1, 3), QPoint(3, 3) }) {
+        const QPoint at(quarter.x() * read.width() / 4, quarter.y() * read.height() / 4);
+        QVERIFY(largestChannelDifference(
+                    read.copy(QRect(at, QSize(4, 4))), expected.copy(QRect(at, QSize(4, 4))))
+            <= 16);
+    }
+
+    const QRect screen(QPoint(0, 0), expected.size());
+    for (const int position : { int(WallPaperPosition::Crop), int(WallPaperPosition::Center),
+             int(WallPaperPosition::Stretch), int(WallPaperPosition::Tile) }) {
+        RenderEngine engine;
+        const QImage drawn = engine.render(wallpaperMap(path, screen, position)).toImage();
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        QVERIFY2(largestChannelDifference(drawn, read) <= 1, qPrintable(QString::number(position)));
+    }
+    // Twice the screen: scaled as Qt scales the reader's picture (the painter's filter differs
+    // at the quarters' edges only).
+    RenderEngine engine;
+    const QImage twice = engine
+                             .render(wallpaperMap(path, QRect(QPoint(0, 0), screen.size() * 2),
+                                 int(WallPaperPosition::Stretch)))
+                             .toImage();
+    QCOMPARE(twice.size(), screen.size() * 2);
+    double mean = 0;
+    const int largest = largestChannelDifference(
+        twice, read.scaled(twice.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation), &mean);
+    QVERIFY2(mean < 1, qPrintable(QStringLiteral("%1 %2").arg(largest).arg(mean)));
+
+    // Beyond what is decoded whole, a picture of a plugin's format is refused unread.
+    if (suffix != QLatin1String("webp"))
+        return;
+    QImage flat(5000, 3500, QImage::Format_RGB32);
+    flat.fill(Qt::darkCyan);
+    QVERIFY(flat.save(input));
+    QProcess encode;
+    encode.start(encoder.first(), { QStringLiteral("-quiet"), input, QStringLiteral("-o"), path });
+    QVERIFY(encode.waitForFinished(60000) && encode.exitCode() == 0);
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^Error image is too large: .*picture\\.webp")));
+    const QImage refused
+        = engine.render(wallpaperMap(path, screen, int(WallPaperPosition::Crop))).toImage();
+    QVERIFY(engine.getStatus() != RenderEngine::Ok);
 }
 
 void TestRender::undecodableAndUnknownPlacement()

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -475,6 +476,10 @@ void TestTool::check()
         = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") });
     QCOMPARE(result.code, 0);
     QVERIFY(result.out.contains("all is well"));
+    // The formats this machine reads, as Qt's plugins say.
+    QVERIFY(result.out.contains("picture formats: read here: JPEG, PNG, SVG, GIF, BMP"));
+    QCOMPARE(result.out.contains("AVIF (kimageformat-plugins)"),
+        !QImageReader::supportedImageFormats().contains("avif"));
 
     const QString logo = QStringLiteral("/tmp/brand_dark.png");
     QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
@@ -586,6 +591,14 @@ void TestTool::applyOneScreen()
     QVERIFY(server.exists(second));
     QVERIFY(!server.exists(first));
     QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
+
+    // A monitor without a picture says why, in one line, before the tool's own.
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
+    result = tool({ QStringLiteral("apply") }, server.name());
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.err.startsWith("RenderImage::render() path is empty or file not exists\n"
+                                  "vokimage: no background could be produced for "));
+    QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
 
     // Without --screen, background renders each monitor of the display.
     result = tool({ QStringLiteral("background"), QStringLiteral("-o"), QStringLiteral("mon.png") },

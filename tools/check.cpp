@@ -11,7 +11,9 @@
 #include "internal/limits_p.h"
 #include "internal/sharedfiles_p.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -107,13 +109,88 @@ void checkWord(Findings *findings, const QString &topic, const QString &word, co
 
 // A picture file as the layers read it: its format and size, or why it is refused and what
 // follows (@p consequence). True when it is drawn.
+// The picture formats people use that come from image plugins: Qt's name, the name users know,
+// and the Debian package whose plugin reads it.
+struct PluginFormat
+{
+    const char *format;
+    const char *name;
+    const char *package;
+};
+const PluginFormat PluginFormats[] = {
+    { "heif", "HEIF (HEIC)", "kimageformat-plugins" },
+    { "avif", "AVIF", "kimageformat-plugins" },
+    { "jxl", "JPEG XL", "kimageformat-plugins" },
+    { "webp", "WebP", "qt5-image-formats-plugins" },
+    { "tiff", "TIFF", "qt5-image-formats-plugins" },
+};
+
+bool readable(const char *format)
+{
+    return QImageReader::supportedImageFormats().contains(QByteArray(format));
+}
+
+// The plugin format @p path holds by its first bytes; null when it is none of them.
+const PluginFormat *pluginFormatOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    const QByteArray head = file.read(32);
+    const QByteArray brand = head.mid(8, 4);
+    const char *format = nullptr;
+    if (head.mid(4, 4) == "ftyp")
+        format = brand == "avif" || brand == "avis" ? "avif"
+            : QByteArrayList { "heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1" }
+                  .contains(brand)
+            ? "heif"
+            : nullptr;
+    else if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        format = "webp";
+    else if (head.startsWith("\xff\x0a") || head.startsWith(QByteArray("\0\0\0\x0cJXL ", 8)))
+        format = "jxl";
+    else if (head.startsWith("II*") || head.startsWith(QByteArray("MM\0*", 4)))
+        format = "tiff";
+    for (const PluginFormat &known : PluginFormats)
+        if (format && qstrcmp(known.format, format) == 0)
+            return &known;
+    return nullptr;
+}
+
+// Which of the plugin formats this machine reads, and the packages for the others.
+void checkFormats(Findings *findings)
+{
+    QStringList read, missing;
+    for (const PluginFormat &known : PluginFormats) {
+        const QString name = QString::fromLatin1(known.name);
+        if (readable(known.format))
+            read.append(name);
+        else
+            missing.append(QStringLiteral("%1 (%2)").arg(name, QString::fromLatin1(known.package)));
+    }
+    findings->add(QStringLiteral("picture formats"), Status::Note,
+        QStringLiteral("read here: JPEG, PNG, SVG, GIF, BMP%1%2")
+            .arg(
+                read.isEmpty() ? QString() : QStringLiteral(", ") + read.join(QStringLiteral(", ")),
+                missing.isEmpty()
+                    ? QString()
+                    : QStringLiteral("; not read here: ") + missing.join(QStringLiteral(", "))));
+}
+
 bool checkPicture(
     Findings *findings, const QString &topic, const QString &path, const QString &consequence)
 {
     const PictureInfo info = inspectPicture(path);
     if (!info.usable) {
+        // A picture of a format no reader here knows names the package that reads it.
+        const PluginFormat *format = info.format.isEmpty() ? pluginFormatOf(path) : nullptr;
+        const QString problem = format && !readable(format->format)
+            ? QStringLiteral("a %1 picture, which no image reader of this machine reads "
+                             "(install %2)")
+                  .arg(QString::fromLatin1(format->name), QString::fromLatin1(format->package))
+            : info.problem;
         findings->add(topic, Status::Problem,
-            QStringLiteral("%1 refused: %2; %3").arg(path, info.problem, consequence));
+            QStringLiteral("%1 refused: %2; %3").arg(path, problem, consequence));
         return false;
     }
     findings->add(topic, Status::Ok,
@@ -392,6 +469,7 @@ int checkCommand(const QStringList &arguments)
         && !VokSettings(VokPathFactory::getVokThemeFile())
                 .value(QStringLiteral("LogoPixmap"))
                 .isValid();
+    checkFormats(&findings);
     checkFolder(&findings, WallpaperFolder(greeter));
     for (const QRect &screen : qAsConst(screens)) {
         const QString name = QStringLiteral("screen ") + geometryText(screen);

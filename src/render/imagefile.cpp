@@ -16,6 +16,7 @@
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <QPixmap>
+#include <QSet>
 #include <QXmlStreamReader>
 
 #include <QThread>
@@ -91,6 +92,15 @@ QByteArray withoutTextChunks(const QByteArray &data)
         return data;
     kept.append(data.constData() + copied, data.size() - copied);
     return kept;
+}
+
+// True for a format whose decoder comes from an image plugin and decodes the whole picture,
+// at a cost per pixel far above Qt's own readers' (HEIF, AVIF, JPEG XL, WebP, TIFF, ...).
+bool decodedWholeByPlugin(const QByteArray &format)
+{
+    static const QSet<QByteArray> quick { "jpeg", "png", "svg", "svgz", "gif", "bmp", "pbm", "pgm",
+        "ppm", "xbm", "xpm", "ico", "cur" };
+    return !format.isEmpty() && !quick.contains(format);
 }
 
 } // namespace
@@ -294,7 +304,8 @@ bool ImageFile::withinLimits() const
     if (announced.width() > MaxImageDimension || announced.height() > MaxImageDimension
         || pixels > MaxImagePixels
         || (pixels > MaxProgressiveJpegPixels && format() == "jpeg" && isProgressiveJpeg(m_bytes))
-        || (pixels > LargeSourcePixels && format() == "png" && isInterlacedPng(m_bytes))) {
+        || (pixels > LargeSourcePixels && format() == "png" && isInterlacedPng(m_bytes))
+        || (pixels > LargeSourcePixels && decodedWholeByPlugin(format()))) {
         vokWarning(render) << "Error image is too large:" << m_path << announced;
         return false;
     }

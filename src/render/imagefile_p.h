@@ -43,7 +43,8 @@ public:
     /**
      * False, with the warning "Error image is too large:", for a file that announces a picture
      * beyond the dimension and pixel limits, a progressive JPEG beyond its own limit, or an
-     * interlaced PNG above LargeSourcePixels (it cannot be decoded by parts).
+     * interlaced PNG above LargeSourcePixels (it cannot be decoded by parts), or a picture of a
+     * format an image plugin decodes whole (HEIF, AVIF, WebP, ...) above LargeSourcePixels.
      */
     bool withinLimits() const;
     /// The picture turned upright, at @p scaledSize when that is valid (both in the shown
