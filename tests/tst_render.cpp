@@ -23,6 +23,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -71,14 +72,16 @@ QImage fullDecodeCrop(const QString &path, const QSize &screen)
     return out;
 }
 
-// The crop as Qt's reader decodes the file at the size that covers the screen, its centre
-// drawn in Source mode over a transparent surface.
+// The crop as Qt's reader decodes the JPEG at the size that covers the screen (converted to
+// sRGB from its embedded profile), its centre drawn in Source mode over a transparent surface.
 QImage readerCrop(const QString &path, const QSize &screen)
 {
     QImageReader reader(path);
     const QSize cover = reader.size().scaled(screen, Qt::KeepAspectRatioByExpanding);
     reader.setScaledSize(cover);
-    const QImage decoded = reader.read();
+    QImage decoded = reader.read();
+    if (decoded.colorSpace().isValid())
+        decoded.convertToColorSpace(QColorSpace::SRgb);
     QImage expected(screen, QImage::Format_ARGB32_Premultiplied);
     expected.fill(Qt::transparent);
     QPainter painter(&expected);
@@ -182,6 +185,8 @@ private slots:
     void pictureMemory();
     void pluginFormats_data();
     void pluginFormats();
+    void colourProfiles_data();
+    void colourProfiles();
     void undecodableAndUnknownPlacement();
     void overlay();
     void blurRules();
@@ -930,6 +935,90 @@ void TestRender::pluginFormats()
     const QImage refused
         = engine.render(wallpaperMap(path, screen, int(WallPaperPosition::Crop))).toImage();
     QVERIFY(engine.getStatus() != RenderEngine::Ok);
+}
+
+void TestRender::colourProfiles_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QSize>("size");
+    for (const char *format : { "jpeg", "png" }) {
+        QTest::addRow("%s", format) << QString::fromLatin1(format) << QSize(400, 300);
+        // Beyond what is decoded whole: by parts, at a reduced size.
+        QTest::addRow("%s, large", format) << QString::fromLatin1(format) << QSize(4800, 3600);
+    }
+}
+
+// A picture tagged Display P3 or Adobe RGB is drawn converted to sRGB, by every decoding path;
+// one tagged sRGB, or untagged, exactly as stored.
+void TestRender::colourProfiles()
+{
+    QFETCH(QString, format);
+    QFETCH(QSize, size);
+    const QColor patches[]
+        = { QColor(200, 100, 50), QColor(60, 170, 90), QColor(70, 90, 190), QColor(150, 150, 150) };
+    QImage picture(size, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    const QSize half = size / 2;
+    for (int i = 0; i < 4; ++i)
+        painter.fillRect(
+            QRect(QPoint(i % 2 * half.width(), i / 2 * half.height()), half), patches[i]);
+    painter.end();
+    // sRGB of a colour in a space of sRGB's curve (P3) or a pure gamma (Adobe RGB), through the
+    // published matrices to sRGB's primaries.
+    const auto expected = [](const QColor &colour, bool adobe) {
+        const auto linear = [adobe](double v) {
+            return adobe       ? std::pow(v, 563.0 / 256)
+                : v <= 0.04045 ? v / 12.92
+                               : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        const auto encoded = [](double v) {
+            v = qBound(0.0, v, 1.0);
+            return qRound(
+                255 * (v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055));
+        };
+        const double r = linear(colour.redF()), g = linear(colour.greenF()),
+                     b = linear(colour.blueF());
+        const double m[2][9]
+            = { { 1.2249, -0.2247, 0, -0.0420, 1.0419, 0, -0.0197, -0.0786, 1.0979 },
+                  { 1.3982, -0.3982, 0, 0, 1, 0, 0, -0.0429, 1.0429 } };
+        const double *k = m[adobe];
+        return QColor(encoded(k[0] * r + k[1] * g + k[2] * b),
+            encoded(k[3] * r + k[4] * g + k[5] * b), encoded(k[6] * r + k[7] * g + k[8] * b));
+    };
+    const QRect screen(0, 0, 400, 300);
+    QImage untagged;
+    for (const QColorSpace::NamedColorSpace space :
+        { QColorSpace::SRgb, QColorSpace::DisplayP3, QColorSpace::AdobeRgb }) {
+        QImage tagged = picture;
+        tagged.setColorSpace(space);
+        const QString path = m_dir.filePath(QStringLiteral("tagged.") + format);
+        QFile::remove(path);
+        QVERIFY(tagged.save(path, format.toLatin1().constData(), 100));
+        RenderEngine engine;
+        const QImage drawn
+            = engine.render(wallpaperMap(path, screen, int(WallPaperPosition::Stretch))).toImage();
+        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
+        if (space == QColorSpace::SRgb) {
+            // Untagged: as stored; tagged sRGB: the same pixels.
+            QVERIFY(picture.save(path, format.toLatin1().constData(), 100));
+            RenderEngine plain;
+            untagged = plain.render(wallpaperMap(path, screen, int(WallPaperPosition::Stretch)))
+                           .toImage();
+            QVERIFY(drawn == untagged);
+            continue;
+        }
+        for (int i = 0; i < 4; ++i) {
+            const QPoint at(i % 2 * 200 + 100, i / 2 * 150 + 75);
+            const QColor want = expected(patches[i], space == QColorSpace::AdobeRgb);
+            const QColor got = drawn.pixelColor(at);
+            QVERIFY2(qAbs(got.red() - want.red()) <= 3 && qAbs(got.green() - want.green()) <= 3
+                    && qAbs(got.blue() - want.blue()) <= 3,
+                qPrintable(
+                    QStringLiteral("patch %1: %2 for %3").arg(i).arg(got.name(), want.name())));
+            // Grey stays grey: the spaces share sRGB's white.
+            QVERIFY(i == 3 || got != untagged.pixelColor(at));
+        }
+    }
 }
 
 void TestRender::undecodableAndUnknownPlacement()

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "imagefile_p.h"
+
+#include "colourprofile_p.h"
 #include "internal/logging_p.h"
 
 #include <vokimage/render.h>
@@ -312,7 +314,7 @@ bool ImageFile::withinLimits() const
     return true;
 }
 
-QImage ImageFile::read(const QSize &scaledSize) const
+QImage ImageFile::decode(const QSize &scaledSize) const
 {
     if (!m_valid)
         return QImage();
@@ -336,7 +338,7 @@ bool ImageFile::isLarge() const
         && qint64(announced.width()) * announced.height() > LargeSourcePixels;
 }
 
-QImage ImageFile::readRegion(const QRect &clip) const
+QImage ImageFile::decodeRegion(const QRect &clip) const
 {
     if (!m_valid || clip.isEmpty())
         return QImage();
@@ -355,7 +357,7 @@ QImage ImageFile::readRegion(const QRect &clip) const
                 return part;
         }
     }
-    return read().copy(clip);
+    return decode().copy(clip);
 }
 
 QSize ImageFile::coveringSize(const QSize &size) const
@@ -378,7 +380,7 @@ static int jpegParts()
     return qMin(QThread::idealThreadCount(), 8);
 }
 
-QImage ImageFile::readCoveringRows(const QSize &size, int first, int count) const
+QImage ImageFile::decodeCoveringRows(const QSize &size, int first, int count) const
 {
     const QSize target = coveringSize(size);
     if (!target.isValid() || format() != "jpeg" || !upright()
@@ -387,7 +389,7 @@ QImage ImageFile::readCoveringRows(const QSize &size, int first, int count) cons
     return decodeJpegRowsInParts(m_bytes, target, first, count, jpegParts());
 }
 
-QImage ImageFile::readCovering(const QSize &size) const
+QImage ImageFile::decodeCovering(const QSize &size) const
 {
     const QSize source = this->size();
     const QByteArray pictureFormat = format();
@@ -400,7 +402,7 @@ QImage ImageFile::readCovering(const QSize &size) const
             if (upright() && decodedByParts(source, target))
                 image = decodeJpegInParts(m_bytes, target, jpegParts());
             if (image.isNull())
-                image = read(target);
+                image = decode(target);
             if (image.size() == target)
                 return image;
         }
@@ -420,9 +422,42 @@ QImage ImageFile::readCovering(const QSize &size) const
                 return image;
         }
     }
-    return QPixmap::fromImage(read())
+    return QPixmap::fromImage(decode())
         .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
         .toImage();
+}
+
+QImage ImageFile::inSrgb(const QImage &image) const
+{
+    if (image.isNull())
+        return image;
+    // JPEG and PNG: the embedded profile alone (a gamma chunk is not one); other formats: the
+    // space their reader found.
+    if (!m_spaceRead && (m_format == "jpeg" || m_format == "png")) {
+        m_space = embeddedColourSpace(m_bytes);
+        m_spaceRead = true;
+    }
+    return VokImage::inSrgb(image, m_spaceRead ? m_space : image.colorSpace());
+}
+
+QImage ImageFile::read(const QSize &scaledSize) const
+{
+    return inSrgb(decode(scaledSize));
+}
+
+QImage ImageFile::readRegion(const QRect &clip) const
+{
+    return inSrgb(decodeRegion(clip));
+}
+
+QImage ImageFile::readCovering(const QSize &size) const
+{
+    return inSrgb(decodeCovering(size));
+}
+
+QImage ImageFile::readCoveringRows(const QSize &size, int first, int count) const
+{
+    return inSrgb(decodeCoveringRows(size, first, count));
 }
 
 PictureInfo inspectPicture(const QString &path)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImage>
 #include <QRect>
 #include <QSize>
@@ -47,6 +48,10 @@ public:
      * format an image plugin decodes whole (HEIF, AVIF, WebP, ...) above LargeSourcePixels.
      */
     bool withinLimits() const;
+    /*
+     * Every picture below is in sRGB: one tagged with another colour profile (a JPEG's or a
+     * PNG's embedded ICC profile, or the colour space an image plugin reads) is converted.
+     */
     /// The picture turned upright, at @p scaledSize when that is valid (both in the shown
     /// orientation); null when it cannot be decoded.
     QImage read(const QSize &scaledSize = QSize()) const;
@@ -74,6 +79,14 @@ public:
     bool isLarge() const;
 
 private:
+    // The pictures of the functions of the same names, in the colours stored.
+    QImage decode(const QSize &scaledSize = QSize()) const;
+    QImage decodeRegion(const QRect &clip) const;
+    QImage decodeCovering(const QSize &size) const;
+    QImage decodeCoveringRows(const QSize &size, int first, int count) const;
+    // @p image converted to sRGB from the picture's colour space.
+    QImage inSrgb(const QImage &image) const;
+
     struct Decoder;
     std::unique_ptr<Decoder> decoder() const;
     // Reads the size and orientation from the header once.
@@ -88,6 +101,8 @@ private:
     mutable bool m_headerRead = false;
     mutable QSize m_size;
     mutable bool m_upright = true;
+    mutable bool m_spaceRead = false;
+    mutable QColorSpace m_space;
 };
 
 /// Sources with more pixels than this are decoded by parts or at a reduced size.
