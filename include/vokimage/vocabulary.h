@@ -43,6 +43,11 @@ inline constexpr char ImageDevicePixelRatio[] = "ImageProperty.devicePixelRatio"
  * map: the picture is cropped to fill it, and the screen shows its part. Only Span maps hold it.
  */
 inline constexpr char ImageDesktop[] = "ImageProperty.desktop";
+/**
+ * The colour scheme whose wallpaper the map names ("dark": the theme's WallPaperDark, used
+ * while the user's colour scheme prefers dark). Only such maps hold it.
+ */
+inline constexpr char ImageColorScheme[] = "ImageProperty.colorScheme";
 /// The same for the logo: its logical size and position are scaled by the ratio.
 inline constexpr char LogoDevicePixelRatio[] = "LogoProperty.devicePixelRatio";
 /**

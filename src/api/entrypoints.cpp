@@ -115,6 +115,12 @@ PropertyMap wallpaperProperties(const QRect &screen, bool greeter)
     const int position
         = wallpaperPosition(engine.getProperty(ConfigKey::WallpaperPosition).toString());
     PropertyMap result = DefaultWallpaperProperties;
+    // The theme's dark wallpaper while the colour scheme prefers dark.
+    const QString dark = greeter ? QString() : Config::darkWallpaper();
+    if (!dark.isEmpty()) {
+        path = dark;
+        result[PropertyKey::ImageColorScheme] = QStringLiteral("dark");
+    }
     QColor colour(GreeterDefaultColour);
     if (greeter) {
         result[PropertyKey::ImageColorOverlay]
@@ -171,15 +177,20 @@ PropertyMap screenWallpaper(const Screen &screen, qreal ratio, bool greeter)
         map[PropertyKey::ImagePosition] = wallpaperPosition(own.position);
     if (!own.path.isEmpty() || !own.position.isEmpty()) {
         FileSystemEngine engine = engineOf(greeter);
-        const QString path = own.path.isEmpty()
-            ? engine.getProperty(ConfigKey::WallpaperPath).toString()
-            : own.path;
+        const QString general = map.contains(PropertyKey::ImageColorScheme)
+            ? Config::darkWallpaper()
+            : engine.getProperty(ConfigKey::WallpaperPath).toString();
+        const QString path = own.path.isEmpty() ? general : own.path;
         const QColor primary = toColour(engine.getProperty(ConfigKey::PrimaryColor));
         const bool fit
             = map.value(PropertyKey::ImagePosition).toInt() == int(WallPaperPosition::Fit);
         map.remove(PropertyKey::ImagePrimaryColor);
         if (!greeter && (path == DefaultWallpaper || fit))
             map[PropertyKey::ImagePrimaryColor] = primary;
+        if (own.dark)
+            map[PropertyKey::ImageColorScheme] = QStringLiteral("dark");
+        else if (!own.path.isEmpty())
+            map.remove(PropertyKey::ImageColorScheme);
         if (!own.path.isEmpty())
             map[PropertyKey::ImagePath] = QVariant::fromValue(
                 File(path == DefaultWallpaper ? Utils::getVokDefaultWallpaper(

@@ -84,6 +84,11 @@ public:
                 folderStates.insert(folder, state);
                 schedule();
             });
+        // The colour scheme picks the dark wallpaper of a theme that has one.
+        Config::followColourScheme(q, [this] {
+            schemeChanged = true;
+            schedule();
+        });
         restart();
     }
 
@@ -236,8 +241,9 @@ public:
     {
         const QByteArray now = currentInputs();
         rewatch();
-        if (now == inputs && !due)
+        if (now == inputs && !due && !schemeChanged)
             return;
+        schemeChanged = false;
         const QByteArray newMaps = currentMaps();
         // Reading the maps may have touched the files, and names other files now.
         inputs = currentInputs();
@@ -261,6 +267,7 @@ public:
     QByteArray maps;
     QByteArray inputs;
     QStringList named;
+    bool schemeChanged = false;
 };
 
 BackgroundWatcher::BackgroundWatcher(QObject *parent)

@@ -64,8 +64,12 @@ OutputWallpaper outputWallpaper(const QString &name, bool greeter)
         return {};
     if (!greeter) {
         VokSettings theme(VokPathFactory::getVokThemeFile());
-        return { theme.value(QStringLiteral("WallPaper[%1]").arg(name)).toString(),
-            theme.value(QStringLiteral("WallPaperPos[%1]").arg(name)).toString() };
+        const QString position
+            = theme.value(QStringLiteral("WallPaperPos[%1]").arg(name)).toString();
+        const QString dark = theme.value(QStringLiteral("WallPaperDark[%1]").arg(name)).toString();
+        if (!dark.isEmpty() && prefersDark())
+            return { dark, position, true };
+        return { theme.value(QStringLiteral("WallPaper[%1]").arg(name)).toString(), position };
     }
     const std::unique_ptr<KConfig> settings = openSettings(DefaultSettingsPath);
     const KConfigGroup group = settings->group("background").group(name);
@@ -85,13 +89,24 @@ int wallpaperInterval(bool greeter)
     return seconds > 0 ? seconds : DefaultInterval;
 }
 
+QString darkWallpaper()
+{
+    const QString dark = VokSettings(VokPathFactory::getVokThemeFile())
+                             .value(QStringLiteral("WallPaperDark"))
+                             .toString();
+    // The portal is asked only by a theme that has a dark wallpaper.
+    return !dark.isEmpty() && prefersDark() ? dark : QString();
+}
+
 QString configuredWallpaper(bool greeter)
 {
     if (greeter)
         return openSettings(DefaultSettingsPath)->group("background").readEntry("path", QString());
-    return VokSettings(VokPathFactory::getVokThemeFile())
-        .value(QStringLiteral("WallPaper"))
-        .toString();
+    const QString dark = darkWallpaper();
+    return !dark.isEmpty() ? dark
+                           : VokSettings(VokPathFactory::getVokThemeFile())
+                                 .value(QStringLiteral("WallPaper"))
+                                 .toString();
 }
 
 } // namespace Config

@@ -29,6 +29,7 @@ inline constexpr QLatin1String ImageColorOverlay = latin1(Keys::ImageColorOverla
 inline constexpr QLatin1String ImagePrimaryColor = latin1(Keys::ImagePrimaryColor);
 inline constexpr QLatin1String ImageDevicePixelRatio = latin1(Keys::ImageDevicePixelRatio);
 inline constexpr QLatin1String ImageDesktop = latin1(Keys::ImageDesktop);
+inline constexpr QLatin1String ImageColorScheme = latin1(Keys::ImageColorScheme);
 inline constexpr QLatin1String LogoPath = latin1(Keys::LogoPath);
 inline constexpr QLatin1String LogoScreen = latin1(Keys::LogoScreen);
 inline constexpr QLatin1String LogoPosition = latin1(Keys::LogoPosition);
