@@ -27,6 +27,7 @@ private slots:
     void init();
     void twoScreensOfDifferentRatios();
     void readmeExample();
+    void crossFade();
 };
 
 namespace {
@@ -180,6 +181,43 @@ void TestQml::readmeExample()
     QVERIFY(shows(server, 0,
         readLookup(VokImage::Screen(QRect(0, 0, 1024, 640), 1), Lookup::Background, Lookup::Desktop)
             .image));
+}
+
+// A new picture fades in over the old one for fadeDuration ms, then shows exactly as itself.
+void TestQml::crossFade()
+{
+    QVERIFY(writeTheme("WallPaper=#cc0000\n"));
+    const QString file = QStringLiteral("/tmp/fade.qml");
+    QVERIFY(writeAll(file,
+        "import QtQuick 2.15\nimport VokImage 1.0\n"
+        "Background {\n    fadeDuration: 3000\n"
+        "    onStatusChanged: if (status === Background.Ready) console.log(\"shown\")\n}\n"));
+    const XServer server(QSize(320, 200));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    Scene scene(server, { QStringLiteral("--fullscreen"), file }, QString());
+    QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("shown"))).isEmpty(),
+        scene.output().constData());
+    const auto picture = [] {
+        return readLookup(
+            VokImage::Screen(QRect(0, 0, 320, 200), 1), Lookup::Background, Lookup::Desktop)
+            .image;
+    };
+    QVERIFY(shows(server, 0, picture()));
+
+    scene.clearOutput();
+    QVERIFY(writeTheme("WallPaper=#0000cc\n"));
+    QVERIFY2(!scene.waitFor(QRegularExpression(QStringLiteral("shown"))).isEmpty(),
+        scene.output().constData());
+    // Frames between the two pictures while it runs.
+    bool between = false;
+    for (int i = 0; i < 30 && !between; ++i) {
+        const QColor seen = server.rootImage(0).pixelColor(160, 100);
+        between = seen.red() > 30 && seen.blue() > 30;
+        QTest::qWait(100);
+    }
+    QVERIFY(between);
+    // Then the new picture exactly.
+    QVERIFY(shows(server, 0, picture()));
 }
 
 QTEST_MAIN(TestQml)

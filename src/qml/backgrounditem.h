@@ -9,6 +9,9 @@
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QQuickItem>
+#include <QSGImageNode>
+#include <QSGOpacityNode>
+#include <QVariantAnimation>
 
 class QScreen;
 
@@ -25,6 +28,7 @@ class BackgroundItem : public QQuickItem
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
     Q_PROPERTY(QRect screenGeometry READ screenGeometry NOTIFY statusChanged)
     Q_PROPERTY(qreal devicePixelRatio READ devicePixelRatio NOTIFY statusChanged)
+    Q_PROPERTY(int fadeDuration READ fadeDuration WRITE setFadeDuration NOTIFY fadeDurationChanged)
 
 public:
     enum Status { Null, Loading, Ready, Error };
@@ -37,10 +41,14 @@ public:
     Status status() const { return m_status; }
     QRect screenGeometry() const { return m_screen; }
     qreal devicePixelRatio() const { return m_ratio; }
+    /// Milliseconds a new picture takes to fade in over the old one; 0 for a cut.
+    int fadeDuration() const { return m_fadeDuration; }
+    void setFadeDuration(int milliseconds);
 
 Q_SIGNALS:
     void greeterChanged();
     void statusChanged();
+    void fadeDurationChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *node, UpdatePaintNodeData *) override;
@@ -50,6 +58,7 @@ private:
     void followScreen();
     void reload();
     void setStatus(Status status);
+    void show(const QImage &image);
 
     BackgroundWatcher m_watcher;
     QFutureWatcher<Lookup> m_request;
@@ -59,6 +68,15 @@ private:
     QImage m_image;
     bool m_imageChanged = false;
     Status m_status = Null;
+    int m_fadeDuration = 400;
+    // How far the new picture has faded in, 0 to 1; the old one is drawn under it until 1.
+    QVariantAnimation m_fade;
+    qreal m_progress = 1;
+    bool m_fading = false;
+    // The scene graph's nodes, used on the render thread while the item is synchronised.
+    QSGImageNode *m_oldNode = nullptr;
+    QSGImageNode *m_newNode = nullptr;
+    QSGOpacityNode *m_newOpacity = nullptr;
 };
 
 } // namespace VokImage
