@@ -287,29 +287,14 @@ PropertyMap getWallpaperProperties(const QRect &screen)
     return wallpaperProperties(screen, false);
 }
 
-PropertyMap getLogoProperties(const QRect &screen)
-{
-    return logoProperties(screen, false);
-}
-
-Image getWallpaper(const QRect &screen)
-{
-    return layerImage(screen, Lookup::Wallpaper, false);
-}
-
-Image getLogo(const QRect &screen)
-{
-    return layerImage(screen, Lookup::Logo, false);
-}
-
-Image getBackground(const QRect &screen)
-{
-    return layerImage(screen, Lookup::Background, false);
-}
-
 PropertyMap getWallpaperOrvProperties(const QRect &screen)
 {
     return wallpaperProperties(screen, true);
+}
+
+PropertyMap getLogoProperties(const QRect &screen)
+{
+    return logoProperties(screen, false);
 }
 
 PropertyMap getLogoOrvProperties(const QRect &screen)
@@ -317,14 +302,29 @@ PropertyMap getLogoOrvProperties(const QRect &screen)
     return logoProperties(screen, true);
 }
 
+Image getWallpaper(const QRect &screen)
+{
+    return layerImage(screen, Lookup::Wallpaper, false);
+}
+
 Image getOrvWallpaper(const QRect &screen)
 {
     return layerImage(screen, Lookup::Wallpaper, true);
 }
 
+Image getLogo(const QRect &screen)
+{
+    return layerImage(screen, Lookup::Logo, false);
+}
+
 Image getOrvLogo(const QRect &screen)
 {
     return layerImage(screen, Lookup::Logo, true);
+}
+
+Image getBackground(const QRect &screen)
+{
+    return layerImage(screen, Lookup::Background, false);
 }
 
 Image getOrvBackground(const QRect &screen)
