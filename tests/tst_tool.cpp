@@ -103,6 +103,7 @@ private Q_SLOTS:
     void applyWithoutSharedMemory();
     void applyMonitors();
     void daemon();
+    void daemonFades();
 };
 
 void TestTool::init()
@@ -732,6 +733,48 @@ void TestTool::applyMonitors()
     const Result apart = tool({ QStringLiteral("apply") }, twins.name());
     QCOMPARE(apart.code, 0);
     QVERIFY2(!apart.out.contains("the picture of"), apart.out.constData());
+}
+
+// A running apply cross-fades a changed picture in, composed in the server: frames between the
+// two pictures while it runs, then exactly the new one. --fade is checked before any work.
+void TestTool::daemonFades()
+{
+    for (const char *bad : { "-1", "10001", "soon" }) {
+        const Result result = tool({ QStringLiteral("apply"), QStringLiteral("--fade"),
+            QString::fromLatin1(bad), QStringLiteral("--screen"), QStringLiteral("64x48") });
+        QCOMPARE(result.code, 2);
+        QVERIFY2(result.err.contains("--fade takes milliseconds"), result.err.constData());
+    }
+    const XServer server(QSize(320, 200));
+    QVERIFY2(server.display(), "Xvfb did not start");
+    QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\n"));
+    QProcess process;
+    process.setProcessEnvironment(environment(server.name()));
+    process.start(QStringLiteral(VOKIMAGE_TOOL),
+        { QStringLiteral("apply"), QStringLiteral("--daemon"), QStringLiteral("--fade"),
+            QStringLiteral("2500") });
+    QByteArray output;
+    for (int i = 0; i < 150 && !output.contains("watching"); ++i) {
+        process.waitForReadyRead(100);
+        output += process.readAllStandardOutput();
+    }
+    QVERIFY2(output.contains("watching"), output.constData());
+    // The first picture comes at once.
+    QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0));
+
+    QVERIFY(writeConfig(Theme, "WallPaper=#0000cc\n"));
+    bool between = false;
+    for (int i = 0; i < 60 && !between; ++i) {
+        const QColor seen = server.rootImage().pixelColor(160, 100);
+        between = seen.red() > 30 && seen.blue() > 30;
+        QTest::qWait(50);
+    }
+    QVERIFY(between);
+    QTRY_COMPARE_WITH_TIMEOUT(server.rootImage().pixelColor(160, 100), QColor(0, 0, 0xcc), 10000);
+    QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
 }
 
 // --daemon applies again after a theme change and after a monitor change, and stops on

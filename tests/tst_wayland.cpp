@@ -291,7 +291,7 @@ void TestWayland::outputsShowTheirBackgrounds()
         QStringLiteral("scale"), QStringLiteral("2") }));
     QCOMPARE(sway.outputs().size(), 2);
 
-    Apply apply({}, sway.session());
+    Apply apply({ QStringLiteral("--fade"), QStringLiteral("2500") }, sway.session());
     QVERIFY(apply.process().waitForStarted());
     QStringList wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
@@ -329,6 +329,20 @@ void TestWayland::outputsShowTheirBackgrounds()
 
     const QImage before = shown(sway, QStringLiteral("HEADLESS-1"));
     QVERIFY(writeTheme(Alice, "WallPaper=#2a7f3f\n"));
+    // The new picture fades in: frames between the two while it runs.
+    const QColor was(before.pixel(5, 5)), next(0x2a, 0x7f, 0x3f);
+    const auto near = [](const QColor &a, const QColor &b) {
+        return qAbs(a.red() - b.red()) <= 2 && qAbs(a.green() - b.green()) <= 2
+            && qAbs(a.blue() - b.blue()) <= 2;
+    };
+    bool between = false;
+    QElapsedTimer fading;
+    fading.start();
+    while (!between && fading.elapsed() < 5000) {
+        const QColor seen(shown(sway, QStringLiteral("HEADLESS-1")).pixel(5, 5));
+        between = !near(seen, was) && !near(seen, next);
+    }
+    QVERIFY(between);
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     const QImage after = shown(sway, QStringLiteral("HEADLESS-1"));

@@ -77,9 +77,9 @@ std::vector<int> samePictures(
     return same;
 }
 
-// Renders the backgrounds of @p monitors and sets them as the root window's. False when
-// no background could be produced or the root window could not be set.
-bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
+// Renders the backgrounds of @p monitors and sets them as the root window's, faded in over
+// @p fadeMs. False when no background could be produced or the root window could not be set.
+bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter, int fadeMs)
 {
     QList<X11::Placed> pictures;
     // Span covers the monitors' union; each monitor's name selects a picture of its own.
@@ -136,7 +136,7 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter)
     if (drawn == 0)
         return false;
     QString error;
-    const bool set = X11::setRootBackground(pictures, &error);
+    const bool set = X11::setRootBackground(pictures, &error, fadeMs);
     // The pictures were stored while they went to the server.
     Cache::waitForStores();
     if (!set) {
@@ -321,7 +321,7 @@ bool runningAlready(const SoleApply &sole)
     return true;
 }
 
-int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool greeter)
+int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool greeter, int fadeMs)
 {
     const QuitOnSignals quit;
     if (!quit.isActive()) {
@@ -352,7 +352,7 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
         const QList<X11::Monitor> monitors
             = checkedMonitors(connection, monitorsFor(connection, screens));
         if (!monitors.isEmpty())
-            applyOnce(monitors, greeter);
+            applyOnce(monitors, greeter, fadeMs);
     });
     const auto schedule = [&debounce] { debounce.start(); };
     QObject::connect(&watcher, &BackgroundWatcher::changed, [&backgroundChanged, schedule] {
@@ -384,7 +384,7 @@ int runDaemon(X11::Connection &connection, const QList<QRect> &screens, bool gre
 #ifdef VOKIMAGE_WITH_WAYLAND
 // Shows each output's background on a background-layer surface, and follows outputs that
 // come, go or change and the configuration, until a signal or the compositor ends it.
-int runWayland(bool greeter)
+int runWayland(bool greeter, int fadeMs)
 {
     const SoleApply sole(true);
     if (runningAlready(sole))
@@ -437,7 +437,8 @@ int runWayland(bool greeter)
                 err().flush();
                 continue;
             }
-            surface->showPicture(output, rendered.record.image);
+            // A new surface shows its first picture at once.
+            surface->showPicture(output, rendered.record.image, fadeMs);
             printResult(QStringLiteral("wayland:") + output.name(), output.geometry(), rendered,
                 true, greeter);
             out().flush();
@@ -484,7 +485,7 @@ int runWayland(bool greeter)
 }
 #else
 // Without the Wayland side the platform is never Wayland: main() refused the session first.
-int runWayland(bool)
+int runWayland(bool, int)
 {
     return Failure;
 }
@@ -493,6 +494,9 @@ int runWayland(bool)
 } // namespace
 
 namespace {
+
+// Milliseconds a running apply takes to cross-fade a changed picture in.
+constexpr int DefaultFadeMs = 300;
 
 // The apply command's line and its options.
 struct ApplyLine
@@ -511,14 +515,31 @@ struct ApplyLine
     const QCommandLineOption wayland { QStringLiteral("wayland"),
         QStringLiteral("Use the Wayland compositor: a background-layer surface on each output, "
                        "kept until SIGTERM or SIGINT (apply stays running, as --daemon).") };
+    const QCommandLineOption fade { QStringLiteral("fade"),
+        QStringLiteral("Cross-fade a changed picture in over MS milliseconds (0 to 10000; 0 is "
+                       "a cut). By default a running apply (--daemon, Wayland) fades over %1 "
+                       "ms and a one-shot apply cuts; a first picture always appears at once.")
+            .arg(DefaultFadeMs),
+        QStringLiteral("MS") };
+    int fadeMs = 0;
 
     // Parses @p arguments and checks what needs no display: -1 to go on, else the exit code.
     int parse(const QStringList &arguments, bool onWayland)
     {
-        const int code
-            = line.parse(arguments, { greeterOption(), screenOption(), daemon, x11, wayland });
+        const int code = line.parse(
+            arguments, { greeterOption(), screenOption(), daemon, x11, wayland, fade });
         if (code >= 0)
             return code;
+        const bool running = onWayland || line.isSet(daemon) || line.isSet(wayland);
+        fadeMs = running ? DefaultFadeMs : 0;
+        if (line.isSet(fade)) {
+            bool number = false;
+            fadeMs = line.value(fade).toInt(&number);
+            if (!number || fadeMs < 0 || fadeMs > 10000)
+                return line.usageError(QStringLiteral("--fade takes milliseconds from 0 to 10000, "
+                                                      "not \"%1\"")
+                                           .arg(line.value(fade)));
+        }
         if (line.isSet(x11) && line.isSet(wayland))
             return line.usageError(QStringLiteral("give --x11 or --wayland, not both"));
         if (onWayland && line.isSet(screenOption()))
@@ -547,7 +568,7 @@ int applyCommand(const QStringList &arguments)
     // A picture is shown first and stored while it goes to the screen.
     Cache::setStoreInBackground(true);
     if (onWayland)
-        return runWayland(line.isSet(greeterOption()));
+        return runWayland(line.isSet(greeterOption()), apply.fadeMs);
     QList<QRect> screens;
     int error = 0;
     if (line.isSet(screenOption()) && !parseScreens(line, 1, &screens, &error))
@@ -580,10 +601,10 @@ int applyCommand(const QStringList &arguments)
         if (runningAlready(*sole))
             return Success;
     }
-    const bool ok = applyOnce(monitors, greeter);
+    const bool ok = applyOnce(monitors, greeter, line.isSet(apply.daemon) ? 0 : apply.fadeMs);
     if (!line.isSet(apply.daemon))
         return ok ? Success : Failure;
-    return runDaemon(connection, screens, greeter);
+    return runDaemon(connection, screens, greeter, apply.fadeMs);
 }
 
 } // namespace Tool

@@ -81,6 +81,16 @@ void prepare()
 
 Surface::Surface(QScreen *screen)
 {
+    QObject::connect(
+        &m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &share) {
+            m_share = share.toReal();
+            update();
+        });
+    QObject::connect(&m_fade, &QVariantAnimation::finished, this, [this] {
+        m_previous = QImage();
+        m_share = 1;
+        update();
+    });
     setFlags(Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setScreen(screen);
     setGeometry(screen->geometry());
@@ -95,11 +105,23 @@ Surface::Surface(QScreen *screen)
     layer->setDesiredOutput(screen);
 }
 
-void Surface::showPicture(const VokImage::Screen &output, const QImage &picture)
+void Surface::showPicture(const VokImage::Screen &output, const QImage &picture, int fadeMs)
 {
+    // A picture of the same size fades in over the one shown; the old one goes once it is in.
+    const bool fade = fadeMs > 0 && isVisible() && !m_picture.isNull()
+        && m_picture.size() == picture.size() && m_output == output;
+    m_fade.stop();
+    m_previous = fade ? m_picture : QImage();
     m_output = output;
     m_picture = picture;
     m_picture.setDevicePixelRatio(output.devicePixelRatio());
+    m_share = fade ? 0 : 1;
+    if (fade) {
+        m_fade.setStartValue(0.0);
+        m_fade.setEndValue(1.0);
+        m_fade.setDuration(fadeMs);
+        m_fade.start();
+    }
     if (!isVisible())
         show();
     update();
@@ -123,8 +145,13 @@ void Surface::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(QRect(QPoint(0, 0), size()), Qt::black);
-    // The picture has the output's ratio: drawn at the origin, one picture pixel per buffer
-    // pixel.
+    // The pictures have the output's ratio: drawn at the origin, one picture pixel per buffer
+    // pixel; during a fade the new one over the old at its share.
+    if (!m_previous.isNull()) {
+        painter.drawImage(QPoint(0, 0), m_previous);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setOpacity(m_share);
+    }
     painter.drawImage(QPoint(0, 0), m_picture);
 }
 

@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QRasterWindow>
+#include <QVariantAnimation>
 
 class QScreen;
 
@@ -39,8 +40,9 @@ public:
 
     /// The output the picture shown was made for.
     const VokImage::Screen &output() const { return m_output; }
-    /// Shows @p picture, made for @p output.
-    void showPicture(const VokImage::Screen &output, const QImage &picture);
+    /// Shows @p picture, made for @p output, cross-faded in over @p fadeMs over the picture
+    /// shown (at once when there is none).
+    void showPicture(const VokImage::Screen &output, const QImage &picture, int fadeMs);
 
 protected:
     /// A size beyond the render limits (an output scaled far down) hides the surface before Qt
@@ -51,6 +53,10 @@ protected:
 private:
     VokImage::Screen m_output;
     QImage m_picture;
+    // The picture faded out, kept only while a fade runs, and how far the new one is in.
+    QImage m_previous;
+    QVariantAnimation m_fade;
+    qreal m_share = 1;
 };
 #endif
 

@@ -6,14 +6,17 @@
 #include "png/png_p.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QRegion>
+#include <QThread>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/Xrender.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -394,7 +397,69 @@ void putPictures(Display *display, Drawable drawable, GC gc, Visual *visual, int
 
 } // namespace
 
-bool setRootBackground(const QList<Placed> &pictures, QString *error)
+namespace {
+
+// True when @p pixmap exists with @p size and @p depth.
+bool pixmapFits(Display *display, Pixmap pixmap, const QSize &size, int depth)
+{
+    Window root;
+    int x, y;
+    unsigned width = 0, height = 0, border, bits = 0;
+    XSync(display, False);
+    XErrorHandler handler = XSetErrorHandler(ignoreErrors);
+    const Status found
+        = XGetGeometry(display, pixmap, &root, &x, &y, &width, &height, &border, &bits);
+    XSync(display, False);
+    XSetErrorHandler(handler);
+    return found && int(width) == size.width() && int(height) == size.height()
+        && int(bits) == depth;
+}
+
+// Shows @p to fading in over @p from on @p root for @p ms: each frame is composed in the server
+// into a pixmap of its own, the root's background meanwhile. False without XRender.
+bool crossFade(Display *display, Window root, Visual *visual, int depth, Pixmap from, Pixmap to,
+    const QSize &size, int ms)
+{
+    int eventBase = 0, errorBase = 0;
+    XRenderPictFormat *format = XRenderQueryExtension(display, &eventBase, &errorBase)
+        ? XRenderFindVisualFormat(display, visual)
+        : nullptr;
+    if (!format)
+        return false;
+    const auto width = unsigned(size.width()), height = unsigned(size.height());
+    const Pixmap frame = XCreatePixmap(display, root, width, height, unsigned(depth));
+    const Picture old = XRenderCreatePicture(display, from, format, 0, nullptr);
+    const Picture fresh = XRenderCreatePicture(display, to, format, 0, nullptr);
+    const Picture target = XRenderCreatePicture(display, frame, format, 0, nullptr);
+    XSetWindowBackgroundPixmap(display, root, frame);
+    constexpr int FrameMs = 16;
+    QElapsedTimer timer;
+    timer.start();
+    for (qint64 elapsed = 0;; elapsed = timer.elapsed()) {
+        const double share = qMin(1.0, double(elapsed) / ms);
+        XRenderComposite(display, PictOpSrc, old, None, target, 0, 0, 0, 0, 0, 0, width, height);
+        XRenderColor alpha { 0, 0, 0, quint16(qRound(share * 0xffff)) };
+        const Picture mask = XRenderCreateSolidFill(display, &alpha);
+        XRenderComposite(display, PictOpOver, fresh, mask, target, 0, 0, 0, 0, 0, 0, width, height);
+        XRenderFreePicture(display, mask);
+        XClearWindow(display, root);
+        XSync(display, False);
+        if (share >= 1)
+            break;
+        const qint64 next = (elapsed / FrameMs + 1) * FrameMs;
+        QThread::msleep(qMax<qint64>(1, next - timer.elapsed()));
+    }
+    XRenderFreePicture(display, target);
+    XRenderFreePicture(display, fresh);
+    XRenderFreePicture(display, old);
+    XSetWindowBackgroundPixmap(display, root, to);
+    XFreePixmap(display, frame);
+    return true;
+}
+
+} // namespace
+
+bool setRootBackground(const QList<Placed> &pictures, QString *error, int fadeMs)
 {
     // A connection of its own: closed with RetainPermanent, its pixmap outlives this process.
     Display *display = XOpenDisplay(nullptr);
@@ -428,6 +493,12 @@ bool setRootBackground(const QList<Placed> &pictures, QString *error)
 
     const Atom rootPixmap = XInternAtom(display, "_XROOTPMAP_ID", False);
     const Atom setRootPixmap = XInternAtom(display, "ESETROOT_PMAP_ID", False);
+    // The picture shown fades into the new one before its client goes.
+    if (fadeMs > 0) {
+        const Pixmap shown = pixmapProperty(display, root, rootPixmap);
+        if (shown != None && pixmapFits(display, shown, size, depth))
+            crossFade(display, root, visual, depth, shown, pixmap, size, fadeMs);
+    }
     // The previous setter's pixmap: when both properties name it, its client was kept only to
     // hold it, and killing that client frees it.
     XGrabServer(display);

@@ -67,10 +67,12 @@ struct Placed
  * Makes @p pictures, in order (a later one over an earlier one), the root window's background:
  * a pixmap of the root's size, depth and visual that outlives this process, black where no
  * picture lies, published as _XROOTPMAP_ID and ESETROOT_PMAP_ID. Each picture goes to the
- * server from its own memory, without a root-sized copy. The resources of the previous such
+ * server from its own memory, without a root-sized copy. With @p fadeMs above 0 and a previous
+ * background of the same size, the new one fades in over it for that long, each frame composed
+ * in the server (XRender); then it shows exactly as itself. The resources of the previous such
  * pixmap are freed. False, with @p error, when it fails.
  */
-bool setRootBackground(const QList<Placed> &pictures, QString *error);
+bool setRootBackground(const QList<Placed> &pictures, QString *error, int fadeMs = 0);
 
 } // namespace X11
 } // namespace Tool
