@@ -593,12 +593,20 @@ void TestTool::applyOneScreen()
     QVERIFY(!server.exists(first));
     QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
 
-    // A monitor without a picture says why, in one line, before the tool's own.
+    // A monitor without a picture says why, in one line of what the user configured.
     QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
     result = tool({ QStringLiteral("apply") }, server.name());
     QCOMPARE(result.code, 1);
-    QVERIFY(result.err.startsWith("RenderImage::render() path is empty or file not exists\n"
-                                  "vokimage: no background could be produced for "));
+    QVERIFY2(result.err.startsWith("vokimage: no background could be produced for ")
+            && result.err.endsWith(" 800x600+0+0: wallpaper /tmp/missing.jpg: missing\n")
+            && result.err.count('\n') == 1,
+        result.err.constData());
+    const QString empty = QStringLiteral("/tmp/walls");
+    QVERIFY(QDir().mkpath(empty));
+    QVERIFY(writeConfig(Theme, "WallPaper=" + empty.toUtf8() + "\n"));
+    result = tool({ QStringLiteral("apply") }, server.name());
+    QVERIFY2(result.err.endsWith(": wallpaper folder /tmp/walls: holds no picture\n"),
+        result.err.constData());
     QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
 
     // Without --screen, background renders each monitor of the display.

@@ -124,9 +124,8 @@ bool applyOnce(const QList<X11::Monitor> &monitors, bool greeter, int fadeMs)
         const Rendered &rendered = results[size_t(i)];
         const bool failed = rendered.record.image.isNull();
         if (failed) {
-            releaseMessage(rendered.error);
             err() << "vokimage: no background could be produced for " << monitor.name << " "
-                  << geometryText(monitor.rect) << "\n";
+                  << geometryText(monitor.rect) << ": " << rendered.error << "\n";
             continue;
         }
         pictures.append({ monitor.rect.topLeft(), rendered.record.image });
@@ -429,11 +428,12 @@ int runWayland(bool greeter, int fadeMs)
             const Rendered rendered
                 = renderScreen(lookupOf(QStringLiteral("background"), output, greeter));
             const bool failed = rendered.record.image.isNull();
-            releaseMessages(failed);
+            // The library's lines are held: the reason says what is wrong.
+            releaseMessages(false);
             setHoldMessages(false);
             if (failed) {
                 err() << "vokimage: no background could be produced for " << output.name() << " "
-                      << geometryText(output.geometry()) << "\n";
+                      << geometryText(output.geometry()) << ": " << rendered.error << "\n";
                 err().flush();
                 continue;
             }

@@ -129,12 +129,6 @@ void releaseMessages(bool failed)
     held().clear();
 }
 
-void releaseMessage(const QString &text)
-{
-    if (verbosity == Verbosity::Normal && holding && !text.isEmpty())
-        printMessage(text);
-}
-
 QStringList heldMessages()
 {
     QStringList texts;

@@ -42,9 +42,8 @@ void setHoldMessages(bool hold);
 /// The held messages, without printing them.
 QStringList heldMessages();
 
-/// Messages are held on the main thread; those of the library's workers are dropped while held
-/// (a request's result tells why it failed), and releaseMessage() prints such a reason.
-void releaseMessage(const QString &text);
+/// Messages are held on the main thread; those of the library's workers are dropped while held:
+/// a request's result tells why it failed.
 
 /// One command's command line: its options, its help and its usage errors.
 class CommandLine

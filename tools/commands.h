@@ -38,7 +38,7 @@ struct Rendered
     VokImage::Image record;
     VokImage::Cache::Origin origin = VokImage::Cache::Origin::None;
     qint64 milliseconds = 0;
-    /// Why there is no picture.
+    /// Why there is no picture, in words a user can act on.
     QString error;
 };
 

@@ -32,9 +32,34 @@ Screen screenOf(const QRect &geometry, qreal ratio, const QRect &desktop, const 
     return screen;
 }
 
+namespace {
+
+// Why @p lookup gave no picture, said of what the user configured: the wallpaper or the folder
+// named and what is wrong with it; else the library's own message.
+QString reasonOf(const Lookup &lookup)
+{
+    if (lookup.error() != Lookup::PictureError || lookup.layer() == Lookup::Logo)
+        return lookup.errorString();
+    const WallpaperFolder folder(lookup.side() == Lookup::Greeter);
+    if (!folder.isNull() && folder.pictures().isEmpty())
+        return QStringLiteral("wallpaper folder %1: holds no picture").arg(folder.path());
+    const QString path = lookup.properties().value(PropertyKey::ImagePath).value<File>().path;
+    if (path.isEmpty() || path.startsWith(QLatin1Char('#')))
+        return lookup.errorString();
+    if (!QFileInfo::exists(path))
+        return QStringLiteral("wallpaper %1: missing").arg(path);
+    const PictureInfo info = inspectPicture(path);
+    return info.usable ? lookup.errorString()
+                       : QStringLiteral("wallpaper %1: %2").arg(path, info.problem);
+}
+
+} // namespace
+
 Rendered renderedOf(const Lookup &lookup, qint64 milliseconds)
 {
-    return { lookup.image(), lookup.origin(), milliseconds, lookup.errorString() };
+    const Image record = lookup.image();
+    return { record, lookup.origin(), milliseconds,
+        record.image.isNull() ? reasonOf(lookup) : QString() };
 }
 
 Rendered renderScreen(Lookup lookup)
