@@ -4,6 +4,7 @@
 #include "testutil.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -208,4 +209,61 @@ bool freshSession()
         qunsetenv(name);
     QFile::remove(TestPaths::DmSettings);
     return true;
+}
+
+bool waitForLine(QProcess &process, const QByteArray &line)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 20000) {
+        while (process.canReadLine())
+            if (process.readLine().trimmed() == line)
+                return true;
+        if (!process.waitForReadyRead(1000) && process.state() != QProcess::Running)
+            return false;
+    }
+    return false;
+}
+
+SettingsPortal::SettingsPortal() = default;
+
+SettingsPortal::~SettingsPortal()
+{
+    m_portal.closeWriteChannel();
+    if (!m_portal.waitForFinished(5000))
+        m_portal.kill();
+    m_bus.terminate();
+    if (!m_bus.waitForFinished(5000))
+        m_bus.kill();
+    m_portal.waitForFinished(1000);
+    m_bus.waitForFinished(1000);
+}
+
+bool SettingsPortal::start(uint scheme)
+{
+    m_bus.start(QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--print-address") });
+    if (!m_bus.waitForReadyRead(10000))
+        return false;
+    m_address = QString::fromLatin1(m_bus.readLine().trimmed());
+    if (m_address.isEmpty())
+        return false;
+    m_portal.setProcessEnvironment(environment());
+    m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_portal.start(QStringLiteral(VOK_TEST_PORTAL), { QString::number(scheme) });
+    return waitForLine(m_portal, "ready");
+}
+
+bool SettingsPortal::set(uint scheme)
+{
+    m_portal.write(QByteArray::number(scheme) + '\n');
+    return m_portal.waitForBytesWritten(10000);
+}
+
+QProcessEnvironment SettingsPortal::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+    return environment;
 }

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QMap>
 #include <QPair>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -114,3 +115,29 @@ inline VokImage::Screen namedScreen(
     screen.setName(name);
     return screen;
 }
+
+// Reads lines of @p process until one is @p line; false after 20 s or at its end.
+bool waitForLine(QProcess &process, const QByteArray &line);
+
+// A private session bus (dbus-daemon) with the tests' settings portal on it, both ended with
+// the object.
+class SettingsPortal
+{
+public:
+    SettingsPortal();
+    ~SettingsPortal();
+    SettingsPortal(const SettingsPortal &) = delete;
+    SettingsPortal &operator=(const SettingsPortal &) = delete;
+
+    // Starts the bus and the portal, its color-scheme at @p scheme; false when either fails.
+    bool start(uint scheme);
+    // Sets the color-scheme, with the portal's change signal.
+    bool set(uint scheme);
+    // The environment of a process on the bus.
+    QProcessEnvironment environment() const;
+
+private:
+    QProcess m_bus;
+    QProcess m_portal;
+    QString m_address;
+};

@@ -5,8 +5,6 @@
 
 #include <vokimage/vokimage.h>
 
-#include <QDBusConnection>
-#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +13,6 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -520,63 +517,6 @@ void TestAsync::watcherOfTheGreeter()
 
 namespace {
 
-// A settings portal on the session bus: its color-scheme starts at the value given and becomes
-// each number read from standard input, with the portal's change signal.
-class Portal : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
-
-public:
-    explicit Portal(uint scheme)
-        : m_scheme(scheme)
-    { }
-
-    void set(uint scheme)
-    {
-        m_scheme = scheme;
-        Q_EMIT SettingChanged(QStringLiteral("org.freedesktop.appearance"),
-            QStringLiteral("color-scheme"), QDBusVariant(m_scheme));
-    }
-
-public Q_SLOTS:
-    QDBusVariant Read(const QString &group, const QString &key)
-    {
-        if (group == QLatin1String("org.freedesktop.appearance")
-            && key == QLatin1String("color-scheme"))
-            return QDBusVariant(QVariant::fromValue(QDBusVariant(m_scheme)));
-        return QDBusVariant(QString());
-    }
-
-Q_SIGNALS:
-    void SettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
-
-private:
-    uint m_scheme;
-};
-
-int runPortal(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    Portal portal(QByteArray(argv[2]).toUInt());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
-            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-        || !bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")))
-        return 1;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&portal, &app] {
-        char line[16] = {};
-        if (::read(STDIN_FILENO, line, sizeof line - 1) <= 0)
-            app.quit();
-        else
-            portal.set(QByteArray(line).trimmed().toUInt());
-    });
-    printf("ready\n");
-    fflush(stdout);
-    return app.exec();
-}
-
 // With the portal preferring dark: the theme's dark wallpaper, named in the map; then, told
 // by the watcher, the light one once the portal prefers light.
 int followScheme(int argc, char **argv)
@@ -603,21 +543,6 @@ int followScheme(int argc, char **argv)
     return getBackground(TestScreen).image.pixelColor(10, 10) == QColor(Qt::red) ? 0 : 6;
 }
 
-// Reads lines of @p process until one is @p line; false after 20 s or at its end.
-bool waitForLine(QProcess &process, const QByteArray &line)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 20000) {
-        while (process.canReadLine())
-            if (process.readLine().trimmed() == line)
-                return true;
-        if (!process.waitForReadyRead(1000) && process.state() != QProcess::Running)
-            return false;
-    }
-    return false;
-}
-
 } // namespace
 
 // WallPaperDark while the settings portal prefers dark, followed as the user switches; without
@@ -628,45 +553,24 @@ void TestAsync::darkWallpaper()
     PropertyMap map = getWallpaperProperties(TestScreen);
     QCOMPARE(map.value(QLatin1String(Keys::ImagePath)).value<File>().path, Red);
     QVERIFY(!map.contains(QLatin1String(Keys::ImageColorScheme)));
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed");
 
-    QProcess bus;
-    bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address") });
-    QVERIFY(bus.waitForReadyRead(10000));
-    const QByteArray address = bus.readLine().trimmed();
-    QVERIFY(!address.isEmpty());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address));
-    QProcess portal, session;
-    portal.setProcessEnvironment(environment);
-    session.setProcessEnvironment(environment);
+    SettingsPortal portal;
+    QVERIFY2(portal.start(1), "no private session bus with a settings portal");
+    QProcess session;
+    session.setProcessEnvironment(portal.environment());
     session.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    portal.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--portal"), QStringLiteral("1") });
-    QVERIFY(waitForLine(portal, "ready"));
     session.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--follow-scheme") });
     QVERIFY2(waitForLine(session, "watching"), session.readAllStandardError().constData());
-    portal.write("2\n");
-    QVERIFY(portal.waitForBytesWritten(10000));
+    QVERIFY(portal.set(2));
     QVERIFY(session.waitForFinished(30000));
     QVERIFY2(session.exitCode() == 0,
         qPrintable(QString::number(session.exitCode()) + session.readAllStandardError()));
-    portal.closeWriteChannel();
-    QVERIFY(portal.waitForFinished(10000));
-    bus.terminate();
-    QVERIFY(bus.waitForFinished(10000));
 }
 
 int main(int argc, char **argv)
 {
     if (argc == 2 && qstrcmp(argv[1], "--after-application") == 0)
         return requestAfterApplication(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--portal") == 0)
-        return runPortal(argc, argv);
     if (argc == 2 && qstrcmp(argv[1], "--follow-scheme") == 0)
         return followScheme(argc, argv);
     QGuiApplication app(argc, argv);

@@ -783,6 +783,29 @@ void TestTool::daemonFades()
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
+
+    // The dark wallpaper while the settings portal prefers dark, followed as the user switches.
+    SettingsPortal portal;
+    QVERIFY2(portal.start(1), "no private session bus with a settings portal");
+    QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\nWallPaperDark=#00cc00\n"));
+    QProcessEnvironment session = environment(server.name());
+    session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+        portal.environment().value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
+    process.setProcessEnvironment(session);
+    process.start(QStringLiteral(VOKIMAGE_TOOL),
+        { QStringLiteral("apply"), QStringLiteral("--daemon"), QStringLiteral("--fade"),
+            QStringLiteral("0") });
+    output.clear();
+    for (int i = 0; i < 150 && !output.contains("watching"); ++i) {
+        process.waitForReadyRead(100);
+        output += process.readAllStandardOutput();
+    }
+    QVERIFY2(output.contains("watching"), output.constData());
+    QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0, 0xcc, 0));
+    QVERIFY(portal.set(2));
+    QTRY_COMPARE_WITH_TIMEOUT(server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0), 10000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
 }
 
 // --daemon applies again after a theme change and after a monitor change, and stops on
