@@ -921,9 +921,27 @@ void TestRender::pluginFormats()
         twice, read.scaled(twice.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation), &mean);
     QVERIFY2(mean < 1, qPrintable(QStringLiteral("%1 %2").arg(largest).arg(mean)));
 
-    // Beyond what is decoded whole, a picture of a plugin's format is refused unread.
     if (suffix != QLatin1String("webp"))
         return;
+    // A WebP keeps a phone photo's EXIF orientation: drawn upright, as the JPEG it came from.
+    const QString photo = QStringLiteral(VOK_SOURCE_DIR "/docs/samples/rotated-photo.jpg");
+    const QString turned = m_dir.filePath(QStringLiteral("turned.webp"));
+    QProcess keep;
+    keep.start(encoder.first(),
+        { QStringLiteral("-quiet"), QStringLiteral("-metadata"), QStringLiteral("exif"), photo,
+            QStringLiteral("-o"), turned });
+    QVERIFY(keep.waitForFinished(60000) && keep.exitCode() == 0);
+    const QRect upright(0, 0, 450, 300);
+    RenderEngine fromJpeg, fromWebp;
+    const QImage wanted
+        = fromJpeg.render(wallpaperMap(photo, upright, int(WallPaperPosition::Stretch))).toImage();
+    const QImage seen
+        = fromWebp.render(wallpaperMap(turned, upright, int(WallPaperPosition::Stretch))).toImage();
+    double meanDifference = 0;
+    largestChannelDifference(seen, wanted, &meanDifference);
+    QVERIFY2(meanDifference < 4, qPrintable(QString::number(meanDifference)));
+
+    // Beyond what is decoded whole, a picture of a plugin's format is refused unread.
     QImage flat(5000, 3500, QImage::Format_RGB32);
     flat.fill(Qt::darkCyan);
     QVERIFY(flat.save(input));

@@ -27,10 +27,89 @@
 
 namespace VokImage {
 
+namespace {
+
+quint32 exifNumber(const QByteArray &data, int at, int size, bool big)
+{
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value |= quint32(uchar(data[at + i])) << (8 * (big ? size - 1 - i : i));
+    return value;
+}
+
+// The orientation tag of the EXIF data @p exif (a TIFF structure, "Exif\0\0" before it or not)
+// as Qt's transformations; none when it has none or is damaged.
+QImageIOHandler::Transformations exifOrientation(QByteArray exif)
+{
+    if (exif.startsWith(QByteArray("Exif\0\0", 6)))
+        exif = exif.mid(6);
+    if (exif.size() < 8 || !(exif.startsWith("II*") || exif.startsWith(QByteArray("MM\0*", 4))))
+        return QImageIOHandler::TransformationNone;
+    const bool big = exif[0] == 'M';
+    const quint32 directory = exifNumber(exif, 4, 4, big);
+    if (directory > quint32(exif.size() - 2))
+        return QImageIOHandler::TransformationNone;
+    const int entries = int(exifNumber(exif, int(directory), 2, big));
+    for (int i = 0; i < entries; ++i) {
+        const qint64 at = qint64(directory) + 2 + qint64(i) * 12;
+        if (at + 12 > exif.size())
+            break;
+        if (exifNumber(exif, int(at), 2, big) != 0x0112)
+            continue;
+        // EXIF's eight orientations, in Qt's words.
+        static const QImageIOHandler::Transformations byTag[] = {
+            QImageIOHandler::TransformationNone,
+            QImageIOHandler::TransformationNone,
+            QImageIOHandler::TransformationMirror,
+            QImageIOHandler::TransformationRotate180,
+            QImageIOHandler::TransformationFlip,
+            QImageIOHandler::TransformationFlipAndRotate90,
+            QImageIOHandler::TransformationRotate90,
+            QImageIOHandler::TransformationMirrorAndRotate90,
+            QImageIOHandler::TransformationRotate270,
+        };
+        const quint32 tag = exifNumber(exif, int(at) + 8, 2, big);
+        return tag < 9 ? byTag[tag] : QImageIOHandler::TransformationNone;
+    }
+    return QImageIOHandler::TransformationNone;
+}
+
+// The orientation of a WebP's EXIF chunk; none for other pictures.
+QImageIOHandler::Transformations webpOrientation(const QByteArray &bytes)
+{
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WEBP")
+        return QImageIOHandler::TransformationNone;
+    qint64 at = 12;
+    while (at + 8 <= bytes.size()) {
+        const qint64 size = exifNumber(bytes, int(at) + 4, 4, false);
+        if (bytes.mid(int(at), 4) == "EXIF")
+            return exifOrientation(bytes.mid(int(at) + 8, int(qMin(size, bytes.size() - at - 8))));
+        at += 8 + size + (size & 1);
+    }
+    return QImageIOHandler::TransformationNone;
+}
+
+// @p image turned as @p transformation says, as Qt's readers turn a picture.
+QImage turnedUpright(const QImage &image, QImageIOHandler::Transformations transformation)
+{
+    if (transformation == QImageIOHandler::TransformationNone || image.isNull())
+        return image;
+    if (transformation == QImageIOHandler::TransformationRotate270)
+        return image.transformed(QTransform().rotate(270));
+    const QImage mirrored = image.mirrored(transformation & QImageIOHandler::TransformationMirror,
+        transformation & QImageIOHandler::TransformationFlip);
+    return transformation & QImageIOHandler::TransformationRotate90
+        ? mirrored.transformed(QTransform().rotate(90))
+        : mirrored;
+}
+
+} // namespace
+
 // A reader with the buffer it reads from; the reader goes first.
 struct ImageFile::Decoder
 {
     Decoder(const QByteArray &bytes, const QByteArray &format)
+        : exif(webpOrientation(bytes))
     {
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
@@ -40,9 +119,20 @@ struct ImageFile::Decoder
         reader.setAutoTransform(true);
     }
 
-    // True when the picture is shown turned a quarter: its stored width is its height.
-    bool turned() { return reader.transformation() & QImageIOHandler::TransformationRotate90; }
+    // How the picture is turned to be shown: as the reader says, or a WebP's EXIF tag, which
+    // Qt's reader leaves alone.
+    QImageIOHandler::Transformations transformation()
+    {
+        return exif != QImageIOHandler::TransformationNone ? exif : reader.transformation();
+    }
 
+    // True when the picture is shown turned a quarter: its stored width is its height.
+    bool turned() { return transformation() & QImageIOHandler::TransformationRotate90; }
+
+    // The picture read, turned upright.
+    QImage read() { return turnedUpright(reader.read(), exif); }
+
+    const QImageIOHandler::Transformations exif;
     QBuffer buffer;
     QImageReader reader;
 };
@@ -283,7 +373,7 @@ void ImageFile::readHeader() const
     const std::unique_ptr<Decoder> header = decoder();
     const QSize stored = header->reader.size();
     m_size = header->turned() ? stored.transposed() : stored;
-    m_upright = header->reader.transformation() == QImageIOHandler::TransformationNone;
+    m_upright = header->transformation() == QImageIOHandler::TransformationNone;
 }
 
 QSize ImageFile::size() const
@@ -322,7 +412,7 @@ QImage ImageFile::decode(const QSize &scaledSize) const
     // The decoder scales before it turns the picture upright.
     if (scaledSize.isValid())
         part->reader.setScaledSize(part->turned() ? scaledSize.transposed() : scaledSize);
-    return part->reader.read();
+    return part->read();
 }
 
 bool ImageFile::upright() const
@@ -352,7 +442,7 @@ QImage ImageFile::decodeRegion(const QRect &clip) const
         } else if (pictureFormat == "jpeg") {
             const std::unique_ptr<Decoder> region = decoder();
             region->reader.setClipRect(clip);
-            const QImage part = region->reader.read();
+            const QImage part = region->read();
             if (part.size() == clip.size())
                 return part;
         }
