@@ -51,21 +51,22 @@ class Scheme : public QObject
     Q_OBJECT
 
 public:
-    // The application's scheme, made on first use and owned by the application object; null
-    // without one (the bus wants it).
+    // The application's scheme, made on first use and deleted as the application object goes
+    // (on its thread, by a post routine); null without one (the bus wants it).
     static Scheme *instance()
     {
-        static std::mutex mutex;
-        static QPointer<Scheme> scheme;
-        const std::lock_guard<std::mutex> lock(mutex);
+        const std::lock_guard<std::mutex> lock(s_mutex);
         QCoreApplication *application = QCoreApplication::instance();
-        if (!scheme && application && !QCoreApplication::closingDown()) {
-            scheme = new Scheme;
+        if (!s_scheme && application && !QCoreApplication::closingDown()) {
+            s_scheme = new Scheme;
             // Its signals are told on the application's thread, which runs an event loop.
-            scheme->moveToThread(application->thread());
-            scheme->setParent(application);
+            s_scheme->moveToThread(application->thread());
+            qAddPostRoutine([] {
+                const std::lock_guard<std::mutex> lock(s_mutex);
+                delete s_scheme.data();
+            });
         }
-        return scheme;
+        return s_scheme;
     }
 
     bool prefersDark() const { return m_value == 1; }
@@ -102,7 +103,12 @@ private:
     }
 
     std::atomic<int> m_value { 0 };
+    static std::mutex s_mutex;
+    static QPointer<Scheme> s_scheme;
 };
+
+std::mutex Scheme::s_mutex;
+QPointer<Scheme> Scheme::s_scheme;
 
 } // namespace
 
