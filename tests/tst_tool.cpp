@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -57,12 +58,13 @@ QProcessEnvironment environment(const QString &display = QString())
     return env;
 }
 
-Result tool(const QStringList &arguments, const QString &display = QString())
+Result tool(const QStringList &arguments, const QString &display = QString(),
+    const QString &program = QStringLiteral(VOKIMAGE_TOOL))
 {
     QProcess process;
     process.setProcessEnvironment(environment(display));
     process.setWorkingDirectory(Out);
-    process.start(QStringLiteral(VOKIMAGE_TOOL), arguments);
+    process.start(program, arguments);
     Result result;
     if (!process.waitForFinished(120000))
         return result;
@@ -481,6 +483,36 @@ void TestTool::check()
     QVERIFY(result.out.contains("picture formats: read here: JPEG, PNG, SVG, GIF, BMP"));
     QCOMPARE(result.out.contains("AVIF (kimageformat-plugins)"),
         !QImageReader::supportedImageFormats().contains("avif"));
+    // On a machine without the plugins (the tool beside a qt.conf naming a plugin folder of Qt's
+    // own readers alone), a picture of such a format names the package that reads it.
+    const QString plugins = QLibraryInfo::location(QLibraryInfo::PluginsPath);
+    const QString few = QStringLiteral("/tmp/few-plugins");
+    QVERIFY(QDir().mkpath(few + QStringLiteral("/imageformats")));
+    QVERIFY(
+        QFile::link(plugins + QStringLiteral("/platforms"), few + QStringLiteral("/platforms")));
+    for (const char *reader : { "libqjpeg.so", "libqsvg.so", "libqgif.so" })
+        QFile::link(plugins + QStringLiteral("/imageformats/") + QLatin1String(reader),
+            few + QStringLiteral("/imageformats/") + QLatin1String(reader));
+    const QString bare = QStringLiteral("/tmp/bare/vokimage");
+    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/bare")));
+    QVERIFY(QFile::copy(QStringLiteral(VOKIMAGE_TOOL), bare));
+    QVERIFY(
+        writeAll(QStringLiteral("/tmp/bare/qt.conf"), "[Paths]\nPlugins=" + few.toUtf8() + "\n"));
+    QVERIFY(writeAll(QStringLiteral("/tmp/phone.avif"),
+        QByteArray("\0\0\0\x1c"
+                   "ftypavif\0\0\0\0avifmif1miaf",
+            28)
+            + QByteArray(64, '\0')));
+    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/phone.avif\n"));
+    result
+        = tool({ QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("1280x720") },
+            QString(), bare);
+    QCOMPARE(result.code, 1);
+    QVERIFY2(result.out.contains("/tmp/phone.avif refused: AVIF, which no image reader of this "
+                                 "machine reads (install kimageformat-plugins)"),
+        result.out.constData());
+    QVERIFY(result.out.contains("not read here: HEIF (HEIC) (kimageformat-plugins)"));
+    QVERIFY(writeConfig(Theme, ""));
 
     const QString logo = QStringLiteral("/tmp/brand_dark.png");
     QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));

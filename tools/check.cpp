@@ -185,8 +185,7 @@ bool checkPicture(
         // A picture of a format no reader here knows names the package that reads it.
         const PluginFormat *format = info.format.isEmpty() ? pluginFormatOf(path) : nullptr;
         const QString problem = format && !readable(format->format)
-            ? QStringLiteral("a %1 picture, which no image reader of this machine reads "
-                             "(install %2)")
+            ? QStringLiteral("%1, which no image reader of this machine reads (install %2)")
                   .arg(QString::fromLatin1(format->name), QString::fromLatin1(format->package))
             : info.problem;
         findings->add(topic, Status::Problem,
