@@ -3,6 +3,8 @@
 
 #include "colourprofile_p.h"
 
+#include "bytes_p.h"
+
 #include <QColorTransform>
 #include <QMap>
 #include <QThread>
@@ -14,14 +16,6 @@
 namespace VokImage {
 
 namespace {
-
-quint32 bigEndian(const QByteArray &bytes, int at, int count)
-{
-    quint32 value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value << 8 | uchar(bytes[at + i]);
-    return value;
-}
 
 // The ICC profile of the JPEG @p bytes, joined from its APP2 segments; empty when it has none
 // or they are incomplete.
@@ -43,7 +37,7 @@ QByteArray jpegProfile(const QByteArray &bytes)
         }
         if (marker == 0xda || marker == 0xd9)
             break; // the picture data: every APP segment lies before it
-        const int length = int(bigEndian(bytes, at + 2, 2));
+        const int length = int(numberAt(bytes, at + 2, 2));
         if (length < 2 || at + 2 + length > bytes.size())
             break;
         const QByteArray segment = bytes.mid(at + 4, length - 2);
@@ -80,7 +74,7 @@ QColorSpace pngSpace(const QByteArray &bytes)
 {
     int at = 8;
     while (at + 12 <= bytes.size()) {
-        const quint32 length = bigEndian(bytes, at, 4);
+        const quint32 length = numberAt(bytes, at, 4);
         if (length > quint32(bytes.size() - at - 12))
             break;
         const QByteArray type = bytes.mid(at + 4, 4);
@@ -123,7 +117,7 @@ QColorSpace embeddedColourSpace(const QByteArray &bytes)
         const QByteArray profile = jpegProfile(bytes);
         return profile.isEmpty() ? QColorSpace() : QColorSpace::fromIccProfile(profile);
     }
-    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
+    if (bytes.startsWith(PngSignature))
         return pngSpace(bytes);
     return QColorSpace();
 }

@@ -3,6 +3,7 @@
 
 #include "imagefile_p.h"
 
+#include "bytes_p.h"
 #include "colourprofile_p.h"
 #include "internal/logging_p.h"
 
@@ -29,14 +30,6 @@ namespace VokImage {
 
 namespace {
 
-quint32 exifNumber(const QByteArray &data, int at, int size, bool big)
-{
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value |= quint32(uchar(data[at + i])) << (8 * (big ? size - 1 - i : i));
-    return value;
-}
-
 // The orientation tag of the EXIF data @p exif (a TIFF structure, "Exif\0\0" before it or not)
 // as Qt's transformations; none when it has none or is damaged.
 QImageIOHandler::Transformations exifOrientation(QByteArray exif)
@@ -46,15 +39,15 @@ QImageIOHandler::Transformations exifOrientation(QByteArray exif)
     if (exif.size() < 8 || !(exif.startsWith("II*") || exif.startsWith(QByteArray("MM\0*", 4))))
         return QImageIOHandler::TransformationNone;
     const bool big = exif[0] == 'M';
-    const quint32 directory = exifNumber(exif, 4, 4, big);
+    const quint32 directory = numberAt(exif, 4, 4, big);
     if (directory > quint32(exif.size() - 2))
         return QImageIOHandler::TransformationNone;
-    const int entries = int(exifNumber(exif, int(directory), 2, big));
+    const int entries = int(numberAt(exif, int(directory), 2, big));
     for (int i = 0; i < entries; ++i) {
         const qint64 at = qint64(directory) + 2 + qint64(i) * 12;
         if (at + 12 > exif.size())
             break;
-        if (exifNumber(exif, int(at), 2, big) != 0x0112)
+        if (numberAt(exif, int(at), 2, big) != 0x0112)
             continue;
         // EXIF's eight orientations, in Qt's words.
         static const QImageIOHandler::Transformations byTag[] = {
@@ -68,7 +61,7 @@ QImageIOHandler::Transformations exifOrientation(QByteArray exif)
             QImageIOHandler::TransformationMirrorAndRotate90,
             QImageIOHandler::TransformationRotate270,
         };
-        const quint32 tag = exifNumber(exif, int(at) + 8, 2, big);
+        const quint32 tag = numberAt(exif, int(at) + 8, 2, big);
         return tag < 9 ? byTag[tag] : QImageIOHandler::TransformationNone;
     }
     return QImageIOHandler::TransformationNone;
@@ -81,7 +74,7 @@ QImageIOHandler::Transformations webpOrientation(const QByteArray &bytes)
         return QImageIOHandler::TransformationNone;
     qint64 at = 12;
     while (at + 8 <= bytes.size()) {
-        const qint64 size = exifNumber(bytes, int(at) + 4, 4, false);
+        const qint64 size = numberAt(bytes, int(at) + 4, 4, false);
         if (bytes.mid(int(at), 4) == "EXIF")
             return exifOrientation(bytes.mid(int(at) + 8, int(qMin(size, bytes.size() - at - 8))));
         at += 8 + size + (size & 1);
@@ -144,14 +137,6 @@ bool isGzip(const QByteArray &data)
     return data.size() >= 2 && uchar(data[0]) == 0x1f && uchar(data[1]) == 0x8b;
 }
 
-const char PngSignature[] = "\x89PNG\r\n\x1a\n";
-
-quint32 bigEndian32(const char *at)
-{
-    return quint32(uchar(at[0])) << 24 | quint32(uchar(at[1])) << 16 | quint32(uchar(at[2])) << 8
-        | quint32(uchar(at[3]));
-}
-
 // True when the PNG @p data announces Adam7 interlacing in its header.
 bool isInterlacedPng(const QByteArray &data)
 {
@@ -169,7 +154,7 @@ QByteArray withoutTextChunks(const QByteArray &data)
     int copied = 0; // bytes of data up to which kept holds everything wanted
     int at = 8;
     while (at + 12 <= data.size()) {
-        const quint32 length = bigEndian32(data.constData() + at);
+        const quint32 length = numberAt(data, at, 4);
         if (length > quint32(data.size() - at - 12))
             break; // damaged: the decoder reports it
         const QByteArray type = data.mid(at + 4, 4);
