@@ -509,13 +509,14 @@ void TestRender::jpegDecodedInParts()
     };
     const QImage turned = photo.transformed(QTransform().rotate(90));
     const QByteArray sampled420 = libjpegFile(photo, 2, 2, 0);
+    const QByteArray withProfile = libjpegFile(photo, 2, 2, 0, icc);
     const QList<Case> cases {
         { "4:2:0", sampled420 },
         { "4:2:2", libjpegFile(photo, 2, 1, 0) },
         { "4:4:4", libjpegFile(photo, 1, 1, 0) },
         { "4:4:0 tall", libjpegFile(turned, 1, 2, 0) },
         { "restart markers", libjpegFile(photo, 2, 2, 5) },
-        { "ICC profile", libjpegFile(photo, 2, 2, 0, icc) },
+        { "ICC profile", withProfile },
         { "cut short", sampled420.left(sampled420.size() * 2 / 3) },
         { "damaged",
             sampled420.left(sampled420.size() / 2) + QByteArray(4000, '\x55')
@@ -534,7 +535,10 @@ void TestRender::jpegDecodedInParts()
             RenderEngine engine;
             const QImage image
                 = engine.render(wallpaperMap(path, QRect(QPoint(), screen), 3)).toImage();
-            QVERIFY2(image == readerCrop(path, screen),
+            // A profile's conversion is within one level of Qt's.
+            const QImage expected = readerCrop(path, screen);
+            QVERIFY2(c.bytes == withProfile ? largestChannelDifference(image, expected) <= 1
+                                            : image == expected,
                 qPrintable(QStringLiteral("%1 on %2x%3")
                                .arg(QLatin1String(c.name))
                                .arg(screen.width())

@@ -23,7 +23,8 @@ QColorSpace embeddedColourSpace(const QByteArray &bytes);
 
 /**
  * @p image with its pixels converted from @p space to sRGB, on a few threads for a large
- * picture. Unchanged when @p space is invalid or sRGB.
+ * picture: straight 8-bit pixels through integer tables sampled from Qt's transform (within one
+ * level of it), others through Qt's transform. Unchanged when @p space is invalid or sRGB.
  */
 QImage inSrgb(QImage image, const QColorSpace &space);
 

@@ -502,7 +502,7 @@ QImage ImageFile::decodeCovering(const QSize &size) const
         .toImage();
 }
 
-QImage ImageFile::inSrgb(const QImage &image) const
+QImage ImageFile::inSrgb(QImage image) const
 {
     if (image.isNull())
         return image;
@@ -512,7 +512,8 @@ QImage ImageFile::inSrgb(const QImage &image) const
         m_space = embeddedColourSpace(m_bytes);
         m_spaceRead = true;
     }
-    return VokImage::inSrgb(image, m_spaceRead ? m_space : image.colorSpace());
+    const QColorSpace space = m_spaceRead ? m_space : image.colorSpace();
+    return VokImage::inSrgb(std::move(image), space);
 }
 
 QImage ImageFile::read(const QSize &scaledSize) const

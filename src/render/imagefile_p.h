@@ -85,7 +85,7 @@ private:
     QImage decodeCovering(const QSize &size) const;
     QImage decodeCoveringRows(const QSize &size, int first, int count) const;
     // @p image converted to sRGB from the picture's colour space.
-    QImage inSrgb(const QImage &image) const;
+    QImage inSrgb(QImage image) const;
 
     struct Decoder;
     std::unique_ptr<Decoder> decoder() const;
