@@ -438,7 +438,7 @@ int runWayland(bool greeter, int fadeMs)
                 continue;
             }
             // A new surface shows its first picture at once.
-            surface->showPicture(output, rendered.record.image, fadeMs);
+            surface->showPicture(output, rendered.record, fadeMs);
             printResult(QStringLiteral("wayland:") + output.name(), output.geometry(), rendered,
                 true, greeter);
             out().flush();

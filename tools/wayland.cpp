@@ -9,6 +9,7 @@
 #include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
+#include <QBackingStore>
 #include <QPainter>
 #include <QScreen>
 
@@ -84,13 +85,14 @@ Surface::Surface(QScreen *screen)
     QObject::connect(
         &m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &share) {
             m_share = share.toReal();
-            update();
+            present();
         });
     QObject::connect(&m_fade, &QVariantAnimation::finished, this, [this] {
         m_previous = QImage();
         m_share = 1;
-        update();
+        present();
     });
+    setSurfaceType(QSurface::RasterSurface);
     setFlags(Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setScreen(screen);
     setGeometry(screen->geometry());
@@ -105,26 +107,35 @@ Surface::Surface(QScreen *screen)
     layer->setDesiredOutput(screen);
 }
 
-void Surface::showPicture(const VokImage::Screen &output, const QImage &picture, int fadeMs)
+Surface::~Surface() = default;
+
+void Surface::showPicture(const VokImage::Screen &output, const VokImage::Image &record, int fadeMs)
 {
-    // A picture of the same size fades in over the one shown; the old one goes once it is in.
-    const bool fade = fadeMs > 0 && isVisible() && !m_picture.isNull()
-        && m_picture.size() == picture.size() && m_output == output;
     m_fade.stop();
-    m_previous = fade ? m_picture : QImage();
+    m_fadeStore.reset();
+    // A picture of the same size fades in over the one shown, read back from the cache.
+    QImage previous;
+    if (fadeMs > 0 && isVisible() && m_output == output && !m_shownProperties.isEmpty())
+        previous = m_picture.isNull()
+            ? VokImage::Cache::getImageCache(m_shownProperties, false).image
+            : m_picture;
+    const bool fade = !previous.isNull() && previous.size() == record.image.size();
+    m_previous = fade ? previous : QImage();
     m_output = output;
-    m_picture = picture;
+    m_shownProperties = record.properties;
+    m_picture = record.image;
     m_picture.setDevicePixelRatio(output.devicePixelRatio());
     m_share = fade ? 0 : 1;
+    if (!isVisible())
+        show();
     if (fade) {
         m_fade.setStartValue(0.0);
         m_fade.setEndValue(1.0);
         m_fade.setDuration(fadeMs);
         m_fade.start();
+    } else {
+        present();
     }
-    if (!isVisible())
-        show();
-    update();
 }
 
 bool Surface::event(QEvent *event)
@@ -137,14 +148,35 @@ bool Surface::event(QEvent *event)
             hide();
         return true;
     }
-    return QRasterWindow::event(event);
+    return QWindow::event(event);
 }
 
-void Surface::paintEvent(QPaintEvent *)
+void Surface::exposeEvent(QExposeEvent *)
 {
-    QPainter painter(this);
+    // The compositor keeps the last frame it was given: only a picture not yet handed over is
+    // drawn.
+    if (!m_picture.isNull() && m_fade.state() != QAbstractAnimation::Running)
+        present();
+}
+
+void Surface::present()
+{
+    // A buffer is attached only to a configured surface.
+    if (m_picture.isNull() || !isExposed())
+        return;
+    // A fade keeps its backing store until its last frame; a picture shown at once has one
+    // for its frame alone.
+    if (!m_previous.isNull() && !m_fadeStore)
+        m_fadeStore = std::make_unique<QBackingStore>(this);
+    std::unique_ptr<QBackingStore> frameStore
+        = m_fadeStore ? nullptr : std::make_unique<QBackingStore>(this);
+    QBackingStore *store = m_fadeStore ? m_fadeStore.get() : frameStore.get();
+    const QRect rect(QPoint(0, 0), size());
+    store->resize(size());
+    store->beginPaint(rect);
+    QPainter painter(store->paintDevice());
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(QRect(QPoint(0, 0), size()), Qt::black);
+    painter.fillRect(rect, Qt::black);
     // The pictures have the output's ratio: drawn at the origin, one picture pixel per buffer
     // pixel; during a fade the new one over the old at its share.
     if (!m_previous.isNull()) {
@@ -153,6 +185,14 @@ void Surface::paintEvent(QPaintEvent *)
         painter.setOpacity(m_share);
     }
     painter.drawImage(QPoint(0, 0), m_picture);
+    painter.end();
+    store->endPaint();
+    store->flush(rect);
+    if (!m_previous.isNull())
+        return;
+    // The compositor has the frame: the picture and the buffers go.
+    m_fadeStore.reset();
+    m_picture = QImage();
 }
 
 #else

@@ -8,8 +8,12 @@
 #include <vokimage/vokimage.h>
 
 #include <QImage>
-#include <QRasterWindow>
 #include <QVariantAnimation>
+#include <QWindow>
+
+#include <memory>
+
+class QBackingStore;
 
 class QScreen;
 
@@ -32,29 +36,39 @@ void prepare();
 
 #ifdef VOKIMAGE_WITH_WAYLAND
 /// One output's background: a background-layer surface anchored to every edge, ignored by
-/// the other layers' exclusive zones, never focused.
-class Surface : public QRasterWindow
+/// the other layers' exclusive zones, never focused. Once the compositor has a picture, the
+/// surface keeps neither the picture nor a buffer of its own: the compositor holds the pixels.
+class Surface : public QWindow
 {
 public:
     explicit Surface(QScreen *screen);
+    ~Surface() override;
 
     /// The output the picture shown was made for.
     const VokImage::Screen &output() const { return m_output; }
-    /// Shows @p picture, made for @p output, cross-faded in over @p fadeMs over the picture
-    /// shown (at once when there is none).
-    void showPicture(const VokImage::Screen &output, const QImage &picture, int fadeMs);
+    /// Shows the picture of @p record, made for @p output, cross-faded in over @p fadeMs over
+    /// the picture shown, which is read back from the cache (at once when there is none, or
+    /// the cache no longer has it).
+    void showPicture(const VokImage::Screen &output, const VokImage::Image &record, int fadeMs);
 
 protected:
-    /// A size beyond the render limits (an output scaled far down) hides the surface before Qt
-    /// makes a buffer of that size; the next refresh drops it.
+    /// A size beyond the render limits (an output scaled far down) hides the surface before a
+    /// buffer of that size is made; the next refresh drops it.
     bool event(QEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
+    void exposeEvent(QExposeEvent *event) override;
 
 private:
+    /// Hands the compositor a frame: the picture, over the one fading out at its share. A
+    /// backing store lives for that frame alone, or for the whole fade.
+    void present();
+
     VokImage::Screen m_output;
+    // The map of the picture shown, by which the cache gives it back for a fade.
+    QMap<QString, QVariant> m_shownProperties;
+    // The picture until the compositor has it, and the one fading out, only while a fade runs.
     QImage m_picture;
-    // The picture faded out, kept only while a fade runs, and how far the new one is in.
     QImage m_previous;
+    std::unique_ptr<QBackingStore> m_fadeStore;
     QVariantAnimation m_fade;
     qreal m_share = 1;
 };

@@ -108,6 +108,8 @@ struct ImageFile::Decoder
         buffer.open(QIODevice::ReadOnly);
         reader.setDevice(&buffer);
         reader.setFormat(format);
+        // The named decoder alone: a reader left to guess loads every image plugin.
+        reader.setAutoDetectImageFormat(format.isEmpty());
         // Pictures are shown the way their orientation tag says.
         reader.setAutoTransform(true);
     }
@@ -131,6 +133,18 @@ struct ImageFile::Decoder
 };
 
 namespace {
+
+// The format of JPEG, PNG and GIF @p data by its first bytes; empty for others.
+QByteArray signedFormat(const QByteArray &data)
+{
+    if (data.startsWith("\xff\xd8\xff"))
+        return QByteArrayLiteral("jpeg");
+    if (data.startsWith(PngSignature))
+        return QByteArrayLiteral("png");
+    if (data.startsWith("GIF87a") || data.startsWith("GIF89a"))
+        return QByteArrayLiteral("gif");
+    return QByteArray();
+}
 
 bool isGzip(const QByteArray &data)
 {
@@ -315,15 +329,20 @@ ImageFile::ImageFile(const QString &path)
     }
     m_bytes = withoutTextChunks(m_bytes);
     // As for a file read by name: the suffix picks the decoder when that decoder accepts the
-    // content; otherwise the content decides.
-    if (!m_formatHint.isEmpty() && !Decoder(m_bytes, m_formatHint).reader.canRead())
-        m_formatHint.clear();
-    QBuffer content;
-    content.setData(m_bytes);
-    content.open(QIODevice::ReadOnly);
-    m_format = QImageReader::imageFormat(&content);
-    if (m_format.isEmpty() && Decoder(m_bytes, m_formatHint).reader.canRead())
+    // content; otherwise the content decides. JPEG, PNG and GIF go by their signature. A reader
+    // left to guess loads every image plugin in turn, so only a named one is asked where it can.
+    m_format = signedFormat(m_bytes);
+    if (!m_format.isEmpty()) {
+        m_formatHint = m_format;
+    } else if (!m_formatHint.isEmpty() && Decoder(m_bytes, m_formatHint).reader.canRead()) {
         m_format = m_formatHint == "jpg" ? QByteArray("jpeg") : m_formatHint;
+    } else {
+        m_formatHint.clear();
+        QBuffer content;
+        content.setData(m_bytes);
+        content.open(QIODevice::ReadOnly);
+        m_format = QImageReader::imageFormat(&content);
+    }
     if (m_format == "svg" || m_format == "svgz") {
         if (m_bytes.size() > SharedFiles::MaxSvgSize) {
             vokWarning(render) << "Error image is too large:" << path << m_bytes.size() << "bytes";
