@@ -119,5 +119,5 @@ awk -v s="$swaybg_ms" -v c="$cold_ms" -v w="$warm_ms" -v sk="$swaybg_kib" -v ak=
     verdict = "NOT MET"
     if (s > 0 && c > 0) { r = c / s; printf "  apply cold / swaybg, time              %.2f  target <= 0.66  %s\n", r, (r <= 0.66 ? "met" : verdict) }
     if (s > 0 && w > 0) { r = w / s; printf "  apply warm / swaybg, time              %.2f  target <= 0.24  %s\n", r, (r <= 0.24 ? "met" : verdict) }
-    if (sk > 0 && ak > 0) { d = (ak - sk) / 1024; printf "  apply - swaybg, resident MiB           %.1f  target <= 20    %s\n", d, (d <= 20 ? "met" : verdict) }
+    if (sk > 0 && ak > 0) { d = (ak - sk) / 1024; printf "  apply - swaybg, resident MiB           %.1f  target <= 20    %s (apply / swaybg %.2f)\n", d, (d <= 20 ? "met" : verdict), ak / sk }
 }'
