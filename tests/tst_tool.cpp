@@ -869,6 +869,26 @@ void TestTool::daemon()
     QVERIFY2(waitFor("1024x600+0+0"), output.constData());
     QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0xa0, 0x40));
 
+    // A wallpaper folder: pictures added to it, removed and renamed into it are followed.
+    const QString walls = QStringLiteral("/tmp/daemon-walls/");
+    QDir(walls).removeRecursively();
+    QVERIFY(QDir().mkpath(walls));
+    const auto picture = [&walls](const char *name, Qt::GlobalColor colour) {
+        QImage image(64, 64, QImage::Format_RGB32);
+        image.fill(colour);
+        return image.save(walls + QLatin1String(name), "PNG");
+    };
+    QVERIFY(picture("a.png", Qt::red));
+    QVERIFY(writeConfig(Theme, "WallPaper=" + walls.toUtf8() + "\n"));
+    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::red));
+    QVERIFY(picture("0.png", Qt::green));
+    QVERIFY(QFile::remove(walls + QLatin1String("a.png")));
+    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::green));
+    QVERIFY(picture(".next.png", Qt::blue));
+    QVERIFY(QFile::rename(walls + QLatin1String(".next.png"), walls + QLatin1String("c.png")));
+    QVERIFY(QFile::remove(walls + QLatin1String("0.png")));
+    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::blue));
+
     output.clear();
     QVERIFY(server.xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("half"),
         QStringLiteral("512/135x600/160+0+0"), QStringLiteral("screen") }));
