@@ -18,6 +18,7 @@
 // test sandbox (scripts/bench does).
 
 #include "inputs.h"
+#include "memory.h"
 
 #include "internal/sharedfiles_p.h"
 #include "png/png_p.h"
@@ -729,6 +730,27 @@ int table(const QByteArray &self)
         asyncAt("sync_cold") / asyncAt("request_cold"), 1.05, "<= 1.05");
     printTarget(QStringLiteral("peak MB above the baseline, cold getBackground (own process)"),
         peak, 250, "<= 250");
+    fprintf(stderr, "measuring the memory of large pictures\n");
+    const QJsonObject memory = runChild(self, "--memory-run");
+    printf("\nMemory of large pictures, each as a ratio to its bound:\n");
+    const struct
+    {
+        const char *name;
+        const char *label;
+    } bounds[] = {
+        { "jpeg_fill_grown", "JPEG 1600x1200 filled to 3200x2400: peak growth / (picture + half)" },
+        { "jpeg_fill_faults", "the same: page faults / half the picture's small pages" },
+        { "jpeg_crop_grown", "JPEG 4000x3000 cropped to 1920x1440: peak growth / (picture + half)" },
+        { "jpeg_crop_faults", "the same: page faults / half the picture's small pages" },
+        { "store_grown", "store of a 3840x2160 record: peak growth / 3/4 of the file" },
+        { "store_faults", "the same: page faults / a quarter of the file's pages" },
+        { "hit_grown", "its hit: peak growth / (picture + a quarter of the file)" },
+        { "hit_faults", "the same: page faults / a quarter of the picture's pages" },
+        { "picture_huge_pages", "the hit's picture: 15 huge pages / its huge pages" },
+    };
+    for (const auto &bound : bounds)
+        printTarget(QLatin1String(bound.label),
+            memory.value(QLatin1String(bound.name)).toDouble(-1), 1, "<= 1");
     fprintf(stderr, "measuring the colour conversion\n");
     const QJsonObject colour = runChild(self, "--colour-run");
     const double untagged = colour.value(QLatin1String("render_untagged")).toDouble(-1);
@@ -750,6 +772,7 @@ int main(int argc, char **argv)
     bool peakMode = false;
     bool asyncMode = false;
     bool colourMode = false;
+    bool memoryMode = false;
     bool inputsOnly = false;
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
@@ -766,6 +789,8 @@ int main(int argc, char **argv)
             asyncMode = true;
         else if (arg == "--colour-run")
             colourMode = true;
+        else if (arg == "--memory-run")
+            memoryMode = true;
         else if (arg == "--inputs")
             inputsOnly = true;
         else
@@ -795,6 +820,8 @@ int main(int argc, char **argv)
         return asyncRun();
     if (colourMode)
         return colourRun();
+    if (memoryMode)
+        return memoryRun(workDir);
     if (!sizeArgument.isEmpty()) {
         const QList<QByteArray> parts = sizeArgument.split('x');
         return sizeRun(QSize(parts.value(0).toInt(), parts.value(1).toInt()));

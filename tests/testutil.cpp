@@ -162,37 +162,6 @@ long peakResidentMiB()
     return -1;
 }
 
-QPair<qint64, qint64> residentMemory()
-{
-    qint64 rss = -1, peak = -1;
-    for (const QByteArray &line : readAll(QStringLiteral("/proc/self/status")).split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() >= 2 && fields[0] == "VmRSS:")
-            rss = fields[1].toLongLong() * 1024;
-        if (fields.size() >= 2 && fields[0] == "VmHWM:")
-            peak = fields[1].toLongLong() * 1024;
-    }
-    return { rss, peak };
-}
-
-bool resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
-qint64 minorFaults()
-{
-    struct rusage usage;
-    return getrusage(RUSAGE_SELF, &usage) == 0 ? qint64(usage.ru_minflt) : -1;
-}
-
-bool hugePagesOffered()
-{
-    const QByteArray mode = readAll(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
-    return mode.contains("[always]") || mode.contains("[madvise]");
-}
-
 bool writeTheme(const QByteArray &lines)
 {
     return writeConfig(TestPaths::Theme, lines);

@@ -77,14 +77,6 @@ bool writeConfig(const QString &path, const QByteArray &data);
 // The peak resident memory of this process in MiB (VmHWM, which a new program starts afresh;
 // the rusage of a spawned child also counts what its parent held when it was spawned).
 long peakResidentMiB();
-// The process's resident memory and its peak since the peak was last reset, in bytes.
-QPair<qint64, qint64> residentMemory();
-// Resets the process's peak of resident memory to what it uses now.
-bool resetPeakMemory();
-// The minor page faults of this process so far, all threads together.
-qint64 minorFaults();
-// Whether the kernel gives huge pages to memory that asks for them.
-bool hugePagesOffered();
 // AddressSanitizer holds freed memory in quarantine, and ThreadSanitizer shadows what is used:
 // peaks are not measured under them.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

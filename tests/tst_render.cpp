@@ -4,7 +4,6 @@
 #include "testutil.h"
 
 #include "imagefile_p.h"
-#include "internal/picturememory_p.h"
 #include "jpeg/kernels_p.h"
 
 #include <vokimage/vokimage.h>
@@ -28,7 +27,6 @@
 #include <cstring>
 
 #include <jpeglib.h>
-#include <malloc.h>
 
 using namespace VokImage;
 
@@ -179,10 +177,8 @@ private slots:
     void cropReducedJpeg();
     void jpegDecodedInParts();
     void jpegPartsOfAnyCount();
-    void jpegScaledInLittleMemory();
     void kernelsScaleAsQt_data();
     void kernelsScaleAsQt();
-    void pictureMemory();
     void pluginFormats_data();
     void pluginFormats();
     void colourProfiles_data();
@@ -198,10 +194,6 @@ private:
 
 void TestRender::initTestCase()
 {
-    // Large buffers are mapped apart and unmapped when freed, as the tool has them: otherwise
-    // glibc keeps freed pictures in its heap and clears them to hand them out again, which
-    // weighs in the peaks jpegScaledInLittleMemory() measures.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QVERIFY(m_dir.isValid());
     m_coords3000 = m_dir.filePath(QStringLiteral("c3000.png"));
     m_coords640 = m_dir.filePath(QStringLiteral("c640.png"));
@@ -649,53 +641,6 @@ void TestRender::jpegPartsOfAnyCount()
     }
 }
 
-void TestRender::jpegScaledInLittleMemory()
-{
-    // A JPEG filled to a larger screen and one cropped from a larger picture are scaled as their
-    // rows are decoded: the render grows by the picture, not by the picture and the decoded one.
-    struct Case
-    {
-        QSize photo;
-        QSize screen;
-        QSize decoded; // what a whole decode would hold
-    };
-    for (const Case &c : { Case { QSize(1600, 1200), QSize(3200, 2400), QSize(1600, 1200) },
-             Case { QSize(4000, 3000), QSize(1920, 1440), QSize(2000, 1500) } }) {
-        QImage photo(c.photo, QImage::Format_RGB32);
-        for (int y = 0; y < photo.height(); ++y)
-            for (int x = 0; x < photo.width(); ++x)
-                photo.setPixel(x, y, qRgb(x * 255 / photo.width(), (x ^ y) & 255, y & 255));
-        const QString path = m_dir.filePath(QStringLiteral("memory.jpg"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(libjpegFile(photo, 2, 2, 0));
-        file.close();
-        photo = QImage();
-        // Memory freed so far goes back to the system, so that the render cannot reuse it unseen.
-        malloc_trim(0);
-        const qint64 picture = qint64(c.screen.width()) * c.screen.height() * 4;
-        const qint64 decoded = qint64(c.decoded.width()) * c.decoded.height() * 4;
-        RenderEngine engine;
-        QVERIFY(resetPeakMemory());
-        const qint64 before = residentMemory().first;
-        const qint64 faultsBefore = minorFaults();
-        const QPixmap rendered = engine.render(wallpaperMap(path, QRect(QPoint(), c.screen), 3));
-        const qint64 faults = minorFaults() - faultsBefore;
-        const qint64 grown = residentMemory().second - before;
-        QCOMPARE(engine.getStatus(), RenderEngine::Ok);
-        QCOMPARE(rendered.size(), c.screen);
-        QVERIFY(rendered.toImage() == readerCrop(path, c.screen));
-        qInfo("%dx%d on %dx%d: peak grew by %lld KiB for a picture of %lld KiB", c.photo.width(),
-            c.photo.height(), c.screen.width(), c.screen.height(), grown / 1024, picture / 1024);
-        QVERIFY2(
-            !MeasuresMemory || grown < picture + decoded / 2, qPrintable(QString::number(grown)));
-        // The picture's memory takes huge pages: far fewer faults than it has small pages.
-        qInfo("%lld page faults for %lld pages", faults, picture / 4096);
-        QVERIFY2(!MeasuresMemory || !hugePagesOffered() || faults < picture / 4096 / 2,
-            qPrintable(QString::number(faults)));
-    }
-}
-
 void TestRender::kernelsScaleAsQt_data()
 {
     QTest::addColumn<QSize>("from");
@@ -768,65 +713,6 @@ void TestRender::kernelsScaleAsQt()
     const QImage qt = source.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                           .convertToFormat(QImage::Format_RGB32);
     QCOMPARE(made, qt);
-}
-
-void TestRender::pictureMemory()
-{
-    // Small pictures and other formats are plain QImages; all come zeroed.
-    for (const auto &[size, format] : { std::make_pair(QSize(64, 48), QImage::Format_RGB32),
-             std::make_pair(QSize(2000, 1000), QImage::Format_Grayscale8),
-             std::make_pair(QSize(1920, 1080), QImage::Format_ARGB32_Premultiplied),
-             std::make_pair(QSize(3001, 1999), QImage::Format_RGB32) }) {
-        QImage image = PictureMemory::zeroed(size, format);
-        QCOMPARE(image.size(), size);
-        QCOMPARE(image.format(), format);
-        const int rowBytes = (size.width() * image.depth() + 7) / 8;
-        bool zero = true;
-        for (int y = 0; y < image.height() && zero; ++y)
-            zero = std::all_of(image.constScanLine(y), image.constScanLine(y) + rowBytes,
-                [](uchar byte) { return byte == 0; });
-        QVERIFY(zero);
-        // A copy is detached on writing, as any QImage.
-        const QImage copy = image;
-        image.fill(Qt::white);
-        QCOMPARE(copy.pixel(size.width() - 1, size.height() - 1) & 0xffffff, 0u);
-        QCOMPARE(image.pixel(size.width() - 1, size.height() - 1) & 0xffffff, 0xffffffu);
-    }
-    // A large picture's memory is a mapping of its own, gone with the last copy, and of huge
-    // pages where the kernel offers them.
-    const auto mapped = [](const uchar *address, qint64 *hugeKiB) {
-        const QList<QByteArray> lines = readAll(QStringLiteral("/proc/self/smaps")).split('\n');
-        const quintptr at = quintptr(address);
-        for (int i = 0; i < lines.size(); ++i) {
-            const QList<QByteArray> range = lines[i].split(' ').value(0).split('-');
-            bool ok = false, okEnd = false;
-            const quintptr begin = range.value(0).toULongLong(&ok, 16);
-            const quintptr end = range.value(1).toULongLong(&okEnd, 16);
-            if (range.size() != 2 || !ok || !okEnd || at < begin || at >= end)
-                continue;
-            for (int j = i + 1; j < lines.size() && !lines[j].contains('-'); ++j)
-                if (lines[j].startsWith("AnonHugePages:"))
-                    *hugeKiB = lines[j].simplified().split(' ').value(1).toLongLong();
-            return true;
-        }
-        return false;
-    };
-    const uchar *address = nullptr;
-    {
-        QImage image = PictureMemory::zeroed(QSize(3840, 2160), QImage::Format_RGB32);
-        QCOMPARE(image.bytesPerLine(), 3840 * 4);
-        image.fill(0xff336699);
-        address = image.constBits();
-        QImage copy = image;
-        image = QImage();
-        QCOMPARE(copy.pixel(3839, 2159), 0xff336699u);
-        qint64 hugeKiB = 0;
-        QVERIFY(mapped(address, &hugeKiB));
-        qInfo("AnonHugePages of the picture: %lld KiB", hugeKiB);
-        QVERIFY(!hugePagesOffered() || hugeKiB >= 15 * 2048);
-    }
-    qint64 unused = 0;
-    QVERIFY(!mapped(address, &unused));
 }
 
 void TestRender::pluginFormats_data()
