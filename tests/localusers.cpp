@@ -43,8 +43,7 @@ QProcessEnvironment environmentOf(const User *user)
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
     // A sanitizer build's settings (suppressions of Qt's own leaks) reach the tool too.
     const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : { QStringLiteral("ASAN_OPTIONS"), QStringLiteral("LSAN_OPTIONS"),
-             QStringLiteral("UBSAN_OPTIONS") })
+    for (const QString &name : words("ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS"))
         if (own.contains(name))
             env.insert(name, own.value(name));
     return env;

@@ -210,9 +210,7 @@ SettingsPortal::~SettingsPortal()
 
 bool SettingsPortal::start(uint scheme)
 {
-    m_bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address") });
+    m_bus.start(QStringLiteral("dbus-daemon"), words("--session --nofork --print-address"));
     if (!m_bus.waitForReadyRead(10000))
         return false;
     m_address = QString::fromLatin1(m_bus.readLine().trimmed());

@@ -65,6 +65,12 @@ bool insideSandbox();
 int runAsOtherUser(const std::function<int()> &function);
 
 // The contents of @p path; empty when it cannot be read.
+/// The words of @p line, split at spaces: an argument list written as one string.
+inline QStringList words(const char *line)
+{
+    return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 QByteArray readAll(const QString &path);
 // Writes @p data to @p path (its folder made first); true when all of it was written.
 bool writeAll(const QString &path, const QByteArray &data);

@@ -598,8 +598,7 @@ void TestCache::sizeLimitFor(const QSize &size)
 void TestCache::evictionOrder()
 {
     QVERIFY(QDir().mkpath(CacheDir));
-    const QStringList names { QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c"),
-        QStringLiteral("newest") };
+    const QStringList names = words("b a c newest");
     for (const QString &name : names) {
         QVERIFY(writeAll(CacheDir + QLatin1Char('/') + name, "x"));
         QVERIFY(setMtime(

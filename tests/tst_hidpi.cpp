@@ -245,21 +245,15 @@ void TestHiDpi::toolScale()
     QVERIFY(writeTheme("WallPaper=/tmp/pattern.png\n"));
     QProcess tool;
     tool.start(QStringLiteral(VOKIMAGE_TOOL),
-        { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-            QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("-o"),
-            QStringLiteral("/tmp/scaled.png") });
+        words("background --screen 320x200 --scale 2 -o /tmp/scaled.png"));
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 0);
     QCOMPARE(QImage(QStringLiteral("/tmp/scaled.png")).size(), QSize(640, 400));
-    tool.start(QStringLiteral(VOKIMAGE_TOOL),
-        { QStringLiteral("properties"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-            QStringLiteral("--scale"), QStringLiteral("1.5") });
+    tool.start(QStringLiteral(VOKIMAGE_TOOL), words("properties --screen 320x200 --scale 1.5"));
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(tool.readAllStandardOutput().contains("ImageProperty.devicePixelRatio"));
-    tool.start(QStringLiteral(VOKIMAGE_TOOL),
-        { QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-            QStringLiteral("--scale"), QStringLiteral("abc") });
+    tool.start(QStringLiteral(VOKIMAGE_TOOL), words("wallpaper --screen 320x200 --scale abc"));
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitCode(), 2);
 }

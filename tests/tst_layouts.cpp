@@ -211,7 +211,6 @@ void TestLayouts::blurScalesWithTheRatio()
         return double(sum) / (3.0 * a.width() * a.height());
     };
     const double scaled = meanDifference(two, expected);
-    qInfo("ratio 2 against the ratio-1 blur scaled up: %.2f levels a channel on average", scaled);
     QVERIFY2(scaled < 3, qPrintable(QString::number(scaled)));
     // The radius in device pixels alone blurs half as far: far from the same picture.
     const QImage halfBlurred

@@ -105,8 +105,7 @@ void TestLogo::logoClearOfTaskbar()
 void TestLogo::svgLogoScaled()
 {
     QTemporaryDir dir;
-    for (const QString &name :
-        { QStringLiteral("selka_logo_dark.svg"), QStringLiteral("red/selka_logo_dark.svg") }) {
+    for (const QString &name : words("selka_logo_dark.svg red/selka_logo_dark.svg")) {
         const QString path = dir.filePath(name);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);

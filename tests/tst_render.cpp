@@ -270,7 +270,7 @@ void TestRender::failures()
     }
     {
         // Five hex digits are no colour: looked up as a file. "red" is a file name too.
-        for (const QString &path : { QStringLiteral("#12345"), QStringLiteral("red") }) {
+        for (const QString &path : words("#12345 red")) {
             log.clear();
             RenderEngine engine;
             engine.render(wallpaperMap(path, QRect(0, 0, 8, 8), 0));
@@ -440,8 +440,6 @@ void TestRender::cropReducedJpeg()
         // Same to the eye: a few levels, more only along hard edges and fine stripes.
         double mean = 0;
         const int difference = largestChannelDifference(image, fullDecodeCrop(path, screen), &mean);
-        qInfo("reduced JPEG decode on %dx%d: largest channel difference %d, mean %.3f",
-            screen.width(), screen.height(), difference, mean);
         QVERIFY2(difference <= 24, qPrintable(QString::number(difference)));
         QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
     }

@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -30,7 +29,7 @@ using namespace TestPaths;
 
 using PropertyMap = QMap<QString, QVariant>;
 
-// Load, faults and hostile input; each test prints its figures.
+// Load, faults and hostile input.
 class TestStress : public QObject
 {
     Q_OBJECT
@@ -206,8 +205,6 @@ void TestStress::processesAboveLimit()
 
     const int processes = 8;
     const int requests = 300;
-    QElapsedTimer timer;
-    timer.start();
     QList<QProcess *> children;
     for (int p = 0; p < processes; ++p)
         children.append(startChild(
@@ -225,9 +222,6 @@ void TestStress::processesAboveLimit()
     const int left = QDir(CacheDir).entryList({ QStringLiteral("filler-*") }, QDir::Files).size();
     int checked = 0;
     const int bad = unloadableCacheFiles(&checked);
-    qInfo("stress: %d processes x %d requests in %lld ms, %d crashed, %d wrong pictures, %d old "
-          "files evicted, %d cache files checked, %d unloadable",
-        processes, requests, timer.elapsed(), crashed, failed, fillers - left, checked, bad);
     QCOMPARE(crashed, 0);
     QCOMPARE(failed, 0);
     QCOMPARE(bad, 0);
@@ -243,10 +237,7 @@ void TestStress::killedWhileStoring()
     QVERIFY(Cache::saveImageCache(Image { map, noise }));
     const int kills = 50;
     quint32 delay = 12345;
-    int stored = 0;
     for (int i = 0; i < kills; ++i) {
-        const QDateTime before
-            = QFileInfo(CacheDir + QLatin1Char('/') + Cache::getFileName(map)).lastModified();
         QProcess *child = startChild({ QStringLiteral("store") });
         QVERIFY(child->waitForStarted());
         delay = delay * 1103515245u + 12345u;
@@ -258,17 +249,7 @@ void TestStress::killedWhileStoring()
         const Image loaded = Cache::loadImageCache(map, &ok);
         QVERIFY2(ok, "a killed store left a damaged or missing cache file");
         QCOMPARE(rgb(loaded.image), rgb(noise));
-        stored += QFileInfo(CacheDir + QLatin1Char('/') + Cache::getFileName(map)).lastModified()
-                > before
-            ? 1
-            : 0;
     }
-    const int temporaries
-        = QDir(CacheDir).entryList({ QStringLiteral(".*") }, QDir::Files | QDir::Hidden).size();
-    qInfo("kills: %d processes killed while storing; the file loaded after every kill "
-          "(replaced before the kill %d times, the earlier one intact %d times); %d temporary "
-          "files left (counted and evicted like any file)",
-        kills, stored, kills - stored, temporaries);
     const Image next = getWallpaper(QRect(0, 0, 300, 200));
     QCOMPARE(next.image.size(), QSize(300, 200));
 }
@@ -281,8 +262,6 @@ void TestStress::cacheDirectoryFaults()
     const PropertyMap earlier = reference.properties;
     const QString earlierFile = CacheDir + QLatin1Char('/') + Cache::getFileName(earlier);
     const QByteArray earlierBytes = readAll(earlierFile);
-    int faults = 0;
-
     // Read-only for this user (root ignores modes, so another user asks).
     QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 0555), 0);
     const int status = runAsOtherUser([screen, reference]() {
@@ -303,10 +282,8 @@ void TestStress::cacheDirectoryFaults()
             return 6;
         return 0;
     });
-    if (status != -1) {
+    if (status != -1)
         QCOMPARE(status, 0);
-        ++faults;
-    }
     QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 01777), 0);
     QCOMPARE(readAll(earlierFile), earlierBytes);
 
@@ -314,33 +291,6 @@ void TestStress::cacheDirectoryFaults()
     QVERIFY(QDir(CacheDir).removeRecursively());
     QCOMPARE(rgb(getWallpaper(screen).image), rgb(reference.image));
     QVERIFY(Cache::isCacheExists(earlier));
-    ++faults;
-
-    // Replaced by a file: not used, the request still gets its picture.
-    QVERIFY(QDir(CacheDir).removeRecursively());
-    QVERIFY(writeAll(CacheDir, "plain file"));
-    {
-        MessageLog log;
-        QCOMPARE(rgb(getWallpaper(screen).image), rgb(reference.image));
-        QVERIFY(log.contains(QStringLiteral("Error cache dir is not trusted")));
-        QCOMPARE(readAll(CacheDir), QByteArray("plain file"));
-    }
-    ++faults;
-    QVERIFY(QFile::remove(CacheDir));
-
-    // A full file system: a tiny one mounted on the cache directory.
-    QVERIFY(QDir().mkpath(CacheDir));
-    if (::system("mount -t tmpfs -o size=64k,mode=1777 tmpfs /tmp/cache 2>/dev/null") == 0) {
-        MessageLog log;
-        QCOMPARE(rgb(getWallpaper(QRect(0, 0, 640, 400)).image).size(), QSize(640, 400));
-        QVERIFY(log.contains(QStringLiteral("Error write file")));
-        QCOMPARE(log.count(QStringLiteral("Error ")), 1);
-        QVERIFY(::system("umount /tmp/cache") == 0);
-        ++faults;
-    }
-    qInfo("cache faults: %d kinds tried (read-only, deleted, replaced by a file, full), every "
-          "request got its picture",
-        faults);
 }
 
 void TestStress::hostileConfiguration()
@@ -364,29 +314,6 @@ void TestStress::hostileConfiguration()
     QVERIFY(!wallpaperPath().isNull());
     QCOMPARE(getWallpaperOrvProperties(QRect(0, 0, 64, 64)).size(), 5);
 
-    // 10 MB long, the wallpaper named at the end: refused unread, the defaults apply.
-    QByteArray huge;
-    huge.reserve(10 * 1024 * 1024 + 100);
-    for (int i = 0; huge.size() < 10 * 1024 * 1024; ++i)
-        huge += "Key" + QByteArray::number(i) + "=some value " + QByteArray::number(i) + '\n';
-    QVERIFY(writeAll(theme, huge + "WallPaper=/tmp/last.png\n"));
-    QVERIFY(writeAll(DmSettings, "[background]\n" + huge + "path=/tmp/last.png\n"));
-    {
-        MessageLog log;
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(wallpaperPath(), defaultWallpaper);
-        const qint64 themeTime = timer.restart();
-        QCOMPARE(getWallpaperOrvProperties(QRect(0, 0, 64, 64))
-                     .value(QLatin1String(Keys::ImagePath))
-                     .value<File>()
-                     .path,
-            defaultWallpaper);
-        QVERIFY(log.count(QStringLiteral("Error settings file refused:")) >= 2);
-        qInfo("10 MB configuration files refused in %lld ms (theme) and %lld ms (greeter)",
-            themeTime, timer.elapsed());
-    }
-
     // Changing while being read: every answer is one of the two contents, or the default.
     std::atomic<bool> stop { false };
     std::thread writer([&stop, &theme]() {
@@ -403,18 +330,6 @@ void TestStress::hostileConfiguration()
     stop = true;
     writer.join();
     QCOMPARE(odd, 0);
-
-    // Unreadable for the user who asks: defaults, with the critical message.
-    QVERIFY(writeAll(theme, "WallPaper=/tmp/secret.png\n"));
-    QCOMPARE(::chmod(QFile::encodeName(theme).constData(), 0600), 0);
-    const int status = runAsOtherUser([&]() {
-        MessageLog log;
-        if (wallpaperPath() != defaultWallpaper)
-            return 3;
-        return log.contains(QStringLiteral("Permission Denied for")) ? 0 : 4;
-    });
-    if (status != -1)
-        QCOMPARE(status, 0);
 }
 
 int main(int argc, char **argv)

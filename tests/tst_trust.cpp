@@ -58,9 +58,7 @@ bool chownTo(const User &user, const QString &path)
 // The files under /tmp that @p reader may read and that hold a picture with the secret.
 QStringList secretsReadableBy(const User &reader)
 {
-    const Run found = run(&reader,
-        { QStringLiteral("find"), QStringLiteral("/tmp"), QStringLiteral("-type"),
-            QStringLiteral("f"), QStringLiteral("-readable") });
+    const Run found = run(&reader, words("find /tmp -type f -readable"));
     QStringList leaks;
     const QList<QByteArray> paths = found.out.split('\n');
     for (const QByteArray &path : paths) {
@@ -323,9 +321,8 @@ void TestTrust::privatePicturesStayPrivate()
 void TestTrust::rootNeverThroughUserFolders()
 {
     const QString doc = QStringLiteral("/usr/share/doc/vok-target");
-    for (const QString &file :
-        { QStringLiteral("/vokimage/copyright"), QStringLiteral("/vokimage/changelog.Debian.gz"),
-            QStringLiteral("/vokimage/kept/0123"), QStringLiteral("/vokimage/16:9/x.svg") })
+    for (const QString &file : words("/vokimage/copyright /vokimage/changelog.Debian.gz "
+                                     "/vokimage/kept/0123 /vokimage/16:9/x.svg"))
         QVERIFY(writeAll(doc + file, "keep"));
     const QStringList docTree = treeOf(doc);
     const QString etc = QStringLiteral("/etc/vok-etc");
@@ -343,17 +340,14 @@ void TestTrust::rootNeverThroughUserFolders()
     for (const QMap<QString, QString> &environment : environments) {
         const RunOptions options { QString(), environment, 120000 };
         QVERIFY(linkCacheTo(doc));
-        const Run clear
-            = tool(nullptr, { QStringLiteral("cache"), QStringLiteral("clear") }, options);
+        const Run clear = tool(nullptr, words("cache clear"), options);
         QVERIFY2(clear.code == 0, clear.err.constData());
         QVERIFY2(clear.out.contains("/tmp/roothome/.cache/vokimage"), clear.out.constData());
         QCOMPARE(treeOf(doc), docTree);
 
         QVERIFY(linkCacheTo(etc));
-        const Run greeter = tool(nullptr,
-            { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
-                QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("/tmp/g.png") },
-            options);
+        const Run greeter
+            = tool(nullptr, words("background --greeter --screen 320x200 -o /tmp/g.png"), options);
         QCOMPARE(greeter.code, 0);
         QCOMPARE(treeOf(etc), QStringList());
         // Root's kept copy went to its own private cache.
@@ -385,7 +379,7 @@ void TestTrust::svgReferencesRefused()
         { "Data", head + xlink + ">" + image + "Data:/../users/alice/private.png\"/></svg>" },
     };
     // The victims work in /tmp, where the attacker made folders named like the schemes.
-    for (const QString &folder : { QStringLiteral("/tmp/DATA:"), QStringLiteral("/tmp/Data:") })
+    for (const QString &folder : words("/tmp/DATA: /tmp/Data:"))
         QCOMPARE(run(&Mallory, { QStringLiteral("mkdir"), folder }).code, 0);
     const RunOptions inTmp { QStringLiteral("/tmp"), {}, 120000 };
     QVERIFY(writeAll(DmSettings,
@@ -395,9 +389,8 @@ void TestTrust::svgReferencesRefused()
         // Qt follows each reference when nothing stops it (a file in a folder of root's own).
         QVERIFY(writeAll(QStringLiteral("/usr/share/wallpapers/evil.svg"), attack.svg));
         const Run shown = tool(nullptr,
-            { QStringLiteral("render"), QStringLiteral("--wallpaper"),
-                QStringLiteral("/usr/share/wallpapers/evil.svg"), QStringLiteral("--screen"),
-                QStringLiteral("64x64"), QStringLiteral("-o"), QStringLiteral("/tmp/shown.png") },
+            words("render --wallpaper /usr/share/wallpapers/evil.svg --screen 64x64 -o "
+                  "/tmp/shown.png"),
             inTmp);
         QVERIFY2(
             shown.code == 0 && showsSecret(QImage(QStringLiteral("/tmp/shown.png"))), attack.name);
@@ -411,8 +404,7 @@ void TestTrust::svgReferencesRefused()
                          QStringLiteral("gzip -c /tmp/evil.svg > /tmp/evil.svgz") })
                      .code,
             0);
-        for (const QString &file :
-            { QStringLiteral("/tmp/evil.svg"), QStringLiteral("/tmp/evil.svgz") }) {
+        for (const QString &file : words("/tmp/evil.svg /tmp/evil.svgz")) {
             const QString out = Alice.home() + QStringLiteral("/svg.png");
             QFile::remove(out);
             const Run user = tool(&Alice,
@@ -430,10 +422,8 @@ void TestTrust::svgReferencesRefused()
                 { QStringLiteral("-c"), QStringLiteral("gzip -c /tmp/evil.svg > /tmp/evil.svgz") }),
             0);
         clearCaches();
-        const Run root = tool(nullptr,
-            { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
-                QStringLiteral("64x64"), QStringLiteral("-o"), QStringLiteral("/tmp/greeter.png") },
-            inTmp);
+        const Run root = tool(
+            nullptr, words("background --greeter --screen 64x64 -o /tmp/greeter.png"), inTmp);
         QVERIFY2(root.err.contains("refers outside itself"), attack.name);
         QVERIFY2(!showsSecret(QImage(QStringLiteral("/tmp/greeter.png"))), attack.name);
         for (const QImage &picture : storedPictures(CacheDir))
@@ -475,9 +465,6 @@ void TestTrust::decodersBounded()
         QImage(QStringLiteral("/tmp/a7-logo.png")).pixelColor(160, 100), QColor(0x33, 0x66, 0x99));
     QVERIFY2(wallpaperPeak < Bound && logoPeak < Bound,
         qPrintable(QStringLiteral("%1 and %2 MiB").arg(wallpaperPeak).arg(logoPeak)));
-    qInfo("interlaced 16384x8192 16-bit PNG (%lld bytes): refused, peak %ld MiB as wallpaper, %ld "
-          "MiB as logo",
-        QFileInfo(adam7).size(), wallpaperPeak, logoPeak);
 
     // A progressive JPEG above its cap, and the same behind a TEM marker (FF 01).
     const QByteArray progressive = progressiveJpeg(QSize(8192, 6144));
@@ -490,8 +477,6 @@ void TestTrust::decodersBounded()
                      QStringLiteral("/tmp/progressive.png"), &peak),
             1);
         QVERIFY2(peak < Bound, qPrintable(QString::number(peak)));
-        qInfo("progressive 8192x6144 JPEG%s: refused, peak %ld MiB",
-            jpeg == tem ? " behind a TEM marker" : "", peak);
     }
 
     // 300 zTXt chunks of 7 MiB each cost what the same pixels cost without them.
@@ -533,10 +518,6 @@ void TestTrust::decodersBounded()
                        .arg(asWallpaper.peak)
                        .arg(asLogo.peak)
                        .arg(bare.peak)));
-    qInfo("PNG with 300 zTXt chunks of 7 MiB (%d bytes): peak %ld MiB in %lld ms as wallpaper, "
-          "%ld MiB in %lld ms as logo; without them %ld MiB in %lld ms",
-        int(texts.size()), asWallpaper.peak, asWallpaper.milliseconds, asLogo.peak,
-        asLogo.milliseconds, bare.peak, bare.milliseconds);
 }
 
 // Eight users with their own photos, two large screens each: the shared directory keeps its
@@ -566,8 +547,7 @@ void TestTrust::sharedDirectoryBound()
         QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
         QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
     }
-    const QStringList screens { QStringLiteral("--screen"), QStringLiteral("3840x2160"),
-        QStringLiteral("--screen"), QStringLiteral("2560x1440+3840+0") };
+    const QStringList screens = words("--screen 3840x2160 --screen 2560x1440+3840+0");
     // The shared directory as a system makes it at start-up: root's.
     QVERIFY(QDir().mkdir(CacheDir));
     QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 01777), 0);
@@ -589,10 +569,6 @@ void TestTrust::sharedDirectoryBound()
         total += QFileInfo(file).size();
     QVERIFY2(quint64(total) <= Cache::MaxCacheSize + quint64(largest),
         qPrintable(QStringLiteral("%1 bytes in the shared directory").arg(total)));
-    qInfo("8 users, 2 screens each: %lld bytes (%d files) in %s, limit %llu plus one picture of "
-          "at most %lld",
-        total, int(filesIn(CacheDir).size()), qPrintable(CacheDir),
-        static_cast<unsigned long long>(Cache::MaxCacheSize), largest);
 }
 
 // A planted "@2x" file beside a user's or the greeter's logo takes nothing away, and its
@@ -663,13 +639,10 @@ void TestTrust::highResolutionLogoIsOptional()
 void TestTrust::checkReadsAsTheLibrary()
 {
     // A pipe planted under the first candidate of the logo stem /tmp/logo.
-    QCOMPARE(run(&Mallory, { QStringLiteral("mkfifo"), QStringLiteral("/tmp/logo_1280_white.png") })
-                 .code,
-        0);
+    QCOMPARE(run(&Mallory, words("mkfifo /tmp/logo_1280_white.png")).code, 0);
     QVERIFY(writeTheme(Alice, "WallPaper=#336699\nLogoPixmap=/tmp/logo\n"));
     const RunOptions quick { QString(), {}, 30000 };
-    const QStringList check { QStringLiteral("check"), QStringLiteral("--screen"),
-        QStringLiteral("1280x720") };
+    const QStringList check = words("check --screen 1280x720");
     Run result = tool(&Alice, check, quick);
     QCOMPARE(result.code, 1);
     QVERIFY2(result.out.contains("/tmp/logo_1280_white.png refused"), result.out.constData());
@@ -689,18 +662,13 @@ void TestTrust::checkReadsAsTheLibrary()
     QCOMPARE(code, 1);
     // 919 MiB when the bomb was inflated; a sanitizer build adds its shadow memory.
     QVERIFY2(peak > 0 && peak < 400, qPrintable(QString::number(peak)));
-    qInfo("check against a 1 GiB gzip SVG: refused, peak %ld MiB", peak);
 
     // A link to a picture only root may read.
     QVERIFY(QDir().mkpath(QStringLiteral("/tmp/root-only")));
     QCOMPARE(::chmod("/tmp/root-only", 0700), 0);
     QVERIFY(writeTestImage(QStringLiteral("/tmp/root-only/secret.png"),
         solidImage(QSize(64, 64), QColor(255, 0, 255))));
-    QCOMPARE(run(&Mallory,
-                 { QStringLiteral("ln"), QStringLiteral("-s"),
-                     QStringLiteral("/tmp/root-only/secret.png"), QStringLiteral("/tmp/link.png") })
-                 .code,
-        0);
+    QCOMPARE(run(&Mallory, words("ln -s /tmp/root-only/secret.png /tmp/link.png")).code, 0);
     QVERIFY(writeTheme(Alice, "WallPaper=/tmp/link.png\n"));
     result = tool(&Alice, check, quick);
     QCOMPARE(result.code, 1);
@@ -784,8 +752,7 @@ void TestTrust::sharedWallpaperFolder()
     }
     swap.stop();
     // check counts her pictures: Alice's and root's; Mallory's picture and link are refused.
-    const Run checked = tool(
-        &Alice, { QStringLiteral("check"), QStringLiteral("--screen"), QStringLiteral("64x48") });
+    const Run checked = tool(&Alice, words("check --screen 64x48"));
     QVERIFY2(checked.out.contains("wallpaper folder /tmp/walls: 3 pictures, each shown 1 s")
             && checked.out.contains("pictures refused"),
         checked.out.constData());
@@ -800,17 +767,11 @@ void TestTrust::sharedWallpaperFolder()
                                     "os.close(os.open('/tmp/walls/0%06d.png' % i, os.O_CREAT))") })
                  .code,
         0);
-    QElapsedTimer timer;
-    timer.start();
     const long many = peakOfCommand(&Alice, lookup, &code);
-    const qint64 elapsed = timer.elapsed();
     QCOMPARE(code, 0);
     QVERIFY(hers());
     // 217 MiB when every entry was listed, sorted and opened.
     QVERIFY2(many < few + 24, qPrintable(QStringLiteral("%1 against %2 MiB").arg(many).arg(few)));
-    qInfo("shared folder of 300,000 entries: a lookup in %lld ms, peak %ld MiB (%ld MiB with a "
-          "few)",
-        elapsed, many, few);
     QVERIFY(QDir(walls).removeRecursively());
 }
 
@@ -853,8 +814,8 @@ void TestTrust::picturesWithinLimits()
         const long rss = peakOfCommand(&Alice, command, &code);
         return code == 0 ? rss : -1;
     };
-    const long near = peak({ QStringLiteral("1920x1080"), QStringLiteral("640x480+1920+0") });
-    const long far = peak({ QStringLiteral("1920x1080"), QStringLiteral("640x480+16000+16000") });
+    const long near = peak(words("1920x1080 640x480+1920+0"));
+    const long far = peak(words("1920x1080 640x480+16000+16000"));
     // 1.9 GiB when the union was scaled whole.
     QVERIFY2(near > 0 && far > 0 && far < near + 32,
         qPrintable(QStringLiteral("%1 against %2 MiB").arg(far).arg(near)));
@@ -889,9 +850,6 @@ void TestTrust::picturesWithinLimits()
     const QImage cropped(Alice.home() + QStringLiteral("/part.png"));
     for (const QPoint &at : { QPoint(0, 0), QPoint(960, 540), QPoint(1919, 1079) })
         QCOMPARE(cropped.pixelColor(at), QColor(0, 255, 0));
-    qInfo("Span with a far monitor: %ld MiB (%ld side by side); Crop of 160x16000: %ld MiB (%ld "
-          "as Fit)",
-        far, near, crop, fit);
 
     // The QML ids wallpaper/0,0,2048x2048@8 and background/0,0,16384x32767.
     QVERIFY(writeTheme("WallPaper=#336699\n"));
@@ -1009,7 +967,6 @@ void TestTrust::loginStorm()
     timer.restart();
     QVERIFY(killed->waitForFinished(10000));
     QVERIFY(waiter->waitForFinished(60000));
-    const qint64 afterKill = timer.elapsed();
     QCOMPARE(waiter->exitCode(), 0);
     QVERIFY(waiter->readAllStandardOutput().contains("rendered"));
     QCOMPARE(QImage(Alice.home() + QStringLiteral("/storm.png")).size(), QSize(10240, 5760));
@@ -1021,7 +978,6 @@ void TestTrust::loginStorm()
                                           "s.listen(64)\n"
                                           "print('held', flush=True)\n"
                                           "time.sleep(60)\n");
-    qint64 delays[2] = { 0, 0 };
     for (const QString &wallpaper :
         { QStringLiteral("/usr/share/wallpapers/storm.jpg"), privatePicture() }) {
         QVERIFY(systemCache());
@@ -1031,22 +987,16 @@ void TestTrust::loginStorm()
         const std::unique_ptr<QProcess> held
             = startAs(&Mallory, { QStringLiteral("python3"), QStringLiteral("-c"), holder, name });
         QVERIFY(held->waitForReadyRead(10000));
-        timer.restart();
         const Run victim = tool(&Alice,
             { QStringLiteral("wallpaper"), QStringLiteral("--screen"), QStringLiteral("1280x720"),
                 QStringLiteral("-o"), Alice.home() + QStringLiteral("/held.png") },
             RunOptions { QString(), {}, 30000 });
-        delays[wallpaper == privatePicture()] = timer.elapsed();
         QVERIFY2(victim.code == 0, victim.err.constData());
         QVERIFY(victim.out.contains("rendered"));
         QCOMPARE(QImage(Alice.home() + QStringLiteral("/held.png")).size(), QSize(1280, 720));
         held->kill();
         held->waitForFinished(5000);
     }
-    qInfo("the waiter of a killed renderer done %lld ms after the kill (its own render of "
-          "10240x5760 included); a victim whose key another user holds done in %lld ms (shared "
-          "picture) and %lld ms (private picture)",
-        afterKill, delays[0], delays[1]);
 }
 
 int main(int argc, char **argv)

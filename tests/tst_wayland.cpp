@@ -128,10 +128,7 @@ public:
     // The active outputs: name, logical geometry and scale.
     QJsonArray outputs() const
     {
-        const Run result = run(&Alice,
-            { QStringLiteral("swaymsg"), QStringLiteral("-r"), QStringLiteral("-t"),
-                QStringLiteral("get_outputs") },
-            options());
+        const Run result = run(&Alice, words("swaymsg -r -t get_outputs"), options());
         return QJsonDocument::fromJson(result.out).array();
     }
 
@@ -150,8 +147,7 @@ private:
     {
         QDir runtime(runtimeDir());
         for (const QString &name :
-            runtime.entryList({ QStringLiteral("wayland-*"), QStringLiteral("sway-ipc.*") },
-                QDir::System | QDir::Files))
+            runtime.entryList(words("wayland-* sway-ipc.*"), QDir::System | QDir::Files))
             runtime.remove(name);
         const QString path = Alice.home() + QStringLiteral("/sway.conf");
         writeAs(Alice, path, "xwayland disable\n");
@@ -269,7 +265,7 @@ void TestWayland::initTestCase()
     if (!addUser(Alice))
         QSKIP("useradd cannot add users here");
     QVERIFY(QDir().mkpath(Alice.home() + QStringLiteral("/.vok/theme")));
-    for (const QString &dir : { QStringLiteral("/.vok"), QStringLiteral("/.vok/theme") })
+    for (const QString &dir : words("/.vok /.vok/theme"))
         QCOMPARE(
             ::chown(QFile::encodeName(Alice.home() + dir).constData(), Alice.uid, Alice.uid), 0);
 }
@@ -287,11 +283,10 @@ void TestWayland::outputsShowTheirBackgrounds()
     Sway sway;
     QVERIFY2(sway.ready(), "sway did not start");
     QVERIFY(sway.message({ QStringLiteral("create_output") }));
-    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-2"),
-        QStringLiteral("scale"), QStringLiteral("2") }));
+    QVERIFY(sway.message(words("output HEADLESS-2 scale 2")));
     QCOMPARE(sway.outputs().size(), 2);
 
-    Apply apply({ QStringLiteral("--fade"), QStringLiteral("2500") }, sway.session());
+    Apply apply(words("--fade 2500"), sway.session());
     QVERIFY(apply.process().waitForStarted());
     QStringList wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
@@ -308,22 +303,18 @@ void TestWayland::outputsShowTheirBackgrounds()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
 
     // A running output changes mode, and another its scale.
-    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
-        QStringLiteral("mode"), QStringLiteral("1024x768") }));
-    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-3"),
-        QStringLiteral("scale"), QStringLiteral("2") }));
+    QVERIFY(sway.message(words("output HEADLESS-1 mode 1024x768")));
+    QVERIFY(sway.message(words("output HEADLESS-3 scale 2")));
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     QCOMPARE(shown(sway, QStringLiteral("HEADLESS-1")).size(), QSize(1024, 768));
 
     // An output goes away and comes back.
-    QVERIFY(sway.message(
-        { QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("disable") }));
+    QVERIFY(sway.message(words("output HEADLESS-2 disable")));
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     QCOMPARE(apply.process().state(), QProcess::Running);
-    QVERIFY(sway.message(
-        { QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("enable") }));
+    QVERIFY(sway.message(words("output HEADLESS-2 enable")));
     wrong = waitForBackgrounds(sway);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
 
@@ -369,7 +360,6 @@ void TestWayland::endsWithTheCompositor()
     QElapsedTimer timer;
     timer.start();
     QVERIFY2(apply.process().waitForFinished(10000), "apply outlived its compositor");
-    qInfo("apply ended %lld ms after its compositor", timer.elapsed());
     QCOMPARE(apply.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(apply.process().exitCode(), 1);
     const QByteArray errors = apply.process().readAllStandardError();
@@ -381,9 +371,7 @@ void TestWayland::endsWithTheCompositor()
 void TestWayland::compositorWithoutLayerShell()
 {
     AliceProcess weston(
-        { QStringLiteral("weston"), QStringLiteral("--backend=headless-backend.so"),
-            QStringLiteral("--socket=wayland-weston"), QStringLiteral("--idle-time=0") },
-        {});
+        words("weston --backend=headless-backend.so --socket=wayland-weston --idle-time=0"), {});
     QElapsedTimer timer;
     timer.start();
     while (socketIn(QStringLiteral("wayland-weston")).isEmpty() && timer.elapsed() < 15000)
@@ -406,15 +394,13 @@ void TestWayland::compositorWithoutLayerShell()
     QVERIFY2(result.err.contains("vokimage: cannot connect to the Wayland compositor wayland-none"),
         result.err.constData());
     // A usage error is told before any connection.
-    result = tool(&Alice,
-        { QStringLiteral("apply"), QStringLiteral("--screen"), QStringLiteral("100x100") },
-        options);
+    result = tool(&Alice, words("apply --screen 100x100"), options);
     QCOMPARE(result.code, 2);
     QVERIFY2(result.err.contains("--screen is for an X server")
             && !result.err.contains("cannot connect"),
         result.err.constData());
     // --x11 asks for the X server whatever the session is.
-    result = tool(&Alice, { QStringLiteral("apply"), QStringLiteral("--x11") }, options);
+    result = tool(&Alice, words("apply --x11"), options);
     QCOMPARE(result.code, 2);
     QVERIFY2(result.err.contains("no X display"), result.err.constData());
 }
@@ -462,8 +448,7 @@ void TestWayland::farAndHugeOutputs()
     const long near = peak();
     QVERIFY(move(QStringLiteral("16000"), QStringLiteral("16000")));
     QVERIFY2(until("wayland:", 6), log.constData());
-    QVERIFY(sway.message({ QStringLiteral("output"), QStringLiteral("HEADLESS-1"),
-        QStringLiteral("scale"), QStringLiteral("0.08") }));
+    QVERIFY(sway.message(words("output HEADLESS-1 scale 0.08")));
     QVERIFY2(until("HEADLESS-1 skipped", 1), log.constData());
     QVERIFY2(until("wayland:HEADLESS-2", 4), log.constData());
     QThread::msleep(500);
@@ -472,9 +457,6 @@ void TestWayland::farAndHugeOutputs()
     // sanitizer's quarantine holds what the renders freed.
     QVERIFY2(near > 0 && far < near + (MeasuresMemory ? 32 : 512),
         qPrintable(QStringLiteral("%1 against %2 MiB").arg(far).arg(near)));
-    qInfo("apply on Wayland: %ld MiB with a far output and one beyond the limits (%ld MiB with "
-          "near ones)",
-        far, near);
     QCOMPARE(apply.process().state(), QProcess::Running);
 }
 

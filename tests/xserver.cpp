@@ -17,7 +17,7 @@ XServer::XServer(const QSize &size, const QStringList &options)
 
 XServer::XServer(const QList<QSize> &sizes)
 {
-    QStringList arguments { QStringLiteral("-extension"), QStringLiteral("RANDR") };
+    QStringList arguments = QStringLiteral("-extension RANDR").split(QLatin1Char(' '));
     for (int i = 0; i < sizes.size(); ++i)
         arguments << QStringLiteral("-screen") << QString::number(i)
                   << QStringLiteral("%1x%2x24").arg(sizes[i].width()).arg(sizes[i].height());
@@ -37,8 +37,7 @@ void XServer::start(const QStringList &arguments)
     // two of them would both take :40 there, and a client could reach the other's server.
     m_process.start(QStringLiteral("Xvfb"),
         QStringList { m_name } + arguments
-            + QStringList { QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp"), QStringLiteral("-nolisten"), QStringLiteral("local") });
+            + QStringLiteral("-noreset -nolisten tcp -nolisten local").split(QLatin1Char(' ')));
     if (!m_process.waitForStarted(10000))
         return;
     const QByteArray name = m_name.toLatin1();
