@@ -3,6 +3,8 @@
 
 #include "wayland.h"
 
+#include "cli.h"
+
 #include "internal/limits_p.h"
 
 #ifdef VOKIMAGE_WITH_WAYLAND
@@ -114,11 +116,17 @@ void Surface::showPicture(const VokImage::Screen &output, const VokImage::Image 
     m_fade.stop();
     m_fadeStore.reset();
     // A picture of the same size fades in over the one shown, read back from the cache.
-    QImage previous;
-    if (fadeMs > 0 && isVisible() && m_output == output && !m_shownProperties.isEmpty())
-        previous = m_picture.isNull()
-            ? VokImage::Cache::getImageCache(m_shownProperties, false).image
-            : m_picture;
+    QImage previous = m_picture;
+    if (fadeMs > 0 && isVisible() && m_output == output && previous.isNull()
+        && !m_shownProperties.isEmpty()) {
+        // The library's lines of that read are not the new picture's: they are dropped.
+        setHoldMessages(true);
+        previous = VokImage::Cache::getImageCache(m_shownProperties, false).image;
+        releaseMessages(false);
+        setHoldMessages(false);
+    }
+    if (fadeMs <= 0 || !isVisible() || !(m_output == output))
+        previous = QImage();
     const bool fade = !previous.isNull() && previous.size() == record.image.size();
     m_previous = fade ? previous : QImage();
     m_output = output;
