@@ -326,3 +326,15 @@ int runAttacks(QObject *test, int argc, char **argv)
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(test, argc, argv);
 }
+
+bool addUsers()
+{
+    if (!QDir().mkpath(Users) || !QDir().mkpath(QStringLiteral("/tmp/home/runtime"))
+        || ::chmod("/tmp/home/runtime", 0700) != 0
+        || ::chmod(QFile::encodeName(Users).constData(), 0755) != 0)
+        return false;
+    for (const User &user : { Alice, Mallory, Bob })
+        if (!addUser(user))
+            return false;
+    return true;
+}

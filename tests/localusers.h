@@ -84,6 +84,8 @@ private:
 
 /// Adds @p user to the system with a 0700 home under Users.
 bool addUser(const User &user);
+/// Adds Alice, Mallory and Bob, and root's session folder; false when useradd cannot.
+bool addUsers();
 /// Writes @p user's desktop theme file (its folder must exist).
 bool writeTheme(const User &user, const QByteArray &lines);
 /// Writes @p data to @p path as @p user's file.

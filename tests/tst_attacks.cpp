@@ -63,13 +63,8 @@ void TestAttacks::initTestCase()
     QVERIFY(insideSandbox());
     if (geteuid() != 0)
         QSKIP("making users needs root in the sandbox");
-    QVERIFY(QDir().mkpath(Users));
-    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/home/runtime")));
-    QCOMPARE(::chmod("/tmp/home/runtime", 0700), 0);
-    QCOMPARE(::chmod(QFile::encodeName(Users).constData(), 0755), 0);
-    for (const User &user : { Alice, Mallory, Bob })
-        if (!addUser(user))
-            QSKIP("useradd cannot add users here");
+    if (!addUsers())
+        QSKIP("useradd cannot add users here");
     // The desktop of each user and the greeter use the generated wallpaper in one colour.
     for (const User &user : { Alice, Mallory, Bob }) {
         QVERIFY(writeTheme(user,

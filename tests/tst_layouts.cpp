@@ -264,6 +264,17 @@ void TestLayouts::spanJoinsTheScreens()
                                        .properties())
             != Cache::getFileName(part.properties));
     }
+    // A picture of the union's size is shown unscaled: each part is its own rectangle of it.
+    const QImage exact = picture.scaled(all.size() * ratio);
+    QVERIFY(writeTestImage(path, exact));
+    for (const QRect &screen : screens) {
+        const QRect device((screen.topLeft() - all.topLeft()) * ratio, screen.size() * ratio);
+        QImage part = readLookup(
+            namedScreen(screen, ratio, all, QString()), Lookup::Wallpaper, Lookup::Desktop)
+                          .image.convertToFormat(QImage::Format_RGB32);
+        part.setDevicePixelRatio(1);
+        QCOMPARE(part, exact.copy(device));
+    }
     // Without Span the maps hold no union.
     QVERIFY(writeTheme("WallPaper=" + path.toUtf8() + "\n"));
     QVERIFY(!Lookup(
