@@ -57,7 +57,11 @@ bool pictureName(const char *name)
             return false;
         lower[length++] = char(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
     }
-    return pictureSuffixes().contains(QByteArray::fromRawData(lower, length));
+    // The suffixes of Qt's own readers are known without asking: the list of all loads every
+    // image plugin.
+    static const QSet<QByteArray> own { "jpg", "jpeg", "jpe", "png", "gif", "bmp", "svg", "svgz" };
+    const QByteArray suffix = QByteArray::fromRawData(lower, length);
+    return own.contains(suffix) || pictureSuffixes().contains(suffix);
 }
 
 // What tells that a folder's listing may differ: its identity and times, and whether it lies
