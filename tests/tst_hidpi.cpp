@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 
@@ -238,6 +240,18 @@ void TestHiDpi::sharpLogoFiles()
         = argb(readLookup(Screen(TestScreen, 2.0), Lookup::Logo, Lookup::Desktop).image);
     QCOMPARE(opaqueBox(scaled).size(), QSize(80, 40));
     QCOMPARE(scaled.pixel(opaqueBox(scaled).center()), QColor(Qt::green).rgb());
+    // A stem takes the size class of the screen's logical width (640: 800), whatever the ratio.
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/logos/stem_800.png"), solidImage(QSize(40, 20), Qt::green)));
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/logos/stem_1280.png"), solidImage(QSize(40, 20), Qt::blue)));
+    QVERIFY(writeTheme("WallPaper=#203040\nLogoPixmap=/tmp/logos/stem\nLogoPosition=Center\n"));
+    const QImage stem
+        = argb(readLookup(Screen(TestScreen, 2.0), Lookup::Background, Lookup::Desktop).image);
+    const QRgb *first = reinterpret_cast<const QRgb *>(stem.constBits());
+    const QRgb *last = first + stem.width() * stem.height();
+    QVERIFY(std::count(first, last, QColor(Qt::green).rgb()) > 0);
+    QCOMPARE(std::count(first, last, QColor(Qt::blue).rgb()), 0);
 }
 
 void TestHiDpi::toolScale()
