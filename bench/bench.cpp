@@ -740,7 +740,8 @@ int table(const QByteArray &self)
     } bounds[] = {
         { "jpeg_fill_grown", "JPEG 1600x1200 filled to 3200x2400: peak growth / (picture + half)" },
         { "jpeg_fill_faults", "the same: page faults / half the picture's small pages" },
-        { "jpeg_crop_grown", "JPEG 4000x3000 cropped to 1920x1440: peak growth / (picture + half)" },
+        { "jpeg_crop_grown",
+            "JPEG 4000x3000 cropped to 1920x1440: peak growth / (picture + half)" },
         { "jpeg_crop_faults", "the same: page faults / half the picture's small pages" },
         { "store_grown", "store of a 3840x2160 record: peak growth / 3/4 of the file" },
         { "store_faults", "the same: page faults / a quarter of the file's pages" },

@@ -62,7 +62,7 @@ bool hugePagesOffered()
 }
 
 // How much the peak grew and how many pages were faulted in while @p work ran.
-template<typename Work> QPair<qint64, qint64> measured(Work work)
+template <typename Work> QPair<qint64, qint64> measured(Work work)
 {
     malloc_trim(0);
     resetPeakMemory();
@@ -113,9 +113,8 @@ int memoryRun(const QString &workDir)
         const char *name;
         QSize photo, screen, decoded;
     };
-    for (const Case &c :
-        { Case { "fill", QSize(1600, 1200), QSize(3200, 2400), QSize(1600, 1200) },
-            Case { "crop", QSize(4000, 3000), QSize(1920, 1440), QSize(2000, 1500) } }) {
+    for (const Case &c : { Case { "fill", QSize(1600, 1200), QSize(3200, 2400), QSize(1600, 1200) },
+             Case { "crop", QSize(4000, 3000), QSize(1920, 1440), QSize(2000, 1500) } }) {
         QImage photo(c.photo, QImage::Format_RGB32);
         for (int y = 0; y < photo.height(); ++y)
             for (int x = 0; x < photo.width(); ++x)
@@ -144,8 +143,9 @@ int memoryRun(const QString &workDir)
             noise.setPixel(x, y, (seed = seed * 1664525u + 1013904223u) >> 8);
     const QMap<QString, QVariant> map = wallpaperMap(workDir + QStringLiteral("/large"), size);
     QDir(QStringLiteral("/tmp/cache")).removeRecursively();
-    const auto [stored, storeFaults]
-        = measured([&] { Cache::saveImageCache(Image { map, noise }); });
+    const auto [stored, storeFaults] = measured([&] {
+        Cache::saveImageCache(Image { map, noise });
+    });
     const qint64 fileSize
         = QFileInfo(QStringLiteral("/tmp/cache/") + Cache::getFileName(map)).size();
     out.insert(QStringLiteral("store_grown"), double(stored) / (fileSize * 3 / 4));
