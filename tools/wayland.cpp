@@ -116,17 +116,15 @@ void Surface::showPicture(const VokImage::Screen &output, const VokImage::Image 
     m_fade.stop();
     m_fadeStore.reset();
     // A picture of the same size fades in over the one shown, read back from the cache.
-    QImage previous = m_picture;
-    if (fadeMs > 0 && isVisible() && m_output == output && previous.isNull()
-        && !m_shownProperties.isEmpty()) {
+    const bool fadable = fadeMs > 0 && isVisible() && m_output == output;
+    QImage previous = fadable ? m_picture : QImage();
+    if (fadable && previous.isNull() && !m_shownProperties.isEmpty()) {
         // The library's lines of that read are not the new picture's: they are dropped.
         setHoldMessages(true);
         previous = VokImage::Cache::getImageCache(m_shownProperties, false).image;
         releaseMessages(false);
         setHoldMessages(false);
     }
-    if (fadeMs <= 0 || !isVisible() || !(m_output == output))
-        previous = QImage();
     const bool fade = !previous.isNull() && previous.size() == record.image.size();
     m_previous = fade ? previous : QImage();
     m_output = output;

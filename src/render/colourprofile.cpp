@@ -297,12 +297,13 @@ QImage inSrgb(QImage image, const QColorSpace &space)
     if (!transformable(image.format()))
         image = image.convertToFormat(
             image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    const QColorTransform transform = space.transformationToColorSpace(QColorSpace::SRgb);
     // Straight 8-bit pixels go through the tables; others, and odd spaces, through Qt.
     TableTransform table;
     const bool tables
         = (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32)
         && tableTransform(space, &table);
+    const QColorTransform transform
+        = tables ? QColorTransform() : space.transformationToColorSpace(QColorSpace::SRgb);
     // Bands of rows, one per core for a large picture; each is a view of the picture's rows.
     const int height = image.height();
     const int bands = qBound(1, height / 256, qMax(1, QThread::idealThreadCount()));
