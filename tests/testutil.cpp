@@ -3,6 +3,9 @@
 
 #include "testutil.h"
 
+#include <vokimage/vokimage.h>
+
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -104,6 +107,82 @@ QImage gradientImage(const QSize &size)
                 x * 255 / qMax(1, size.width() - 1), y * 255 / qMax(1, size.height() - 1), 128);
     }
     return image;
+}
+
+PropertyMap wallpaperMap(const QString &path, const QRect &screen, int position)
+{
+    PropertyMap map = VokImage::DefaultWallpaperProperties;
+    map[QLatin1String(VokImage::Keys::ImagePath)] = QVariant::fromValue(VokImage::File(path));
+    map[QLatin1String(VokImage::Keys::ImageScreen)] = screen;
+    map[QLatin1String(VokImage::Keys::ImagePosition)] = position;
+    return map;
+}
+
+QImage rendered(const PropertyMap &map, bool *ok)
+{
+    VokImage::RenderEngine engine;
+    const QImage image = engine.render(map).toImage();
+    if (ok)
+        *ok = engine.getStatus() == VokImage::RenderEngine::Ok;
+    return image;
+}
+
+QString cachePath(const PropertyMap &map)
+{
+    return VokImage::CacheDir + QLatin1Char('/') + VokImage::Cache::getFileName(map);
+}
+
+int largestDifference(const QImage &a, const QImage &b, double *mean)
+{
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    if (x.size() != y.size())
+        return 256;
+    qint64 total = 0;
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            for (int shift = 0; shift < 32; shift += 8) {
+                const int d = qAbs(int((p[col] >> shift) & 255) - int((q[col] >> shift) & 255));
+                total += d;
+                largest = qMax(largest, d);
+            }
+    }
+    if (mean)
+        *mean = double(total) / (4.0 * qMax(1, x.width() * x.height()));
+    return largest;
+}
+
+QImage photoImage(const QSize &size, quint32 seed)
+{
+    QImage photo(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 28) - 8;
+            const int stripes = (x / 3 + y / 5) % 2 ? 40 : 0;
+            const int edge = x > size.width() * 4 / 7 && y > size.height() / 3 ? 90 : 0;
+            photo.setPixel(x, y,
+                qRgb(qBound(0, x * 200 / size.width() + grain + edge, 255),
+                    qBound(0, y * 200 / size.height() + stripes + grain, 255),
+                    qBound(0, 120 + grain - edge, 255)));
+        }
+    return photo;
+}
+
+QByteArray taggedJpeg(const QImage &image, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    // "Exif", a big-endian TIFF header and IFD0 with the one SHORT entry 0x0112.
+    QByteArray exif("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25);
+    exif += char(orientation) + QByteArray(6, '\0');
+    const int length = exif.size() + 2;
+    return jpeg.left(2) + "\xff\xe1" + char(length >> 8) + char(length & 255) + exif + jpeg.mid(2);
 }
 
 bool insideSandbox()

@@ -64,13 +64,27 @@ bool insideSandbox();
 // or -1 when the child cannot change its identity (then the caller skips).
 int runAsOtherUser(const std::function<int()> &function);
 
-// The contents of @p path; empty when it cannot be read.
-/// The words of @p line, split at spaces: an argument list written as one string.
+// The words of @p line, split at spaces: an argument list written as one string.
 inline QStringList words(const char *line)
 {
     return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+using PropertyMap = QMap<QString, QVariant>;
+// The default wallpaper map with @p path drawn on @p screen at @p position (Crop by default).
+PropertyMap wallpaperMap(const QString &path, const QRect &screen, int position = 3);
+// What the render engine draws for @p map; @p ok tells whether its status stayed Ok.
+QImage rendered(const PropertyMap &map, bool *ok = nullptr);
+// The path in the cache of the picture of @p map.
+QString cachePath(const PropertyMap &map);
+// The largest difference of one channel between two pictures; @p mean gets the mean one.
+int largestDifference(const QImage &a, const QImage &b, double *mean = nullptr);
+// A photo-like picture: smooth gradients, fine stripes, hard edges and grain from @p seed.
+QImage photoImage(const QSize &size, quint32 seed = 1);
+// @p image as a JPEG with an EXIF segment holding the orientation tag @p orientation alone.
+QByteArray taggedJpeg(const QImage &image, int orientation);
+
+// The contents of @p path; empty when it cannot be read.
 QByteArray readAll(const QString &path);
 // Writes @p data to @p path (its folder made first); true when all of it was written.
 bool writeAll(const QString &path, const QByteArray &data);
