@@ -38,6 +38,10 @@ class TestAsync : public QObject
 private slots:
     void initTestCase();
     void init();
+    void maps_data();
+    void maps();
+    void generatedAndLogoMaps();
+    void backgroundMaps();
     void requestsEqualCalls_data();
     void requestsEqualCalls();
     void callingThreadIsFree();
@@ -109,6 +113,210 @@ void TestAsync::init()
     clearCaches();
     QVERIFY(writeTestImage(Red, solidImage(QSize(800, 600), Qt::red)));
     QVERIFY(writeTestImage(Blue, solidImage(QSize(800, 600), Qt::blue)));
+}
+
+namespace {
+// Each key of @p map as "key=value", in key order: ints plain, doubles with a fraction, colours
+// as #aarrggbb, rectangles as WxH+X+Y and files by their path.
+QString describe(const PropertyMap &map)
+{
+    QStringList parts;
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        const QVariant &v = it.value();
+        QString text = v.toString();
+        if (v.userType() == QMetaType::Double)
+            text = QString::number(v.toDouble(), 'f', 1);
+        else if (v.userType() == QMetaType::QColor)
+            text = v.value<QColor>().isValid() ? v.value<QColor>().name(QColor::HexArgb)
+                                               : QStringLiteral("invalid");
+        else if (v.userType() == QMetaType::QRect)
+            text = QStringLiteral("%1x%2+%3+%4")
+                       .arg(v.toRect().width())
+                       .arg(v.toRect().height())
+                       .arg(v.toRect().x())
+                       .arg(v.toRect().y());
+        else if (v.userType() == qMetaTypeId<File>())
+            text = v.value<File>().path;
+        parts.append(
+            QString(it.key()).remove(QStringLiteral("Property")) + QLatin1Char('=') + text);
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+const QString Screen640 = QStringLiteral("640x360+0+0");
+const QString DefaultPath = QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg");
+
+QString desktopWallpaper(int position)
+{
+    return QStringLiteral(
+        "Image.blur=-1 Image.colorOverlay=invalid Image.path=%1 Image.position=%2 Image.screen=%3")
+        .arg(DefaultPath)
+        .arg(position)
+        .arg(Screen640);
+}
+
+QString desktopLogo(int position, int taskbar, int height)
+{
+    return QStringLiteral(
+        "Logo.path=fictive Logo.position=%1 Logo.screen=%2 Taskbar.height=%3 Taskbar.position=%4")
+        .arg(position)
+        .arg(Screen640)
+        .arg(height)
+        .arg(taskbar);
+}
+
+QString greeterWallpaper(
+    const QString &blur, const QString &overlay = QStringLiteral("#64000000"), int position = 3)
+{
+    return QStringLiteral(
+        "Image.blur=%1 Image.colorOverlay=%2 Image.path=%3 Image.position=%4 Image.screen=%5")
+        .arg(blur, overlay, DefaultPath)
+        .arg(position)
+        .arg(Screen640);
+}
+
+QString greeterLogo(bool blur = true)
+{
+    return QString(blur ? QStringLiteral("Logo.blur=5 ") : QString()) + QStringLiteral("Logo.path=")
+        + DarkLogo + QStringLiteral(" Logo.position=0 Logo.screen=") + Screen640;
+}
+} // namespace
+
+void TestAsync::maps_data()
+{
+    QTest::addColumn<bool>("greeter");
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("wallpaper");
+    QTest::addColumn<QString>("logo");
+    QTest::newRow("desktop defaults")
+        << false << QByteArray() << desktopWallpaper(3) << desktopLogo(0, 3, 48);
+    QTest::newRow("desktop names")
+        << false
+        << QByteArray(
+               "WallPaperPos=Title\nLogoPosition=TopLeft\nTaskbarPosition=Left\nTaskbarHeight=30\n")
+        << desktopWallpaper(1) << desktopLogo(4, 1, 30);
+    QTest::newRow("desktop, unknown names")
+        << false
+        << QByteArray("WallPaperPos=Tile\nLogoPosition=NotShow\nTaskbarPosition=Sideways\n")
+        << desktopWallpaper(3) << desktopLogo(-1, -1, 48);
+    QTest::newRow("desktop, wrong case")
+        << false
+        << QByteArray(
+               "WallPaperPos=crop\nLogoPosition=Nowhere\nTaskbarPosition=top\nTaskbarHeight=abc\n")
+        << desktopWallpaper(3) << desktopLogo(-1, -1, 48);
+    QTest::newRow("desktop stretch")
+        << false << QByteArray("WallPaperPos=Stretch\nLogoPosition=Center\n") << desktopWallpaper(2)
+        << desktopLogo(7, 3, 48);
+    QTest::newRow("greeter defaults")
+        << true << QByteArray() << greeterWallpaper(QStringLiteral("5.0")) << greeterLogo();
+    QTest::newRow("radius zero") << true
+                                 << QByteArray("[background][blur]\nenable=true\nradius=0\n")
+                                 << greeterWallpaper(QStringLiteral("-1")) << greeterLogo();
+    QTest::newRow("radius negative") << true << QByteArray("[background][blur]\nradius=-3\n")
+                                     << greeterWallpaper(QStringLiteral("-1")) << greeterLogo();
+    QTest::newRow("radius three") << true << QByteArray("[background][blur]\nradius=3\n")
+                                  << greeterWallpaper(QStringLiteral("3.0")) << greeterLogo();
+    // KConfig reads the radius as an int: a fraction is not one, and the default holds.
+    QTest::newRow("radius fraction") << true << QByteArray("[background][blur]\nradius=2.5\n")
+                                     << greeterWallpaper(QStringLiteral("5.0")) << greeterLogo();
+    QTest::newRow("blur off") << true << QByteArray("[background][blur]\nenable=false\nradius=10\n")
+                              << greeterWallpaper(QStringLiteral("-1")) << greeterLogo();
+    QTest::newRow("overlay alpha")
+        << true << QByteArray("[background]\ncolor_overlay=0,0,0,128\nkeep_proportions=false\n")
+        << greeterWallpaper(QStringLiteral("5.0"), QStringLiteral("#80000000"), 2) << greeterLogo();
+    QTest::newRow("overlay out of range")
+        << true << QByteArray("[background]\ncolor_overlay=300,0,0\n")
+        << greeterWallpaper(QStringLiteral("5.0"), QStringLiteral("invalid")) << greeterLogo();
+    QTest::newRow("overlay empty")
+        << true << QByteArray("[background]\ncolor_overlay=\n")
+        << greeterWallpaper(QStringLiteral("5.0"), QStringLiteral("invalid")) << greeterLogo();
+    QTest::newRow("logo blur off") << true << QByteArray("[background][logo]\nblur=false\n")
+                                   << greeterWallpaper(QStringLiteral("5.0")) << greeterLogo(false);
+}
+
+// The maps of the entry points, key by key, from the theme or the greeter's settings.
+void TestAsync::maps()
+{
+    QFETCH(bool, greeter);
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, wallpaper);
+    QFETCH(QString, logo);
+    QVERIFY(greeter ? writeConfig(DmSettings, settings) : writeTheme(settings));
+    QCOMPARE(describe(greeter ? getWallpaperOrvProperties(TestScreen)
+                              : getWallpaperProperties(TestScreen)),
+        wallpaper);
+    QCOMPARE(
+        describe(greeter ? getLogoOrvProperties(TestScreen) : getLogoProperties(TestScreen)), logo);
+}
+
+void TestAsync::generatedAndLogoMaps()
+{
+    // The generated wallpaper in the palette's colour, named with it; the word matched exactly.
+    QVERIFY(writeTheme("WallPaper=vok-default\n"));
+    QVERIFY(writeConfig(Palette, "PrimaryColor=#2f6b5a\n"));
+    const PropertyMap generated = getWallpaperProperties(TestScreen);
+    QCOMPARE(describe(generated),
+        QStringLiteral(
+            "Image.PrimaryColor=#ff2f6b5a Image.blur=-1 Image.colorOverlay=invalid "
+            "Image.path=/tmp/cache/16:9/vok-default#2f6b5a.svg Image.position=3 Image.screen=")
+            + Screen640);
+    QVERIFY(!generated.value(QLatin1String(Keys::ImagePath)).value<File>().lastModified.isNull());
+    QCOMPARE(getWallpaper(TestScreen).image.size(), TestScreen.size());
+    // The theme's colour does not reach the greeter's generated wallpaper.
+    QVERIFY(writeConfig(
+        DmSettings, "[background]\npath=vok-default\n[background][logo]\nenable=false\n"));
+    QCOMPARE(describe(getWallpaperOrvProperties(TestScreen)),
+        greeterWallpaper(QStringLiteral("5.0"))
+            .replace(DefaultPath, QStringLiteral("/tmp/cache/16:9/vok-default#5682a3.svg")));
+    QCOMPARE(
+        getLogoOrvProperties(TestScreen).value(QLatin1String(Keys::LogoPosition)), QVariant(-1));
+    QVERIFY(writeTheme("WallPaper=Vok-default\nWallPaperPos=Crop\n"));
+    QCOMPARE(
+        getWallpaperProperties(TestScreen).value(QLatin1String(Keys::ImagePath)).value<File>().path,
+        QStringLiteral("Vok-default"));
+    MessageLog log;
+    QVERIFY(getWallpaper(TestScreen).image.isNull());
+    QVERIFY(log.contains(QStringLiteral("Error render image")));
+
+    // Rewriting the wallpaper in place changes its map; rewriting the logo does not.
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8()
+        + "\nLogoPosition=BottomRight\n"));
+    const PropertyMap wallpaper = getWallpaperProperties(TestScreen);
+    const PropertyMap logo = getLogoProperties(TestScreen);
+    QVERIFY(setMtime(Red, 2000000) && setMtime(DarkLogo, 2000000));
+    QVERIFY(getWallpaperProperties(TestScreen) != wallpaper);
+    QCOMPARE(getLogoProperties(TestScreen), logo);
+}
+
+// The desktop background names the logo variant drawn (the light one over a dark wallpaper),
+// and says so; the greeter's and the logo alone keep the theme's.
+void TestAsync::backgroundMaps()
+{
+    QVERIFY(writeTestImage(Red, solidImage(QSize(1280, 720), QColor(10, 20, 35))));
+    QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8()
+        + "\nLogoPosition=BottomRight\n"));
+    MessageLog log;
+    const Image record = getBackground(TestScreen);
+    QCOMPARE(record.image.size(), TestScreen.size());
+    PropertyMap expected = getWallpaperProperties(TestScreen);
+    expected.insert(getLogoProperties(TestScreen));
+    expected[QLatin1String(Keys::LogoPath)] = WhiteLogo;
+    QCOMPARE(describe(record.properties), describe(expected));
+    QVERIFY(log.contains(QStringLiteral("Overloaded logo: ")));
+    QCOMPARE(getBackground(TestScreen).properties, record.properties);
+    QVERIFY(log.contains(QStringLiteral("found in cache with different logo: ")));
+    QCOMPARE(
+        getLogo(TestScreen).properties.value(QLatin1String(Keys::LogoPath)).toString(), DarkLogo);
+
+    QVERIFY(writeConfig(DmSettings, "[background]\npath=" + Red.toUtf8() + "\n"));
+    log.clear();
+    const Image greeter = getOrvBackground(TestScreen);
+    expected = getWallpaperOrvProperties(TestScreen);
+    expected.insert(getLogoOrvProperties(TestScreen));
+    QCOMPARE(describe(greeter.properties), describe(expected));
+    QVERIFY(!log.contains(QStringLiteral("Overloaded logo")));
+    QCOMPARE(getOrvWallpaper(TestScreen).image.size(), TestScreen.size());
+    QCOMPARE(getOrvLogo(TestScreen).image.size(), TestScreen.size());
 }
 
 void TestAsync::requestsEqualCalls_data()
@@ -304,9 +512,6 @@ int requestAfterApplication(int argc, char **argv)
 
 } // namespace
 
-// Many requests at once, desktop and greeter, same and different screens, under eviction
-// pressure while the theme changes its wallpaper: every record is whole and what its map says,
-// and every stored file reads back.
 // With stores in the background, lookups from several threads return their pictures at once;
 // after waitForStores() every picture is stored, shared and kept, and reads back equal.
 void TestAsync::storesInBackground()
@@ -349,6 +554,9 @@ void TestAsync::storesInBackground()
     }
 }
 
+// Many requests at once, desktop and greeter, same and different screens, under eviction
+// pressure while the theme changes its wallpaper: every record is whole and what its map says,
+// and every stored file reads back.
 void TestAsync::manyAtOnce()
 {
     QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\n"));
