@@ -13,6 +13,9 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -40,8 +43,8 @@ private slots:
     void taskbarHeight_data();
     void taskbarHeight();
     void desktopEntryWallpaper();
-    void displayManagerDefaults();
     void displayManagerFile();
+    void hostileFiles();
     void engine();
 };
 
@@ -60,6 +63,20 @@ static QByteArray captureStderr(const std::function<void()> &function)
     close(saved);
     capture.seek(0);
     return capture.readAll();
+}
+
+using Expected = QList<QPair<QString, QVariant>>;
+
+// The keys of @p expected whose property differs, with what was read.
+template <typename Factory> QString mismatches(Factory &&factory, const Expected &expected)
+{
+    QString text;
+    for (const auto &[key, value] : expected) {
+        const QVariant read = factory.getProperty(key);
+        if (read != value || read.userType() != value.userType())
+            text += key + QLatin1Char('=') + read.toString() + QLatin1Char(' ');
+    }
+    return text;
 }
 
 static QString themeFile(const QString &suffix = QString())
@@ -315,42 +332,30 @@ void TestConfig::directories()
 
 void TestConfig::desktopFactory()
 {
-    {
-        // No files at all: the defaults.
-        VokPathFactory factory;
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
-            QVariant(QStringLiteral("/usr/share/wallpapers/vok-default-light.jpg")));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("fictive"));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("BottomRight"));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Taskbar.Height")), QVariant(48));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Taskbar.Position")), QVariant("Bottom"));
-        QCOMPARE(factory.getProperty(QStringLiteral("PrimaryColor")), QVariant(QColor("#5a91bd")));
-        QVERIFY(!factory.getProperty(QStringLiteral("WallPaper")).isValid());
-        QVERIFY(!QFileInfo::exists(themeFile()));
-        QVERIFY(!QFileInfo::exists(VokPathFactory::getVokPalette()));
-    }
+    // No files at all: the defaults, and no file made.
+    QCOMPARE(mismatches(VokPathFactory(),
+                 { { "Options.Wallpaper.Path", "/usr/share/wallpapers/vok-default-light.jpg" },
+                     { "Options.Wallpaper.Position", "Crop" }, { "Options.Logo.Path", "fictive" },
+                     { "Options.Logo.Position", "BottomRight" }, { "Options.Taskbar.Height", 48 },
+                     { "Options.Taskbar.Position", "Bottom" },
+                     { "PrimaryColor", QColor("#5a91bd") }, { "WallPaper", QVariant() } }),
+        QString());
+    QVERIFY(!QFileInfo::exists(themeFile()) && !QFileInfo::exists(VokPathFactory::getVokPalette()));
+    // Keys in any case; the theme is touched as it is read.
     QVERIFY(writeConfig(themeFile(),
-        "[Theme]\nWallPaper=/usr/share/wallpapers/none.jpg\n"
-        "WallPaperPos=Center\nLogoPixmap=/logo_dark.svg\n"
-        "LogoPosition=TopLeft\nTaskbarPosition=Top\nExtra=12\n"));
+        "[Theme]\nWallPaper=/usr/share/wallpapers/none.jpg\nWallPaperPos=Center\n"
+        "LogoPixmap=/logo_dark.svg\nLogoPosition=TopLeft\nTaskbarPosition=Top\nExtra=12\n"));
     QVERIFY(writeConfig(VokPathFactory::getVokPalette(), "PrimaryColor=#112233\n"));
     QVERIFY(setMtime(themeFile(), 1000));
-    VokPathFactory factory;
+    QCOMPARE(
+        mismatches(VokPathFactory(),
+            { { "options.wallpaper.path", "/usr/share/wallpapers/none.jpg" },
+                { "OPTIONS.WALLPAPER.POSITION", "Center" },
+                { "Options.Logo.Path", "/logo_dark.svg" }, { "Options.Logo.Position", "TopLeft" },
+                { "Options.Taskbar.Position", "Top" }, { "primarycolor", QColor("#112233") },
+                { "Extra", 12 }, { "SectionName", "Theme" } }),
+        QString());
     QVERIFY(QFileInfo(themeFile()).lastModified().toSecsSinceEpoch() > 1000);
-    QCOMPARE(factory.getProperty(QStringLiteral("options.wallpaper.path")),
-        QVariant("/usr/share/wallpapers/none.jpg"));
-    QCOMPARE(factory.getProperty(QStringLiteral("OPTIONS.WALLPAPER.POSITION")), QVariant("Center"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/logo_dark.svg"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("TopLeft"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Taskbar.Position")), QVariant("Top"));
-    QCOMPARE(factory.getProperty(QStringLiteral("primarycolor")), QVariant(QColor("#112233")));
-    QCOMPARE(factory.getProperty(QStringLiteral("Extra")), QVariant(12));
-    QCOMPARE(factory.getProperty(QStringLiteral("SectionName")), QVariant("Theme"));
-
     QVERIFY(writeConfig(VokPathFactory::getVokPalette(), "PrimaryColor=notacolor\n"));
     QCOMPARE(VokPathFactory().getCurrentPrimaryColor(), QColor("#5a91bd"));
 }
@@ -410,74 +415,86 @@ void TestConfig::desktopEntryWallpaper()
     QCOMPARE(entry.getUnknownValue("X-Absent"), std::string());
 }
 
-void TestConfig::displayManagerDefaults()
+void TestConfig::displayManagerFile()
 {
-    const QByteArray contents[] = { QByteArray(), QByteArray("") };
-    for (int i = 0; i < 2; ++i) {
-        if (i == 1)
-            QVERIFY(writeConfig(DmSettings, contents[i]));
-        VokOrvPathFactory factory { QString() };
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
-            QVariant("/usr/share/wallpapers/vok-default-light.jpg"));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")),
-            QVariant("0, 0, 0, 100"));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")), QVariant(true));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")), QVariant(5));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Wallpaper.Blur")), QVariant(QStringList()));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")),
-            QVariant("/usr/share/wallpapers/logo/selka_logo_dark.svg"));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Enable")), QVariant(true));
-        QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Blur")), QVariant(true));
-        QCOMPARE(
-            factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("BottomRight"));
-
+    // No file, and an empty one: the defaults.
+    const Expected defaults { { "Options.Wallpaper.Path",
+                                  "/usr/share/wallpapers/vok-default-light.jpg" },
+        { "Options.Wallpaper.Position", "Crop" },
+        { "Options.Wallpaper.ColorOverlay", "0, 0, 0, 100" },
+        { "Options.Wallpaper.Blur.Enable", true }, { "Options.Wallpaper.Blur.Radius", 5 },
+        { "Options.Wallpaper.Blur", QStringList() },
+        { "Options.Logo.Path", "/usr/share/wallpapers/logo/selka_logo_dark.svg" },
+        { "Options.Logo.Enable", true }, { "Options.Logo.Blur", true },
+        { "Options.Logo.Position", "BottomRight" }, { "options.wallpaper.path", QVariant() },
+        { "Options.Taskbar.Height", QVariant() }, { "PrimaryColor", QVariant() } };
+    for (const bool empty : { false, true }) {
+        QVERIFY(!empty || writeConfig(DmSettings, QByteArray()));
         MessageLog log;
-        QVERIFY(!factory.getProperty(QStringLiteral("options.wallpaper.path")).isValid());
-        QVERIFY(!factory.getProperty(QStringLiteral("Options.Taskbar.Height")).isValid());
-        QVERIFY(!factory.getProperty(QStringLiteral("PrimaryColor")).isValid());
+        VokOrvPathFactory factory { QString() };
+        QCOMPARE(mismatches(factory, defaults), QString());
         QVERIFY(log.messages().isEmpty());
-        QVERIFY(!factory.getProperty(QStringLiteral("Options.Logo.Size")).isValid());
-        QVERIFY(!factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Size")).isValid());
-        QVERIFY(!factory.getProperty(QStringLiteral("Options.Logo")).isValid());
+        for (const char *unknown :
+            { "Options.Logo.Size", "Options.Wallpaper.Blur.Size", "Options.Logo" })
+            QVERIFY(!factory.getProperty(QLatin1String(unknown)).isValid());
         QCOMPARE(log.messages(),
             QStringList({ QStringLiteral("Unknown property:  \"Options.Logo.Size\""),
                 QStringLiteral("Unknown property:  \"Options.Wallpaper.Blur.Size\""),
                 QStringLiteral("Unknown property:  \"Options.Logo\"") }));
     }
+    QVERIFY(writeConfig(DmSettings,
+        "[background]\npath=/usr/share/wallpapers/dm.jpg\nkeep_proportions=false\n"
+        "color_overlay=10, 20, 30, 40\n[background][blur]\nradius=12\n"
+        "[background][logo]\nenable=false\npath=/logo.svg\n"));
+    QCOMPARE(
+        mismatches(VokOrvPathFactory { QString() },
+            { { "Options.Wallpaper.Path", "/usr/share/wallpapers/dm.jpg" },
+                { "Options.Wallpaper.Position", "Stretch" },
+                { "Options.Wallpaper.ColorOverlay", "10, 20, 30, 40" },
+                { "Options.Wallpaper.Blur", QStringList { QStringLiteral("radius") } },
+                { "Options.Wallpaper.Blur.Radius", 12 }, { "Options.Wallpaper.Blur.Enable", true },
+                { "Options.Logo.Position", "NotShow" }, { "Options.Logo.Enable", false },
+                { "Options.Logo.Path", "/logo.svg" } }),
+        QString());
+    // A named file is read in place of the default one.
+    QVERIFY(writeConfig(QStringLiteral("/tmp/other.ini"),
+        "[background]\nkeep_proportions=true\npath=/other.jpg\n"));
+    QCOMPARE(mismatches(VokOrvPathFactory(QStringLiteral("/tmp/other.ini")),
+                 { { "Options.Wallpaper.Path", "/other.jpg" },
+                     { "Options.Wallpaper.Position", "Crop" } }),
+        QString());
 }
 
-void TestConfig::displayManagerFile()
+// Garbage, and a theme rewritten while it is read: every answer is one of the contents, or
+// the default.
+void TestConfig::hostileFiles()
 {
-    QVERIFY(writeConfig(DmSettings,
-        "[background]\npath=/usr/share/wallpapers/dm.jpg\n"
-        "keep_proportions=false\ncolor_overlay=10, 20, 30, 40\n"
-        "[background][blur]\nradius=12\n"
-        "[background][logo]\nenable=false\npath=/logo.svg\n"));
-    VokOrvPathFactory factory { QString() };
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Path")),
-        QVariant("/usr/share/wallpapers/dm.jpg"));
-    QCOMPARE(
-        factory.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Stretch"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.ColorOverlay")),
-        QVariant("10, 20, 30, 40"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur")),
-        QVariant(QStringList { QStringLiteral("radius") }));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Radius")), QVariant(12));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Wallpaper.Blur.Enable")), QVariant(true));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Position")), QVariant("NotShow"));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Enable")), QVariant(false));
-    QCOMPARE(factory.getProperty(QStringLiteral("Options.Logo.Path")), QVariant("/logo.svg"));
-
-    // A named file is read in place of the default one.
-    const QString other = QStringLiteral("/tmp/other.ini");
-    QVERIFY(writeConfig(other, "[background]\nkeep_proportions=true\npath=/other.jpg\n"));
-    VokOrvPathFactory named(other);
-    QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Path")), QVariant("/other.jpg"));
-    QCOMPARE(named.getProperty(QStringLiteral("Options.Wallpaper.Position")), QVariant("Crop"));
+    QByteArray garbage(65536, '\0');
+    quint32 seed = 99;
+    for (char &c : garbage)
+        c = char((seed = seed * 1664525u + 1013904223u) >> 24);
+    QVERIFY(writeAll(themeFile(), garbage) && writeAll(DmSettings, garbage));
+    QVERIFY(!VokPathFactory().getCurrentWallpaperPath().isNull());
+    QCOMPARE(getWallpaperOrvProperties(QRect(0, 0, 64, 64)).size(), 5);
+    std::atomic<bool> stop { false };
+    std::thread writer([&stop]() {
+        for (int i = 0; !stop; ++i)
+            writeAll(
+                themeFile(), i % 2 ? "WallPaper=/tmp/a.png\n" : "WallPaper=/tmp/bbbb.png\n# x\n");
+    });
+    QStringList seen;
+    for (int i = 0; i < 100; ++i)
+        seen.append(getWallpaperProperties(QRect(0, 0, 64, 64))
+                        .value(QLatin1String(Keys::ImagePath))
+                        .value<File>()
+                        .path);
+    stop = true;
+    writer.join();
+    seen.removeDuplicates();
+    for (const QString &path :
+        words("/tmp/a.png /tmp/bbbb.png /usr/share/wallpapers/vok-default-light.jpg"))
+        seen.removeOne(path);
+    QCOMPARE(seen, QStringList());
 }
 
 void TestConfig::engine()
