@@ -265,7 +265,7 @@ bool waitForLine(QProcess &process, const QByteArray &line)
     timer.start();
     while (timer.elapsed() < 20000) {
         while (process.canReadLine())
-            if (process.readLine().trimmed() == line)
+            if (process.readLine().startsWith(line))
                 return true;
         if (!process.waitForReadyRead(1000) && process.state() != QProcess::Running)
             return false;

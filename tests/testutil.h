@@ -128,7 +128,7 @@ inline VokImage::Screen namedScreen(
     return screen;
 }
 
-// Reads lines of @p process until one is @p line; false after 20 s or at its end.
+// Reads lines of @p process until one begins with @p line; false after 20 s or at its end.
 bool waitForLine(QProcess &process, const QByteArray &line);
 
 // A private session bus (dbus-daemon) with the tests' settings portal on it, both ended with

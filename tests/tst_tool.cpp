@@ -81,9 +81,27 @@ bool samePixels(const QImage &image, const QRect &rect, const QImage &expected)
     return !expected.isNull() && part == expected.convertToFormat(QImage::Format_RGB32);
 }
 
-QJsonObject jsonObject(const QByteArray &text)
+// The value at @p path ("a/b/c") of the JSON object @p text.
+QJsonValue jsonAt(const QByteArray &text, const QString &path)
 {
-    return QJsonDocument::fromJson(text).object();
+    QJsonValue value = QJsonDocument::fromJson(text).object();
+    for (const QString &key : path.split(QLatin1Char('/')))
+        value = value.toObject().value(key);
+    return value;
+}
+
+// Starts "apply --daemon" with @p options on @p display and waits for its "watching" line.
+bool startDaemon(QProcess &process, const QString &display, const QString &options = QString(),
+    const QProcessEnvironment &extra = QProcessEnvironment())
+{
+    QProcessEnvironment env = environment(display);
+    env.insert(extra);
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(Out);
+    process.start(QStringLiteral(VOKIMAGE_TOOL),
+        QStringList { QStringLiteral("apply"), QStringLiteral("--daemon") }
+            + options.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    return waitForLine(process, "watching");
 }
 
 } // namespace
@@ -93,758 +111,604 @@ class TestTool : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void commands();
-    void commandLine_data();
-    void commandLine();
-    void applyWithoutDisplayAndQuiet();
-    void diagnostics();
-    void loggingRules();
-    void json();
-    void check();
-    void applyOneScreen();
-    void applyWithoutSharedMemory();
-    void applyMonitors();
-    void daemon();
-    void daemonFades();
-};
-
-void TestTool::init()
-{
-    QVERIFY(insideSandbox());
-    QDir(Home).removeRecursively();
-    QDir(Out).removeRecursively();
-    QFile::remove(CacheDir);
-    QDir(CacheDir).removeRecursively();
-    QFile::remove(DmSettings);
-    QVERIFY(QDir().mkpath(Home));
-    QVERIFY(QDir().mkpath(Out));
-}
-
-// The commands people run: pictures per screen, the caches, failures and usage errors.
-void TestTool::commands()
-{
-    Result result = tool(words("background --screen 320x200 --screen 200x320+320+0 -o bg.png"));
-    QCOMPARE(result.code, 0);
-    QCOMPARE(QImage(Out + QStringLiteral("/bg-1.png")).size(), QSize(320, 200));
-    QCOMPARE(QImage(Out + QStringLiteral("/bg-2.png")).size(), QSize(200, 320));
-    QVERIFY(result.out.contains("rendered"));
-    result = tool(words("background --screen 320x200 -o again.png"));
-    QCOMPARE(result.code, 0);
-    QVERIFY(result.out.contains("from cache"));
-
-    result = tool(words("properties --greeter --screen 320x200"));
-    QCOMPARE(result.code, 0);
-    QVERIFY(result.out.contains("\"ImageProperty.blur\": 5"));
-    QVERIFY(result.out.contains("\"LogoProperty.blur\": 5"));
-
-    result = tool(words("cache info"));
-    QCOMPARE(result.code, 0);
-    QVERIFY(result.out.contains("limit      104857600 bytes"));
-    result = tool(words("cache clear"));
-    QCOMPARE(result.code, 0);
-    QVERIFY(result.out.startsWith("removed "));
-    QVERIFY(QDir(CacheDir).entryList(QDir::Files).isEmpty());
-
-    // The tool takes "Tile" for its own --position as well as the table's "Title".
-    for (const QString &word : words("Tile Title")) {
-        result = tool({ QStringLiteral("render"), QStringLiteral("--screen"),
-            QStringLiteral("64x64"), QStringLiteral("--wallpaper"), QStringLiteral("#204060"),
-            QStringLiteral("--position"), word, QStringLiteral("-o"),
-            word + QStringLiteral(".png") });
-        QCOMPARE(result.code, 0);
+    void init()
+    {
+        QVERIFY(insideSandbox());
+        for (const QString &dir : { Home, Out, CacheDir })
+            QDir(dir).removeRecursively();
+        QFile::remove(CacheDir);
+        QFile::remove(DmSettings);
+        QVERIFY(QDir().mkpath(Home) && QDir().mkpath(Out));
     }
-    QCOMPARE(
-        readAll(Out + QStringLiteral("/Tile.png")), readAll(Out + QStringLiteral("/Title.png")));
-    // And the placement added beside them.
-    QVERIFY(writeTestImage(QStringLiteral("/tmp/wide.png"), solidImage(QSize(80, 40), Qt::red)));
-    result
-        = tool(words("render --screen 64x64 --wallpaper /tmp/wide.png --position Fit -o fit.png"));
-    QCOMPARE(result.code, 0);
-    const QImage fitted(Out + QStringLiteral("/fit.png"));
-    QCOMPARE(fitted.pixelColor(32, 32), QColor(Qt::red));
-    QCOMPARE(fitted.pixelColor(32, 2), QColor(Qt::black));
 
-    // A failure leaves no file and gives 1.
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
-    QCOMPARE(tool(words("wallpaper --screen 320x200 -o missing.png")).code, 1);
-    QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/missing.png")));
+    // The commands people run: pictures per screen, the caches, placements, formats.
+    void commands()
+    {
+        Result result = tool(words("background --screen 320x200 --screen 200x320+320+0 -o bg.png"));
+        QCOMPARE(result.code, 0);
+        QCOMPARE(QImage(Out + QStringLiteral("/bg-1.png")).size(), QSize(320, 200));
+        QCOMPARE(QImage(Out + QStringLiteral("/bg-2.png")).size(), QSize(200, 320));
+        QVERIFY(result.out.contains("rendered"));
+        QVERIFY(tool(words("background --screen 320x200 -o again.png")).out.contains("from cache"));
+        result = tool(words("properties --greeter --screen 320x200"));
+        QVERIFY(result.out.contains("\"ImageProperty.blur\": 5")
+            && result.out.contains("\"LogoProperty.blur\": 5"));
+        QVERIFY(tool(words("cache info")).out.contains("limit      104857600 bytes"));
+        QVERIFY(tool(words("cache clear")).out.startsWith("removed "));
+        QVERIFY(QDir(CacheDir).entryList(QDir::Files).isEmpty());
+        // The tool takes "Tile" for --position as well as the table's "Title"; and Fit.
+        const QString render
+            = QStringLiteral("render --screen 64x64 --wallpaper %1 --position %2 -o %2.png");
+        for (const char *word : { "Tile", "Title" })
+            QCOMPARE(tool(render.arg(QStringLiteral("#204060"), QLatin1String(word))
+                              .split(QLatin1Char(' ')))
+                         .code,
+                0);
+        QCOMPARE(readAll(Out + QStringLiteral("/Tile.png")),
+            readAll(Out + QStringLiteral("/Title.png")));
+        QVERIFY(
+            writeTestImage(QStringLiteral("/tmp/wide.png"), solidImage(QSize(80, 40), Qt::red)));
+        QCOMPARE(tool(render.arg(QStringLiteral("/tmp/wide.png"), QStringLiteral("Fit"))
+                          .split(QLatin1Char(' ')))
+                     .code,
+            0);
+        QCOMPARE(QImage(Out + QStringLiteral("/Fit.png")).pixelColor(32, 32), QColor(Qt::red));
+        QCOMPARE(QImage(Out + QStringLiteral("/Fit.png")).pixelColor(32, 2), QColor(Qt::black));
+        // The library's colour syntax; the format by suffix or --format.
+        const QStringList plain = words("render --screen 32x32 --wallpaper #336699");
+        QCOMPARE(tool(plain + words("--overlay 0,0,0,100 -o r.png")).code, 0);
+        const QColor overlaid = QImage(Out + QStringLiteral("/r.png")).pixelColor(5, 5);
+        QVERIFY2(qAbs(overlaid.red() - 31) <= 1 && qAbs(overlaid.blue() - 93) <= 1,
+            qPrintable(overlaid.name()));
+        QCOMPARE(tool(plain + words("-o out.jpg")).code, 0);
+        QVERIFY(readAll(Out + QStringLiteral("/out.jpg")).startsWith("\xff\xd8\xff"));
+        QCOMPARE(tool(plain + words("-o forced.jpg --format png")).code, 0);
+        QVERIFY(readAll(Out + QStringLiteral("/forced.jpg")).startsWith("\x89PNG"));
+    }
 
-    // Option values as the library's colour syntax writes them; the format by suffix or
-    // --format.
-    const QStringList render = words("render --screen 32x32 --wallpaper #336699");
-    QCOMPARE(tool(render + words("--overlay 0,0,0,100 -o r.png")).code, 0);
-    const QColor overlaid = QImage(Out + QStringLiteral("/r.png")).pixelColor(5, 5);
-    QVERIFY2(qAbs(overlaid.red() - 0x33 * 155 / 255) <= 1
-            && qAbs(overlaid.blue() - 0x99 * 155 / 255) <= 1,
-        qPrintable(overlaid.name()));
-    QCOMPARE(tool(render + words("-o out.jpg")).code, 0);
-    QVERIFY(readAll(Out + QStringLiteral("/out.jpg")).startsWith("\xff\xd8\xff"));
-    QCOMPARE(tool(render + words("-o forced.jpg --format png")).code, 0);
-    QVERIFY(readAll(Out + QStringLiteral("/forced.jpg")).startsWith("\x89PNG"));
-}
+    // The command line: exit status 0, or 2 for a usage error before any work, and what it says.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("said");
+        const QString stale = QStringLiteral(":97"); // a display that is not there
+        const auto row = [](const char *name, const char *arguments, int code, const char *said,
+                             const QString &display = QString()) {
+            QTest::newRow(name) << QString::fromUtf8(arguments) << display << code
+                                << QByteArray(said);
+        };
+        row("version", "--version", 0, "vokimage " VOKIMAGE_VERSION_STRING "\n");
+        row("help", "--help", 0, "Usage: vokimage COMMAND");
+        // No command but apply connects to a display: a stale DISPLAY changes nothing.
+        row("help, stale display", "--help", 0, "", stale);
+        row("palette, stale display", "palette red", 0, "color900 ", stale);
+        row("background, stale display", "background --screen 64x48 -o s.png", 0, "", stale);
+        row("no screen, no display", "wallpaper", 2, "give --screen");
+        row("command help", "cache --help", 0, "Usage: vokimage cache [options] info|clear\n");
+        row("usage error", "cache sideways", 2,
+            "vokimage: give info or clear\nRun 'vokimage cache --help' for its usage.\n");
+        row("unknown command", "no-such-command", 2, "");
+        row("unknown option", "background --bogus", 2, "");
+        row("extra argument", "properties --screen 8x8 extra", 2,
+            "vokimage: unexpected argument extra\n");
+        row("empty screen", "wallpaper --screen 0x0", 2, "");
+        row("blur not a number", "render --screen 32x32 --wallpaper #336699 --blur abc", 2, "");
+        row("blur below 0", "render --screen 32x32 --wallpaper #336699 --blur -3", 2, "");
+        row("overlay", "render --screen 32x32 --wallpaper #336699 --overlay notacolour", 2, "");
+        row("position", "render --screen 32x32 --wallpaper #336699 --position Sideways", 2, "");
+        row("taskbar height without a logo",
+            "render --screen 32x32 --wallpaper #336699 -o r.png --taskbar-height x", 0, "");
+        row("taskbar height", "render --screen 32x32 --logo /none.png --taskbar-height x", 2, "");
+        row("scale 0", "render --screen 8x8 --wallpaper #336699 --scale 0", 2, "");
+        row("picture format", "render --screen 32x32 --wallpaper #336699 -o out.xyz", 2,
+            "unknown picture format \"xyz\"");
+        row("palette colour", "palette notacolour", 2, "");
+        // Sizes beyond the render limits are refused before anything is allocated.
+        row("screen above the limit", "background --screen 99999x99999", 2, "above the limit");
+        row("scaled above the limit", "wallpaper --screen 10000x10000 --scale 2", 2, "");
+    }
 
-// The command line: exit status 0, or 2 for a usage error before any work, and what it says.
-void TestTool::commandLine_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<QString>("display");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("said");
-    const QString stale = QStringLiteral(":97"); // a display that is not there
-    const auto row = [](const char *name, const char *arguments, int code, const char *said,
-                         const QString &display = QString()) {
-        QTest::newRow(name) << QString::fromUtf8(arguments) << display << code << QByteArray(said);
-    };
-    row("version", "--version", 0, "vokimage " VOKIMAGE_VERSION_STRING "\n");
-    row("help", "--help", 0, "Usage: vokimage COMMAND");
-    // No command but apply connects to a display: a stale DISPLAY changes nothing.
-    row("help, stale display", "--help", 0, "", stale);
-    row("palette, stale display", "palette red", 0, "color900 ", stale);
-    row("background, stale display", "background --screen 64x48 -o s.png", 0, "", stale);
-    row("no screen, no display", "wallpaper", 2, "give --screen");
-    row("command help", "cache --help", 0, "Usage: vokimage cache [options] info|clear\n");
-    row("usage error", "cache sideways", 2,
-        "vokimage: give info or clear\nRun 'vokimage cache --help' for its usage.\n");
-    row("unknown command", "no-such-command", 2, "");
-    row("unknown option", "background --bogus", 2, "");
-    row("extra argument", "properties --screen 8x8 extra", 2,
-        "vokimage: unexpected argument extra\n");
-    row("empty screen", "wallpaper --screen 0x0", 2, "");
-    row("blur not a number", "render --screen 32x32 --wallpaper #336699 --blur abc", 2, "");
-    row("blur below 0", "render --screen 32x32 --wallpaper #336699 --blur -3", 2, "");
-    row("overlay", "render --screen 32x32 --wallpaper #336699 --overlay notacolour", 2, "");
-    row("position", "render --screen 32x32 --wallpaper #336699 --position Sideways", 2, "");
-    row("taskbar height without a logo",
-        "render --screen 32x32 --wallpaper #336699 -o r.png --taskbar-height x", 0, "");
-    row("taskbar height", "render --screen 32x32 --logo /none.png --taskbar-height x", 2, "");
-    row("scale 0", "render --screen 8x8 --wallpaper #336699 --scale 0", 2, "");
-    row("picture format", "render --screen 32x32 --wallpaper #336699 -o out.xyz", 2,
-        "unknown picture format \"xyz\"");
-    row("palette colour", "palette notacolour", 2, "");
-    // Sizes beyond the render limits are refused before anything is allocated.
-    row("screen above the limit", "background --screen 99999x99999", 2, "above the limit");
-    row("scaled above the limit", "wallpaper --screen 10000x10000 --scale 2", 2, "");
-}
+    void commandLine()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, code);
+        QFETCH(QByteArray, said);
+        const Result result = tool(arguments.split(QLatin1Char(' ')), display);
+        QCOMPARE(result.code, code);
+        const QByteArray text = code == 0 ? result.out : result.err;
+        QVERIFY2(text.startsWith(said) || text.contains(said), text.constData());
+        QVERIFY(code == 0 || (result.err.size() < 400 && !result.err.contains("QImage")));
+        QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/out.xyz")));
+    }
 
-void TestTool::commandLine()
-{
-    QFETCH(QString, arguments);
-    QFETCH(QString, display);
-    QFETCH(int, code);
-    QFETCH(QByteArray, said);
-    const Result result = tool(arguments.split(QLatin1Char(' ')), display);
-    QCOMPARE(result.code, code);
-    const QByteArray text = code == 0 ? result.out : result.err;
-    QVERIFY2(text.startsWith(said) || text.contains(said), text.constData());
-    QVERIFY(code == 0 || (result.err.size() < 400 && !result.err.contains("QImage")));
-    QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/out.xyz")));
-}
-
-// Library messages: none on a normal run, the explanation of a failure, all with -v.
-// apply without a display, the plain words of a result line without a logo, and -q.
-void TestTool::applyWithoutDisplayAndQuiet()
-{
-    Result result = tool({ QStringLiteral("apply") });
-    QCOMPARE(result.code, 2);
-    QVERIFY(result.err.contains("give --screen"));
-    // With --screen apply still needs a display, and says that none is named.
-    result = tool(words("apply --screen 64x48"));
-    QCOMPARE(result.code, 1);
-    QCOMPARE(result.err, QByteArray("vokimage: cannot open an X display: DISPLAY is not set\n"));
-
-    // A background without a logo says so in plain words; -q prints errors only.
-    QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
-    const QStringList plain = words("background --screen 64x48 -o s.png");
-    result = tool(plain);
-    QCOMPARE(result.code, 0);
-    QVERIFY2(result.out.endsWith("  no logo configured\n"), result.out.constData());
-    result = tool(plain + QStringList { QStringLiteral("-q") });
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.out, QByteArray());
-    QCOMPARE(result.err, QByteArray());
-
-    // With a logo at ratio 1 the line names the logo file itself.
-    QVERIFY(writeConfig(Theme, "WallPaper=#204080\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
-    result = tool(plain);
-    QCOMPARE(result.code, 0);
-    QVERIFY2(result.out.contains("  logo /usr/share/wallpapers/logo/selka_logo_"),
-        result.out.constData());
-}
-
-void TestTool::diagnostics()
-{
-    const QStringList background = words("background --screen 320x200 -o d.png");
-    Result result = tool(background);
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.err, QByteArray());
-    QCOMPARE(result.out.count('\n'), 1);
-    result = tool(background);
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.err, QByteArray());
-    QVERIFY(result.out.contains("from cache"));
-    QDir(CacheDir).removeRecursively();
-    QDir(Home + QStringLiteral("/.cache")).removeRecursively();
-    result = tool(background + QStringList { QStringLiteral("-v") });
-    QVERIFY(result.err.contains("No such logo in file or directory"));
-
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
-    result = tool(background);
-    QCOMPARE(result.code, 1);
-    QVERIFY(result.err.contains("path is empty or file not exists"));
-    QVERIFY(result.err.contains("vokimage: no background could be produced"));
-    result = tool(background + QStringList { QStringLiteral("-q") });
-    QCOMPARE(result.code, 1);
-    QCOMPARE(result.err, QByteArray("vokimage: no background could be produced for 320x200+0+0\n"));
-
-    // A generated wallpaper that cannot be written anywhere says why.
-    QVERIFY(writeConfig(Theme, "WallPaper=vok-default\n"));
-    QDir(CacheDir).removeRecursively();
-    QVERIFY(writeAll(CacheDir, "not a directory"));
-    QDir(Home + QStringLiteral("/.cache/vokimage")).removeRecursively();
-    QVERIFY(writeAll(Home + QStringLiteral("/.cache/vokimage"), "not a directory"));
-    result = tool(background);
-    QCOMPARE(result.code, 1);
-    QVERIFY2(result.err.startsWith("Can't create cache dir:  \"/tmp/cache/16:10\""),
-        result.err.constData());
-    QFile::remove(CacheDir);
-}
-
-// The library's categories: by default every line as before; "vokimage.debug=false" drops the
-// notes of ordinary operation, "vokimage*.warning=false" the failures, "vokimage*=false" both.
-void TestTool::loggingRules()
-{
-    const QString night = QStringLiteral("/tmp/night.png");
-    QVERIFY(writeTestImage(night, solidImage(QSize(640, 400), QColor(10, 20, 35))));
-    const auto run = [night](const QString &logo, const QString &rules) {
-        writeConfig(Theme,
-            "WallPaper=" + night.toUtf8() + "\nLogoPixmap=" + logo.toUtf8()
-                + "\nLogoPosition=BottomRight\n");
+    // What a run says: one line a result, nothing on stderr; the explanation of a failure, in
+    // the user's words; -v the library's notes, -q errors alone; the logging rules by category.
+    void messages()
+    {
+        const QStringList background = words("background --screen 320x200 -o d.png");
+        Result result = tool(background);
+        QCOMPARE(result.code, 0);
+        QCOMPARE(result.err, QByteArray());
+        QVERIFY2(result.out.endsWith("  no logo configured\n") && result.out.count('\n') == 1,
+            result.out.constData());
+        QCOMPARE(tool(background + QStringList { QStringLiteral("-q") }).out, QByteArray());
         QDir(CacheDir).removeRecursively();
         QDir(Home + QStringLiteral("/.cache")).removeRecursively();
-        QProcess process;
-        QProcessEnvironment env = environment();
-        if (!rules.isEmpty())
+        QVERIFY(tool(background + QStringList { QStringLiteral("-v") })
+                    .err.contains("No such logo in file or directory"));
+        QVERIFY(writeConfig(Theme, "LogoPixmap=" + DarkLogo.toUtf8() + "\n"));
+        QVERIFY(tool(background).out.contains("  logo /usr/share/wallpapers/logo/selka_logo_"));
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n")
+            && QFile::remove(Out + QStringLiteral("/d.png")));
+        result = tool(background);
+        QCOMPARE(result.code, 1);
+        QVERIFY(result.err.contains("path is empty or file not exists"));
+        QVERIFY(!QFileInfo::exists(Out + QStringLiteral("/d.png")));
+        result = tool(background + QStringList { QStringLiteral("-q") });
+        QCOMPARE(
+            result.err, QByteArray("vokimage: no background could be produced for 320x200+0+0\n"));
+        // apply needs --screen or a display, and says which is missing.
+        QVERIFY(tool({ QStringLiteral("apply") }).err.contains("give --screen"));
+        QCOMPARE(tool(words("apply --screen 64x48")).err,
+            QByteArray("vokimage: cannot open an X display: DISPLAY is not set\n"));
+        // A generated wallpaper that cannot be written anywhere says why.
+        QVERIFY(writeConfig(Theme, "WallPaper=vok-default\n"));
+        QDir(CacheDir).removeRecursively();
+        QDir(Home + QStringLiteral("/.cache/vokimage")).removeRecursively();
+        QVERIFY(writeAll(CacheDir, "not a directory")
+            && writeAll(Home + QStringLiteral("/.cache/vokimage"), "not a directory"));
+        result = tool(background);
+        QVERIFY2(result.code == 1
+                && result.err.startsWith("Can't create cache dir:  \"/tmp/cache/16:10\""),
+            result.err.constData());
+        QFile::remove(CacheDir);
+
+        // By default every line; "vokimage.debug=false" drops the notes of ordinary operation,
+        // "vokimage*.warning=false" the failures, "vokimage*=false" both.
+        QVERIFY(writeTestImage(
+            QStringLiteral("/tmp/night.png"), solidImage(QSize(640, 400), QColor(10, 20, 35))));
+        const auto run = [](const QString &logo, const QString &rules) {
+            writeConfig(Theme,
+                "WallPaper=/tmp/night.png\nLogoPixmap=" + logo.toUtf8()
+                    + "\nLogoPosition=BottomRight\n");
+            QDir(CacheDir).removeRecursively();
+            QDir(Home + QStringLiteral("/.cache")).removeRecursively();
+            QProcess process;
+            QProcessEnvironment env = environment();
             env.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(Out);
-        process.start(QStringLiteral(VOKIMAGE_TOOL), words("background --screen 320x200 -v"));
-        process.waitForFinished(120000);
-        return process.readAllStandardError();
-    };
-    // A note: the light logo over the dark wallpaper.
-    const QByteArray overloaded = "Overloaded logo:  \"" + WhiteLogo.toUtf8() + "\"\n";
-    QCOMPARE(run(DarkLogo, QString()), overloaded);
-    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage.debug=false")), QByteArray());
-    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*.warning=false")), overloaded);
-    QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*=false")), QByteArray());
-    // A failure: a logo that is not there.
-    const QString missing = QStringLiteral("/tmp/no-logo.png");
-    const QByteArray failure = run(missing, QString());
-    QVERIFY2(failure.contains("No such logo in file or directory:  \"" + missing.toUtf8()),
-        failure.constData());
-    QCOMPARE(run(missing, QStringLiteral("vokimage.debug=false")), failure);
-    QCOMPARE(run(missing, QStringLiteral("vokimage*.warning=false")), QByteArray());
-}
+            process.setProcessEnvironment(env);
+            process.setWorkingDirectory(Out);
+            process.start(QStringLiteral(VOKIMAGE_TOOL), words("background --screen 320x200 -v"));
+            process.waitForFinished(120000);
+            return process.readAllStandardError();
+        };
+        const QByteArray overloaded = "Overloaded logo:  \"" + WhiteLogo.toUtf8() + "\"\n";
+        const QByteArray failure = "No such logo in file or directory:  \"/tmp/no-logo.png\"";
+        QCOMPARE(run(DarkLogo, QString()), overloaded);
+        QCOMPARE(run(DarkLogo, QStringLiteral("vokimage.debug=false")), QByteArray());
+        QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*.warning=false")), overloaded);
+        QCOMPARE(run(DarkLogo, QStringLiteral("vokimage*=false")), QByteArray());
+        QVERIFY(run(QStringLiteral("/tmp/no-logo.png"), QString()).contains(failure));
+        QVERIFY(run(QStringLiteral("/tmp/no-logo.png"), QStringLiteral("vokimage.debug=false"))
+                    .contains(failure));
+        QCOMPARE(run(QStringLiteral("/tmp/no-logo.png"), QStringLiteral("vokimage*.warning=false")),
+            QByteArray());
+    }
 
-// JSON that other programs read: colours #rrggbbaa, positions as number and word, times with
-// their offset; config and cache info too.
-void TestTool::json()
-{
-    QVERIFY(writeConfig(DmSettings, "[background]\ncolor_overlay=10, 20, 30, 100\n"));
-    Result result = tool(words("properties --greeter --screen 320x200"));
-    QCOMPARE(result.code, 0);
-    const QJsonArray list = QJsonDocument::fromJson(result.out).array();
-    QCOMPARE(list.size(), 1);
-    const QJsonObject wallpaper
-        = list.at(0).toObject().value(QStringLiteral("wallpaper")).toObject();
-    QCOMPARE(wallpaper.value(QLatin1String(Keys::ImageColorOverlay)).toString(),
-        QStringLiteral("#0a141e64"));
-    const QJsonObject position = wallpaper.value(QLatin1String(Keys::ImagePosition)).toObject();
-    QCOMPARE(position.value(QStringLiteral("number")).toInt(), 3);
-    QCOMPARE(position.value(QStringLiteral("word")).toString(), QStringLiteral("Crop"));
-    const QString time = wallpaper.value(QLatin1String(Keys::ImagePath))
-                             .toObject()
-                             .value(QStringLiteral("lastModified"))
-                             .toString();
-    QVERIFY2(QRegularExpression(
-                 QStringLiteral(
-                     "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
-                 .match(time)
-                 .hasMatch(),
-        qPrintable(time));
-
-    result = tool(words("config --greeter --json"));
-    QCOMPARE(result.code, 0);
-    QCOMPARE(
-        jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.ColorOverlay")).toString(),
-        QStringLiteral("10, 20, 30, 100"));
-    QCOMPARE(
-        jsonObject(result.out).value(QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt(), 5);
-
-    // cache info counts generated wallpapers and the private cache.
-    QCOMPARE(tool(words("default-wallpaper --screen 1920x1080 --colour #112233")).code, 0);
-    QCOMPARE(tool(words("background --screen 64x48 -o k.png")).code, 0);
-    result = tool(words("cache info --json"));
-    QCOMPARE(result.code, 0);
-    const QJsonObject info = jsonObject(result.out);
-    // The rendered background is also kept in the private cache, across reboots.
-    QCOMPARE(info.value(QStringLiteral("private"))
-                 .toObject()
-                 .value(QStringLiteral("keptBackgrounds"))
-                 .toInt(),
-        1);
-    QCOMPARE(info.value(QStringLiteral("shared"))
-                 .toObject()
-                 .value(QStringLiteral("generatedWallpapers"))
-                 .toInt(),
-        1);
-    QCOMPARE(info.value(QStringLiteral("private"))
-                 .toObject()
-                 .value(QStringLiteral("directory"))
-                 .toString(),
-        Home + QStringLiteral("/.cache/vokimage"));
-    QCOMPARE(info.value(QStringLiteral("limitBytes")).toDouble(), double(Cache::MaxCacheSize));
-}
-
-// check: each kind of mistake found, named, and the exit status 1; a sound theme passes.
-void TestTool::check()
-{
-    Result result = tool(words("check --screen 1280x720"));
-    QCOMPARE(result.code, 0);
-    QVERIFY(result.out.contains("all is well"));
-    // The formats this machine reads, as Qt's plugins say.
-    QVERIFY(result.out.contains("picture formats: read here: JPEG, PNG, SVG, GIF, BMP"));
-    QCOMPARE(result.out.contains("AVIF (kimageformat-plugins)"),
-        !QImageReader::supportedImageFormats().contains("avif"));
-    // On a machine without the plugins (the tool beside a qt.conf naming a plugin folder of Qt's
-    // own readers alone), a picture of such a format names the package that reads it.
-    const QString plugins = QLibraryInfo::location(QLibraryInfo::PluginsPath);
-    const QString few = QStringLiteral("/tmp/few-plugins");
-    QVERIFY(QDir().mkpath(few + QStringLiteral("/imageformats")));
-    QVERIFY(
-        QFile::link(plugins + QStringLiteral("/platforms"), few + QStringLiteral("/platforms")));
-    for (const char *reader : { "libqjpeg.so", "libqsvg.so", "libqgif.so" })
-        QFile::link(plugins + QStringLiteral("/imageformats/") + QLatin1String(reader),
-            few + QStringLiteral("/imageformats/") + QLatin1String(reader));
-    const QString bare = QStringLiteral("/tmp/bare/vokimage");
-    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/bare")));
-    QVERIFY(QFile::copy(QStringLiteral(VOKIMAGE_TOOL), bare));
-    QVERIFY(
-        writeAll(QStringLiteral("/tmp/bare/qt.conf"), "[Paths]\nPlugins=" + few.toUtf8() + "\n"));
-    QVERIFY(writeAll(QStringLiteral("/tmp/phone.avif"),
-        QByteArray("\0\0\0\x1c"
-                   "ftypavif\0\0\0\0avifmif1miaf",
-            28)
-            + QByteArray(64, '\0')));
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/phone.avif\n"));
-    result = tool(words("check --screen 1280x720"), QString(), bare);
-    QCOMPARE(result.code, 1);
-    QVERIFY2(result.out.contains("/tmp/phone.avif refused: AVIF, which no image reader of this "
-                                 "machine reads (install kimageformat-plugins)"),
-        result.out.constData());
-    QVERIFY(result.out.contains("not read here: HEIF (HEIC) (kimageformat-plugins)"));
-    QVERIFY(writeConfig(Theme, ""));
-
-    const QString logo = QStringLiteral("/tmp/brand_dark.png");
-    QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
-    QVERIFY(writeTestImage(
-        QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
-    QVERIFY(writeConfig(Theme, "WallPaper=#101010\nLogoPixmap=" + logo.toUtf8() + "\n"));
-    result = tool(words("check --screen 1280x720"));
-    QCOMPARE(result.code, 0);
-    QVERIFY2(
-        result.out.contains("drawn: /tmp/brand_white.png (light variant)"), result.out.constData());
-    QVERIFY(result.out.contains("size class 1280"));
-
-    const struct
+    // JSON that other programs read: colours #rrggbbaa, positions as number and word, times
+    // with their offset; config and cache info too.
+    void json()
     {
-        const char *theme;
-        const char *palette;
-        const char *expected;
-    } mistakes[] = {
-        { "WallPaperPos=Tile\n", "",
-            "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
-        { "WallPaperPos=center\n", "", "the word is Center" },
-        { "WallPaperPos=fit\n", "", "the word is Fit" },
-        { "WallPaperPos=Spanned\n", "", "the word is Span" },
-        { "WallPaper[HDMI-1]=/tmp/a.png\nWallPaperPos[HDMI-1]=fit\n", "",
-            "output HDMI-1: \"fit\" is not a placement word; the general placement is used; "
-            "the word is Fit" },
-        { "LogoPosition=Middle\n", "",
-            "\"Middle\" is not a logo placement word; no logo is drawn" },
-        { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
-        { "TaskbarHeight=tall\n", "", "\"tall\" is not a number of pixels above 0; 48 is used" },
-        { "WallPaper=/tmp/none.jpg\n", "", "/tmp/none.jpg is not a file" },
-        { "WallPaper=/tmp/broken.png\n", "",
-            "/tmp/broken.png refused: not a picture that can be decoded" },
-        { "LogoPixmap=/tmp/nologo\n", "",
-            "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
-        { "", "PrimaryColor=notacolour\n", "\"notacolour\" is not a colour; #5a91bd is used" },
-    };
-    QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
-    for (const auto &mistake : mistakes) {
-        QVERIFY(writeConfig(Theme, mistake.theme));
-        QVERIFY(writeConfig(Palette, mistake.palette));
+        QVERIFY(writeConfig(DmSettings, "[background]\ncolor_overlay=10, 20, 30, 100\n"));
+        Result result = tool(words("properties --greeter --screen 320x200"));
+        const QByteArray wallpaper
+            = QJsonDocument(QJsonDocument::fromJson(result.out).array().at(0).toObject()).toJson();
+        QCOMPARE(
+            jsonAt(wallpaper, QStringLiteral("wallpaper/ImageProperty.colorOverlay")).toString(),
+            QStringLiteral("#0a141e64"));
+        QCOMPARE(
+            jsonAt(wallpaper, QStringLiteral("wallpaper/ImageProperty.position/number")).toInt(),
+            3);
+        QCOMPARE(
+            jsonAt(wallpaper, QStringLiteral("wallpaper/ImageProperty.position/word")).toString(),
+            QStringLiteral("Crop"));
+        const QString time
+            = jsonAt(wallpaper, QStringLiteral("wallpaper/ImageProperty.path/lastModified"))
+                  .toString();
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral(
+                    "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                .match(time)
+                .hasMatch(),
+            qPrintable(time));
+        result = tool(words("config --greeter --json"));
+        QCOMPARE(jsonAt(result.out, QStringLiteral("Options.Wallpaper.ColorOverlay")).toString(),
+            QStringLiteral("10, 20, 30, 100"));
+        QCOMPARE(jsonAt(result.out, QStringLiteral("Options.Wallpaper.Blur.Radius")).toInt(), 5);
+        // cache info counts generated wallpapers and the backgrounds kept in the private cache.
+        QCOMPARE(tool(words("default-wallpaper --screen 1920x1080 --colour #112233")).code, 0);
+        QCOMPARE(tool(words("background --screen 64x48 -o k.png")).code, 0);
+        result = tool(words("cache info --json"));
+        QCOMPARE(jsonAt(result.out, QStringLiteral("private/keptBackgrounds")).toInt(), 1);
+        QCOMPARE(jsonAt(result.out, QStringLiteral("shared/generatedWallpapers")).toInt(), 1);
+        QCOMPARE(jsonAt(result.out, QStringLiteral("private/directory")).toString(),
+            Home + QStringLiteral("/.cache/vokimage"));
+        QCOMPARE(jsonAt(result.out, QStringLiteral("limitBytes")).toDouble(),
+            double(Cache::MaxCacheSize));
+    }
+
+    // check: each kind of mistake found, named, and the exit status 1; a sound theme passes.
+    void check()
+    {
+        Result result = tool(words("check --screen 1280x720"));
+        QCOMPARE(result.code, 0);
+        QVERIFY(result.out.contains("all is well"));
+        // The formats this machine reads, as Qt's plugins say.
+        QVERIFY(result.out.contains("picture formats: read here: JPEG, PNG, SVG, GIF, BMP"));
+        QCOMPARE(result.out.contains("AVIF (kimageformat-plugins)"),
+            !QImageReader::supportedImageFormats().contains("avif"));
+        // On a machine without the plugins (the tool beside a qt.conf naming a plugin folder of
+        // Qt's own readers alone), a picture of such a format names the package that reads it.
+        const QString plugins = QLibraryInfo::location(QLibraryInfo::PluginsPath);
+        const QString few = QStringLiteral("/tmp/few-plugins");
+        QVERIFY(QDir().mkpath(few + QStringLiteral("/imageformats")));
+        QVERIFY(QFile::link(
+            plugins + QStringLiteral("/platforms"), few + QStringLiteral("/platforms")));
+        for (const char *reader : { "libqjpeg.so", "libqsvg.so", "libqgif.so" })
+            QFile::link(plugins + QStringLiteral("/imageformats/") + QLatin1String(reader),
+                few + QStringLiteral("/imageformats/") + QLatin1String(reader));
+        const QString bare = QStringLiteral("/tmp/bare/vokimage");
+        QVERIFY(QDir().mkpath(QStringLiteral("/tmp/bare")));
+        QVERIFY(QFile::copy(QStringLiteral(VOKIMAGE_TOOL), bare));
+        QVERIFY(writeAll(
+            QStringLiteral("/tmp/bare/qt.conf"), "[Paths]\nPlugins=" + few.toUtf8() + "\n"));
+        QVERIFY(writeAll(QStringLiteral("/tmp/phone.avif"),
+            QByteArray("\0\0\0\x1c"
+                       "ftypavif\0\0\0\0avifmif1miaf",
+                28)
+                + QByteArray(64, '\0')));
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/phone.avif\n"));
+        result = tool(words("check --screen 1280x720"), QString(), bare);
+        QCOMPARE(result.code, 1);
+        QVERIFY2(result.out.contains("/tmp/phone.avif refused: AVIF, which no image reader of this "
+                                     "machine reads (install kimageformat-plugins)"),
+            result.out.constData());
+        QVERIFY(result.out.contains("not read here: HEIF (HEIC) (kimageformat-plugins)"));
+        QVERIFY(writeConfig(Theme, ""));
+
+        const QString logo = QStringLiteral("/tmp/brand_dark.png");
+        QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
+        QVERIFY(writeTestImage(
+            QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
+        QVERIFY(writeConfig(Theme, "WallPaper=#101010\nLogoPixmap=" + logo.toUtf8() + "\n"));
         result = tool(words("check --screen 1280x720"));
-        QVERIFY2(result.code == 1, mistake.theme);
-        QVERIFY2(result.out.contains(mistake.expected), result.out.constData());
-        QVERIFY(result.out.contains("problem(s): the background will not show as configured"));
+        QCOMPARE(result.code, 0);
+        QVERIFY2(result.out.contains("drawn: /tmp/brand_white.png (light variant)"),
+            result.out.constData());
+        QVERIFY(result.out.contains("size class 1280"));
+
+        const struct
+        {
+            const char *theme;
+            const char *palette;
+            const char *expected;
+        } mistakes[] = {
+            { "WallPaperPos=Tile\n", "",
+                "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
+            { "WallPaperPos=center\n", "", "the word is Center" },
+            { "WallPaperPos=fit\n", "", "the word is Fit" },
+            { "WallPaperPos=Spanned\n", "", "the word is Span" },
+            { "WallPaper[HDMI-1]=/tmp/a.png\nWallPaperPos[HDMI-1]=fit\n", "",
+                "output HDMI-1: \"fit\" is not a placement word; the general placement is used; "
+                "the word is Fit" },
+            { "LogoPosition=Middle\n", "",
+                "\"Middle\" is not a logo placement word; no logo is drawn" },
+            { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
+            { "TaskbarHeight=tall\n", "",
+                "\"tall\" is not a number of pixels above 0; 48 is used" },
+            { "WallPaper=/tmp/none.jpg\n", "", "/tmp/none.jpg is not a file" },
+            { "WallPaper=/tmp/broken.png\n", "",
+                "/tmp/broken.png refused: not a picture that can be decoded" },
+            { "LogoPixmap=/tmp/nologo\n", "",
+                "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
+            { "", "PrimaryColor=notacolour\n", "\"notacolour\" is not a colour; #5a91bd is used" },
+        };
+        QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
+        for (const auto &mistake : mistakes) {
+            QVERIFY(writeConfig(Theme, mistake.theme));
+            QVERIFY(writeConfig(Palette, mistake.palette));
+            result = tool(words("check --screen 1280x720"));
+            QVERIFY2(result.code == 1, mistake.theme);
+            QVERIFY2(result.out.contains(mistake.expected), result.out.constData());
+            QVERIFY(result.out.contains("problem(s): the background will not show as configured"));
+        }
+        QFile::remove(Palette);
+
+        // A settings file that may not be read is named, with the reason.
+        QFile::remove(Theme);
+        QVERIFY(::mkfifo(QFile::encodeName(Theme).constData(), 0600) == 0);
+        result = tool(words("check --json --screen 800x600"));
+        QCOMPARE(result.code, 1);
+        const QJsonObject report = QJsonDocument::fromJson(result.out).object();
+        QCOMPARE(report.value(QStringLiteral("ok")).toBool(), false);
+        QCOMPARE(report.value(QStringLiteral("problems")).toInt(), 1);
+        bool refused = false;
+        for (const QJsonValue &finding : report.value(QStringLiteral("findings")).toArray())
+            refused |= finding.toObject().value(QStringLiteral("status")).toString()
+                    == QLatin1String("problem")
+                && finding.toObject().value(QStringLiteral("topic")).toString().endsWith(Theme)
+                && finding.toObject()
+                       .value(QStringLiteral("message"))
+                       .toString()
+                       .startsWith(QLatin1String("refused: is not a regular file"));
+        QVERIFY2(refused, result.out.constData());
+        QFile::remove(Theme);
+
+        // The greeter's settings.
+        QVERIFY(writeConfig(
+            DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
+        result = tool(words("check --greeter --screen 800x600"));
+        QCOMPARE(result.code, 1);
+        QVERIFY(result.out.contains("\"dark-ish\" is not a colour"));
+        QVERIFY(result.out.contains("enabled, but the radius is not a number above 0: no blur"));
     }
-    QFile::remove(Palette);
 
-    // A settings file that may not be read is named, with the reason.
-    QFile::remove(Theme);
-    QVERIFY(::mkfifo(QFile::encodeName(Theme).constData(), 0600) == 0);
-    result = tool(words("check --json --screen 800x600"));
-    QCOMPARE(result.code, 1);
-    const QJsonObject report = jsonObject(result.out);
-    QCOMPARE(report.value(QStringLiteral("ok")).toBool(), false);
-    QCOMPARE(report.value(QStringLiteral("problems")).toInt(), 1);
-    bool refused = false;
-    for (const QJsonValue &finding : report.value(QStringLiteral("findings")).toArray())
-        refused |= finding.toObject().value(QStringLiteral("status")).toString()
-                == QLatin1String("problem")
-            && finding.toObject().value(QStringLiteral("topic")).toString().endsWith(Theme)
-            && finding.toObject()
-                   .value(QStringLiteral("message"))
-                   .toString()
-                   .startsWith(QLatin1String("refused: is not a regular file"));
-    QVERIFY2(refused, result.out.constData());
-    QFile::remove(Theme);
+    // apply on one screen: the root window shows what background writes, published as the
+    // established properties; a second apply frees the first pixmap; a failure says why.
+    void applyOneScreen()
+    {
+        const XServer server(QSize(800, 600));
+        QVERIFY2(server.display(), "Xvfb did not start");
+        Result result = tool({ QStringLiteral("apply") }, server.name());
+        QCOMPARE(result.code, 0);
+        QVERIFY2(result.out.startsWith("root:") && result.out.contains("800x600+0+0")
+                && result.out.count('\n') == 1,
+            result.out.constData());
+        QCOMPARE(tool(words("background --screen 800x600 -o one.png")).code, 0);
+        QVERIFY(samePixels(
+            server.rootImage(), QRect(0, 0, 800, 600), QImage(Out + QStringLiteral("/one.png"))));
+        const Pixmap first = server.pixmapProperty("_XROOTPMAP_ID");
+        QVERIFY(first != None && server.exists(first));
+        QCOMPARE(server.pixmapProperty("ESETROOT_PMAP_ID"), first);
+        QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
+        QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+        const Pixmap second = server.pixmapProperty("_XROOTPMAP_ID");
+        QVERIFY(second != first && server.exists(second) && !server.exists(first));
+        QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
+        result = tool({ QStringLiteral("apply") }, server.name());
+        QCOMPARE(result.code, 1);
+        QVERIFY2(result.err.startsWith("vokimage: no background could be produced for ")
+                && result.err.endsWith(" 800x600+0+0: wallpaper /tmp/missing.jpg: missing\n")
+                && result.err.count('\n') == 1,
+            result.err.constData());
+        QVERIFY(QDir().mkpath(QStringLiteral("/tmp/walls")));
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/walls\n"));
+        QVERIFY(tool({ QStringLiteral("apply") }, server.name())
+                    .err.endsWith(": wallpaper folder /tmp/walls: holds no picture\n"));
+        // Without --screen, background renders each monitor of the display.
+        QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
+        QCOMPARE(tool(words("background -o mon.png"), server.name()).code, 0);
+        QCOMPARE(QImage(Out + QStringLiteral("/mon.png")).size(), QSize(800, 600));
+    }
 
-    // The greeter's settings.
-    QVERIFY(writeConfig(
-        DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
-    result = tool(words("check --greeter --screen 800x600"));
-    QCOMPARE(result.code, 1);
-    QVERIFY(result.out.contains("\"dark-ish\" is not a colour"));
-    QVERIFY(result.out.contains("enabled, but the radius is not a number above 0: no blur"));
-}
-
-// apply on one screen: the root window shows what background writes, published as the
-// established properties; a second apply frees the first pixmap.
-void TestTool::applyOneScreen()
-{
-    const XServer server(QSize(800, 600));
-    QVERIFY2(server.display(), "Xvfb did not start");
-    Result result = tool({ QStringLiteral("apply") }, server.name());
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.out.count('\n'), 1);
-    QVERIFY(result.out.startsWith("root:"));
-    QVERIFY(result.out.contains("800x600+0+0"));
-    QCOMPARE(tool(words("background --screen 800x600 -o one.png")).code, 0);
-    QVERIFY(samePixels(
-        server.rootImage(), QRect(0, 0, 800, 600), QImage(Out + QStringLiteral("/one.png"))));
-
-    const Pixmap first = server.pixmapProperty("_XROOTPMAP_ID");
-    QVERIFY(first != None);
-    QCOMPARE(server.pixmapProperty("ESETROOT_PMAP_ID"), first);
-    QVERIFY(server.exists(first));
-
-    QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
-    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
-    const Pixmap second = server.pixmapProperty("_XROOTPMAP_ID");
-    QVERIFY(second != None && second != first);
-    QVERIFY(server.exists(second));
-    QVERIFY(!server.exists(first));
-    QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x80, 0x30, 0x20));
-
-    // A monitor without a picture says why, in one line of what the user configured.
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/missing.jpg\n"));
-    result = tool({ QStringLiteral("apply") }, server.name());
-    QCOMPARE(result.code, 1);
-    QVERIFY2(result.err.startsWith("vokimage: no background could be produced for ")
-            && result.err.endsWith(" 800x600+0+0: wallpaper /tmp/missing.jpg: missing\n")
-            && result.err.count('\n') == 1,
-        result.err.constData());
-    const QString empty = QStringLiteral("/tmp/walls");
-    QVERIFY(QDir().mkpath(empty));
-    QVERIFY(writeConfig(Theme, "WallPaper=" + empty.toUtf8() + "\n"));
-    result = tool({ QStringLiteral("apply") }, server.name());
-    QVERIFY2(result.err.endsWith(": wallpaper folder /tmp/walls: holds no picture\n"),
-        result.err.constData());
-    QVERIFY(writeConfig(Theme, "WallPaper=#803020\n"));
-
-    // Without --screen, background renders each monitor of the display.
-    result = tool(words("background -o mon.png"), server.name());
-    QCOMPARE(result.code, 0);
-    QCOMPARE(QImage(Out + QStringLiteral("/mon.png")).size(), QSize(800, 600));
-}
-
-// Pictures reach the server through shared memory, a band of rows at a time; a server without
-// MIT-SHM gets them through the socket: the same pixels either way.
-void TestTool::applyWithoutSharedMemory()
-{
-    // An opaque picture, and one whose lower rows are translucent from the middle of a band of
-    // shared memory on: the server shows the same pixels through either path.
-    QImage translucent = coordinateImage(QSize(1500, 1000)).convertToFormat(QImage::Format_ARGB32);
-    for (int y = 500; y < translucent.height(); ++y)
-        for (int x = 0; x < translucent.width(); ++x)
-            translucent.setPixel(x, y, (translucent.pixel(x, y) & 0xffffff) | 0x64000000);
-    for (const QImage &picture : { coordinateImage(QSize(1500, 1000)), translucent }) {
-        QVERIFY(writeTestImage(QStringLiteral("/tmp/shm.png"), picture));
-        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/shm.png\n"));
-        QCOMPARE(tool(words("background --screen 1500x1000 -o shm.png")).code, 0);
-        const QImage expected(Out + QStringLiteral("/shm.png"));
-        QCOMPARE(expected.pixelColor(0, 999).alpha() < 255, picture.hasAlphaChannel());
-        QImage shown;
-        for (const QStringList &options : { QStringList(), words("-extension MIT-SHM") }) {
-            const XServer server(QSize(1500, 1000), options);
-            QVERIFY2(server.display(), "Xvfb did not start");
-            int opcode = 0, event = 0, error = 0;
-            QCOMPARE(bool(XQueryExtension(server.display(), "MIT-SHM", &opcode, &event, &error)),
-                options.isEmpty());
-            QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
-            const QImage root = server.rootImage().convertToFormat(QImage::Format_RGB32);
-            QVERIFY(samePixels(root, QRect(0, 0, 1500, 500), expected.copy(0, 0, 1500, 500)));
-            if (!picture.hasAlphaChannel())
-                QVERIFY(samePixels(root, QRect(0, 0, 1500, 1000), expected));
-            if (shown.isNull())
-                shown = root;
-            QVERIFY(root == shown);
+    // Pictures reach the server through shared memory, a band of rows at a time; a server without
+    // MIT-SHM gets them through the socket: the same pixels either way.
+    void applyWithoutSharedMemory()
+    {
+        // An opaque picture, and one whose lower rows are translucent from the middle of a band of
+        // shared memory on: the server shows the same pixels through either path.
+        QImage translucent
+            = coordinateImage(QSize(1500, 1000)).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 500; y < translucent.height(); ++y)
+            for (int x = 0; x < translucent.width(); ++x)
+                translucent.setPixel(x, y, (translucent.pixel(x, y) & 0xffffff) | 0x64000000);
+        for (const QImage &picture : { coordinateImage(QSize(1500, 1000)), translucent }) {
+            QVERIFY(writeTestImage(QStringLiteral("/tmp/shm.png"), picture));
+            QVERIFY(writeConfig(Theme, "WallPaper=/tmp/shm.png\n"));
+            QCOMPARE(tool(words("background --screen 1500x1000 -o shm.png")).code, 0);
+            const QImage expected(Out + QStringLiteral("/shm.png"));
+            QCOMPARE(expected.pixelColor(0, 999).alpha() < 255, picture.hasAlphaChannel());
+            QImage shown;
+            for (const QStringList &options : { QStringList(), words("-extension MIT-SHM") }) {
+                const XServer server(QSize(1500, 1000), options);
+                QVERIFY2(server.display(), "Xvfb did not start");
+                int opcode = 0, event = 0, error = 0;
+                QCOMPARE(
+                    bool(XQueryExtension(server.display(), "MIT-SHM", &opcode, &event, &error)),
+                    options.isEmpty());
+                QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+                const QImage root = server.rootImage().convertToFormat(QImage::Format_RGB32);
+                QVERIFY(samePixels(root, QRect(0, 0, 1500, 500), expected.copy(0, 0, 1500, 500)));
+                if (!picture.hasAlphaChannel())
+                    QVERIFY(samePixels(root, QRect(0, 0, 1500, 1000), expected));
+                if (shown.isNull())
+                    shown = root;
+                QVERIFY(root == shown);
+            }
         }
     }
-}
 
-// apply on two monitors of different sizes side by side (RandR 1.5 monitors).
-void TestTool::applyMonitors()
-{
-    const XServer server(QSize(1664, 768));
-    QVERIFY2(server.display(), "Xvfb did not start");
-    QVERIFY(server.xrandr(words("--setmonitor left 1024/270x768/200+0+0 screen")));
-    QVERIFY(server.xrandr(words("--setmonitor right 640/170x480/130+1024+0 none")));
-    const Result result = tool({ QStringLiteral("apply") }, server.name());
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.out.count('\n'), 2);
-    QVERIFY(result.out.contains("root:left  1024x768+0+0"));
-    QVERIFY(result.out.contains("root:right  640x480+1024+0"));
-    QCOMPARE(
-        tool(words("background --screen 1024x768+0+0 --screen 640x480+1024+0 -o pair.png")).code,
-        0);
-    const QImage root = server.rootImage();
-    QVERIFY(samePixels(root, QRect(0, 0, 1024, 768), QImage(Out + QStringLiteral("/pair-1.png"))));
-    QVERIFY(
-        samePixels(root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
-    // No monitor below the right one: black.
-    QCOMPARE(root.pixelColor(1300, 700), QColor(Qt::black));
+    // apply on two monitors of different sizes side by side (RandR 1.5 monitors).
+    void applyMonitors()
+    {
+        const XServer server(QSize(1664, 768));
+        QVERIFY2(server.display(), "Xvfb did not start");
+        QVERIFY(server.xrandr(words("--setmonitor left 1024/270x768/200+0+0 screen")));
+        QVERIFY(server.xrandr(words("--setmonitor right 640/170x480/130+1024+0 none")));
+        const Result result = tool({ QStringLiteral("apply") }, server.name());
+        QCOMPARE(result.code, 0);
+        QCOMPARE(result.out.count('\n'), 2);
+        QVERIFY(result.out.contains("root:left  1024x768+0+0"));
+        QVERIFY(result.out.contains("root:right  640x480+1024+0"));
+        QCOMPARE(tool(words("background --screen 1024x768+0+0 --screen 640x480+1024+0 -o pair.png"))
+                     .code,
+            0);
+        const QImage root = server.rootImage();
+        QVERIFY(
+            samePixels(root, QRect(0, 0, 1024, 768), QImage(Out + QStringLiteral("/pair-1.png"))));
+        QVERIFY(samePixels(
+            root, QRect(1024, 0, 640, 480), QImage(Out + QStringLiteral("/pair-2.png"))));
+        // No monitor below the right one: black.
+        QCOMPARE(root.pixelColor(1300, 700), QColor(Qt::black));
 
-    // Span: one picture across both monitors, cropped to fill their union.
-    QImage panorama(2400, 900, QImage::Format_RGB32);
-    for (int y = 0; y < panorama.height(); ++y)
-        for (int x = 0; x < panorama.width(); ++x)
-            panorama.setPixel(x, y, qRgb(x % 251, y % 241, (x + y) % 239));
-    QVERIFY(writeTestImage(QStringLiteral("/tmp/panorama.png"), panorama));
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
-    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
-    QCOMPARE(tool(words("wallpaper --screen 1664x768+0+0 -o union.png")).code, 0);
-    const QImage spanned = server.rootImage();
-    const QImage whole(Out + QStringLiteral("/union.png"));
-    QVERIFY(samePixels(spanned, QRect(0, 0, 1024, 768), whole.copy(0, 0, 1024, 768)));
-    QVERIFY(samePixels(spanned, QRect(1024, 0, 640, 480), whole.copy(1024, 0, 640, 480)));
-    spanned.save(Out + QStringLiteral("/span-root.png"));
+        // Span: one picture across both monitors, cropped to fill their union.
+        QImage panorama(2400, 900, QImage::Format_RGB32);
+        for (int y = 0; y < panorama.height(); ++y)
+            for (int x = 0; x < panorama.width(); ++x)
+                panorama.setPixel(x, y, qRgb(x % 251, y % 241, (x + y) % 239));
+        QVERIFY(writeTestImage(QStringLiteral("/tmp/panorama.png"), panorama));
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
+        QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+        QCOMPARE(tool(words("wallpaper --screen 1664x768+0+0 -o union.png")).code, 0);
+        const QImage spanned = server.rootImage();
+        const QImage whole(Out + QStringLiteral("/union.png"));
+        QVERIFY(samePixels(spanned, QRect(0, 0, 1024, 768), whole.copy(0, 0, 1024, 768)));
+        QVERIFY(samePixels(spanned, QRect(1024, 0, 640, 480), whole.copy(1024, 0, 640, 480)));
 
-    // A picture per output: the right monitor's own colour.
-    QVERIFY(writeConfig(Theme, "WallPaper=#204080\nWallPaper[right]=#a04020\n"));
-    QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
-    const QImage perOutput = server.rootImage();
-    QCOMPARE(perOutput.pixelColor(500, 400), QColor(0x20, 0x40, 0x80));
-    QCOMPARE(perOutput.pixelColor(1300, 200), QColor(0xa0, 0x40, 0x20));
+        // A picture per output: the right monitor's own colour.
+        QVERIFY(writeConfig(Theme, "WallPaper=#204080\nWallPaper[right]=#a04020\n"));
+        QCOMPARE(tool({ QStringLiteral("apply") }, server.name()).code, 0);
+        const QImage perOutput = server.rootImage();
+        QCOMPARE(perOutput.pixelColor(500, 400), QColor(0x20, 0x40, 0x80));
+        QCOMPARE(perOutput.pixelColor(1300, 200), QColor(0xa0, 0x40, 0x20));
 
-    // Two monitors of one size show one picture, rendered and stored once; it is the picture
-    // the right one gets on its own.
-    const XServer twins(QSize(1280, 480));
-    QVERIFY2(twins.display(), "Xvfb did not start");
-    QVERIFY(twins.xrandr(words("--setmonitor a 640/170x480/130+0+0 screen")));
-    QVERIFY(twins.xrandr(words("--setmonitor b 640/170x480/130+640+0 none")));
-    QVERIFY(writeConfig(Theme,
-        "WallPaper=/tmp/panorama.png\nLogoPixmap=/usr/share/wallpapers/logo/"
-        "selka_logo_dark.svg\n"));
-    QDir(CacheDir).removeRecursively();
-    const Result once = tool({ QStringLiteral("apply") }, twins.name());
-    QCOMPARE(once.code, 0);
-    QVERIFY2(once.out.contains("root:a  640x480+0+0  rendered"), once.out.constData());
-    QVERIFY2(
-        once.out.contains("root:b  640x480+640+0  the picture of root:a"), once.out.constData());
-    QCOMPARE(QDir(CacheDir).entryList(QDir::Files).size(), 1);
-    QCOMPARE(tool(words("background --screen 640x480+640+0 -o twin.png")).code, 0);
-    const QImage own(Out + QStringLiteral("/twin.png"));
-    const QImage shown = twins.rootImage();
-    QVERIFY(samePixels(shown, QRect(0, 0, 640, 480), own));
-    QVERIFY(samePixels(shown, QRect(640, 0, 640, 480), own));
-    // Span shapes each part by its position: the two render apart.
-    QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
-    const Result apart = tool({ QStringLiteral("apply") }, twins.name());
-    QCOMPARE(apart.code, 0);
-    QVERIFY2(!apart.out.contains("the picture of"), apart.out.constData());
-}
-
-// A running apply cross-fades a changed picture in, composed in the server: frames between the
-// two pictures while it runs, then exactly the new one. --fade is checked before any work.
-void TestTool::daemonFades()
-{
-    for (const char *bad : { "-1", "10001", "soon" }) {
-        const Result result = tool({ QStringLiteral("apply"), QStringLiteral("--fade"),
-            QString::fromLatin1(bad), QStringLiteral("--screen"), QStringLiteral("64x48") });
-        QCOMPARE(result.code, 2);
-        QVERIFY2(result.err.contains("--fade takes milliseconds"), result.err.constData());
+        // Two monitors of one size show one picture, rendered and stored once; it is the picture
+        // the right one gets on its own.
+        const XServer twins(QSize(1280, 480));
+        QVERIFY2(twins.display(), "Xvfb did not start");
+        QVERIFY(twins.xrandr(words("--setmonitor a 640/170x480/130+0+0 screen")));
+        QVERIFY(twins.xrandr(words("--setmonitor b 640/170x480/130+640+0 none")));
+        QVERIFY(writeConfig(Theme,
+            "WallPaper=/tmp/panorama.png\nLogoPixmap=/usr/share/wallpapers/logo/"
+            "selka_logo_dark.svg\n"));
+        QDir(CacheDir).removeRecursively();
+        const Result once = tool({ QStringLiteral("apply") }, twins.name());
+        QCOMPARE(once.code, 0);
+        QVERIFY2(once.out.contains("root:a  640x480+0+0  rendered"), once.out.constData());
+        QVERIFY2(once.out.contains("root:b  640x480+640+0  the picture of root:a"),
+            once.out.constData());
+        QCOMPARE(QDir(CacheDir).entryList(QDir::Files).size(), 1);
+        QCOMPARE(tool(words("background --screen 640x480+640+0 -o twin.png")).code, 0);
+        const QImage own(Out + QStringLiteral("/twin.png"));
+        const QImage shown = twins.rootImage();
+        QVERIFY(samePixels(shown, QRect(0, 0, 640, 480), own));
+        QVERIFY(samePixels(shown, QRect(640, 0, 640, 480), own));
+        // Span shapes each part by its position: the two render apart.
+        QVERIFY(writeConfig(Theme, "WallPaper=/tmp/panorama.png\nWallPaperPos=Span\n"));
+        const Result apart = tool({ QStringLiteral("apply") }, twins.name());
+        QCOMPARE(apart.code, 0);
+        QVERIFY2(!apart.out.contains("the picture of"), apart.out.constData());
     }
-    const XServer server(QSize(320, 200));
-    QVERIFY2(server.display(), "Xvfb did not start");
-    QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\n"));
-    QProcess process;
-    process.setProcessEnvironment(environment(server.name()));
-    process.start(QStringLiteral(VOKIMAGE_TOOL), words("apply --daemon --fade 2500"));
-    QByteArray output;
-    for (int i = 0; i < 150 && !output.contains("watching"); ++i) {
-        process.waitForReadyRead(100);
-        output += process.readAllStandardOutput();
-    }
-    QVERIFY2(output.contains("watching"), output.constData());
-    // The first picture comes at once.
-    QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0));
 
-    QVERIFY(writeConfig(Theme, "WallPaper=#0000cc\n"));
-    bool between = false;
-    for (int i = 0; i < 60 && !between; ++i) {
-        const QColor seen = server.rootImage().pixelColor(160, 100);
-        between = seen.red() > 30 && seen.blue() > 30;
-        QTest::qWait(50);
-    }
-    QVERIFY(between);
-    QTRY_COMPARE_WITH_TIMEOUT(server.rootImage().pixelColor(160, 100), QColor(0, 0, 0xcc), 10000);
-    QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
+    // A running apply cross-fades a changed picture in, composed in the server: frames between
+    // the two while it runs, then exactly the new one; it follows the portal's colour scheme.
+    // --fade is checked before any work.
+    void daemonFades()
+    {
+        for (const char *bad : { "-1", "10001", "soon" })
+            QVERIFY(tool({ QStringLiteral("apply"), QStringLiteral("--fade"), QLatin1String(bad),
+                             QStringLiteral("--screen"), QStringLiteral("64x48") })
+                        .err.contains("--fade takes milliseconds"));
+        const XServer server(QSize(320, 200));
+        QVERIFY2(server.display(), "Xvfb did not start");
+        QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\n"));
+        QProcess process;
+        QVERIFY(startDaemon(process, server.name(), QStringLiteral("--fade 2500")));
+        QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0));
+        QVERIFY(writeConfig(Theme, "WallPaper=#0000cc\n"));
+        bool between = false;
+        for (int i = 0; i < 60 && !between; ++i, QTest::qWait(50))
+            between = server.rootImage().pixelColor(160, 100).red() > 30
+                && server.rootImage().pixelColor(160, 100).blue() > 30;
+        QVERIFY(between);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server.rootImage().pixelColor(160, 100), QColor(0, 0, 0xcc), 10000);
+        QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000) && process.exitCode() == 0);
 
-    // The dark wallpaper while the settings portal prefers dark, followed as the user switches.
-    SettingsPortal portal;
-    QVERIFY2(portal.start(1), "no private session bus with a settings portal");
-    QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\nWallPaperDark=#00cc00\n"));
-    QProcessEnvironment session = environment(server.name());
-    session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-        portal.environment().value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
-    process.setProcessEnvironment(session);
-    process.start(QStringLiteral(VOKIMAGE_TOOL), words("apply --daemon --fade 0"));
-    output.clear();
-    for (int i = 0; i < 150 && !output.contains("watching"); ++i) {
-        process.waitForReadyRead(100);
-        output += process.readAllStandardOutput();
+        SettingsPortal portal;
+        QVERIFY2(portal.start(1), "no private session bus with a settings portal");
+        QVERIFY(writeConfig(Theme, "WallPaper=#cc0000\nWallPaperDark=#00cc00\n"));
+        QVERIFY(
+            startDaemon(process, server.name(), QStringLiteral("--fade 0"), portal.environment()));
+        QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0, 0xcc, 0));
+        QVERIFY(portal.set(2));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0), 10000);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
     }
-    QVERIFY2(output.contains("watching"), output.constData());
-    QCOMPARE(server.rootImage().pixelColor(160, 100), QColor(0, 0xcc, 0));
-    QVERIFY(portal.set(2));
-    QTRY_COMPARE_WITH_TIMEOUT(server.rootImage().pixelColor(160, 100), QColor(0xcc, 0, 0), 10000);
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(10000));
-}
 
-// --daemon applies again after a theme change and after a monitor change, and stops on
-// SIGTERM.
-void TestTool::daemon()
-{
-    const XServer server(QSize(1024, 600));
-    QVERIFY2(server.display(), "Xvfb did not start");
-    QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
-    QProcess process;
-    process.setProcessEnvironment(environment(server.name()));
-    process.setWorkingDirectory(Out);
-    process.start(QStringLiteral(VOKIMAGE_TOOL), words("apply --daemon"));
-    QVERIFY(process.waitForStarted());
-    QByteArray output;
-    const auto waitFor = [&](const QByteArray &text) {
-        for (int i = 0; i < 150 && !output.contains(text); ++i) {
-            process.waitForReadyRead(100);
-            output += process.readAllStandardOutput();
+    // --daemon applies again after a theme change, a change in its wallpaper folder and a
+    // monitor change; skips a monitor beyond the render limits; stops on SIGTERM; and is alone
+    // on its display.
+    void daemon()
+    {
+        const XServer server(QSize(1024, 600));
+        QVERIFY2(server.display(), "Xvfb did not start");
+        QVERIFY(writeConfig(Theme, "WallPaper=#204080\n"));
+        QProcess process;
+        QVERIFY(startDaemon(process, server.name()));
+        QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0x40, 0x80));
+        QVERIFY(writeConfig(Theme, "WallPaper=#20a040\n"));
+        QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0xa0, 0x40));
+        // Pictures added to the folder, removed and renamed into it are followed.
+        const QString walls = QStringLiteral("/tmp/daemon-walls/");
+        QVERIFY(
+            writeTestImage(walls + QStringLiteral("a.png"), solidImage(QSize(64, 64), Qt::red)));
+        QVERIFY(writeConfig(Theme, "WallPaper=" + walls.toUtf8() + "\n"));
+        QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::red));
+        QVERIFY(
+            writeTestImage(walls + QStringLiteral("0.png"), solidImage(QSize(64, 64), Qt::green)));
+        QVERIFY(QFile::remove(walls + QLatin1String("a.png")));
+        QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::green));
+        QVERIFY(writeTestImage(
+            walls + QStringLiteral(".next.png"), solidImage(QSize(64, 64), Qt::blue)));
+        QVERIFY(QFile::rename(walls + QLatin1String(".next.png"), walls + QLatin1String("c.png")));
+        QVERIFY(QFile::remove(walls + QLatin1String("0.png")));
+        QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::blue));
+        QVERIFY(server.xrandr(words("--setmonitor half 512/135x600/160+0+0 screen")));
+        QVERIFY(waitForLine(process, "root:half  512x600+0+0"));
+        // A monitor beyond the render limits, set by another client.
+        QVERIFY(server.xrandr(words("--setmonitor huge 16000/4000x16000/4000+0+0 none")));
+        QVERIFY(waitForLine(process, "root:half  512x600+0+0"));
+        QByteArray errors;
+        QTRY_VERIFY((errors += process.readAllStandardError()).contains("monitor huge skipped"));
+        QCOMPARE(process.state(), QProcess::Running);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0);
+        QVERIFY(process.readAllStandardOutput().endsWith("stopped\n"));
+        QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
+
+        // Two daemons started at once on the display: one remains, the other ends naming it.
+        QVERIFY(server.xrandr(words("--delmonitor huge")));
+        QProcess pair[2];
+        for (QProcess &one : pair) {
+            one.setProcessEnvironment(environment(server.name()));
+            one.start(QStringLiteral(VOKIMAGE_TOOL), words("apply --daemon"));
         }
-        return output.contains(text);
-    };
-    QVERIFY2(waitFor("watching"), output.constData());
-    QCOMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0x40, 0x80));
-
-    output.clear();
-    QVERIFY(writeConfig(Theme, "WallPaper=#20a040\n"));
-    QVERIFY2(waitFor("1024x600+0+0"), output.constData());
-    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(0x20, 0xa0, 0x40));
-
-    // A wallpaper folder: pictures added to it, removed and renamed into it are followed.
-    const QString walls = QStringLiteral("/tmp/daemon-walls/");
-    QDir(walls).removeRecursively();
-    QVERIFY(QDir().mkpath(walls));
-    const auto picture = [&walls](const char *name, Qt::GlobalColor colour) {
-        QImage image(64, 64, QImage::Format_RGB32);
-        image.fill(colour);
-        return image.save(walls + QLatin1String(name), "PNG");
-    };
-    QVERIFY(picture("a.png", Qt::red));
-    QVERIFY(writeConfig(Theme, "WallPaper=" + walls.toUtf8() + "\n"));
-    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::red));
-    QVERIFY(picture("0.png", Qt::green));
-    QVERIFY(QFile::remove(walls + QLatin1String("a.png")));
-    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::green));
-    QVERIFY(picture(".next.png", Qt::blue));
-    QVERIFY(QFile::rename(walls + QLatin1String(".next.png"), walls + QLatin1String("c.png")));
-    QVERIFY(QFile::remove(walls + QLatin1String("0.png")));
-    QTRY_COMPARE(server.rootImage().pixelColor(10, 10), QColor(Qt::blue));
-
-    output.clear();
-    QVERIFY(server.xrandr(words("--setmonitor half 512/135x600/160+0+0 screen")));
-    QVERIFY2(waitFor("root:half  512x600+0+0"), output.constData());
-
-    // A monitor beyond the render limits, set by another client, is skipped with the message;
-    // the rest of the layout is applied and the daemon lives on in bounded memory.
-    output.clear();
-    QVERIFY(server.xrandr(words("--setmonitor huge 16000/4000x16000/4000+0+0 none")));
-    QVERIFY2(waitFor("root:half  512x600+0+0"), output.constData());
-    QByteArray errors = process.readAllStandardError();
-    for (int i = 0; i < 50 && !errors.contains("monitor huge skipped"); ++i) {
-        QTest::qWait(100);
-        errors += process.readAllStandardError();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            pair[0].state() == QProcess::NotRunning || pair[1].state() == QProcess::NotRunning,
+            20000);
+        QProcess &gone = pair[0].state() == QProcess::NotRunning ? pair[0] : pair[1];
+        QProcess &left = &gone == &pair[0] ? pair[1] : pair[0];
+        QCOMPARE(gone.exitCode(), 0);
+        QVERIFY(
+            gone.readAllStandardError().contains("apply runs on this display already, as process "
+                + QByteArray::number(left.processId())));
+        QTest::qWait(500);
+        QCOMPARE(left.state(), QProcess::Running);
+        ::kill(pid_t(left.processId()), SIGTERM);
+        QVERIFY(left.waitForFinished(10000));
     }
-    QVERIFY2(errors.contains("monitor huge skipped"), errors.constData());
-    QCOMPARE(process.state(), QProcess::Running);
-    const QList<QByteArray> status
-        = readAll(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n');
-    long peak = -1;
-    for (const QByteArray &line : status)
-        if (line.startsWith("VmHWM:"))
-            peak = line.mid(6).trimmed().split(' ').first().toLong() / 1024;
-    QVERIFY2(peak > 0 && peak < 400, qPrintable(QString::number(peak)));
-
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
-    QVERIFY(process.readAllStandardOutput().endsWith("stopped\n"));
-    QVERIFY(server.exists(server.pixmapProperty("_XROOTPMAP_ID")));
-
-    // Two daemons started at once on the display: one remains, the other ends naming it.
-    QVERIFY(server.xrandr(words("--delmonitor huge")));
-    std::vector<std::unique_ptr<QProcess>> pair;
-    for (int i = 0; i < 2; ++i) {
-        pair.push_back(std::make_unique<QProcess>());
-        pair.back()->setProcessEnvironment(environment(server.name()));
-        pair.back()->start(QStringLiteral(VOKIMAGE_TOOL), words("apply --daemon"));
-    }
-    const auto ended = [&pair] {
-        return std::find_if(pair.begin(), pair.end(), [](const std::unique_ptr<QProcess> &one) {
-            return one->state() == QProcess::NotRunning;
-        });
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(ended() != pair.end(), 20000);
-    const auto gone = ended();
-    QProcess &left = **(gone == pair.begin() ? pair.begin() + 1 : pair.begin());
-    QCOMPARE((*gone)->exitCode(), 0);
-    const QByteArray said = (*gone)->readAllStandardError();
-    QVERIFY2(said.contains("apply runs on this display already, as process "
-                 + QByteArray::number(left.processId())),
-        said.constData());
-    QTest::qWait(500);
-    QCOMPARE(left.state(), QProcess::Running);
-    ::kill(pid_t(left.processId()), SIGTERM);
-    QVERIFY(left.waitForFinished(10000));
-}
+};
 
 QTEST_GUILESS_MAIN(TestTool)
 #include "tst_tool.moc"
