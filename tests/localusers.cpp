@@ -96,11 +96,14 @@ Run tool(const User *user, const QStringList &arguments, const RunOptions &optio
 // Renders with the layers in a child process (this program again, --child): a wallpaper, and a
 // logo over it when @p logo is given. Its exit status; its peak resident memory in MiB through
 // @p rss.
-int renderMeasured(const QString &wallpaper, const QString &logo, const QString &output, long *rss)
+int renderMeasured(const QString &wallpaper, const QString &logo, const QString &output, long *rss,
+    const QSize &screen, int position)
 {
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--child"), wallpaper, logo, output });
+        { QStringLiteral("--child"), wallpaper, logo, output,
+            QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()),
+            QString::number(position) });
     if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit)
         return -1;
     *rss = child.readAllStandardOutput().trimmed().toLong();
@@ -109,18 +112,21 @@ int renderMeasured(const QString &wallpaper, const QString &logo, const QString 
 
 int renderChild(const QStringList &arguments)
 {
-    QMap<QString, QVariant> map = DefaultWallpaperProperties;
-    const QRect screen(0, 0, 320, 200);
-    map[QLatin1String(Keys::ImagePath)] = QVariant::fromValue(File(arguments.at(0)));
-    map[QLatin1String(Keys::ImageScreen)] = screen;
+    const QStringList size = arguments.at(3).split(QLatin1Char('x'));
+    const QRect screen(0, 0, size.value(0).toInt(), size.value(1).toInt());
+    QMap<QString, QVariant> map;
+    if (!arguments.at(0).isEmpty())
+        map = wallpaperMap(arguments.at(0), screen, arguments.at(4).toInt());
     if (!arguments.at(1).isEmpty()) {
         map.insert(DefaultLogoProperties);
         map[QLatin1String(Keys::LogoPath)] = arguments.at(1);
         map[QLatin1String(Keys::LogoScreen)] = screen;
+        map[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::Center);
     }
     RenderEngine engine;
     const QImage image = engine.render(map).toImage();
-    const bool ok = engine.getStatus() == RenderEngine::Ok && image.save(arguments.at(2));
+    const bool ok = engine.getStatus() == RenderEngine::Ok
+        && (arguments.at(2).isEmpty() || image.save(arguments.at(2)));
     printf("%ld\n", peakResidentMiB());
     return ok ? 0 : 1;
 }
@@ -321,7 +327,7 @@ QByteArray gzipBomb(qint64 size)
 int runAttacks(QObject *test, int argc, char **argv)
 {
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--child"))
+    if (arguments.size() == 7 && arguments.at(1) == QLatin1String("--child"))
         return renderChild(arguments.mid(2));
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(test, argc, argv);

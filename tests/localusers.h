@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QObject>
 #include <QProcess>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -59,11 +60,13 @@ Run tool(const User *user, const QStringList &arguments, const RunOptions &optio
 long peakOfCommand(const User *user, const QStringList &arguments, int *code = nullptr);
 
 /**
- * Renders with the layers in a child process (this program again, --child): a wallpaper, and a
- * logo over it when @p logo is given. Its exit status; its peak resident memory in MiB through
+ * Renders with the layers in a child process (this program again, --child): a wallpaper when
+ * @p wallpaper is given, at @p position, and a logo over it when @p logo is given, on @p screen;
+ * saved to @p output when given. Its exit status; its peak resident memory in MiB through
  * @p rss. The program's main() hands "--child" to renderChild().
  */
-int renderMeasured(const QString &wallpaper, const QString &logo, const QString &output, long *rss);
+int renderMeasured(const QString &wallpaper, const QString &logo, const QString &output, long *rss,
+    const QSize &screen = QSize(320, 200), int position = 3);
 int renderChild(const QStringList &arguments);
 /// The main() of an attack test: the child of renderMeasured() when asked for, else the tests
 /// of @p test. The application object exists already.

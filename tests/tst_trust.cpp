@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -113,6 +114,35 @@ QByteArray chunk(const QByteArray &type, const QByteArray &data)
         reinterpret_cast<const Bytef *>(out.constData() + 4), uInt(out.size() - 4))));
     out.append(reinterpret_cast<const char *>(&crc), 4);
     return out;
+}
+
+// A grey PNG of @p width x @p height whose pixel data inflates from @p rows rows of zeros (all
+// of them for a complete picture, fewer for one cut short), deflated in pieces.
+QByteArray png(quint32 width, quint32 height, quint32 rows)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(width, header.data());
+    qToBigEndian<quint32>(height, header.data() + 4);
+    header[8] = 8;
+    z_stream z {};
+    deflateInit(&z, 9);
+    const QByteArray zeros(1 << 20, '\0');
+    QByteArray packed, out(1 << 16, '\0');
+    for (qint64 left = qint64(width + 1) * rows; left > 0;) {
+        const uInt piece = uInt(qMin<qint64>(left, zeros.size()));
+        left -= piece;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+        z.avail_in = piece;
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(out.data());
+            z.avail_out = uInt(out.size());
+            deflate(&z, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            packed.append(out.constData(), out.size() - int(z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", packed)
+        + chunk("IEND", QByteArray());
 }
 
 // @p png with @p count zTXt chunks before its pixels, each inflating to @p inflated bytes.
@@ -242,6 +272,9 @@ private slots:
     void rootNeverThroughUserFolders();
     void svgReferencesRefused();
     void decodersBounded();
+    void announcedPixels();
+    void largeSourcesByParts();
+    void largestSourcesBounded();
     void sharedDirectoryBound();
     void highResolutionLogoIsOptional();
     void checkReadsAsTheLibrary();
@@ -502,6 +535,128 @@ void TestTrust::decodersBounded()
     QVERIFY(bare > 0 && asWallpaper > 0 && asLogo > 0);
     QVERIFY2(asWallpaper < bare + 16 && asLogo < bare + 16,
         qPrintable(QStringLiteral("%1, %2 against %3 MiB").arg(asWallpaper).arg(asLogo).arg(bare)));
+}
+
+// Pictures that announce far more pixels than they are worth are refused before they are
+// decoded: as wallpaper, as logo (the rest drawn), and as a cache file's picture.
+void TestTrust::announcedPixels()
+{
+    QVERIFY(writeAll(QStringLiteral("/tmp/huge.png"), png(30000, 30000, 16)));
+    QVERIFY(writeAll(QStringLiteral("/tmp/huge.svg"),
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"30000\" height=\"30000\">"
+        "<rect width=\"30000\" height=\"30000\"/></svg>"));
+    // 16000 x 16000 zeros: 256 MB of pixel data in a few hundred kilobytes.
+    const QByteArray bomb = png(16000, 16000, 16000);
+    QVERIFY(bomb.size() < 1 << 20 && writeAll(QStringLiteral("/tmp/bomb.png"), bomb));
+    MessageLog log;
+    bool ok = true;
+    for (const QString &path : words("/tmp/huge.png /tmp/bomb.png")) {
+        rendered(wallpaperMap(path, QRect(0, 0, 320, 200)), &ok);
+        QVERIFY(!ok);
+    }
+    QCOMPARE(log.count(QStringLiteral("Error image is too large:")), 2);
+    log.clear();
+    QVERIFY(Cache::getImageCache(
+        wallpaperMap(QStringLiteral("/tmp/huge.png"), QRect(0, 0, 320, 200)), false)
+                .image.isNull());
+    QVERIFY(log.contains(QStringLiteral("Error render image")));
+    for (const QString &path : words("/tmp/huge.png /tmp/huge.svg")) {
+        log.clear();
+        PropertyMap logo = DefaultLogoProperties;
+        logo[QLatin1String(Keys::LogoPath)] = path;
+        logo[QLatin1String(Keys::LogoScreen)] = QRect(0, 0, 320, 200);
+        logo[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::Center);
+        const QImage image = rendered(logo, &ok);
+        QVERIFY(ok && image.size() == QSize(320, 200) && qAlpha(image.pixel(319, 199)) == 0);
+        QVERIFY2(log.contains(QStringLiteral("Error image is too large:")), qPrintable(path));
+    }
+    const PropertyMap map = wallpaperMap(QStringLiteral("/tmp/absent.png"), QRect(0, 0, 320, 200));
+    QVERIFY(writeAll(
+        cachePath(map), Utils::PropertiesToByteArray(map) + QByteArray("\0\0\0\1", 4) + bomb));
+    QVERIFY(Cache::loadImageCache(map, &ok).image.isNull() && !ok);
+    QVERIFY(log.contains(QStringLiteral("Error image is null")));
+    QVERIFY(!MeasuresMemory || peakResidentMiB() < 512);
+}
+
+// Above the size that is decoded whole, the same picture as PNG (decoded by parts or reduced)
+// and as PPM (decoded whole) gives the same backgrounds.
+void TestTrust::largeSourcesByParts()
+{
+    QImage detail(5000, 4000, QImage::Format_RGB32), gradient(5000, 4000, QImage::Format_RGB32);
+    for (int y = 0; y < detail.height(); ++y)
+        for (int x = 0; x < detail.width(); ++x) {
+            detail.setPixel(x, y, qRgb((x * 7 + y) & 255, (x ^ y) & 255, (x * y >> 8) & 255));
+            gradient.setPixel(x, y, qRgb(x * 255 / 5000, y * 255 / 4000, (x + y) * 255 / 9000));
+        }
+    const QImage palette = detail.convertToFormat(QImage::Format_Indexed8);
+    for (const auto &[name, image] : { std::make_pair("detail", detail),
+             std::make_pair("palette", palette), std::make_pair("gradient", gradient) }) {
+        QVERIFY(image.save(QStringLiteral("/tmp/%1.png").arg(QLatin1String(name))));
+        QVERIFY(image.convertToFormat(QImage::Format_RGB32)
+                    .save(QStringLiteral("/tmp/%1.ppm").arg(QLatin1String(name))));
+    }
+    const QRect screen(0, 0, 1280, 800);
+    for (const QString &name : words("detail palette")) {
+        for (const int position : { 0, 1 }) {
+            const QImage parts
+                = rendered(wallpaperMap(QStringLiteral("/tmp/%1.png").arg(name), screen, position));
+            QVERIFY(!parts.isNull());
+            QCOMPARE(parts,
+                rendered(wallpaperMap(QStringLiteral("/tmp/%1.ppm").arg(name), screen, position)));
+        }
+        PropertyMap logo = DefaultLogoProperties;
+        logo[QLatin1String(Keys::LogoScreen)] = QRect(0, 0, 320, 200);
+        logo[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::Center);
+        logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/%1.png").arg(name);
+        const QImage logoParts = rendered(logo);
+        logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/%1.ppm").arg(name);
+        QVERIFY(!logoParts.isNull());
+        QCOMPARE(logoParts, rendered(logo));
+    }
+    for (const int position : { 2, 3 }) {
+        const QImage reduced
+            = rendered(wallpaperMap(QStringLiteral("/tmp/gradient.png"), screen, position));
+        QCOMPARE(reduced.size(), screen.size());
+        QVERIFY(largestDifference(reduced,
+                    rendered(wallpaperMap(QStringLiteral("/tmp/gradient.ppm"), screen, position)))
+            <= 3);
+    }
+}
+
+// The largest PNG the limits let through, for every placement on a 3840x2160 screen and as a
+// logo, and a baseline JPEG as logo, decoded by parts: each render stays far below the decoded
+// size (512 MiB); a progressive JPEG that large is refused (its decoder holds every
+// coefficient).
+void TestTrust::largestSourcesBounded()
+{
+    QVERIFY(writeAll(QStringLiteral("/tmp/largest.png"), png(16384, 8192, 8192)));
+    QImage photo(8192, 4200, QImage::Format_RGB32);
+    photo.fill(QColor(90, 120, 60));
+    QVERIFY(photo.save(QStringLiteral("/tmp/large.jpg")));
+    QImageWriter progressive(QStringLiteral("/tmp/progressive.jpg"));
+    progressive.setProgressiveScanWrite(true);
+    QVERIFY(progressive.write(photo));
+    const QSize screen(3840, 2160);
+    long worst = 0, rss = 0;
+    for (int position = 0; position < 4; ++position) {
+        QCOMPARE(renderMeasured(QStringLiteral("/tmp/largest.png"), QString(), QString(), &rss,
+                     screen, position),
+            0);
+        worst = qMax(worst, rss);
+    }
+    for (const QString &logo : words("/tmp/largest.png /tmp/large.jpg")) {
+        QCOMPARE(renderMeasured(QString(), logo, QString(), &rss, screen), 0);
+        worst = qMax(worst, rss);
+    }
+    QVERIFY2(worst < 400, qPrintable(QString::number(worst)));
+    MessageLog log;
+    PropertyMap logo = DefaultLogoProperties;
+    logo[QLatin1String(Keys::LogoPath)] = QStringLiteral("/tmp/progressive.jpg");
+    logo[QLatin1String(Keys::LogoScreen)] = QRect(QPoint(), screen);
+    logo[QLatin1String(Keys::LogoPosition)] = int(LogoPosition::Center);
+    bool ok = false;
+    rendered(logo, &ok);
+    QVERIFY(ok && log.contains(QStringLiteral("Error image is too large:")));
 }
 
 // Eight users with their own photos, two large screens each: the shared directory keeps its
