@@ -77,19 +77,12 @@ void TestAttacks::initTestCase()
     }
     QVERIFY(writeAll(DmSettings, "[background]\npath=vok-default\n"));
     // The pictures only their owners may see: magenta, for the victims to never show.
-    QVERIFY(writeTestImage(Alice.home() + QStringLiteral("/private.png"),
-        solidImage(QSize(64, 64), QColor(255, 0, 255))));
-    QCOMPARE(::chown(QFile::encodeName(Alice.home() + QStringLiteral("/private.png")).constData(),
-                 Alice.uid, Alice.uid),
-        0);
-    QCOMPARE(
-        ::chmod(QFile::encodeName(Alice.home() + QStringLiteral("/private.png")).constData(), 0600),
-        0);
-    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/root-only")));
-    QCOMPARE(::chmod("/tmp/root-only", 0700), 0);
-    QVERIFY(writeTestImage(QStringLiteral("/tmp/root-only/secret.png"),
-        solidImage(QSize(64, 64), QColor(255, 0, 255))));
-
+    const QImage magenta = solidImage(QSize(64, 64), QColor(255, 0, 255));
+    QVERIFY(writeAs(Alice, Alice.home() + QStringLiteral("/private.png"), QByteArray(), 0600));
+    QVERIFY(magenta.save(Alice.home() + QStringLiteral("/private.png"), "PNG"));
+    QVERIFY(
+        QDir().mkpath(QStringLiteral("/tmp/root-only")) && ::chmod("/tmp/root-only", 0700) == 0);
+    QVERIFY(magenta.save(QStringLiteral("/tmp/root-only/secret.png"), "PNG"));
     // The backgrounds as they are without an attacker.
     clearCaches();
     QCOMPARE(
@@ -98,10 +91,10 @@ void TestAttacks::initTestCase()
         background(&Alice, QStringLiteral("640x360"), Alice.home() + QStringLiteral("/ref.png"))
             .code,
         0);
-    m_desktop = QImage(Alice.home() + QStringLiteral("/ref.png"));
-    m_greeter = QImage(QStringLiteral("/tmp/ref.png"));
-    QCOMPARE(m_desktop.size(), QSize(640, 360));
-    QCOMPARE(m_greeter.size(), QSize(640, 360));
+    m_desktop
+        = QImage(Alice.home() + QStringLiteral("/ref.png")).convertToFormat(QImage::Format_RGB32);
+    m_greeter = QImage(QStringLiteral("/tmp/ref.png")).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(m_desktop.size() == QSize(640, 360) && m_greeter.size() == QSize(640, 360));
     QVERIFY(!showsSecret(m_desktop) && !showsSecret(m_greeter));
 }
 
@@ -139,7 +132,6 @@ void TestAttacks::svgSwapRace()
     Loop swapper(Mallory,
         QStringLiteral("cp good.svg %1.a; mv -f %1.a %1; cp evil.svg %1.b; mv -f %1.b %1")
             .arg(Generated));
-    int rounds = 0;
     for (int round = 0; round < 6; ++round) {
         // A new screen size each round: nothing is served from an earlier round's file.
         const int width = 640 + 32 * round;
@@ -150,17 +142,12 @@ void TestAttacks::svgSwapRace()
         QCOMPARE(background(nullptr, screen, greeter).code, 0);
         QVERIFY2(!showsSecret(QImage(desktop)), "the desktop showed a private picture");
         QVERIFY2(!showsSecret(QImage(greeter)), "the greeter showed a root-only picture");
-        ++rounds;
     }
     swapper.stop();
     for (const QString &dir : QStringList { CacheDir, Alice.home() + QStringLiteral("/.cache"),
-             QStringLiteral("/tmp/home/.cache") }) {
-        const QList<QImage> pictures = storedPictures(dir);
-        for (const QImage &picture : pictures)
-            QVERIFY2(!showsSecret(picture),
-                qPrintable(
-                    QStringLiteral("a stored picture in %1 holds a private picture").arg(dir)));
-    }
+             QStringLiteral("/tmp/home/.cache") })
+        for (const QImage &picture : storedPictures(dir))
+            QVERIFY2(!showsSecret(picture), qPrintable(dir));
 }
 
 void TestAttacks::cacheClearAgainstLinkSwap()
@@ -179,11 +166,7 @@ void TestAttacks::cacheClearAgainstLinkSwap()
         clearCaches();
         QFile::remove(link);
         QDir(link).removeRecursively();
-        QCOMPARE(
-            run(&Mallory,
-                { QStringLiteral("mkdir"), QStringLiteral("-m"), QStringLiteral("1777"), CacheDir })
-                .code,
-            0);
+        QCOMPARE(run(&Mallory, words("mkdir -m 1777 /tmp/cache")).code, 0);
         for (int i = 0; i < files; ++i)
             QVERIFY(writeAs(Mallory, CacheDir + QStringLiteral("/file-%1").arg(i), "x"));
         const QByteArray first = QFile::encodeName(CacheDir + QStringLiteral("/file-0"));
@@ -231,19 +214,11 @@ void TestAttacks::cacheClearAgainstLinkSwap()
 void TestAttacks::outputOntoLink()
 {
     QVERIFY(writeAll(QStringLiteral("/etc/vok-precious"), "precious"));
-    const QString planted = QStringLiteral("/tmp/out.png");
-    QCOMPARE(run(&Mallory,
-                 { QStringLiteral("ln"), QStringLiteral("-s"), QStringLiteral("/etc/vok-precious"),
-                     planted })
-                 .code,
-        0);
-    const Run result = tool(nullptr,
-        { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("320x200"),
-            QStringLiteral("-o"), planted });
-    QCOMPARE(result.code, 1);
-    QVERIFY(result.err.contains("symbolic link"));
+    QCOMPARE(run(&Mallory, words("ln -s /etc/vok-precious /tmp/out.png")).code, 0);
+    const Run result = tool(nullptr, words("background --screen 320x200 -o /tmp/out.png"));
+    QVERIFY(result.code == 1 && result.err.contains("symbolic link"));
     QCOMPARE(readAll(QStringLiteral("/etc/vok-precious")), QByteArray("precious"));
-    QVERIFY(QFileInfo(planted).isSymLink());
+    QVERIFY(QFileInfo(QStringLiteral("/tmp/out.png")).isSymLink());
 
     // No directory is made; "-" is standard output.
     QCOMPARE(tool(nullptr, words("background --screen 320x200 -o /tmp/no/dir.png")).code, 1);
@@ -261,86 +236,75 @@ void TestAttacks::compressedSvgBomb()
     QVERIFY(bomb.size() < 4 << 20);
     const QString path = QStringLiteral("/usr/share/wallpapers/bomb.svg");
     QVERIFY(writeAll(path, bomb));
-    long wallpaperRss = 0;
-    long logoRss = 0;
-    // As wallpaper: no picture, as for any wallpaper that cannot be drawn.
+    // As wallpaper: no picture, as for any wallpaper that cannot be drawn; as logo: the
+    // background without the logo; the message names the cause.
+    long wallpaperRss = 0, logoRss = 0;
     QCOMPARE(
         renderMeasured(path, QString(), QStringLiteral("/tmp/bomb-wallpaper.png"), &wallpaperRss),
         1);
-    // As logo: the background without the logo.
-    QVERIFY(writeTestImage(QStringLiteral("/tmp/plain.png"),
-        solidImage(QSize(320, 200), QColor(QStringLiteral("#336699")))));
+    QVERIFY(writeTestImage(
+        QStringLiteral("/tmp/plain.png"), solidImage(QSize(320, 200), QColor(0x33, 0x66, 0x99))));
     QCOMPARE(renderMeasured(QStringLiteral("/tmp/plain.png"), path,
                  QStringLiteral("/tmp/bomb-logo.png"), &logoRss),
         0);
-    const QImage drawn(QStringLiteral("/tmp/bomb-logo.png"));
-    QCOMPARE(drawn.size(), QSize(320, 200));
-    QCOMPARE(drawn.pixel(160, 100), QColor(QStringLiteral("#336699")).rgb());
-    // The message names the cause.
-    const Run message = tool(nullptr,
-        { QStringLiteral("render"), QStringLiteral("--wallpaper"), path, QStringLiteral("--screen"),
-            QStringLiteral("320x200"), QStringLiteral("-o"), QStringLiteral("/tmp/bomb-2.png") });
-    QVERIFY(message.err.contains("inflates beyond"));
-    QVERIFY(wallpaperRss < 300);
-    QVERIFY(logoRss < 300);
+    QCOMPARE(QImage(QStringLiteral("/tmp/bomb-logo.png")).pixelColor(160, 100),
+        QColor(0x33, 0x66, 0x99));
+    QVERIFY(tool(nullptr,
+        words("render --wallpaper /usr/share/wallpapers/bomb.svg --screen 320x200 -o "
+              "/tmp/bomb-2.png"))
+                .err.contains("inflates beyond"));
+    QVERIFY(wallpaperRss < 300 && logoRss < 300);
 }
 
 void TestAttacks::foreignDirectoriesAndFiles()
 {
-    struct Case
-    {
-        const char *name;
-        std::function<bool()> plant;
-        const User *first; // a benign user who asks first, or null
+    const auto mkdirAs = [](const User &user, const char *dir) {
+        return run(&user, words("mkdir -p -m 1777") << QLatin1String(dir)).code == 0;
     };
-    const auto mkdirAs = [](const User &user, const QString &dir) {
-        return run(&user,
-                   { QStringLiteral("mkdir"), QStringLiteral("-p"), QStringLiteral("-m"),
-                       QStringLiteral("1777"), dir })
-                   .code
-            == 0;
+    const auto sharedRatio = [] {
+        return QDir().mkpath(QStringLiteral("/tmp/cache/16:9"))
+            && ::chmod("/tmp/cache", 01777) == 0;
     };
-    const QList<Case> cases {
-        { "attacker owns /tmp/cache", [&] { return mkdirAs(Mallory, CacheDir); }, nullptr },
+    const QList<QPair<const char *, std::function<bool()>>> cases {
+        { "attacker owns /tmp/cache", [&] { return mkdirAs(Mallory, "/tmp/cache"); } },
         { "attacker owns the ratio directory",
             [&] {
                 return QDir().mkdir(CacheDir) && ::chmod("/tmp/cache", 01777) == 0
-                    && mkdirAs(Mallory, QStringLiteral("/tmp/cache/16:9"));
-            },
-            nullptr },
+                    && mkdirAs(Mallory, "/tmp/cache/16:9");
+            } },
         { "another file under the generated name",
             [&] {
-                return QDir().mkpath(QStringLiteral("/tmp/cache/16:9"))
-                    && ::chmod("/tmp/cache", 01777) == 0 && ::chmod("/tmp/cache/16:9", 01777) == 0
+                return sharedRatio() && ::chmod("/tmp/cache/16:9", 01777) == 0
                     && writeAs(Mallory, Generated,
-                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
-                        "<rect width=\"10\" height=\"10\" fill=\"#ff00ff\"/></svg>");
-            },
-            nullptr },
-        { "a user session comes first", [] { return true; }, &Bob },
+                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" "
+                        "height=\"10\"><rect width=\"10\" height=\"10\" fill=\"#ff00ff\"/></svg>");
+            } },
+        { "a user session comes first",
+            [] {
+                return background(&Bob, QStringLiteral("640x360"),
+                           Bob.home() + QStringLiteral("/first.png"))
+                           .code
+                    == 0;
+            } },
     };
-    for (const Case &attack : cases) {
+    for (const auto &[name, plant] : cases) {
         clearCaches();
-        QVERIFY2(attack.plant(), attack.name);
-        if (attack.first)
-            QCOMPARE(background(attack.first, QStringLiteral("640x360"),
-                         attack.first->home() + QStringLiteral("/first.png"))
-                         .code,
-                0);
+        QVERIFY2(plant(), name);
         for (int request = 0; request < 2; ++request) {
-            const QString desktop = Alice.home() + QStringLiteral("/bg-%1.png").arg(request);
-            const QString greeter = QStringLiteral("/tmp/bg-%1.png").arg(request);
-            const Run user = background(&Alice, QStringLiteral("640x360"), desktop);
-            const Run root = background(nullptr, QStringLiteral("640x360"), greeter);
-            QVERIFY2(user.code == 0 && root.code == 0, attack.name);
-            QVERIFY2(QImage(desktop).convertToFormat(QImage::Format_RGB32)
-                    == m_desktop.convertToFormat(QImage::Format_RGB32),
-                attack.name);
-            QVERIFY2(QImage(greeter).convertToFormat(QImage::Format_RGB32)
-                    == m_greeter.convertToFormat(QImage::Format_RGB32),
-                attack.name);
+            const Run user = background(
+                &Alice, QStringLiteral("640x360"), Alice.home() + QStringLiteral("/bg.png"));
+            const Run root
+                = background(nullptr, QStringLiteral("640x360"), QStringLiteral("/tmp/bg.png"));
+            QVERIFY2(user.code == 0 && root.code == 0, name);
+            QVERIFY2(QImage(Alice.home() + QStringLiteral("/bg.png"))
+                         .convertToFormat(QImage::Format_RGB32)
+                    == m_desktop,
+                name);
+            QVERIFY2(QImage(QStringLiteral("/tmp/bg.png")).convertToFormat(QImage::Format_RGB32)
+                    == m_greeter,
+                name);
             // The second request is served from a cache.
-            QVERIFY2(hits(user.out) == request && hits(root.out) == request, attack.name);
+            QVERIFY2(hits(user.out) == request && hits(root.out) == request, name);
         }
     }
 }
@@ -350,23 +314,13 @@ void TestAttacks::sparseFileAgainstEviction()
     // The greeter made the shared directory; the attacker adds a hidden 1 TiB sparse file
     // dated in the future.
     QCOMPARE(background(nullptr, QStringLiteral("320x200"), QStringLiteral("/tmp/g.png")).code, 0);
-    if (run(&Mallory,
-            { QStringLiteral("truncate"), QStringLiteral("-s"), QStringLiteral("1T"),
-                CacheDir + QStringLiteral("/.big") })
-            .code
-        != 0)
+    if (run(&Mallory, words("truncate -s 1T /tmp/cache/.big")).code != 0)
         QSKIP("no 1 TiB sparse file on this file system");
-    QCOMPARE(run(&Mallory,
-                 { QStringLiteral("touch"), QStringLiteral("-d"), QStringLiteral("2099-01-01"),
-                     CacheDir + QStringLiteral("/.big") })
-                 .code,
-        0);
+    QCOMPARE(run(&Mallory, words("touch -d 2099-01-01 /tmp/cache/.big")).code, 0);
     int served = 0;
     for (int i = 0; i < 6; ++i) {
-        const Run result = tool(&Alice,
-            { QStringLiteral("background"), QStringLiteral("--screen"), QStringLiteral("640x360"),
-                QStringLiteral("--screen"), QStringLiteral("360x640+640+0"), QStringLiteral("-o"),
-                Alice.home() + QStringLiteral("/alt.png") });
+        const Run result
+            = tool(&Alice, words("background --screen 640x360 --screen 360x640+640+0 -o alt.png"));
         QCOMPARE(result.code, 0);
         served += hits(result.out);
     }
