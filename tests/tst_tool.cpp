@@ -341,120 +341,100 @@ private Q_SLOTS:
             double(Cache::MaxCacheSize));
     }
 
-    // check: each kind of mistake found, named, and the exit status 1; a sound theme passes.
+    void check_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("said");
+        const auto row = [](const char *name, const QString &file, const char *settings, int code,
+                             const char *said) {
+            QTest::newRow(name) << file << QByteArray(settings) << code << QByteArray(said);
+        };
+        row("sound", Theme, "", 0, "all is well");
+        row("formats", Theme, "", 0, "picture formats: read here: JPEG, PNG, SVG, GIF, BMP");
+        row("light variant", Theme, "WallPaper=#101010\nLogoPixmap=/tmp/brand_dark.png\n", 0,
+            "drawn: /tmp/brand_white.png (light variant)");
+        row("Tile", Theme, "WallPaperPos=Tile\n", 1,
+            "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title");
+        row("fit", Theme, "WallPaperPos=fit\n", 1, "the word is Fit");
+        row("output", Theme, "WallPaper[HDMI-1]=/tmp/a.png\nWallPaperPos[HDMI-1]=fit\n", 1,
+            "output HDMI-1: \"fit\" is not a placement word; the general placement is used; the "
+            "word is Fit");
+        row("logo word", Theme, "LogoPosition=Middle\n", 1,
+            "\"Middle\" is not a logo placement word; no logo is drawn");
+        row("taskbar", Theme, "TaskbarHeight=tall\n", 1,
+            "\"tall\" is not a number of pixels above 0; 48 is used");
+        row("no file", Theme, "WallPaper=/tmp/none.jpg\n", 1, "/tmp/none.jpg is not a file");
+        row("broken", Theme, "WallPaper=/tmp/broken.png\n", 1,
+            "/tmp/broken.png refused: not a picture that can be decoded");
+        row("stem", Theme, "LogoPixmap=/tmp/nologo\n", 1,
+            "/tmp/nologo is neither a file nor the stem of one for size class 1280");
+        row("colour", Palette, "PrimaryColor=notacolour\n", 1,
+            "\"notacolour\" is not a colour; #5a91bd is used");
+        row("greeter", DmSettings,
+            "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n", 1,
+            "\"dark-ish\" is not a colour");
+        row("pipe", Theme, nullptr, 1, "\"message\": \"refused: is not a regular file");
+    }
+
+    // check: each kind of mistake found and named, with the exit status 1; a sound theme passes.
     void check()
     {
-        Result result = tool(words("check --screen 1280x720"));
-        QCOMPARE(result.code, 0);
-        QVERIFY(result.out.contains("all is well"));
-        // The formats this machine reads, as Qt's plugins say.
-        QVERIFY(result.out.contains("picture formats: read here: JPEG, PNG, SVG, GIF, BMP"));
-        QCOMPARE(result.out.contains("AVIF (kimageformat-plugins)"),
+        QFETCH(QString, file);
+        QFETCH(QByteArray, settings);
+        QFETCH(int, code);
+        QFETCH(QByteArray, said);
+        QVERIFY(writeTestImage(
+            QStringLiteral("/tmp/brand_dark.png"), solidImage(QSize(40, 20), Qt::black)));
+        QVERIFY(writeTestImage(
+            QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
+        QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QVERIFY(settings.isNull() ? ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
+                                  : writeConfig(file, settings));
+        QStringList arguments = words("check --screen 1280x720");
+        if (file == DmSettings)
+            arguments << QStringLiteral("--greeter");
+        if (settings.isNull())
+            arguments << QStringLiteral("--json");
+        const Result result = tool(arguments);
+        QCOMPARE(result.code, code);
+        QVERIFY2(result.out.contains(said), result.out.constData());
+        QVERIFY(code == 0 || settings.isNull()
+            || result.out.contains("problem(s): the background will not show as configured"));
+        QFile::remove(file);
+    }
+
+    // On a machine without the image plugins (the tool beside a qt.conf naming a folder of Qt's
+    // own readers alone), check names the package that reads a picture's format.
+    void checkWithoutPlugins()
+    {
+        QCOMPARE(tool(words("check --screen 1280x720")).out.contains("AVIF (kimageformat-plugins)"),
             !QImageReader::supportedImageFormats().contains("avif"));
-        // On a machine without the plugins (the tool beside a qt.conf naming a plugin folder of
-        // Qt's own readers alone), a picture of such a format names the package that reads it.
         const QString plugins = QLibraryInfo::location(QLibraryInfo::PluginsPath);
-        const QString few = QStringLiteral("/tmp/few-plugins");
-        QVERIFY(QDir().mkpath(few + QStringLiteral("/imageformats")));
+        QVERIFY(QDir().mkpath(QStringLiteral("/tmp/few/imageformats"))
+            && QDir().mkpath(QStringLiteral("/tmp/bare")));
         QVERIFY(QFile::link(
-            plugins + QStringLiteral("/platforms"), few + QStringLiteral("/platforms")));
-        for (const char *reader : { "libqjpeg.so", "libqsvg.so", "libqgif.so" })
-            QFile::link(plugins + QStringLiteral("/imageformats/") + QLatin1String(reader),
-                few + QStringLiteral("/imageformats/") + QLatin1String(reader));
-        const QString bare = QStringLiteral("/tmp/bare/vokimage");
-        QVERIFY(QDir().mkpath(QStringLiteral("/tmp/bare")));
-        QVERIFY(QFile::copy(QStringLiteral(VOKIMAGE_TOOL), bare));
-        QVERIFY(writeAll(
-            QStringLiteral("/tmp/bare/qt.conf"), "[Paths]\nPlugins=" + few.toUtf8() + "\n"));
+            plugins + QStringLiteral("/platforms"), QStringLiteral("/tmp/few/platforms")));
+        for (const char *reader : { "/libqjpeg.so", "/libqsvg.so", "/libqgif.so" })
+            QFile::link(plugins + QStringLiteral("/imageformats") + QLatin1String(reader),
+                QStringLiteral("/tmp/few/imageformats") + QLatin1String(reader));
+        QVERIFY(QFile::copy(QStringLiteral(VOKIMAGE_TOOL), QStringLiteral("/tmp/bare/vokimage")));
+        QVERIFY(writeAll(QStringLiteral("/tmp/bare/qt.conf"), "[Paths]\nPlugins=/tmp/few\n"));
         QVERIFY(writeAll(QStringLiteral("/tmp/phone.avif"),
             QByteArray("\0\0\0\x1c"
                        "ftypavif\0\0\0\0avifmif1miaf",
                 28)
                 + QByteArray(64, '\0')));
         QVERIFY(writeConfig(Theme, "WallPaper=/tmp/phone.avif\n"));
-        result = tool(words("check --screen 1280x720"), QString(), bare);
+        const Result result = tool(
+            words("check --screen 1280x720"), QString(), QStringLiteral("/tmp/bare/vokimage"));
         QCOMPARE(result.code, 1);
         QVERIFY2(result.out.contains("/tmp/phone.avif refused: AVIF, which no image reader of this "
                                      "machine reads (install kimageformat-plugins)"),
             result.out.constData());
         QVERIFY(result.out.contains("not read here: HEIF (HEIC) (kimageformat-plugins)"));
-        QVERIFY(writeConfig(Theme, ""));
-
-        const QString logo = QStringLiteral("/tmp/brand_dark.png");
-        QVERIFY(writeTestImage(logo, solidImage(QSize(40, 20), Qt::black)));
-        QVERIFY(writeTestImage(
-            QStringLiteral("/tmp/brand_white.png"), solidImage(QSize(40, 20), Qt::white)));
-        QVERIFY(writeConfig(Theme, "WallPaper=#101010\nLogoPixmap=" + logo.toUtf8() + "\n"));
-        result = tool(words("check --screen 1280x720"));
-        QCOMPARE(result.code, 0);
-        QVERIFY2(result.out.contains("drawn: /tmp/brand_white.png (light variant)"),
-            result.out.constData());
-        QVERIFY(result.out.contains("size class 1280"));
-
-        const struct
-        {
-            const char *theme;
-            const char *palette;
-            const char *expected;
-        } mistakes[] = {
-            { "WallPaperPos=Tile\n", "",
-                "\"Tile\" is not a placement word; Crop is used; the word for tiling is Title" },
-            { "WallPaperPos=center\n", "", "the word is Center" },
-            { "WallPaperPos=fit\n", "", "the word is Fit" },
-            { "WallPaperPos=Spanned\n", "", "the word is Span" },
-            { "WallPaper[HDMI-1]=/tmp/a.png\nWallPaperPos[HDMI-1]=fit\n", "",
-                "output HDMI-1: \"fit\" is not a placement word; the general placement is used; "
-                "the word is Fit" },
-            { "LogoPosition=Middle\n", "",
-                "\"Middle\" is not a logo placement word; no logo is drawn" },
-            { "TaskbarPosition=Under\n", "", "\"Under\" is not a taskbar edge word" },
-            { "TaskbarHeight=tall\n", "",
-                "\"tall\" is not a number of pixels above 0; 48 is used" },
-            { "WallPaper=/tmp/none.jpg\n", "", "/tmp/none.jpg is not a file" },
-            { "WallPaper=/tmp/broken.png\n", "",
-                "/tmp/broken.png refused: not a picture that can be decoded" },
-            { "LogoPixmap=/tmp/nologo\n", "",
-                "/tmp/nologo is neither a file nor the stem of one for size class 1280" },
-            { "", "PrimaryColor=notacolour\n", "\"notacolour\" is not a colour; #5a91bd is used" },
-        };
-        QVERIFY(writeAll(QStringLiteral("/tmp/broken.png"), "\x89PNG\r\n\x1a\nbroken"));
-        for (const auto &mistake : mistakes) {
-            QVERIFY(writeConfig(Theme, mistake.theme));
-            QVERIFY(writeConfig(Palette, mistake.palette));
-            result = tool(words("check --screen 1280x720"));
-            QVERIFY2(result.code == 1, mistake.theme);
-            QVERIFY2(result.out.contains(mistake.expected), result.out.constData());
-            QVERIFY(result.out.contains("problem(s): the background will not show as configured"));
-        }
-        QFile::remove(Palette);
-
-        // A settings file that may not be read is named, with the reason.
-        QFile::remove(Theme);
-        QVERIFY(::mkfifo(QFile::encodeName(Theme).constData(), 0600) == 0);
-        result = tool(words("check --json --screen 800x600"));
-        QCOMPARE(result.code, 1);
-        const QJsonObject report = QJsonDocument::fromJson(result.out).object();
-        QCOMPARE(report.value(QStringLiteral("ok")).toBool(), false);
-        QCOMPARE(report.value(QStringLiteral("problems")).toInt(), 1);
-        bool refused = false;
-        for (const QJsonValue &finding : report.value(QStringLiteral("findings")).toArray())
-            refused |= finding.toObject().value(QStringLiteral("status")).toString()
-                    == QLatin1String("problem")
-                && finding.toObject().value(QStringLiteral("topic")).toString().endsWith(Theme)
-                && finding.toObject()
-                       .value(QStringLiteral("message"))
-                       .toString()
-                       .startsWith(QLatin1String("refused: is not a regular file"));
-        QVERIFY2(refused, result.out.constData());
-        QFile::remove(Theme);
-
-        // The greeter's settings.
-        QVERIFY(writeConfig(
-            DmSettings, "[background]\ncolor_overlay=dark-ish\n[background][blur]\nradius=0\n"));
-        result = tool(words("check --greeter --screen 800x600"));
-        QCOMPARE(result.code, 1);
-        QVERIFY(result.out.contains("\"dark-ish\" is not a colour"));
-        QVERIFY(result.out.contains("enabled, but the radius is not a number above 0: no blur"));
     }
 
     // apply on one screen: the root window shows what background writes, published as the
