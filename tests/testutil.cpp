@@ -207,6 +207,14 @@ int runAsOtherUser(const std::function<int()> &function)
     return code == 200 ? -1 : code;
 }
 
+struct stat statOf(const QString &path)
+{
+    struct stat st = {};
+    st.st_uid = uid_t(-1);
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);

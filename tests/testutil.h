@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <functional>
+#include <sys/stat.h>
 
 #include <QColor>
 #include <QImage>
@@ -83,6 +84,9 @@ int largestDifference(const QImage &a, const QImage &b, double *mean = nullptr);
 QImage photoImage(const QSize &size, quint32 seed = 1);
 // @p image as a JPEG with an EXIF segment holding the orientation tag @p orientation alone.
 QByteArray taggedJpeg(const QImage &image, int orientation);
+
+// The status of @p path itself (lstat); its owner -1 when it does not exist.
+struct stat statOf(const QString &path);
 
 // The contents of @p path; empty when it cannot be read.
 QByteArray readAll(const QString &path);

@@ -51,12 +51,6 @@ int entryCount(const QString &dir)
         .size();
 }
 
-mode_t modeOf(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
-}
-
 // A file of @p size bytes that occupies no disk space.
 bool writeSparse(const QString &path, qint64 size)
 {
@@ -176,8 +170,8 @@ private slots:
         const Image first = Cache::getImageCache(map, true);
         QVERIFY(isSolid(first.image, QSize(64, 48), Blue));
         QCOMPARE(first.properties, map);
-        QCOMPARE(modeOf(CacheDir) & 07777, mode_t(01777));
-        QCOMPARE(modeOf(cachePath(map)) & 0777, mode_t(0644));
+        QCOMPARE(statOf(CacheDir).st_mode & 07777, mode_t(01777));
+        QCOMPARE(statOf(cachePath(map)).st_mode & 0777, mode_t(0644));
         QCOMPARE(entryCount(CacheDir), 1);
         // The file is the map's byte form, then the image in stream form.
         const QByteArray data = readAll(cachePath(map));
@@ -356,7 +350,7 @@ private slots:
         QVERIFY(QFile::remove(CacheDir) && QDir().mkpath(CacheDir));
         QCOMPARE(::chmod(QFile::encodeName(CacheDir).constData(), 0777), 0);
         QVERIFY(Cache::saveImageCache(red));
-        QCOMPARE(modeOf(CacheDir) & 07777, mode_t(01777));
+        QCOMPARE(statOf(CacheDir).st_mode & 07777, mode_t(01777));
         // A directory of another user, or a link to one, is not used.
         for (const bool link : { false, true }) {
             QDir(CacheDir).removeRecursively();
@@ -531,7 +525,7 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("Error open file for read")));
         QVERIFY(isSolid(Cache::getImageCache(map, false).image, QSize(24, 16), Blue));
         QCOMPARE(readAll(QStringLiteral("/tmp/victim")), QByteArray("precious"));
-        QVERIFY(S_ISREG(modeOf(cachePath(map))));
+        QVERIFY(S_ISREG(statOf(cachePath(map)).st_mode));
         // Another user's valid-looking file with another picture, planted or stored by her.
         QVERIFY(Cache::saveImageCache(Image { map, solidImage(QSize(24, 16), Qt::red) }));
         QCOMPARE(::chown(QFile::encodeName(cachePath(map)).constData(), 12345, 12345), 0);

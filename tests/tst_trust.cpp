@@ -71,12 +71,6 @@ QStringList secretsReadableBy(const User &reader)
     return leaks;
 }
 
-mode_t modeOf(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 07777;
-}
-
 // The regular files directly in @p dir.
 QStringList filesIn(const QString &dir)
 {
@@ -304,7 +298,7 @@ void TestTrust::privatePicturesStayPrivate()
     QVERIFY(showsSecret(QImage(out)));
     const QStringList stored = filesIn(CacheDir);
     QCOMPARE(stored.size(), 1);
-    QCOMPARE(modeOf(stored.first()), mode_t(0600));
+    QCOMPARE(statOf(stored.first()).st_mode & 07777, mode_t(0600));
     QCOMPARE(secretsReadableBy(Mallory), QStringList());
 
     // After a reboot the kept copy serves and is put back, as closed as it was.
@@ -312,7 +306,7 @@ void TestTrust::privatePicturesStayPrivate()
     const Run again = background(&Alice, QStringLiteral("320x200"), out);
     QVERIFY2(again.out.contains("from private cache"), again.out.constData());
     QCOMPARE(filesIn(CacheDir).size(), 1);
-    QCOMPARE(modeOf(filesIn(CacheDir).first()), mode_t(0600));
+    QCOMPARE(statOf(filesIn(CacheDir).first()).st_mode & 07777, mode_t(0600));
     QCOMPARE(secretsReadableBy(Mallory), QStringList());
     QCOMPARE(secretsReadableBy(Bob), QStringList());
 
@@ -320,7 +314,7 @@ void TestTrust::privatePicturesStayPrivate()
     // The greeter's background, rendered by root, is served to another user from the cache.
     clearCaches();
     QCOMPARE(background(nullptr, QStringLiteral("400x300"), QStringLiteral("/tmp/g.png")).code, 0);
-    QCOMPARE(modeOf(filesIn(CacheDir).first()), mode_t(0644));
+    QCOMPARE(statOf(filesIn(CacheDir).first()).st_mode & 07777, mode_t(0644));
     const Run greeter = tool(&Mallory,
         { QStringLiteral("background"), QStringLiteral("--greeter"), QStringLiteral("--screen"),
             QStringLiteral("400x300"), QStringLiteral("-o"),
@@ -329,7 +323,7 @@ void TestTrust::privatePicturesStayPrivate()
     QVERIFY(writeTheme(Alice, "WallPaper=/usr/share/wallpapers/vok-default-light.jpg\n"));
     QCOMPARE(background(&Alice, QStringLiteral("320x200"), out).code, 0);
     for (const QString &file : filesIn(CacheDir))
-        QCOMPARE(modeOf(file), mode_t(0644));
+        QCOMPARE(statOf(file).st_mode & 07777, mode_t(0644));
 }
 
 // Root's cache clear and greeter render with a user's HOME or XDG_CACHE_HOME whose ".cache" is a

@@ -22,14 +22,6 @@ namespace {
 const QString CacheRoot = QStringLiteral("/tmp/cache");
 const QString Generated = QStringLiteral("/tmp/cache/16:9/vok-default#5682a3.svg");
 
-struct stat statOf(const QString &path)
-{
-    struct stat st = {};
-    st.st_uid = uid_t(-1);
-    ::lstat(QFile::encodeName(path).constData(), &st);
-    return st;
-}
-
 // The entries of a byte form written by hand: @p count, then each key and value.
 QByteArray handForm(qint32 count, const QList<QPair<QString, QVariant>> &entries)
 {
