@@ -136,9 +136,11 @@ namespace {
 bool makeHome(const User &user)
 {
     const QString home = user.home();
-    if (!QDir().mkpath(home + QStringLiteral("/runtime")))
+    if (!QDir().mkpath(home + QStringLiteral("/runtime"))
+        || !QDir().mkpath(home + QStringLiteral("/.vok/theme")))
         return false;
-    for (const QString &dir : QStringList { home, home + QStringLiteral("/runtime") }) {
+    for (const QString &dir : QStringList { home, home + QStringLiteral("/runtime"),
+             home + QStringLiteral("/.vok"), home + QStringLiteral("/.vok/theme") }) {
         const QByteArray native = QFile::encodeName(dir);
         if (::chown(native.constData(), user.uid, user.uid) != 0
             || ::chmod(native.constData(), 0700) != 0)

@@ -85,7 +85,7 @@ private:
     QProcess m_process;
 };
 
-/// Adds @p user to the system with a 0700 home under Users.
+/// Adds @p user to the system with a 0700 home under Users, and its theme folder.
 bool addUser(const User &user);
 /// Adds Alice, Mallory and Bob, and root's session folder; false when useradd cannot.
 bool addUsers();

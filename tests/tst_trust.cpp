@@ -272,11 +272,6 @@ void TestTrust::initTestCase()
         QSKIP("making users needs root in the sandbox");
     if (!addUsers())
         QSKIP("useradd cannot add users here");
-    for (const User &user : { Alice, Mallory, Bob }) {
-        QVERIFY(QDir().mkpath(user.home() + QStringLiteral("/.vok/theme")));
-        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
-        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
-    }
     QVERIFY(writeTestImage(privatePicture(), solidImage(QSize(64, 64), QColor(255, 0, 255))));
     QVERIFY(chownTo(Alice, privatePicture()));
     QCOMPARE(::chmod(QFile::encodeName(privatePicture()).constData(), 0600), 0);
@@ -648,8 +643,6 @@ void TestTrust::sharedDirectoryBound()
         QVERIFY(QFile::copy(QStringLiteral("/tmp/photo.jpg"), own));
         QVERIFY(chownTo(user, own));
         QVERIFY(writeTheme(user, "WallPaper=" + own.toUtf8() + "\n"));
-        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok")));
-        QVERIFY(chownTo(user, user.home() + QStringLiteral("/.vok/theme")));
     }
     const QStringList screens = words("--screen 3840x2160 --screen 2560x1440+3840+0");
     // The shared directory as a system makes it at start-up: root's.
