@@ -436,8 +436,9 @@ void TestAsync::requestLifecycle()
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
 }
 
-// Threads asking for one map at once share one render; with stores in the background, the
-// pictures return at once and, after waitForStores(), are stored, shared and kept.
+// Threads asking for one map at once share one render, stored or not; with stores in the
+// background, the pictures return at once and, after waitForStores(), are stored, shared and
+// kept.
 void TestAsync::threadsShareRenders()
 {
     QVERIFY(writeTheme("WallPaper=" + Red.toUtf8() + "\nLogoPixmap=" + DarkLogo.toUtf8() + "\n"));
@@ -461,6 +462,16 @@ void TestAsync::threadsShareRenders()
     QCOMPARE(origins.count(Cache::Origin::SharedCache), 5);
     for (const Image &image : qAsConst(images))
         QVERIFY(!image.image.isNull() && sameRecord(image, images.first()));
+
+    // With nowhere to store it, the threads still share the one render.
+    clearCaches();
+    QVERIFY(writeAll(CacheDir, "not a directory"));
+    qputenv("XDG_CACHE_HOME", "/proc/vok-none");
+    together(QVector<Screen>(6, Screen(QRect(0, 0, 3840, 2160))), &images, &origins);
+    qunsetenv("XDG_CACHE_HOME");
+    QVERIFY(QFile::remove(CacheDir));
+    QCOMPARE(origins.count(Cache::Origin::Rendered), 1);
+    QCOMPARE(origins.count(Cache::Origin::SharedCache), 5);
 
     clearCaches();
     Cache::setStoreInBackground(true);
