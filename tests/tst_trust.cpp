@@ -3,8 +3,8 @@
 
 // Local attackers, second and third rounds: real users made inside the sandbox against the modes
 // of stored pictures, the private cache's folders, the SVG reference check, the decoders' bounds,
-// the shared directory's limit, "@2x" logos, check, shared wallpaper folders, the watcher and the
-// render limits.
+// pictures that announce more pixels than they are worth, the shared directory's limit, "@2x"
+// logos, check, shared wallpaper folders, the watcher and the render limits.
 
 #include "localusers.h"
 #include "testutil.h"
